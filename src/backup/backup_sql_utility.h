@@ -1,0 +1,66 @@
+// The backup file list: one row per file and folder a backup copied, per folder pair, with its
+// destination and the last-write time it had when copied. One object per process.
+#pragma once
+
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "infra/sqlite_helper.h"
+#include "settings/setting_records.h"
+
+namespace tessarine {
+
+class CBackupSQLUtility : public CSQLiteHelper {
+public:
+    // The process's object, on the data folder's database.
+    static CBackupSQLUtility& GetInstance();
+    // An object on another database file (tests, tools).
+    explicit CBackupSQLUtility(const std::string& databasePath);
+    ~CBackupSQLUtility();
+
+    // Creates the table and indexes if missing and prepares the statements. 0 on success.
+    int Initialize();
+
+    // Every operation below throws CBackupSQLException with its code on failure.
+    int GetBackupFileCount(int settingNumber);
+    // 0 = row found (outputs filled when present), 1 = no row.
+    int GetBackupInformation(int settingNumber, const std::string& sourcePath,
+                             std::string* destinationPath, std::time_t* lastUpdate);
+    int BindBackupSettingStatusStatement(int settingNumber);
+    int BindBackupSettingStatement(int settingNumber, int isDirectory);
+    // 0 = one row delivered, 1 = no more rows.
+    int GetBackupSetting(std::string* sourcePath, std::string* destinationPath,
+                         std::time_t* lastUpdate);
+    int AddBackupInformation(int settingNumber, const std::string& sourcePath,
+                             const std::string& destinationPath, std::time_t lastUpdate,
+                             int isDirectory);
+    int UpdateBackupStatus(const std::string& status);
+    int UpdateBackupInformation(int settingNumber, const std::string& sourcePath,
+                                std::time_t lastUpdate);
+    int UpdateBackupSetting(int oldSettingNumber, int newSettingNumber);
+    int DeleteBackupInformation(int settingNumber, const std::string& sourcePath);
+    int DeleteBackupSetting(int settingNumber);
+    int StartSettingChange();
+    int EndSettingChange(bool commit);
+};
+
+// One step of keeping the file list attached to its folder pairs when the pairs are saved.
+struct BackupSettingChange {
+    enum class Kind { kMove, kRemoval };
+    Kind kind;
+    int from;     // old position
+    int to = -1;  // new position of a move
+    bool operator==(const BackupSettingChange&) const = default;
+};
+
+// The moves and removals that turn the old pairs into the new ones, in old-position order.
+std::vector<BackupSettingChange> ComputeBackupSettingChanges(const BackupFolderPairs& oldPairs,
+                                                             const BackupFolderPairs& newPairs);
+
+// Applies the changes inside one transaction (StartSettingChange ... EndSettingChange(true));
+// on failure logs, rolls back and returns false.
+bool ApplyBackupSettingChanges(CBackupSQLUtility& fileList,
+                               const std::vector<BackupSettingChange>& changes);
+
+}  // namespace tessarine

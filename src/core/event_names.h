@@ -1,0 +1,23 @@
+// The eight named events, in creation order.
+#pragma once
+
+#include <array>
+#include <string_view>
+
+namespace tessarine {
+
+inline constexpr std::string_view kEventBackupSettingChanged = "BackupSettingChanged";
+inline constexpr std::string_view kEventDetectFileSettingChanged = "DetectFileSettingChanged";
+inline constexpr std::string_view kEventBackupShutDown = "BackupShutDown";
+inline constexpr std::string_view kEventDetectFileShutDown = "DetectFileShutDown";
+inline constexpr std::string_view kEventDetectFileResultShutDown = "DetectFileResultShutDown";
+inline constexpr std::string_view kEventBackupNow = "BackupNow";
+inline constexpr std::string_view kEventBackupWindowsShutDown = "BackupWindowsShutDown";
+inline constexpr std::string_view kEventBackupComplete = "BackupComplete";
+
+inline constexpr std::array<std::string_view, 8> kNamedEventsInOrder = {
+    kEventBackupSettingChanged, kEventDetectFileSettingChanged, kEventBackupShutDown,
+    kEventDetectFileShutDown,   kEventDetectFileResultShutDown, kEventBackupNow,
+    kEventBackupWindowsShutDown, kEventBackupComplete};
+
+}  // namespace tessarine

@@ -1,0 +1,37 @@
+// Small text conversions used everywhere: numbers and flags to text, UTF-8/UTF-16, Base64,
+// code page 932 and printf-style formatting.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace tessarine {
+
+std::string BoolToString(int flag);          // "TRUE" for non-zero, "FALSE" for 0
+std::string IntToString(int value);          // "%d"
+std::string ULongToString(std::uint32_t value);  // "%lu"
+// Leading decimal digits with optional sign after optional blanks; 0 when there are none.
+int StringToInt(std::string_view text);
+// True when every character is one of "0123456789"; true for "".
+bool IsDigitsOnly(std::string_view text);
+
+std::string WideToUtf8(std::u16string_view text);
+std::u16string Utf8ToWide(std::string_view text);
+
+// UTF-8 to code page 932; characters without a CP932 form become '?'.
+std::string Utf8ToCp932(std::string_view text);
+std::string Cp932ToUtf8(std::string_view text);
+
+// printf-style formatting into a std::string.
+std::string Format(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+class CStringUtility {
+public:
+    // Base64 (standard alphabet, '=' padding, no line breaks) of the text's UTF-8 bytes.
+    static std::string EncodeBase64(std::string_view text);
+    // The text a Base64 input encodes; "" (and an error line) when the input is not Base64.
+    static std::string DecodeBase64(std::string_view base64);
+};
+
+}  // namespace tessarine

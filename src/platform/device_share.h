@@ -1,0 +1,68 @@
+// The device's file share. Paths are device paths in UNC form ("\\192.168.1.10\zereda\backup\a")
+// or smb:// URLs ("smb://192.168.1.10/zereda/backup/a"); implementations map them to their
+// access method. Local paths (copy sources and targets on this PC) are native paths.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <string>
+#include <vector>
+
+namespace tessarine {
+
+// Results of Connect, as the Windows connection call gives them.
+inline constexpr int kShareConnected = 0;
+inline constexpr int kShareCredentialConflict = 1219;  // already connected with other credentials
+
+struct ShareEntry {
+    std::string name;  // file or folder name without the folder
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    std::time_t lastWriteTime = 0;
+};
+
+class DeviceShare {
+public:
+    virtual ~DeviceShare() = default;
+
+    // Connects to the share host with the stored credentials. Returns kShareConnected,
+    // kShareCredentialConflict, or another non-zero error (a system error number).
+    virtual int Connect(const std::string& host, const std::string& user,
+                        const std::string& password) = 0;
+    // Drops the connection to the host; no effect when there is none.
+    virtual void Cancel(const std::string& host) = 0;
+
+    // Creates one folder level (its parent must exist). True when created.
+    virtual bool CreateFolder(const std::string& path) = 0;
+    virtual bool Exists(const std::string& path) = 0;
+    virtual bool IsFolder(const std::string& path) = 0;
+    virtual bool IsReadOnly(const std::string& path) = 0;
+    // Clears the read-only attribute; true when the entry is now writable.
+    virtual bool ClearReadOnly(const std::string& path) = 0;
+
+    // Copies a local file to the share, overwriting the target unless it is read-only, in 1 MiB
+    // blocks, checking `cancel` (non-zero stops) between blocks. The target gets the source's
+    // last-write time. A failed or cancelled copy leaves no file under the target name (and an
+    // existing target untouched). True when copied.
+    virtual bool CopyToShare(const std::string& localPath, const std::string& path,
+                             const std::atomic<int>* cancel) = 0;
+    // The same from the share to a local file.
+    virtual bool CopyFromShare(const std::string& path, const std::string& localPath,
+                               const std::atomic<int>* cancel) = 0;
+
+    virtual bool DeleteFile(const std::string& path) = 0;
+    // Removes an empty folder; true when removed.
+    virtual bool RemoveFolder(const std::string& path) = 0;
+
+    // Entries of a folder whose names match a wildcard ("*", "*.xml", "PC01_*.xml"; '?' and '*'
+    // as in Windows, case-insensitive); "." and ".." are never listed. False when the folder
+    // cannot be read.
+    virtual bool List(const std::string& folder, const std::string& wildcard,
+                      std::vector<ShareEntry>& entries) = 0;
+
+    // System error number of the last failed operation (errno values).
+    virtual int LastError() const = 0;
+};
+
+}  // namespace tessarine

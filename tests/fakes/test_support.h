@@ -1,0 +1,44 @@
+// Small fixtures shared by the test suites: temporary folders and environment overrides.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace tessarine::testing {
+
+// A fresh folder under /tmp, removed with everything in it when the object goes away.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder path without a trailing slash.
+    const std::string& Path() const { return path_; }
+    // Path() + "/" + relative.
+    std::string Sub(const std::string& relative) const;
+
+private:
+    std::string path_;
+};
+
+// Sets (or, with nullopt, unsets) an environment variable and restores it on destruction.
+class ScopedEnv {
+public:
+    ScopedEnv(std::string name, std::optional<std::string> value);
+    ~ScopedEnv();
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    std::string name_;
+    std::optional<std::string> previous_;
+};
+
+// Whole file as bytes; "" when it cannot be read.
+std::string ReadFile(const std::string& path);
+// Writes bytes, creating parent folders; true on success.
+bool WriteFile(const std::string& path, const std::string& content);
+
+}  // namespace tessarine::testing
