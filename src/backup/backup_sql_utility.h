@@ -2,6 +2,7 @@
 // destination and the last-write time it had when copied. One object per process.
 #pragma once
 
+#include <cstddef>
 #include <ctime>
 #include <string>
 #include <vector>
@@ -43,6 +44,36 @@ public:
     int DeleteBackupSetting(int settingNumber);
     int StartSettingChange();
     int EndSettingChange(bool commit);
+
+    // The parts of Initialize; 0 on success, 1 on failure.
+    int CreateTable();
+    int PrepareStatements();
+    // True once PrepareStatements has succeeded.
+    bool IsPrepared() const;
+
+private:
+    CBackupSQLUtility();  // on the data folder's database
+
+    // The statements, numbered as they are prepared.
+    enum class Statement : std::size_t {
+        kInsertInformation,    // 0  AddBackupInformation
+        kUpdateAllStatus,      // 1  UpdateBackupStatus, EndSettingChange
+        kUpdateStatus,         // 2  prepared only
+        kUpdateInformation,    // 3  UpdateBackupInformation
+        kMoveSetting,          // 4  UpdateBackupSetting
+        kSelectInformation,    // 5  GetBackupInformation
+        kSelectSettingStatus,  // 6  BindBackupSettingStatusStatement
+        kSelectSetting,        // 7  BindBackupSettingStatement, GetBackupSetting
+        kCountSetting,         // 8  GetBackupFileCount
+        kDeleteInformation,    // 9  DeleteBackupInformation
+        kDeleteSetting,        // 10 DeleteBackupSetting
+        kCount
+    };
+    static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);
+
+    CStatementTable<Statement, kStatementCount> statements_{*this};
+    // Set by the first successful bind of a listing; GetBackupSetting refuses to run before.
+    bool listingBound_ = false;
 };
 
 // One step of keeping the file list attached to its folder pairs when the pairs are saved.
@@ -55,11 +86,14 @@ struct BackupSettingChange {
 };
 
 // The moves and removals that turn the old pairs into the new ones, in old-position order.
+// Both lists end at their first pair with an empty source; a pair is the same when source and
+// destination are both equal. A new position takes the rows of one old pair only.
 std::vector<BackupSettingChange> ComputeBackupSettingChanges(const BackupFolderPairs& oldPairs,
                                                              const BackupFolderPairs& newPairs);
 
-// Applies the changes inside one transaction (StartSettingChange ... EndSettingChange(true));
-// on failure logs, rolls back and returns false.
+// Applies the changes inside one transaction (StartSettingChange ... EndSettingChange(true)),
+// holding the statement lock throughout; initializes the object first when it is not prepared.
+// No changes: true without touching the database. On failure logs, rolls back and returns false.
 bool ApplyBackupSettingChanges(CBackupSQLUtility& fileList,
                                const std::vector<BackupSettingChange>& changes);
 

@@ -16,8 +16,9 @@ inline constexpr std::string_view kEventBackupWindowsShutDown = "BackupWindowsSh
 inline constexpr std::string_view kEventBackupComplete = "BackupComplete";
 
 inline constexpr std::array<std::string_view, 8> kNamedEventsInOrder = {
-    kEventBackupSettingChanged, kEventDetectFileSettingChanged, kEventBackupShutDown,
-    kEventDetectFileShutDown,   kEventDetectFileResultShutDown, kEventBackupNow,
-    kEventBackupWindowsShutDown, kEventBackupComplete};
+    kEventBackupSettingChanged,     kEventDetectFileSettingChanged,
+    kEventBackupShutDown,           kEventDetectFileShutDown,
+    kEventDetectFileResultShutDown, kEventBackupNow,
+    kEventBackupWindowsShutDown,    kEventBackupComplete};
 
 }  // namespace tessarine

@@ -20,21 +20,21 @@ private:
     mutable std::string what_;
 };
 
-#define TESSARINE_DECLARE_EXCEPTION(Name)                          \
-    class Name : public CAppException {                            \
-    public:                                                        \
-        using CAppException::CAppException;                        \
-        std::string GetErrorMessage() const override;              \
+#define TESSARINE_DECLARE_EXCEPTION(Name)             \
+    class Name : public CAppException {               \
+    public:                                           \
+        using CAppException::CAppException;           \
+        std::string GetErrorMessage() const override; \
     }
 
-TESSARINE_DECLARE_EXCEPTION(CBackupExecuteException);       // backup executor
-TESSARINE_DECLARE_EXCEPTION(CBackupSQLException);           // backup file list
-TESSARINE_DECLARE_EXCEPTION(CBackupXMLException);           // backup result files
-TESSARINE_DECLARE_EXCEPTION(CDetectFileExecuteException);   // detection forwarder
-TESSARINE_DECLARE_EXCEPTION(CDetectFileSQLException);       // detection file list
-TESSARINE_DECLARE_EXCEPTION(CDetectFileResultSQLException); // detection results
-TESSARINE_DECLARE_EXCEPTION(CDetectFileXMLException);       // detection XML files
-TESSARINE_DECLARE_EXCEPTION(CSearchAgentXMLException);      // server search XML
+TESSARINE_DECLARE_EXCEPTION(CBackupExecuteException);        // backup executor
+TESSARINE_DECLARE_EXCEPTION(CBackupSQLException);            // backup file list
+TESSARINE_DECLARE_EXCEPTION(CBackupXMLException);            // backup result files
+TESSARINE_DECLARE_EXCEPTION(CDetectFileExecuteException);    // detection forwarder
+TESSARINE_DECLARE_EXCEPTION(CDetectFileSQLException);        // detection file list
+TESSARINE_DECLARE_EXCEPTION(CDetectFileResultSQLException);  // detection results
+TESSARINE_DECLARE_EXCEPTION(CDetectFileXMLException);        // detection XML files
+TESSARINE_DECLARE_EXCEPTION(CSearchAgentXMLException);       // server search XML
 
 #undef TESSARINE_DECLARE_EXCEPTION
 

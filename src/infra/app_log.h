@@ -25,8 +25,8 @@ public:
     // setting file leaves debug off and the size limit at 0.
     void Init(const std::string& dataFolderPath, const std::string& executableTitle);
     // Direct set-up for tests and tools: the log folder ends with '/'.
-    void InitWith(const std::string& logFolderPath, const std::string& executableTitle,
-                  bool debug, std::int64_t sizeLimitBytes);
+    void InitWith(const std::string& logFolderPath, const std::string& executableTitle, bool debug,
+                  std::int64_t sizeLimitBytes);
     // Forgets the file paths: later lines are dropped (as before Init).
     void Reset();
 
@@ -74,25 +74,25 @@ private:
 
 // Every line carries "L[%4d] Class::Method " before its text. Texts are std::string
 // expressions, evaluated only when the line is written.
-#define LOG_TRACE(text)                                                                        \
-    do {                                                                                       \
-        auto& tessarineLog_ = ::tessarine::CAppLog::Get();                                     \
-        if (tessarineLog_.IsDebug())                                                           \
+#define LOG_TRACE(text)                                                                       \
+    do {                                                                                      \
+        auto& tessarineLog_ = ::tessarine::CAppLog::Get();                                    \
+        if (tessarineLog_.IsDebug())                                                          \
             tessarineLog_.Trace(::tessarine::LogPrefix(__LINE__, __PRETTY_FUNCTION__) + " " + \
-                                std::string(text));                                            \
+                                std::string(text));                                           \
     } while (0)
 
-#define LOG_NOTICE(text)                                                                   \
+#define LOG_NOTICE(text)                                                                       \
     ::tessarine::CAppLog::Get().Notice(::tessarine::LogPrefix(__LINE__, __PRETTY_FUNCTION__) + \
                                        " " + std::string(text))
 
 // Appends "[errno]" as the last system error at the time of the call.
-#define LOG_ERROR(text)                                                                      \
-    do {                                                                                     \
-        const int tessarineErrno_ = errno;                                                   \
+#define LOG_ERROR(text)                                                                           \
+    do {                                                                                          \
+        const int tessarineErrno_ = errno;                                                        \
         ::tessarine::CAppLog::Get().Error(::tessarine::LogPrefix(__LINE__, __PRETTY_FUNCTION__) + \
-                                          " " + std::string(text) + "[" +                    \
-                                          std::to_string(tessarineErrno_) + "]");            \
+                                          " " + std::string(text) + "[" +                         \
+                                          std::to_string(tessarineErrno_) + "]");                 \
     } while (0)
 
 #define LOG_BANNER(text) ::tessarine::CAppLog::Get().Banner(text)

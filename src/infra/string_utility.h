@@ -8,8 +8,8 @@
 
 namespace tessarine {
 
-std::string BoolToString(int flag);          // "TRUE" for non-zero, "FALSE" for 0
-std::string IntToString(int value);          // "%d"
+std::string BoolToString(int flag);              // "TRUE" for non-zero, "FALSE" for 0
+std::string IntToString(int value);              // "%d"
 std::string ULongToString(std::uint32_t value);  // "%lu"
 // Leading decimal digits with optional sign after optional blanks; 0 when there are none.
 int StringToInt(std::string_view text);

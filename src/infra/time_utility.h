@@ -7,7 +7,7 @@
 
 namespace tessarine {
 
-inline constexpr char kTimeStampFormat[] = "%Y%m%d%H%M%S";        // 14 digits, databases and XML
+inline constexpr char kTimeStampFormat[] = "%Y%m%d%H%M%S";         // 14 digits, databases and XML
 inline constexpr char kTimeStampPlaceholder[] = "YYYYMMDDhhmmss";  // the literal placeholder form
 inline constexpr char kLogTimeFormat[] = "%Y/%m/%d %H:%M:%S";      // log lines and traces
 inline constexpr char kHttpDateFormat[] = "%a, %d %b %Y %H:%M:%S GMT";

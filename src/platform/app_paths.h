@@ -21,7 +21,7 @@ std::string GetExecutableTitle();
 // Full path of the running executable; empty when it cannot be read.
 std::string GetExecutablePath();
 
-// Value of an environment variable, or nullopt-like empty with found=false.
+// Value of an environment variable; false (value untouched) when it is not set.
 bool GetEnvironmentValue(const char* name, std::string& value);
 
 }  // namespace tessarine

@@ -12,9 +12,9 @@
 
 namespace tessarine {
 
-inline constexpr std::uint32_t kWaitTimeout = 258;          // WaitAny timed out
-inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;   // a null handle in the set
-inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;     // wait without time-out
+inline constexpr std::uint32_t kWaitTimeout = 258;         // WaitAny timed out
+inline constexpr std::uint32_t kWaitFailed = 0xFFFFFFFFu;  // a null handle in the set
+inline constexpr std::uint32_t kInfinite = 0xFFFFFFFFu;    // wait without time-out
 
 class NamedEvents;
 

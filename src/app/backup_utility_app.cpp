@@ -1,0 +1,309 @@
+#include "app/backup_utility_app.h"
+
+#include <cerrno>
+#include <exception>
+#include <filesystem>
+#include <system_error>
+
+#include "core/event_names.h"
+#include "infra/app_log.h"
+#include "infra/log_setting.h"
+#include "infra/string_utility.h"
+#include "platform/app_paths.h"
+#include "platform/posix/folders.h"
+#include "settings/first_run.h"
+#include "settings/profile_store.h"
+#include "settings/setting_common.h"
+
+namespace tessarine {
+
+namespace {
+
+constexpr char kClassTitle[] = "BackupUtilityApp";
+constexpr char kProfileExtension[] = ".msf";
+constexpr char kLogSettingFile[] = "setting.xml";
+constexpr std::array<const char*, 4> kDataSubFolders = {"log/", "backup/", "detectfile/",
+                                                        "detectfile/result/"};
+constexpr std::array<const char*, CBackupUtilityApp::kWorkerCount> kWorkerNames = {
+    "BackupSchedule", "DetectFileSchedule", "DetectFileResultCheck"};
+
+// Indexes into the event table (core/event_names.h) of the three shutdown events.
+constexpr std::array<std::size_t, 3> kShutdownEvents = {2, 3, 4};
+static_assert(kNamedEventsInOrder[2] == kEventBackupShutDown);
+static_assert(kNamedEventsInOrder[3] == kEventDetectFileShutDown);
+static_assert(kNamedEventsInOrder[4] == kEventDetectFileResultShutDown);
+
+// Without ALLUSERSPROFILE the data lives under the user's XDG data folder, which a fresh
+// account may not have yet; the all-users profile folder itself is never created.
+void EnsureXdgDataRoot(const std::string& parentFolder) {
+    std::string value;
+    if (GetEnvironmentValue("ALLUSERSPROFILE", value) && !value.empty()) return;
+    std::filesystem::path root = std::filesystem::path(parentFolder).parent_path().parent_path();
+    std::error_code ignored;
+    if (!root.empty()) std::filesystem::create_directories(root, ignored);
+}
+
+}  // namespace
+
+CBackupUtilityApp::CBackupUtilityApp(Clock& clock, const SystemInfo& systemInfo,
+                                     MessageSink& messageSink)
+    : platform_(clock, systemInfo, messageSink), controlServer_(platform_.events) {}
+
+CBackupUtilityApp::~CBackupUtilityApp() {
+    if (started_ && !exited_) ExitInstance();
+    if (!abandonedWorkers_.empty()) {
+        // A worker still running must not be destroyed (its destructor would wait for the
+        // thread), nor the settings it may still read. The process is ending; both are left
+        // to it.
+        for (auto& worker : abandonedWorkers_) static_cast<void>(worker.release());
+        static_cast<void>(profileStore_.release());
+    } else if (profileStore_ && GetDefaultProfileStore() == profileStore_.get()) {
+        SetDefaultProfileStore(nullptr);
+    }
+}
+
+void CBackupUtilityApp::AddDatabaseInitializer(DatabaseInitializer initialize,
+                                               std::string errorText) {
+    databases_.emplace_back(std::move(initialize), std::move(errorText));
+}
+
+void CBackupUtilityApp::SetWorkerFactory(WorkerSlot slot, WorkerFactory factory) {
+    factories_[slot] = std::move(factory);
+}
+
+void CBackupUtilityApp::SetMainWindowStep(StartupStep step) { mainWindowStep_ = std::move(step); }
+
+bool CBackupUtilityApp::InitInstance() {
+    if (started_) return failure_ == StartupFailure::kNone;
+    started_ = true;
+
+    dataFolder_ = GetDataFolderPath();
+    title_ = GetExecutableTitle();
+    if (dataFolder_.empty() || title_.empty()) {
+        failure_ = StartupFailure::kNoDataFolder;
+        return false;
+    }
+    if (!AcquireSingleInstance()) return false;
+    if (!PrepareDataFolders()) return false;
+
+    CAppLog::Get().Init(dataFolder_, title_);
+    for (const std::string& text : pendingErrors_) LOG_ERROR(text);
+    pendingErrors_.clear();
+    LOG_BANNER(std::string(kClassTitle) + " Start up");
+    LOG_METHOD();
+    LOG_TRACE(std::string(firstRun_ ? "First Run." : "Existing Installation.") +
+              " DataFolder:" + dataFolder_);
+
+    CreateNamedEvents();
+    StartControlServer();
+
+    if (!InitializeDatabases()) {
+        failure_ = StartupFailure::kDatabase;
+        return false;
+    }
+    WireControlBlocks();
+    StartWorkers();
+
+    if (mainWindowStep_) {
+        bool created = false;
+        try {
+            created = mainWindowStep_();
+        } catch (const std::exception& e) {
+            LOG_ERROR(std::string("Create Main Window Exception. ") + e.what());
+        }
+        if (!created) {
+            LOG_ERROR("Create Main Window Error.");
+            failure_ = StartupFailure::kMainWindow;
+            failureDetail_ = "main window";
+            return false;
+        }
+    }
+    return true;
+}
+
+bool CBackupUtilityApp::EnsureDataFolder(const std::string& path, bool& created) {
+    switch (EnsureFolder(path, platform_.clock)) {
+        case FolderResult::kCreated:
+            created = true;
+            return true;
+        case FolderResult::kExisted:
+            return true;
+        case FolderResult::kFailed:
+            break;
+    }
+    failure_ = StartupFailure::kDataFolders;
+    failureDetail_ = path;
+    return false;
+}
+
+bool CBackupUtilityApp::AcquireSingleInstance() {
+    const std::string folder = RuntimeFolderPath(dataFolder_);
+    if (folder == dataFolder_) {
+        // No session runtime folder: the lock lives in the data folder, so that must exist
+        // first. Folders made here still count for the first-run decision.
+        const std::string parent = GetDataParentFolderPath();
+        EnsureXdgDataRoot(parent);
+        if (!EnsureDataFolder(parent, createdFolderEarly_) ||
+            !EnsureDataFolder(dataFolder_, createdFolderEarly_))
+            return false;
+    }
+    const std::string lockPath = SingleInstanceLock::LockFilePath(folder, title_);
+    switch (instanceLock_.Acquire(lockPath)) {
+        case LockResult::kAcquired:
+            return true;
+        case LockResult::kBusy:
+            failure_ = StartupFailure::kAlreadyRunning;
+            return false;
+        case LockResult::kFailed:
+            break;
+    }
+    failure_ = StartupFailure::kLockFailed;
+    failureDetail_ = lockPath;
+    return false;
+}
+
+bool CBackupUtilityApp::PrepareDataFolders() {
+    const std::string parent = GetDataParentFolderPath();
+    EnsureXdgDataRoot(parent);
+    bool created = createdFolderEarly_;
+    if (!EnsureDataFolder(parent, created) || !EnsureDataFolder(dataFolder_, created)) return false;
+    for (const char* sub : kDataSubFolders) {
+        if (!EnsureDataFolder(dataFolder_ + sub, created)) return false;
+    }
+
+    const std::string profilePath = dataFolder_ + title_ + kProfileExtension;
+    std::error_code error;
+    const bool profileExists = std::filesystem::exists(profilePath, error);
+    // A settings file that is missing from an existing folder (deleted, or never written
+    // because the first run failed to write it) gets the first-run values too; otherwise the
+    // upgrade would leave it with two keys and every other setting at its bare default.
+    firstRun_ = created || !profileExists;
+
+    profileStore_ = std::make_unique<CProfileStore>(profilePath);
+    SetDefaultProfileStore(profileStore_.get());
+    if (firstRun_) {
+        if (WriteFirstRunSettings(*profileStore_) != 0)
+            pendingErrors_.push_back("Write First Run Settings Error. Path:" + profilePath);
+    } else if (UpgradeProfile(*profileStore_) != 0) {
+        pendingErrors_.push_back("Upgrade Settings Error. Path:" + profilePath);
+    }
+
+    // Without its switch file the log would have a size limit of 0 and rotate at every line,
+    // so a missing one is written again, not only on a first run.
+    const std::string logFolder = dataFolder_ + "log/";
+    if (firstRun_ || !std::filesystem::exists(logFolder + kLogSettingFile, error)) {
+        if (!CreateDefaultLogSetting(logFolder))
+            pendingErrors_.push_back("Create Log Setting Error. Path:" + logFolder +
+                                     kLogSettingFile);
+    }
+    return true;
+}
+
+void CBackupUtilityApp::CreateNamedEvents() {
+    LOG_METHOD();
+    for (std::size_t i = 0; i < kNamedEventsInOrder.size(); ++i)
+        events_[i] = platform_.events.Create(std::string(kNamedEventsInOrder[i]));
+}
+
+void CBackupUtilityApp::StartControlServer() {
+    // Without the control socket the program still runs; only --signal cannot reach it.
+    if (!controlServer_.Start(ControlSocketFolder(dataFolder_), title_))
+        LOG_ERROR("Start Control Socket Error.");
+}
+
+bool CBackupUtilityApp::InitializeDatabases() {
+    for (const auto& [initialize, errorText] : databases_) {
+        int result = -1;
+        try {
+            result = initialize();
+        } catch (const std::exception& e) {
+            LOG_ERROR(std::string("Initialize Exception. ") + e.what());
+        }
+        if (result != 0) {
+            LOG_ERROR(errorText);
+            failureDetail_ = errorText;
+            return false;
+        }
+    }
+    return true;
+}
+
+void CBackupUtilityApp::WireControlBlocks() {
+    blocks_[kBackupSchedule] = {&stopRequested_, &backupScheduleRunning_, &backupExecuting_};
+    blocks_[kDetectFileSchedule] = {&stopRequested_, &detectFileScheduleRunning_,
+                                    &detectFileExecuting_};
+    // The result checker has no executor; its third slot is its own running flag.
+    blocks_[kDetectFileResultCheck] = {&stopRequested_, nullptr, &detectFileResultCheckRunning_};
+}
+
+void CBackupUtilityApp::StartWorkers() {
+    LOG_METHOD();
+    for (int slot = 0; slot < kWorkerCount; ++slot) {
+        if (!factories_[slot]) continue;
+        try {
+            workers_[slot] = factories_[slot](platform_);
+        } catch (const std::exception& e) {
+            LOG_ERROR(std::string("Create Worker Error. Worker:") + kWorkerNames[slot] + " " +
+                      e.what());
+        }
+        if (!workers_[slot]) continue;
+        workers_[slot]->SetControlBlock(&blocks_[slot]);
+        workers_[slot]->StartThread();  // a failure is logged there; we run without it
+    }
+}
+
+int CBackupUtilityApp::ExitInstance() {
+    if (exited_) return 0;
+    exited_ = true;
+    LOG_METHOD();
+
+    stopRequested_.store(1);
+    // Nothing from outside is taken any more; the socket file goes while we hold the lock.
+    controlServer_.Stop();
+    for (std::size_t index : kShutdownEvents) {
+        if (events_[index]) events_[index]->Set();
+    }
+    platform_.clock.Sleep(kShutdownSettleTime);
+    instanceLock_.Release();
+
+    WaitForWorkers();
+
+    for (auto& event : events_) event.reset();
+    platform_.events.CloseAll();
+
+    DeleteWorkers();
+    if (abandonedWorkers_.empty() && profileStore_ &&
+        GetDefaultProfileStore() == profileStore_.get())
+        SetDefaultProfileStore(nullptr);
+
+    LOG_BANNER(std::string(kClassTitle) + " Finish");
+    return 0;
+}
+
+void CBackupUtilityApp::WaitForWorkers() {
+    const std::array<const std::atomic<int>*, kWorkerCount> flags = {
+        &backupScheduleRunning_, &detectFileScheduleRunning_, &detectFileResultCheckRunning_};
+    for (int slot = 0; slot < kWorkerCount; ++slot) {
+        for (int round = 0; round < kWorkerWaitRounds && flags[slot]->load() != 0; ++round)
+            platform_.clock.Sleep(kWorkerWaitRound);
+        if (flags[slot]->load() != 0) {
+            LOG_ERROR(std::string("Worker Did Not Finish In Time. Worker:") + kWorkerNames[slot]);
+        }
+    }
+}
+
+void CBackupUtilityApp::DeleteWorkers() {
+    const std::array<const std::atomic<int>*, kWorkerCount> flags = {
+        &backupScheduleRunning_, &detectFileScheduleRunning_, &detectFileResultCheckRunning_};
+    for (int slot = 0; slot < kWorkerCount; ++slot) {
+        if (!workers_[slot]) continue;
+        if (flags[slot]->load() != 0) {
+            LOG_ERROR(std::string("Worker Left Running. Worker:") + kWorkerNames[slot]);
+            abandonedWorkers_.push_back(std::move(workers_[slot]));
+            continue;
+        }
+        workers_[slot].reset();
+    }
+}
+
+}  // namespace tessarine

@@ -1,0 +1,137 @@
+// One backup run on its own thread: copies every configured source folder into its folder on the
+// device share (everything on the first run of a pair, then only new and changed entries),
+// optionally mirrors deletions, records each copy in the file list and writes the result files.
+#pragma once
+
+#include <atomic>
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+
+#include "backup/backup_error_list.h"
+#include "backup/backup_runner.h"
+#include "backup/backup_sql_utility.h"
+#include "core/message_sink.h"
+#include "platform/clock.h"
+#include "platform/device_share.h"
+#include "platform/named_events.h"
+#include "platform/system_info.h"
+#include "settings/setting_records.h"
+
+namespace tessarine {
+
+// 1: shut the PC down after the backup before shutdown; 0: do not. Set to 1 at the start of
+// every run and by the shutdown question; read by JudgeShutdown.
+extern std::atomic<int> ShutdownAfterBackup;
+
+class CBackupExecute : public CBackupRunner {
+public:
+    using ShareFactory = std::function<std::unique_ptr<DeviceShare>()>;
+    using CommonSettingLoader = std::function<int(CCommonSetting&)>;
+    using BackupSettingLoader = std::function<int(CBackupSetting&)>;
+
+    struct Dependencies {
+        ShareFactory shareFactory;  // one share object per run
+        CBackupSQLUtility& fileList;
+        MessageSink& messageSink;
+        NamedEvents& namedEvents;
+        Clock& clock;
+        std::string backupFolderPath;  // where the result files go, ending with '/'
+        const SystemInfo& systemInfo;
+        // Fill a record; 0 on success. Empty: the record's own Load (default profile store).
+        CommonSettingLoader loadCommonSetting;
+        BackupSettingLoader loadBackupSetting;
+    };
+
+    // Reads BackupErrorMaxCount for the error list's capacity (10 when it cannot be read).
+    explicit CBackupExecute(Dependencies dependencies);
+    ~CBackupExecute() override;
+
+    // One complete run: 0 success, 1 failure.
+    int ThreadCore() override;
+
+    // Hooks of the backup before shutdown: the question to the user (started right after the
+    // share connection in shutdown mode) and the decision at every ending of a shutdown-mode run.
+    void SetMessageBoxForShutdownBackup(std::function<void()> hook) {
+        messageBoxForShutdownBackup_ = std::move(hook);
+    }
+    void SetJudgeShutdown(std::function<void()> hook) { judgeShutdown_ = std::move(hook); }
+
+    // Where the copy of `sourcePath` goes: the part of the path below the pair's source folder
+    // joined onto its destination folder, '/' turned into '\' (kept for an smb:// destination).
+    static std::string MakeDestinationPath(const BackupFolderPair& pair,
+                                           const std::string& sourcePath);
+
+    // The error list and counts of the last run.
+    const BackupErrorList& GetErrorList() const { return errorList_; }
+
+private:
+    // What a run ends with: its result and whether the end-of-run pop-up logic applies.
+    struct RunOutcome {
+        int result = 1;
+        bool reported = false;  // false: the settings were unusable, no result, no pop-up
+        bool isNotify = false;
+        int popupTimeout = 0;
+    };
+
+    // Steps up to the result files; fills `outcome` as far as it gets.
+    void Run(RunOutcome& outcome);
+    // The ending of a run broken off by an exception: status "COMPLETE" and result code 2.
+    void EndAfterFailure(std::time_t startTime);
+    int ConnectShare(const CCommonSetting& common);
+    std::string MakeDestinationPath(int settingNumber, const std::string& sourcePath) const;
+
+    void ExecuteFullBackup(int settingNumber, const std::string& folderPath);
+    void ExecuteDiffBackup(int settingNumber, const std::string& folderPath, bool mirroring);
+    void ExecuteDeletedFileBackup(int settingNumber);
+    int BackupFile(int settingNumber, const std::string& sourcePath);
+    int BackupFileOverwrite(int settingNumber, const std::string& sourcePath);
+    int CreateFolder(int settingNumber, const std::string& sourcePath);
+    int GetFileCountForTarget(const std::string& folderPath, int settingNumber, bool removeFound);
+    int ForwardResultFile(const std::string& address, std::time_t endTime);
+    void LoadBackupList(int settingNumber);
+    void RemoveFromBackupList(const std::string& path, bool isDirectory);
+    int CountBackupTargets(bool mirroring);
+    void SetBackupRunning(int state);
+    void NotifyBackupResult(int result, bool notify, int popupTimeout);
+
+    // True when the pair can be backed up: its source is a folder and it has a destination.
+    // Otherwise, with `report`, logs why and puts the source in the error list.
+    bool CheckFolderPair(int settingNumber, bool report);
+    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count);
+    // Keeps the copies of everything below `path` (and of `path` itself) out of the deletion
+    // pass: used when a folder cannot be read, so its entries are not taken for deleted ones.
+    void KeepCandidatesBelow(const std::string& path);
+    void ClearCandidates();
+    // Writes "result.xml" and "deteil_result.xml"; false (logged) when either cannot be written.
+    bool WriteResultFiles(std::time_t start, std::time_t end, int resultCode);
+    void SignalBackupComplete(EventHandle& event);
+    void CallJudgeShutdown();
+    const std::atomic<int>* CancelFlag() const;
+
+    ShareFactory shareFactory_;
+    CBackupSQLUtility& fileList_;
+    MessageSink& messageSink_;
+    NamedEvents& namedEvents_;
+    Clock& clock_;
+    std::string backupFolderPath_;
+    const SystemInfo& systemInfo_;
+    CommonSettingLoader loadCommonSetting_;
+    BackupSettingLoader loadBackupSetting_;
+    std::function<void()> messageBoxForShutdownBackup_;
+    std::function<void()> judgeShutdown_;
+
+    // State of the current run.
+    std::unique_ptr<DeviceShare> share_;
+    std::string connectedHost_;  // empty while not connected
+    BackupFolderPairs folderPairs_;
+    BackupErrorList errorList_;
+    // Deletion candidates (source paths from the file list), in ascending byte order like the
+    // file list's listing, so lookups and removals stay logarithmic.
+    std::set<std::string> fileCandidates_;
+    std::set<std::string> folderCandidates_;
+};
+
+}  // namespace tessarine

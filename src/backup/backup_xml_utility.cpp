@@ -1,0 +1,361 @@
+#include "backup/backup_xml_utility.h"
+
+#include <sys/stat.h>
+
+#include <cerrno>
+#include <exception>
+
+#include "infra/app_exception.h"
+#include "infra/app_log.h"
+#include "infra/string_utility.h"
+#include "infra/time_utility.h"
+#include "platform/app_paths.h"
+
+namespace tessarine {
+
+namespace {
+
+constexpr char kBackupFolderName[] = "backup/";
+constexpr char kClientResultFileName[] = "result.xml";
+constexpr char kDetailResultFileName[] = "deteil_result.xml";
+constexpr char kServerResultFileExtension[] = ".xml";
+
+// Exception codes, one per operation.
+constexpr int kCreateClientResultError = 0;
+constexpr int kReadClientResultError = 1;
+constexpr int kCreateServerResultError = 2;
+constexpr int kCreateDetailResultError = 3;
+constexpr int kReadDetailResultError = 4;
+
+// Elements of the client result file.
+constexpr char kClientResultElement[] = "clientresult";
+constexpr char kStartDateElement[] = "start_date";
+constexpr char kEndDateElement[] = "end_date";
+constexpr char kResultElement[] = "result";
+// Elements of the detail and server result files.
+constexpr char kBackupResultElement[] = "backupresult";
+constexpr char kExecuteCountElement[] = "execute_count";
+constexpr char kSuccessCountElement[] = "success_count";
+constexpr char kDataElement[] = "data";
+constexpr char kPathElement[] = "path";
+constexpr char kComputerElement[] = "pc";
+constexpr char kDateElement[] = "date";
+constexpr char kBackupSourceElement[] = "backup_src";
+constexpr char kBackupDestinationElement[] = "backup_dst";
+constexpr char kFileCountElement[] = "file_count";
+constexpr char kServerResultText[] = "1";
+
+std::string WithTrailingSlash(std::string folder) {
+    if (!folder.empty() && folder.back() != '/') folder += '/';
+    return folder;
+}
+
+// The backup folder is created when the data folder exists but the folder itself went missing,
+// so a run can still leave its result files.
+void EnsureFolder(const std::string& folder) {
+    struct stat status {};
+    if (::stat(folder.c_str(), &status) == 0) return;
+    const int savedErrno = errno;
+    if (::mkdir(folder.c_str(), 0755) == 0) return;
+    errno = savedErrno;
+}
+
+// A name from the system that must not reach into other folders.
+bool IsPlainFileNamePart(const std::string& part) {
+    return !part.empty() && part.find('/') == std::string::npos && part != "." && part != "..";
+}
+
+}  // namespace
+
+// A failed step: the error line with its message, then the operation's exception.
+#define BACKUP_XML_FAIL(message, code)   \
+    do {                                 \
+        LOG_ERROR(message);              \
+        throw CBackupXMLException(code); \
+    } while (0)
+
+// Any failure that is not already the operation's exception becomes it, with an error line.
+#define BACKUP_XML_CATCH_OTHERS(code)                            \
+    catch (const CBackupXMLException&) {                         \
+        throw;                                                   \
+    }                                                            \
+    catch (const std::exception& e) {                            \
+        LOG_ERROR(std::string("Unexpected Error: ") + e.what()); \
+        throw CBackupXMLException(code);                         \
+    }                                                            \
+    catch (...) {                                                \
+        LOG_ERROR("Unexpected Error");                           \
+        throw CBackupXMLException(code);                         \
+    }
+
+std::string DefaultBackupFolderPath() {
+    const std::string dataFolder = GetDataFolderPath();
+    if (dataFolder.empty()) return std::string();
+    return Format("%s%s", WithTrailingSlash(dataFolder).c_str(), kBackupFolderName);
+}
+
+CBackupXMLUtility::CBackupXMLUtility()
+    : CBackupXMLUtility(DefaultBackupFolderPath(), DefaultSystemInfo()) {}
+
+CBackupXMLUtility::CBackupXMLUtility(std::string backupFolderPath, const SystemInfo& systemInfo)
+    : backupFolderPath_(WithTrailingSlash(std::move(backupFolderPath))), systemInfo_(systemInfo) {}
+
+int CBackupXMLUtility::CreateClientResultFile(std::time_t start, std::time_t end, int resultCode) {
+    LOG_METHOD();
+    LOG_TRACE("PARAM:" + ToTimeStamp(start) + ", " + ToTimeStamp(end) + ", " +
+              IntToString(resultCode));
+    constexpr int kCode = kCreateClientResultError;
+    try {
+        Release();
+        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        EnsureFolder(backupFolderPath_);
+        const std::string path = backupFolderPath_ + kClientResultFileName;
+        if (!SetupWriteToFile(path)) {
+            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteStartElement(kClientResultElement)) {
+            BACKUP_XML_FAIL("Write First Element Error. code:" + IntToString(GetLastError()),
+                            kCode);
+        }
+        if (!WriteElementAndText(kStartDateElement, ToTimeStamp(start))) {
+            BACKUP_XML_FAIL("Write StartDate Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kEndDateElement, ToTimeStamp(end))) {
+            BACKUP_XML_FAIL("Write EndDate Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kResultElement, IntToString(resultCode))) {
+            BACKUP_XML_FAIL("Write Result Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteEndElement()) {
+            BACKUP_XML_FAIL("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!Flush()) BACKUP_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    }
+    BACKUP_XML_CATCH_OTHERS(kCode)
+    return 0;
+}
+
+int CBackupXMLUtility::ReadClientResultFile(std::string* start, std::string* end, int* resultCode) {
+    LOG_METHOD();
+    constexpr int kCode = kReadClientResultError;
+    try {
+        Release();
+        if (start == nullptr || end == nullptr || resultCode == nullptr) {
+            BACKUP_XML_FAIL("Invalid Parameter", kCode);
+        }
+        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        if (!SetupReadFromFile(backupFolderPath_ + kClientResultFileName)) {
+            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!SkipElements(1)) BACKUP_XML_FAIL("Skip <clientresult> element Error", kCode);
+
+        std::string name;
+        std::string startText;
+        std::string endText;
+        std::string resultText;
+        if (!ReadNextElement(&name, &startText) || name != kStartDateElement) {
+            BACKUP_XML_FAIL("Read <start_date> element Error. Element:" + name, kCode);
+        }
+        name.clear();
+        if (!ReadNextElement(&name, &endText) || name != kEndDateElement) {
+            BACKUP_XML_FAIL("Read <end_date> element Error. Element:" + name, kCode);
+        }
+        name.clear();
+        if (!ReadNextElement(&name, &resultText) || name != kResultElement) {
+            BACKUP_XML_FAIL("Read <result> element Error. Element:" + name, kCode);
+        }
+        // The outputs change only when the whole file was read.
+        *start = startText;
+        *end = endText;
+        *resultCode = StringToInt(resultText);
+        LOG_TRACE("Start:" + *start + " End:" + *end + " Result:" + IntToString(*resultCode));
+    }
+    BACKUP_XML_CATCH_OTHERS(kCode)
+    return 0;
+}
+
+int CBackupXMLUtility::CreateServerResultFile(std::time_t end, const BackupFolderPairs* pairs,
+                                              std::uint32_t successCount) {
+    LOG_METHOD();
+    LOG_TRACE("PARAM:" + ToTimeStamp(end) + ", " + ULongToString(successCount));
+    constexpr int kCode = kCreateServerResultError;
+    try {
+        Release();
+        if (pairs == nullptr) BACKUP_XML_FAIL("Parameter Error", kCode);
+        const std::string computerName = systemInfo_.ComputerName();
+        if (!IsPlainFileNamePart(computerName)) BACKUP_XML_FAIL("Get Computer Name Error", kCode);
+        const std::string userName = systemInfo_.UserName();
+        if (!IsPlainFileNamePart(userName)) BACKUP_XML_FAIL("Get User Name Error", kCode);
+        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        EnsureFolder(backupFolderPath_);
+
+        serverResultFileName_ =
+            Format("%s_%s%s", computerName.c_str(), userName.c_str(), kServerResultFileExtension);
+        serverResultFilePath_ = backupFolderPath_ + serverResultFileName_;
+        LOG_TRACE("Server Result File:" + serverResultFilePath_);
+
+        if (!SetupWriteToFile(serverResultFilePath_)) {
+            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteStartElement(kBackupResultElement)) {
+            BACKUP_XML_FAIL("Write First Element Error. code:" + IntToString(GetLastError()),
+                            kCode);
+        }
+        if (!WriteElementAndText(kComputerElement, computerName)) {
+            BACKUP_XML_FAIL("Write ComputerName Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kDateElement, ToTimeStamp(end))) {
+            BACKUP_XML_FAIL("Write EndDate Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (WriteBackupFolderPathSetting(*pairs, true) != 0) {
+            BACKUP_XML_FAIL("Write Backup Source Path Error. code:" + IntToString(GetLastError()),
+                            kCode);
+        }
+        if (WriteBackupFolderPathSetting(*pairs, false) != 0) {
+            BACKUP_XML_FAIL(
+                "Write Backup Destination Path Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kFileCountElement, ULongToString(successCount))) {
+            BACKUP_XML_FAIL("Write File Count Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kResultElement, kServerResultText)) {
+            BACKUP_XML_FAIL("Write Result Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteEndElement()) {
+            BACKUP_XML_FAIL("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!Flush()) BACKUP_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    }
+    BACKUP_XML_CATCH_OTHERS(kCode)
+    return 0;
+}
+
+int CBackupXMLUtility::WriteBackupFolderPathSetting(const BackupFolderPairs& pairs, bool sources) {
+    LOG_METHOD();
+    if (!WriteStartElement(sources ? kBackupSourceElement : kBackupDestinationElement)) {
+        LOG_ERROR("Write BackupSrc/Dst Error. code:" + IntToString(GetLastError()));
+        return -1;
+    }
+    if (!WriteStartElement(kDataElement)) {
+        LOG_ERROR("Write Data Error. code:" + IntToString(GetLastError()));
+        return -1;
+    }
+    for (const BackupFolderPair& pair : pairs) {
+        // The configured pairs are the leading ones; an empty source ends them.
+        if (pair.source.empty()) break;
+        // An empty destination is refused by the writer and fails the whole file.
+        if (!WriteElementAndText(kPathElement, sources ? pair.source : pair.destination)) {
+            LOG_ERROR("Write Path Error. code:" + IntToString(GetLastError()));
+            return -1;
+        }
+    }
+    if (!WriteEndElement() || !WriteEndElement()) {
+        LOG_ERROR("Write End Element Error. code:" + IntToString(GetLastError()));
+        return -1;
+    }
+    return 0;
+}
+
+int CBackupXMLUtility::CreateDetailResultFile(const BackupErrorList& list) {
+    LOG_METHOD();
+    LOG_TRACE(Format("PARAM:%d, %d, %zu", list.executeCount, list.successCount, list.paths.size()));
+    constexpr int kCode = kCreateDetailResultError;
+    try {
+        Release();
+        // Without the folder the file name alone would land in the working folder.
+        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        EnsureFolder(backupFolderPath_);
+        if (!SetupWriteToFile(backupFolderPath_ + kDetailResultFileName)) {
+            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteStartElement(kBackupResultElement)) {
+            BACKUP_XML_FAIL(
+                "Write Backup Result Element Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kExecuteCountElement, IntToString(list.executeCount))) {
+            BACKUP_XML_FAIL(
+                "Write Execute Count Element Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!WriteElementAndText(kSuccessCountElement, IntToString(list.successCount))) {
+            BACKUP_XML_FAIL(
+                "Write Success Count Element Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        for (const std::string& path : list.paths) {
+            if (!WriteStartElement(kDataElement)) {
+                BACKUP_XML_FAIL("Write Data Element Error. code:" + IntToString(GetLastError()),
+                                kCode);
+            }
+            if (!WriteElementAndText(kPathElement, path)) {
+                BACKUP_XML_FAIL("Write Path Element Error. code:" + IntToString(GetLastError()),
+                                kCode);
+            }
+            if (!WriteEndElement()) {
+                BACKUP_XML_FAIL("Write Data End Element Error. code:" + IntToString(GetLastError()),
+                                kCode);
+            }
+        }
+        if (!WriteEndElement()) {
+            BACKUP_XML_FAIL(
+                "Write Error Info End Element Error. code:" + IntToString(GetLastError()), kCode);
+        }
+        if (!Flush()) BACKUP_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    }
+    BACKUP_XML_CATCH_OTHERS(kCode)
+    return 0;
+}
+
+int CBackupXMLUtility::ReadDetailResult(BackupErrorList* list) {
+    LOG_METHOD();
+    constexpr int kCode = kReadDetailResultError;
+    try {
+        Release();
+        if (list == nullptr) BACKUP_XML_FAIL("Invalid Parameter", kCode);
+        // A broken file shows as an empty result, never as half of one.
+        list->Clear();
+        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        const std::string path = backupFolderPath_ + kDetailResultFileName;
+        struct stat status {};
+        if (::stat(path.c_str(), &status) != 0) {
+            LOG_TRACE("No Backup Error Info File:" + path);
+            return -1;
+        }
+        if (!SetupReadFromFile(path)) BACKUP_XML_FAIL("Backup Error Info File Read Error", kCode);
+        if (!SkipElements(1)) BACKUP_XML_FAIL("Skip <backupresult> element Error", kCode);
+
+        BackupErrorList read;
+        read.capacity = list->capacity;
+        std::string name;
+        std::string value;
+        if (!ReadNextElement(&name, &value) || name != kExecuteCountElement) {
+            BACKUP_XML_FAIL("Read <execute_count> element Error. Element:" + name, kCode);
+        }
+        read.executeCount = StringToInt(value);
+        name.clear();
+        if (!ReadNextElement(&name, &value) || name != kSuccessCountElement) {
+            BACKUP_XML_FAIL("Read <success_count> element Error. Element:" + name, kCode);
+        }
+        read.successCount = StringToInt(value);
+
+        // Each further element is a "data" holding one "path"; the list keeps every path read,
+        // beyond its capacity too.
+        while (SkipElements(1)) {
+            name.clear();
+            if (!ReadNextElement(&name, &value) || name != kPathElement) {
+                BACKUP_XML_FAIL("Read <path> element Error. Element:" + name, kCode);
+            }
+            read.paths.push_back(value);
+        }
+        if (!IsEndOfDocument()) {
+            // A cut or damaged file must not pass for a complete one.
+            BACKUP_XML_FAIL("Read <data> element Error. code:" + IntToString(GetLastError()),
+                            kCode);
+        }
+        *list = std::move(read);
+        LOG_TRACE(Format("Execute:%d Success:%d Paths:%zu", list->executeCount, list->successCount,
+                         list->paths.size()));
+    }
+    BACKUP_XML_CATCH_OTHERS(kCode)
+    return 0;
+}
+
+}  // namespace tessarine

@@ -1,0 +1,27 @@
+#include "core/thread_common.h"
+
+#include <system_error>
+
+#include "infra/app_log.h"
+
+namespace tessarine {
+
+CThreadCommon::~CThreadCommon() { StopThread(); }
+
+bool CThreadCommon::StartThread() {
+    if (thread_.joinable()) thread_.join();
+    try {
+        thread_ = std::thread([this] { ThreadCore(); });
+    } catch (const std::system_error& error) {
+        LOG_ERROR(std::string("Begin Thread Error! ") + error.what());
+        return false;
+    }
+    return true;
+}
+
+bool CThreadCommon::StopThread() {
+    if (thread_.joinable() && thread_.get_id() != std::this_thread::get_id()) thread_.join();
+    return true;
+}
+
+}  // namespace tessarine

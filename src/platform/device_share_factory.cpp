@@ -1,0 +1,34 @@
+#include "platform/device_share_factory.h"
+
+#include <stdlib.h>
+
+#include <charconv>
+
+#include "platform/posix/local_share.h"
+#include "platform/posix/smb_share.h"
+
+namespace tessarine {
+
+ShareOptions ShareOptionsFromEnvironment() {
+    ShareOptions options;
+    if (const char* port = ::getenv("TESSARINE_SMB_PORT"); port != nullptr && *port != '\0') {
+        const std::string_view text(port);
+        int value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec == std::errc() && end == text.data() + text.size() && value >= 1 && value <= 65535)
+            options.port = value;
+        else
+            options.problem = "TESSARINE_SMB_PORT is not a port number (1-65535): \"" +
+                              std::string(text) + "\"; using " + std::to_string(options.port);
+    }
+    if (const char* root = ::getenv("TESSARINE_SHARE_ROOT"); root != nullptr && *root != '\0')
+        options.localRoot = root;
+    return options;
+}
+
+std::unique_ptr<DeviceShare> MakeDeviceShare(const ShareOptions& options) {
+    if (!options.localRoot.empty()) return std::make_unique<LocalShare>(options.localRoot);
+    return std::make_unique<SmbShare>(options.port, options.timeoutMs);
+}
+
+}  // namespace tessarine

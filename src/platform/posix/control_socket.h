@@ -1,0 +1,86 @@
+// The local control channel: another process of the same user signals one of the running
+// instance's named events by name ("TessarineTool --signal BackupNow"), as OpenEvent + SetEvent
+// would on Windows. A Unix-domain stream socket, reachable only by the owning user: the socket
+// file is 0600 inside a 0700 folder, and every peer's credentials (SO_PEERCRED) must carry our
+// uid. Protocol, one request per connection: "SIGNAL <name>\n" answered by "OK\n" or
+// "UNKNOWN\n"; anything else is answered by "BAD\n", a peer of another user by "DENIED\n".
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <cstddef>
+#include <string>
+#include <thread>
+
+#include "platform/named_events.h"
+
+namespace tessarine {
+
+// Longest request line accepted, the newline included.
+inline constexpr std::size_t kControlRequestMax = 256;
+
+// Results of ControlClient::Signal.
+inline constexpr int kControlDelivered = 0;    // the event was signalled
+inline constexpr int kControlNoInstance = 1;   // nothing listens on the socket
+inline constexpr int kControlUnknownName = 2;  // the instance has no event of that name
+inline constexpr int kControlFailed = 3;       // refused, timed out, or an unexpected answer
+
+// The folder of the control socket, with a trailing '/': $XDG_RUNTIME_DIR when set, else the
+// private sub-folder "run/" of the data folder (the data folder itself is readable by others).
+std::string ControlSocketFolder(const std::string& dataFolder);
+// "<folder><title>.sock", or "" when that does not fit a socket address; then the abstract
+// name below is used instead.
+std::string ControlSocketPath(const std::string& folder, const std::string& title);
+// "@tessarine-<uid>-<hash of the folder and title>": a name in the abstract namespace for
+// folders too long for a socket path. Both ends compute the same name.
+std::string ControlAbstractName(const std::string& folder, const std::string& title);
+
+class ControlServer {
+  public:
+    explicit ControlServer(NamedEvents& events);
+    ~ControlServer();
+    ControlServer(const ControlServer&) = delete;
+    ControlServer& operator=(const ControlServer&) = delete;
+
+    // Listens in `folder` (created 0700 when missing; refused when it belongs to another user or
+    // is open to group or others) on the socket named after `title`, and starts the thread that
+    // answers requests. A leftover socket file of an ended instance is replaced: the caller holds
+    // the single-instance lock. False (logged) when it cannot listen.
+    bool Start(const std::string& folder, const std::string& title);
+    // Ends the thread (joined) and removes the socket file. Safe to call more than once.
+    void Stop();
+    bool IsRunning() const { return thread_.joinable(); }
+    // The socket file path, or the abstract name starting with '@'.
+    const std::string& Address() const { return address_; }
+
+    // How long one client may take to send its request (default 2 s).
+    void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
+
+  private:
+    void Serve();
+    void HandleConnection(int fd);
+    // Reads one line into `request`; false on time-out, oversize, a closed peer or shutdown.
+    bool ReadRequest(int fd, std::string& request);
+
+    NamedEvents& events_;
+    std::chrono::milliseconds readTimeout_{2000};
+    int listenFd_ = -1;
+    int wakeFds_[2] = {-1, -1};  // self-pipe: a byte written to [1] ends the thread
+    std::string address_;
+    bool ownsSocketFile_ = false;
+    std::thread thread_;
+};
+
+class ControlClient {
+  public:
+    // Asks the instance listening in `folder` under `title` to signal event `name`.
+    // kControlDelivered, kControlNoInstance, kControlUnknownName or kControlFailed (refused by
+    // the instance, a server of another user, no answer within `timeout`, a malformed name).
+    static int Signal(const std::string& folder, const std::string& title, const std::string& name,
+                      std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // The same for this user's instance of this program (data folder and executable title of
+    // the calling process).
+    static int Signal(const std::string& name);
+};
+
+}  // namespace tessarine

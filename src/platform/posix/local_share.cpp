@@ -1,0 +1,177 @@
+#include "platform/posix/local_share.h"
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+
+#include "platform/posix/local_file_ops.h"
+#include "platform/unc_path.h"
+#include "platform/wildcard.h"
+
+namespace tessarine {
+
+LocalShare::LocalShare(std::string root) : root_(std::move(root)) {
+    while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
+}
+
+bool LocalShare::Fail(int error) {
+    lastError_ = error != 0 ? error : EIO;
+    return false;
+}
+
+bool LocalShare::MapPath(const std::string& path, std::string& localPath) {
+    DevicePath parsed;
+    if (!ParseDevicePath(path, parsed) || parsed.share.empty()) return Fail(EINVAL);
+    localPath = root_ + "/" + parsed.share;
+    for (const auto& part : parsed.parts) localPath += "/" + part;
+    return true;
+}
+
+int LocalShare::Connect(const std::string& host, const std::string&, const std::string&) {
+    if (connectResult_) {
+        if (*connectResult_ != kShareConnected) lastError_ = *connectResult_;
+        return *connectResult_;
+    }
+    DevicePath parsed;
+    if (!ParseDevicePath("\\\\" + host, parsed)) {
+        lastError_ = EINVAL;
+        return EINVAL;
+    }
+    struct stat info {};
+    if (::stat(root_.c_str(), &info) != 0) {
+        lastError_ = errno;
+        return lastError_;
+    }
+    if (!S_ISDIR(info.st_mode)) {
+        lastError_ = ENOTDIR;
+        return ENOTDIR;
+    }
+    return kShareConnected;
+}
+
+void LocalShare::Cancel(const std::string&) {}
+
+bool LocalShare::CreateFolder(const std::string& path) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    if (::mkdir(local.c_str(), 0777) != 0) return Fail(errno);
+    return true;
+}
+
+bool LocalShare::Exists(const std::string& path) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    struct stat info {};
+    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
+    return true;
+}
+
+bool LocalShare::IsFolder(const std::string& path) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    struct stat info {};
+    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
+    return S_ISDIR(info.st_mode);
+}
+
+bool LocalShare::IsReadOnly(const std::string& path) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    struct stat info {};
+    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
+    return (info.st_mode & S_IWUSR) == 0;
+}
+
+bool LocalShare::SetReadOnly(const std::string& path, bool readOnly) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    struct stat info {};
+    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
+    const mode_t mode =
+        readOnly ? (info.st_mode & ~mode_t{S_IWUSR | S_IWGRP | S_IWOTH}) : (info.st_mode | S_IWUSR);
+    if ((mode & 07777) == (info.st_mode & 07777)) return true;
+    if (::chmod(local.c_str(), mode & 07777) != 0) return Fail(errno);
+    return true;
+}
+
+bool LocalShare::ClearReadOnly(const std::string& path) { return SetReadOnly(path, false); }
+
+bool LocalShare::CopyToShare(const std::string& localPath, const std::string& path,
+                             const std::atomic<int>* cancel) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    if (const int error = posix::CopyLocalFile(localPath, local, cancel, blockObserver_); error != 0)
+        return Fail(error);
+    return true;
+}
+
+bool LocalShare::CopyFromShare(const std::string& path, const std::string& localPath,
+                               const std::atomic<int>* cancel) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    if (const int error = posix::CopyLocalFile(local, localPath, cancel, blockObserver_); error != 0)
+        return Fail(error);
+    return true;
+}
+
+bool LocalShare::DeleteFile(const std::string& path) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    struct stat info {};
+    if (::lstat(local.c_str(), &info) != 0) return Fail(errno);
+    if (S_ISDIR(info.st_mode)) return Fail(EISDIR);
+    if (::unlink(local.c_str()) != 0) return Fail(errno);
+    return true;
+}
+
+bool LocalShare::RemoveFolder(const std::string& path) {
+    std::string local;
+    if (!MapPath(path, local)) return false;
+    if (::rmdir(local.c_str()) != 0) return Fail(errno);
+    return true;
+}
+
+bool LocalShare::List(const std::string& folder, const std::string& wildcard,
+                      std::vector<ShareEntry>& entries) {
+    entries.clear();
+    std::string local;
+    if (!MapPath(folder, local)) return false;
+    DIR* dir = ::opendir(local.c_str());
+    if (dir == nullptr) return Fail(errno);
+    const int dirFd = ::dirfd(dir);
+    int readError = 0;
+    for (;;) {
+        errno = 0;
+        const struct dirent* entry = ::readdir(dir);
+        if (entry == nullptr) {
+            readError = errno;
+            break;
+        }
+        const std::string_view name = entry->d_name;
+        if (name == "." || name == "..") continue;
+        if (!MatchWildcard(wildcard, name)) continue;
+        struct stat info {};
+        // An entry that vanished since readdir, or a dangling link, is not listed.
+        if (::fstatat(dirFd, entry->d_name, &info, 0) != 0) continue;
+        ShareEntry shareEntry;
+        shareEntry.name = std::string(name);
+        shareEntry.isFolder = S_ISDIR(info.st_mode);
+        shareEntry.size = shareEntry.isFolder ? 0 : static_cast<std::uint64_t>(info.st_size);
+        shareEntry.lastWriteTime = info.st_mtim.tv_sec;
+        entries.push_back(std::move(shareEntry));
+    }
+    ::closedir(dir);
+    if (readError != 0) {
+        entries.clear();
+        return Fail(readError);
+    }
+    std::sort(entries.begin(), entries.end(),
+              [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+}  // namespace tessarine

@@ -1,0 +1,73 @@
+// The device share as a folder on the local disk: "\\<any host>\<share>\rest" is
+// <root>/<share>/rest. Used when the share is already mounted, by the tests and by the demo.
+// Read-only is the owner write bit.
+#pragma once
+
+#include <optional>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/device_share.h"
+
+namespace tessarine {
+
+class LocalShare : public DeviceShare {
+  public:
+    explicit LocalShare(std::string root);
+
+    // From now on Connect returns `result` instead of looking at the root folder (for tests of
+    // unreachable devices or of kShareCredentialConflict); nullopt restores the normal check.
+    void SetConnectResult(std::optional<int> result) { connectResult_ = result; }
+
+    // The local path a device path stands for; false (and EINVAL) for a malformed path or one
+    // without a share name.
+    bool MapPath(const std::string& path, std::string& localPath);
+
+    // Sets or clears the read-only attribute (the owner write bit).
+    bool SetReadOnly(const std::string& path, bool readOnly);
+
+    const std::string& Root() const { return root_; }
+
+    // 0 when the root folder exists, else its stat error (ENOENT, ENOTDIR...).
+    int Connect(const std::string& host, const std::string& user,
+                const std::string& password) override;
+    void Cancel(const std::string& host) override;
+
+    bool CreateFolder(const std::string& path) override;
+    bool Exists(const std::string& path) override;
+    bool IsFolder(const std::string& path) override;
+    bool IsReadOnly(const std::string& path) override;
+    bool ClearReadOnly(const std::string& path) override;
+
+    // Called after every block a copy moves, with the bytes moved so far (on the copying
+    // thread; it must not call back into this share).
+    void SetBlockObserver(std::function<void(std::uint64_t)> observer) {
+        blockObserver_ = std::move(observer);
+    }
+
+    bool CopyToShare(const std::string& localPath, const std::string& path,
+                     const std::atomic<int>* cancel) override;
+    bool CopyFromShare(const std::string& path, const std::string& localPath,
+                       const std::atomic<int>* cancel) override;
+
+    bool DeleteFile(const std::string& path) override;
+    bool RemoveFolder(const std::string& path) override;
+
+    // Entries sorted by name (byte order).
+    bool List(const std::string& folder, const std::string& wildcard,
+              std::vector<ShareEntry>& entries) override;
+
+    int LastError() const override { return lastError_; }
+
+  private:
+    bool Fail(int error);
+
+    std::string root_;
+    std::optional<int> connectResult_;
+    std::function<void(std::uint64_t)> blockObserver_;
+    int lastError_ = 0;
+};
+
+}  // namespace tessarine

@@ -1,0 +1,494 @@
+#include "platform/posix/smb_share.h"
+
+#include <errno.h>
+#include <fcntl.h>
+#include <libsmbclient.h>
+#include <signal.h>
+#include <sys/stat.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <mutex>
+
+#include "platform/posix/local_file_ops.h"
+#include "platform/unc_path.h"
+#include "platform/wildcard.h"
+
+namespace tessarine {
+
+namespace {
+
+constexpr std::uint16_t kDirectoryAttribute = 0x10;  // FILE_ATTRIBUTE_DIRECTORY
+
+// libsmbclient keeps process-wide state (configuration, debug set-up, talloc stack frames)
+// and this build offers no thread hooks, so every call into it is serialised.
+std::mutex& LibraryMutex() {
+    static std::mutex mutex;
+    return mutex;
+}
+
+// Library messages would otherwise land on stdout/stderr of the tray program.
+void DiscardLibraryMessage(void*, int, const char*) {}
+
+// A server that drops the connection must not end the process with SIGPIPE on the next write.
+void IgnoreSigpipeOnce() {
+    static std::once_flag once;
+    std::call_once(once, [] {
+        struct sigaction current {};
+        if (::sigaction(SIGPIPE, nullptr, &current) == 0 && current.sa_handler == SIG_DFL) {
+            struct sigaction ignore {};
+            ignore.sa_handler = SIG_IGN;
+            ::sigemptyset(&ignore.sa_mask);
+            ::sigaction(SIGPIPE, &ignore, nullptr);
+        }
+    });
+}
+
+std::string ToLower(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return text;
+}
+
+void CopyField(char* target, int length, const std::string& value) {
+    if (target == nullptr || length <= 0) return;
+    const size_t count = std::min(value.size(), static_cast<size_t>(length - 1));
+    std::memcpy(target, value.data(), count);
+    target[count] = '\0';
+}
+
+int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
+
+struct timeval ToTimeval(const struct timespec& time) {
+    struct timeval value {};
+    value.tv_sec = time.tv_sec;
+    value.tv_usec = time.tv_nsec / 1000;
+    return value;
+}
+
+// Read-only as libsmbclient reports the DOS attribute: the write bits of the mode cleared.
+bool ModeIsReadOnly(mode_t mode) { return (mode & S_IWUSR) == 0; }
+
+}  // namespace
+
+SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
+    IgnoreSigpipeOnce();
+    std::lock_guard lock(LibraryMutex());
+    SMBCCTX* context = smbc_new_context();
+    if (context == nullptr) {
+        lastError_ = ErrnoOr(ENOMEM);
+        return;
+    }
+    smbc_setLogCallback(context, nullptr, DiscardLibraryMessage);
+    smbc_setDebug(context, 0);
+    smbc_setOptionDebugToStderr(context, 0);
+    smbc_setOptionUserData(context, this);
+    smbc_setFunctionAuthDataWithContext(context, &SmbShare::Authenticate);
+    smbc_setOptionUseKerberos(context, 0);
+    smbc_setOptionFallbackAfterKerberos(context, 1);
+    smbc_setOptionUseCCache(context, 0);
+    smbc_setOptionNoAutoAnonymousLogin(context, 1);
+    smbc_setPort(context, static_cast<std::uint16_t>(port));
+    smbc_setTimeout(context, timeoutMs);
+    if (smbc_init_context(context) == nullptr) {
+        lastError_ = ErrnoOr(EIO);
+        smbc_free_context(context, 1);
+        return;
+    }
+    smbc_setOptionProtocols(context, "SMB2_02", "SMB3");
+    context_ = context;
+}
+
+SmbShare::~SmbShare() {
+    if (context_ == nullptr) return;
+    std::lock_guard lock(LibraryMutex());
+    smbc_free_context(context_, 1);
+}
+
+void SmbShare::Authenticate(SMBCCTX* context, const char* server, const char*, char* workgroup,
+                            int workgroupLength, char* user, int userLength, char* password,
+                            int passwordLength) {
+    auto* self = static_cast<SmbShare*>(smbc_getOptionUserData(context));
+    CopyField(user, userLength, "");
+    CopyField(password, passwordLength, "");
+    if (self == nullptr || server == nullptr) return;
+    const auto found = self->credentials_.find(ToLower(server));
+    if (found == self->credentials_.end()) return;
+    if (!found->second.workgroup.empty())
+        CopyField(workgroup, workgroupLength, found->second.workgroup);
+    CopyField(user, userLength, found->second.user);
+    CopyField(password, passwordLength, found->second.password);
+}
+
+bool SmbShare::Fail(int error) {
+    lastError_ = error != 0 ? error : EIO;
+    return false;
+}
+
+std::string SmbShare::UrlOf(const DevicePath& path) const { return ToSmbUrl(path, 0); }
+
+bool SmbShare::UrlOf(const std::string& path, std::string& url, DevicePath* parsed) {
+    DevicePath devicePath;
+    if (!ParseDevicePath(path, devicePath) || devicePath.share.empty()) return Fail(EINVAL);
+    if (context_ == nullptr) return Fail(lastError_ != 0 ? lastError_ : EIO);
+    url = UrlOf(devicePath);
+    if (parsed != nullptr) *parsed = std::move(devicePath);
+    return true;
+}
+
+int SmbShare::StatUrl(const std::string& url, struct stat& info) {
+    errno = 0;
+    if (smbc_getFunctionStat(context_)(context_, url.c_str(), &info) == 0) return 0;
+    return ErrnoOr(EIO);
+}
+
+int SmbShare::RenameUrl(const std::string& from, const std::string& to) {
+    errno = 0;
+    if (smbc_getFunctionRename(context_)(context_, from.c_str(), context_, to.c_str()) == 0)
+        return 0;
+    return ErrnoOr(EIO);
+}
+
+void SmbShare::UnlinkQuietly(const std::string& url) {
+    const int saved = errno;
+    smbc_getFunctionUnlink(context_)(context_, url.c_str());
+    errno = saved;
+}
+
+int SmbShare::Connect(const std::string& host, const std::string& user,
+                      const std::string& password) {
+    std::string hostName = host;
+    while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
+    DevicePath probe;
+    if (!ParseDevicePath("\\\\" + hostName + "\\IPC$", probe)) {
+        Fail(EINVAL);
+        return EINVAL;
+    }
+    if (context_ == nullptr) {
+        Fail(lastError_);
+        return lastError_;
+    }
+    Credentials wanted;
+    if (const size_t slash = user.find('\\'); slash != std::string::npos) {
+        wanted.workgroup = user.substr(0, slash);
+        wanted.user = user.substr(slash + 1);
+    } else {
+        wanted.user = user;
+    }
+    wanted.password = password;
+
+    const std::string key = ToLower(probe.host);
+    if (connected_.count(key) != 0) {
+        const Credentials& held = credentials_[key];
+        if (held.workgroup == wanted.workgroup && held.user == wanted.user &&
+            held.password == wanted.password)
+            return kShareConnected;
+        lastError_ = kShareCredentialConflict;
+        return kShareCredentialConflict;
+    }
+
+    std::lock_guard lock(LibraryMutex());
+    credentials_[key] = wanted;
+    // A stat of IPC$ makes the library log on and connect the IPC$ tree; what the stat itself
+    // answers for IPC$ differs between servers, so success is judged by the connection the
+    // library has cached for exactly these credentials.
+    struct stat info {};
+    const int error = StatUrl(UrlOf(probe), info);
+    const std::string workgroup =
+        wanted.workgroup.empty() ? std::string(smbc_getWorkgroup(context_)) : wanted.workgroup;
+    SMBCSRV* server = smbc_getFunctionGetCachedServer(context_)(
+        context_, probe.host.c_str(), "IPC$", workgroup.c_str(), wanted.user.c_str());
+    if (server != nullptr) {
+        connected_.insert(key);
+        return kShareConnected;
+    }
+    credentials_.erase(key);
+    lastError_ = error != 0 ? error : EIO;
+    return lastError_;
+}
+
+void SmbShare::Cancel(const std::string& host) {
+    std::string hostName = host;
+    while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
+    const std::string key = ToLower(hostName);
+    const bool known = credentials_.erase(key) + connected_.erase(key) != 0;
+    if (!known || context_ == nullptr) return;
+    std::lock_guard lock(LibraryMutex());
+    smbc_getFunctionPurgeCachedServers(context_)(context_);
+}
+
+bool SmbShare::CreateFolder(const std::string& path) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    errno = 0;
+    if (smbc_getFunctionMkdir(context_)(context_, url.c_str(), 0755) != 0)
+        return Fail(ErrnoOr(EIO));
+    return true;
+}
+
+bool SmbShare::Exists(const std::string& path) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    struct stat info {};
+    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
+    return true;
+}
+
+bool SmbShare::IsFolder(const std::string& path) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    struct stat info {};
+    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
+    return S_ISDIR(info.st_mode);
+}
+
+bool SmbShare::IsReadOnly(const std::string& path) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    struct stat info {};
+    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
+    return ModeIsReadOnly(info.st_mode);
+}
+
+bool SmbShare::SetReadOnly(const std::string& path, bool readOnly) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    struct stat info {};
+    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
+    if (ModeIsReadOnly(info.st_mode) == readOnly) return true;
+    // libsmbclient turns the mode back into DOS attributes: no write bit is read-only, and
+    // the execute bits it reported for archive, system and hidden are handed back unchanged.
+    const mode_t mode = readOnly ? (info.st_mode & 0555) : ((info.st_mode & 0777) | 0200);
+    errno = 0;
+    if (smbc_getFunctionChmod(context_)(context_, url.c_str(), mode) != 0)
+        return Fail(ErrnoOr(EIO));
+    return true;
+}
+
+bool SmbShare::ClearReadOnly(const std::string& path) { return SetReadOnly(path, false); }
+
+bool SmbShare::CopyToShare(const std::string& localPath, const std::string& path,
+                           const std::atomic<int>* cancel) {
+    DevicePath target;
+    std::string url;
+    if (!UrlOf(path, url, &target)) return false;
+    if (target.parts.empty()) return Fail(EISDIR);  // the share itself
+    std::lock_guard lock(LibraryMutex());
+    return CopyToShareLocked(localPath, target, cancel);
+}
+
+bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath& target,
+                                 const std::atomic<int>* cancel) {
+    if (posix::IsCancelled(cancel)) return Fail(ECANCELED);
+    struct stat source {};
+    const int in = posix::OpenCopySource(localPath, source);
+    if (in < 0) return Fail(ErrnoOr(EIO));
+    struct LocalCloser {
+        int fd;
+        ~LocalCloser() { ::close(fd); }
+    } inCloser{in};
+
+    const std::string targetUrl = UrlOf(target);
+    struct stat existing {};
+    const int statError = StatUrl(targetUrl, existing);
+    if (statError != 0 && statError != ENOENT) return Fail(statError);
+    const bool targetExists = statError == 0;
+    if (targetExists && S_ISDIR(existing.st_mode)) return Fail(EISDIR);
+    if (targetExists && ModeIsReadOnly(existing.st_mode)) return Fail(EACCES);
+
+    DevicePath sibling = target;
+    auto siblingUrl = [&](const char* suffix) {
+        sibling.parts.back() = posix::MakeTemporaryName(suffix);
+        return UrlOf(sibling);
+    };
+
+    auto open = smbc_getFunctionOpen(context_);
+    auto write = smbc_getFunctionWrite(context_);
+    auto close = smbc_getFunctionClose(context_);
+    std::string temporaryUrl;
+    SMBCFILE* out = nullptr;
+    for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
+        temporaryUrl = siblingUrl(".tmp");
+        errno = 0;
+        out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+        if (out == nullptr && errno != EEXIST) break;
+    }
+    if (out == nullptr) return Fail(ErrnoOr(EIO));
+
+    auto fail = [&](int error) {
+        if (out != nullptr) close(context_, out);
+        UnlinkQuietly(temporaryUrl);
+        return Fail(error);
+    };
+
+    if (!buffer_) buffer_ = std::make_unique<char[]>(posix::kCopyBlockSize);
+    std::uint64_t copiedBytes = 0;
+    for (bool done = false; !done;) {
+        if (posix::IsCancelled(cancel)) return fail(ECANCELED);
+        size_t filled = 0;
+        while (filled < posix::kCopyBlockSize) {
+            const ssize_t got = ::read(in, buffer_.get() + filled, posix::kCopyBlockSize - filled);
+            if (got < 0) {
+                if (errno == EINTR) continue;
+                return fail(errno);
+            }
+            if (got == 0) {
+                done = true;
+                break;
+            }
+            filled += static_cast<size_t>(got);
+        }
+        for (size_t sent = 0; sent < filled;) {
+            errno = 0;
+            const ssize_t written = write(context_, out, buffer_.get() + sent, filled - sent);
+            if (written <= 0) return fail(ErrnoOr(EIO));
+            sent += static_cast<size_t>(written);
+        }
+        copiedBytes += filled;
+        if (blockObserver_ && filled > 0) blockObserver_(copiedBytes);
+    }
+    errno = 0;
+    const int closeResult = close(context_, out);
+    out = nullptr;
+    if (closeResult != 0) return fail(ErrnoOr(EIO));
+
+    struct timeval times[2] = {ToTimeval(source.st_atim), ToTimeval(source.st_mtim)};
+    errno = 0;
+    if (smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0)
+        return fail(ErrnoOr(EIO));
+
+    int renameError = targetExists ? EEXIST : RenameUrl(temporaryUrl, targetUrl);
+    if (renameError == 0) return true;
+    if (renameError != EEXIST) return fail(renameError);
+
+    // Replace: the old copy steps aside, the new one takes its name, then the old one goes.
+    // Whatever fails on the way, the old copy stays or returns under its name.
+    const std::string asideUrl = siblingUrl(".bak");
+    if (const int error = RenameUrl(targetUrl, asideUrl); error != 0) return fail(error);
+    if (const int error = RenameUrl(temporaryUrl, targetUrl); error != 0) {
+        RenameUrl(asideUrl, targetUrl);
+        return fail(error);
+    }
+    UnlinkQuietly(asideUrl);
+    return true;
+}
+
+bool SmbShare::CopyFromShare(const std::string& path, const std::string& localPath,
+                             const std::atomic<int>* cancel) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    if (posix::IsCancelled(cancel)) return Fail(ECANCELED);
+    if (const int error = posix::CheckLocalTarget(localPath); error != 0) return Fail(error);
+
+    std::lock_guard lock(LibraryMutex());
+    struct stat source {};
+    if (const int error = StatUrl(url, source); error != 0) return Fail(error);
+    if (S_ISDIR(source.st_mode)) return Fail(EISDIR);
+    errno = 0;
+    SMBCFILE* in = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
+    if (in == nullptr) return Fail(ErrnoOr(EIO));
+    auto close = smbc_getFunctionClose(context_);
+    auto read = smbc_getFunctionRead(context_);
+
+    std::string temporaryPath;
+    const int out = posix::CreateTemporaryFile(posix::ParentFolder(localPath), temporaryPath);
+    if (out < 0) {
+        const int error = errno;
+        close(context_, in);
+        return Fail(error);
+    }
+    auto fail = [&](int error) {
+        close(context_, in);
+        ::close(out);
+        ::unlink(temporaryPath.c_str());
+        return Fail(error);
+    };
+
+    if (!buffer_) buffer_ = std::make_unique<char[]>(posix::kCopyBlockSize);
+    std::uint64_t copiedBytes = 0;
+    for (;;) {
+        if (posix::IsCancelled(cancel)) return fail(ECANCELED);
+        errno = 0;
+        const ssize_t got = read(context_, in, buffer_.get(), posix::kCopyBlockSize);
+        if (got < 0) return fail(ErrnoOr(EIO));
+        if (got == 0) break;
+        for (ssize_t written = 0; written < got;) {
+            const ssize_t n = ::write(out, buffer_.get() + written, got - written);
+            if (n < 0) {
+                if (errno == EINTR) continue;
+                return fail(errno);
+            }
+            written += n;
+        }
+        copiedBytes += static_cast<std::uint64_t>(got);
+        if (blockObserver_) blockObserver_(copiedBytes);
+    }
+    const struct timespec times[2] = {source.st_atim, source.st_mtim};
+    if (::futimens(out, times) != 0) return fail(errno);
+    close(context_, in);
+    const int closeResult = ::close(out);
+    if (closeResult != 0) {
+        const int error = errno;
+        ::unlink(temporaryPath.c_str());
+        return Fail(error);
+    }
+    if (const int error = posix::CommitTemporaryFile(temporaryPath, localPath); error != 0)
+        return Fail(error);
+    return true;
+}
+
+bool SmbShare::DeleteFile(const std::string& path) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    errno = 0;
+    if (smbc_getFunctionUnlink(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
+    return true;
+}
+
+bool SmbShare::RemoveFolder(const std::string& path) {
+    std::string url;
+    if (!UrlOf(path, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    errno = 0;
+    if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
+    return true;
+}
+
+bool SmbShare::List(const std::string& folder, const std::string& wildcard,
+                    std::vector<ShareEntry>& entries) {
+    entries.clear();
+    std::string url;
+    if (!UrlOf(folder, url)) return false;
+    std::lock_guard lock(LibraryMutex());
+    errno = 0;
+    // The library fetches the whole listing when the folder is opened; reading walks it.
+    SMBCFILE* dir = smbc_getFunctionOpendir(context_)(context_, url.c_str());
+    if (dir == nullptr) return Fail(ErrnoOr(EIO));
+    auto readPlus = smbc_getFunctionReaddirPlus(context_);
+    while (const struct libsmb_file_info* info = readPlus(context_, dir)) {
+        if (info->name == nullptr) continue;
+        const std::string_view name = info->name;
+        if (name == "." || name == "..") continue;
+        if (!MatchWildcard(wildcard, name)) continue;
+        ShareEntry entry;
+        entry.name = std::string(name);
+        entry.isFolder = (info->attrs & kDirectoryAttribute) != 0;
+        entry.size = entry.isFolder ? 0 : info->size;
+        entry.lastWriteTime = info->mtime_ts.tv_sec;
+        entries.push_back(std::move(entry));
+    }
+    smbc_getFunctionClosedir(context_)(context_, dir);
+    std::sort(entries.begin(), entries.end(),
+              [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
+    return true;
+}
+
+}  // namespace tessarine

@@ -1,0 +1,107 @@
+// The device share over SMB2/3 with libsmbclient: one client context per object (that is, per
+// run), the stored user and password handed to the library per host, a fixed server port.
+// Read-only is the DOS read-only attribute as the server reports it.
+#pragma once
+
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/device_share.h"
+
+typedef struct _SMBCCTX SMBCCTX;
+
+namespace tessarine {
+
+struct DevicePath;
+
+class SmbShare : public DeviceShare {
+public:
+    static constexpr int kDefaultPort = 445;
+    static constexpr int kDefaultTimeoutMs = 20000;
+
+    // `port` is the server's TCP port for every host; `timeoutMs` bounds each request,
+    // including the connection to an unreachable host.
+    explicit SmbShare(int port = kDefaultPort, int timeoutMs = kDefaultTimeoutMs);
+    ~SmbShare() override;
+    SmbShare(const SmbShare&) = delete;
+    SmbShare& operator=(const SmbShare&) = delete;
+
+    // Logs on to the host (session and IPC$ tree) with the credentials; a user name may carry
+    // its domain as "DOMAIN\user". Returns 0, kShareCredentialConflict when this object is
+    // already connected to the host with other credentials (the existing connection stays, as
+    // on Windows), or an errno value: EACCES for refused credentials, ECONNREFUSED,
+    // EHOSTUNREACH, ETIMEDOUT... when the server cannot be reached, EINVAL for a bad host.
+    int Connect(const std::string& host, const std::string& user,
+                const std::string& password) override;
+    // Forgets the host's credentials and closes the idle server connections of the object.
+    void Cancel(const std::string& host) override;
+
+    bool CreateFolder(const std::string& path) override;
+    bool Exists(const std::string& path) override;
+    bool IsFolder(const std::string& path) override;
+    bool IsReadOnly(const std::string& path) override;
+    bool ClearReadOnly(const std::string& path) override;
+    // Sets or clears the read-only attribute, keeping the other attributes.
+    bool SetReadOnly(const std::string& path, bool readOnly);
+
+    // Written as "~tess<random>.tmp" beside the target and renamed over it; an existing target
+    // is first renamed aside and only deleted once the new copy stands under its name.
+    // Called after every block a copy moves, with the bytes moved so far (on the copying
+    // thread; it must not call back into this share).
+    void SetBlockObserver(std::function<void(std::uint64_t)> observer) {
+        blockObserver_ = std::move(observer);
+    }
+
+    bool CopyToShare(const std::string& localPath, const std::string& path,
+                     const std::atomic<int>* cancel) override;
+    bool CopyFromShare(const std::string& path, const std::string& localPath,
+                       const std::atomic<int>* cancel) override;
+
+    bool DeleteFile(const std::string& path) override;
+    bool RemoveFolder(const std::string& path) override;
+
+    // Entries sorted by name (byte order).
+    bool List(const std::string& folder, const std::string& wildcard,
+              std::vector<ShareEntry>& entries) override;
+
+    int LastError() const override { return lastError_; }
+
+private:
+    struct Credentials {
+        std::string workgroup;  // empty: the library's default workgroup
+        std::string user;
+        std::string password;
+    };
+
+    static void Authenticate(SMBCCTX* context, const char* server, const char* share,
+                             char* workgroup, int workgroupLength, char* user, int userLength,
+                             char* password, int passwordLength);
+
+    bool Fail(int error);
+    // The smb:// URL of a device path that names at least a share; false (EINVAL) otherwise.
+    bool UrlOf(const std::string& path, std::string& url, DevicePath* parsed = nullptr);
+    std::string UrlOf(const DevicePath& path) const;
+    // stat of a URL: 0 or errno.
+    int StatUrl(const std::string& url, struct stat& info);
+    int RenameUrl(const std::string& from, const std::string& to);
+    void UnlinkQuietly(const std::string& url);
+    bool CopyToShareLocked(const std::string& localPath, const DevicePath& target,
+                           const std::atomic<int>* cancel);
+
+    SMBCCTX* context_ = nullptr;
+    int port_;
+    std::map<std::string, Credentials> credentials_;  // by host in lower case
+    std::set<std::string> connected_;                 // hosts that Connect logged on to
+    std::unique_ptr<char[]> buffer_;                  // one copy block, made on first use
+    std::function<void(std::uint64_t)> blockObserver_;
+    int lastError_ = 0;
+};
+
+}  // namespace tessarine

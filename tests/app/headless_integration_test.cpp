@@ -1,0 +1,169 @@
+// The real program, started headless with a temporary data folder and driven from outside, as
+// a user or a service manager would.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "fakes/test_support.h"
+
+namespace tessarine {
+namespace {
+
+using namespace std::chrono_literals;
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::ScopedEnv;
+using testing::TempDir;
+
+constexpr int kNotEnded = -1;
+
+class HeadlessTest : public ::testing::Test {
+protected:
+    HeadlessTest() {
+        fs::create_directories(temp_.Sub("profile"));
+        fs::create_directories(temp_.Sub("run"));
+        fs::permissions(temp_.Sub("run"), fs::perms::owner_all);
+    }
+    ~HeadlessTest() override {
+        for (pid_t pid : started_) {
+            if (kill(pid, SIGKILL) == 0) waitpid(pid, nullptr, 0);
+        }
+    }
+
+    void SetUp() override {
+        const char* binary = std::getenv("TESSARINE_BINARY");
+        ASSERT_NE(binary, nullptr) << "TESSARINE_BINARY names the program under test";
+        binary_ = binary;
+    }
+
+    // Starts the program with `args`; its output goes to "<temp>/output.<n>".
+    pid_t Start(const std::vector<std::string>& args) {
+        const std::string output = temp_.Sub("output." + std::to_string(outputs_++));
+        const pid_t pid = fork();
+        if (pid == 0) {
+            const int fd = open(output.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+            dup2(fd, STDOUT_FILENO);
+            dup2(fd, STDERR_FILENO);
+            std::vector<char*> argv{const_cast<char*>(binary_.c_str())};
+            for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
+            argv.push_back(nullptr);
+            execv(binary_.c_str(), argv.data());
+            _exit(127);
+        }
+        if (pid > 0) started_.push_back(pid);
+        lastOutput_ = output;
+        return pid;
+    }
+
+    // The exit code, or kNotEnded when the process is still running after `timeout`.
+    static int WaitExit(pid_t pid, std::chrono::milliseconds timeout) {
+        const auto deadline = std::chrono::steady_clock::now() + timeout;
+        for (;;) {
+            int status = 0;
+            const pid_t done = waitpid(pid, &status, WNOHANG);
+            if (done == pid)
+                return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+            if (std::chrono::steady_clock::now() > deadline) return kNotEnded;
+            std::this_thread::sleep_for(20ms);
+        }
+    }
+
+    int Run(const std::vector<std::string>& args) { return WaitExit(Start(args), 30s); }
+
+    // Waits until the instance answers on its control socket ("unknown event" is an answer,
+    // and signals nothing).
+    bool WaitUntilReady(pid_t pid) {
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < deadline) {
+            if (WaitExit(pid, 0ms) != kNotEnded) return false;
+            if (Run({"--signal", "Ping"}) == 2) return true;
+            std::this_thread::sleep_for(50ms);
+        }
+        return false;
+    }
+
+    std::string DataFolder() const { return temp_.Sub("profile/corvane/Tessarine Tool/"); }
+    std::string LogText() const { return ReadFile(DataFolder() + "log/TessarineTool.log"); }
+
+    TempDir temp_;
+    ScopedEnv profileEnv_{"ALLUSERSPROFILE", temp_.Sub("profile")};
+    ScopedEnv runtimeEnv_{"XDG_RUNTIME_DIR", temp_.Sub("run")};
+    std::string binary_;
+    std::vector<pid_t> started_;
+    int outputs_ = 0;
+    std::string lastOutput_;
+};
+
+TEST_F(HeadlessTest, RunsTakesSignalsAndStopsOnSigterm) {
+    const pid_t first = Start({"--headless"});
+    ASSERT_TRUE(WaitUntilReady(first)) << ReadFile(temp_.Sub("output.0"));
+
+    // A second instance ends at once and quietly succeeds; the first keeps running.
+    EXPECT_EQ(Run({"--headless"}), 0);
+    EXPECT_EQ(WaitExit(first, 0ms), kNotEnded);
+
+    EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
+    const int unknown = Run({"--signal", "Nope"});
+    EXPECT_NE(unknown, 0);
+    EXPECT_NE(unknown, kNotEnded);
+    EXPECT_NE(ReadFile(lastOutput_).find("Nope"), std::string::npos);
+
+    ASSERT_EQ(kill(first, SIGTERM), 0);
+    EXPECT_EQ(WaitExit(first, 10s), 0);
+
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Control Signal. Event:BackupNow"), std::string::npos) << log;
+    EXPECT_NE(log.find("Stop Signal Received. Signal:15"), std::string::npos) << log;
+    EXPECT_TRUE(fs::exists(DataFolder() + "TessarineTool.msf"));
+    EXPECT_TRUE(fs::exists(DataFolder() + "log/setting.xml"));
+    EXPECT_FALSE(fs::exists(temp_.Sub("run/TessarineTool.sock")));
+    EXPECT_EQ(Run({"--signal", "BackupNow"}), 1);  // nobody listens any more
+}
+
+TEST_F(HeadlessTest, KilledInstanceDoesNotBlockTheNextStart) {
+    const pid_t first = Start({"--headless"});
+    ASSERT_TRUE(WaitUntilReady(first));
+    ASSERT_EQ(kill(first, SIGKILL), 0);
+    ASSERT_NE(WaitExit(first, 10s), kNotEnded);
+    EXPECT_TRUE(fs::exists(temp_.Sub("run/TessarineTool.sock")));  // left behind
+
+    const pid_t next = Start({"--headless"});
+    ASSERT_TRUE(WaitUntilReady(next)) << ReadFile(lastOutput_);
+    EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
+    ASSERT_EQ(kill(next, SIGINT), 0);
+    EXPECT_EQ(WaitExit(next, 10s), 0);
+}
+
+TEST_F(HeadlessTest, CommandLine) {
+    struct Case {
+        std::vector<std::string> args;
+        int exitCode;
+        const char* output;
+    };
+    const Case cases[] = {
+        {{"--version"}, 0, "TessarineTool 1.0.0"},
+        {{"--help"}, 0, "--signal NAME"},
+        {{"--signal", "BackupNow"}, 1, "no running instance"},
+        {{"--signal"}, 64, "Usage:"},
+        {{"--bogus"}, 64, "Usage:"},
+        {{"--headless", "extra"}, 64, "Usage:"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.args.front());
+        EXPECT_EQ(Run(c.args), c.exitCode);
+        EXPECT_NE(ReadFile(lastOutput_).find(c.output), std::string::npos) << ReadFile(lastOutput_);
+    }
+    EXPECT_FALSE(fs::exists(DataFolder()));  // none of these starts the program
+}
+
+}  // namespace
+}  // namespace tessarine

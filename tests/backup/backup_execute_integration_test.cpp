@@ -1,0 +1,341 @@
+// Backup runs against a real SMB server (scripts/smbd-fixture), reached through SmbShare exactly
+// as a device is reached. Skipped when the fixture's TESSARINE_SMB_* variables are not set.
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sqlite3.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "backup/backup_execute.h"
+#include "backup/backup_sql_utility.h"
+#include "backup/backup_xml_utility.h"
+#include "core/event_names.h"
+#include "fakes/fake_clock.h"
+#include "fakes/recording_message_sink.h"
+#include "fakes/test_support.h"
+#include "infra/app_log.h"
+#include "platform/named_events.h"
+#include "platform/posix/smb_share.h"
+#include "platform/system_info.h"
+#include "settings/profile_store.h"
+#include "settings/setting_records.h"
+
+namespace tessarine {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::ReadFile;
+using testing::RecordingMessageSink;
+using testing::TempDir;
+using testing::WriteFile;
+
+constexpr std::time_t kNow = 1514714400;
+
+struct SmbFixture {
+    std::string host;
+    int port = 0;
+    std::string user;
+    std::string password;
+    std::string root;  // the local folder whose "zereda" the server shares
+
+    bool Load() {
+        const char* names[] = {"TESSARINE_SMB_HOST", "TESSARINE_SMB_PORT", "TESSARINE_SMB_USER",
+                               "TESSARINE_SMB_PASSWORD", "TESSARINE_SMB_ROOT"};
+        std::string values[5];
+        for (int i = 0; i < 5; ++i) {
+            const char* value = std::getenv(names[i]);
+            if (value == nullptr || *value == '\0') return false;
+            values[i] = value;
+        }
+        host = values[0];
+        port = std::atoi(values[1].c_str());
+        user = values[2];
+        password = values[3];
+        root = values[4];
+        return port > 0;
+    }
+};
+
+class NamedSystemInfo : public SystemInfo {
+public:
+    explicit NamedSystemInfo(std::string user) : user_(std::move(user)) {}
+    std::string ComputerName() const override { return "PC01"; }
+    std::string UserName() const override { return user_; }
+
+private:
+    std::string user_;
+};
+
+// A TCP port on 127.0.0.1 where nothing listens.
+int ClosedPort() {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
+    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
+    close(fd);
+    return ntohs(address.sin_port);
+}
+
+void SetModifiedTime(const std::string& path, std::time_t when) {
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0)) << path;
+}
+
+std::time_t ModifiedTime(const std::string& path) {
+    struct stat status {};
+    if (stat(path.c_str(), &status) != 0) return -1;
+    return status.st_mtime;
+}
+
+class BackupExecuteSmbTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        if (!smb_.Load())
+            GTEST_SKIP() << "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and "
+                            "export the variables of <dir>/env";
+        // One destination folder (and one server result file) per test.
+        folder_ = "exec" + std::to_string(getpid()) + "_" +
+                  ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        systemInfo_ = std::make_unique<NamedSystemInfo>(folder_);
+
+        fs::create_directories(temp_.Sub("log"));
+        fs::create_directories(temp_.Sub("data/backup"));
+        CAppLog::Get().InitWith(temp_.Sub("log/"), "TessarineTool", true, std::int64_t{64} << 20);
+        store_ = std::make_unique<CProfileStore>(temp_.Sub("TessarineTool.msf"));
+        SetDefaultProfileStore(store_.get());
+        fileList_ = std::make_unique<CBackupSQLUtility>(temp_.Sub("TessarineTool.db"));
+        ASSERT_EQ(0, fileList_->Initialize());
+        for (const auto name : kNamedEventsInOrder) events_.Create(std::string(name));
+        block_.stopRequested = &stop_;
+        block_.executorRunning = &executorRunning_;
+
+        // The destination folder is made over SMB so that it belongs to the share's user.
+        SmbShare share(smb_.port);
+        ASSERT_EQ(0, share.Connect(smb_.host, smb_.user, smb_.password));
+        share.CreateFolder(Unc(""));
+        ASSERT_TRUE(share.CreateFolder(Unc(folder_)));
+        share.Cancel(smb_.host);
+        Configure(smb_.password, false);
+    }
+
+    void TearDown() override {
+        if (!folder_.empty()) {
+            std::error_code ignored;
+            fs::remove_all(Served(folder_), ignored);
+            fs::remove(ServerFile(), ignored);
+        }
+        SetDefaultProfileStore(nullptr);
+        CAppLog::Get().Reset();
+    }
+
+    // The device path of "zereda\backup\<relative>".
+    std::string Unc(std::string relative) const {
+        for (char& c : relative)
+            if (c == '/') c = '\\';
+        std::string path = "\\\\" + smb_.host + "\\zereda\\backup";
+        return relative.empty() ? path : path + "\\" + relative;
+    }
+    // Where the server keeps "zereda/backup/<relative>" on the local disk.
+    std::string Served(const std::string& relative) const {
+        return smb_.root + "/zereda/backup/" + relative;
+    }
+    std::string ServerFile() const { return Served("PC01_" + folder_ + ".xml"); }
+    std::string Source(const std::string& relative) const { return temp_.Sub("src/" + relative); }
+
+    void Configure(const std::string& password, bool mirroring) {
+        CCommonSetting common(store_.get());
+        common.hostName = "fixture";
+        common.ipv4Address = smb_.host;
+        common.userName = smb_.user;
+        common.userPassword = password;
+        common.popupTimeout = 10;
+        ASSERT_EQ(0, common.Save());
+        CBackupSetting backup(store_.get());
+        backup.folderPairs[0] = {temp_.Sub("src"), Unc(folder_)};
+        backup.isDeletedFileBackup = mirroring;
+        backup.isNotifyBackupComplete = true;
+        ASSERT_EQ(0, backup.Save());
+    }
+
+    int Run(int port = 0) {
+        if (port == 0) port = smb_.port;
+        sink_.Clear();
+        executor_ = std::make_unique<CBackupExecute>(CBackupExecute::Dependencies{
+            .shareFactory = [port]() -> std::unique_ptr<DeviceShare> {
+                return std::make_unique<SmbShare>(port, 5000);
+            },
+            .fileList = *fileList_,
+            .messageSink = sink_,
+            .namedEvents = events_,
+            .clock = clock_,
+            .backupFolderPath = temp_.Sub("data/backup/"),
+            .systemInfo = *systemInfo_,
+            .loadCommonSetting = {},
+            .loadBackupSetting = {},
+        });
+        executor_->SetControlBlock(&block_);
+        return executor_->ThreadCore();
+    }
+
+    void MakeFiles(const std::vector<std::string>& files, std::time_t when = kNow - 86400) {
+        for (const auto& file : files) {
+            ASSERT_TRUE(WriteFile(Source(file), "content of " + file));
+            SetModifiedTime(Source(file), when);
+        }
+    }
+
+    int RowCount() const {
+        sqlite3* db = nullptr;
+        sqlite3_open_v2(temp_.Sub("TessarineTool.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+        sqlite3_stmt* statement = nullptr;
+        sqlite3_prepare_v2(db, "SELECT COUNT(*) FROM BACKUP_FILELIST", -1, &statement, nullptr);
+        int count = -1;
+        if (sqlite3_step(statement) == SQLITE_ROW) count = sqlite3_column_int(statement, 0);
+        sqlite3_finalize(statement);
+        sqlite3_close(db);
+        return count;
+    }
+
+    std::optional<int> ClientResultCode() const {
+        if (!fs::exists(temp_.Sub("data/backup/result.xml"))) return std::nullopt;
+        CBackupXMLUtility reader(temp_.Sub("data/backup/"), *systemInfo_);
+        std::string start;
+        std::string end;
+        int code = -1;
+        reader.ReadClientResultFile(&start, &end, &code);
+        return code;
+    }
+
+    SmbFixture smb_;
+    std::string folder_;
+    std::unique_ptr<NamedSystemInfo> systemInfo_;
+    TempDir temp_;
+    std::unique_ptr<CProfileStore> store_;
+    std::unique_ptr<CBackupSQLUtility> fileList_;
+    RecordingMessageSink sink_;
+    NamedEvents events_;
+    testing::FakeClock clock_{kNow};
+    std::atomic<int> stop_{0};
+    std::atomic<int> executorRunning_{0};
+    ThreadControlBlock block_;
+    std::unique_ptr<CBackupExecute> executor_;
+};
+
+TEST_F(BackupExecuteSmbTest, FullBackupLandsOnTheServerWithTimesKept) {
+    const std::time_t modified = kNow - 7200;
+    MakeFiles({"a.txt", "sub/b.txt", "報告書/議事録.txt"}, modified);
+    ASSERT_TRUE(WriteFile(Source("big.bin"), std::string(3 * 1024 * 1024 + 17, 'x')));
+    SetModifiedTime(Source("big.bin"), modified);
+
+    EXPECT_EQ(0, Run());
+
+    for (const char* file : {"a.txt", "sub/b.txt", "報告書/議事録.txt"}) {
+        EXPECT_EQ("content of " + std::string(file), ReadFile(Served(folder_ + "/" + file)));
+        EXPECT_EQ(modified, ModifiedTime(Served(folder_ + "/" + file))) << file;
+    }
+    EXPECT_EQ(std::string(3 * 1024 * 1024 + 17, 'x'), ReadFile(Served(folder_ + "/big.bin")));
+    EXPECT_EQ(6, RowCount());
+    EXPECT_EQ(6, executor_->GetErrorList().successCount);
+    EXPECT_EQ(0, ClientResultCode());
+    EXPECT_TRUE(fs::exists(ServerFile()));
+    EXPECT_NE(std::string::npos, ReadFile(ServerFile()).find(Unc(folder_)));
+}
+
+TEST_F(BackupExecuteSmbTest, DifferentialBackupCopiesOnlyWhatChanged) {
+    MakeFiles({"a.txt", "b.txt"});
+    ASSERT_EQ(0, Run());
+    fs::remove(ServerFile());
+
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, executor_->GetErrorList().executeCount);
+    EXPECT_FALSE(fs::exists(ServerFile()));
+
+    ASSERT_TRUE(WriteFile(Source("b.txt"), "changed"));
+    SetModifiedTime(Source("b.txt"), kNow - 30 * 86400);  // older than the copy
+    MakeFiles({"new/c.txt"});
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ("changed", ReadFile(Served(folder_ + "/b.txt")));
+    EXPECT_EQ("content of new/c.txt", ReadFile(Served(folder_ + "/new/c.txt")));
+    EXPECT_EQ(3, executor_->GetErrorList().successCount);
+    EXPECT_EQ(4, RowCount());
+}
+
+TEST_F(BackupExecuteSmbTest, MirroringRemovesTheCopiesOfADeletedFolder) {
+    Configure(smb_.password, true);
+    MakeFiles({"kept.txt", "gone/f1.txt", "gone/f2.txt"});
+    ASSERT_EQ(0, Run());
+    ASSERT_TRUE(fs::exists(Served(folder_ + "/gone/f1.txt")));
+    fs::remove_all(Source("gone"));
+
+    EXPECT_EQ(0, Run());
+
+    EXPECT_FALSE(fs::exists(Served(folder_ + "/gone")));
+    EXPECT_TRUE(fs::exists(Served(folder_ + "/kept.txt")));
+    EXPECT_EQ(1, RowCount());
+    EXPECT_EQ(3, executor_->GetErrorList().executeCount);
+    EXPECT_EQ(3, executor_->GetErrorList().successCount);
+}
+
+TEST_F(BackupExecuteSmbTest, ReadOnlyCopiesAreOverwrittenAndDeleted) {
+    Configure(smb_.password, true);
+    MakeFiles({"changed.txt", "deleted.txt"});
+    ASSERT_EQ(0, Run());
+    // The server shows the owner write bit as the read-only attribute.
+    for (const char* copy : {"/changed.txt", "/deleted.txt"})
+        fs::permissions(Served(folder_ + copy), fs::perms(0444));
+    ASSERT_TRUE(WriteFile(Source("changed.txt"), "changed"));
+    SetModifiedTime(Source("changed.txt"), kNow - 10);
+    fs::remove(Source("deleted.txt"));
+
+    EXPECT_EQ(0, Run());
+
+    EXPECT_EQ("changed", ReadFile(Served(folder_ + "/changed.txt")));
+    EXPECT_FALSE(fs::exists(Served(folder_ + "/deleted.txt")));
+    EXPECT_EQ(2, executor_->GetErrorList().successCount);
+    EXPECT_EQ(2, executor_->GetErrorList().executeCount);
+}
+
+TEST_F(BackupExecuteSmbTest, ConnectionFailuresGiveResultCodeOne) {
+    MakeFiles({"a.txt"});
+    struct Case {
+        const char* name;
+        std::string password;
+        int port;
+    } const cases[] = {
+        {"device unreachable", smb_.password, ClosedPort()},
+        {"wrong password", "not-the-password", 0},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        Configure(c.password, false);
+        fs::remove(temp_.Sub("data/backup/result.xml"));
+
+        EXPECT_EQ(1, Run(c.port));
+
+        EXPECT_EQ(1, ClientResultCode());
+        EXPECT_FALSE(fs::exists(Served(folder_ + "/a.txt")));
+        EXPECT_FALSE(fs::exists(ServerFile()));
+        EXPECT_EQ(0, RowCount());
+        EXPECT_EQ(1, sink_.Count(WM_REQUEST_BALLOON));
+        const std::string log = ReadFile(CAppLog::Get().LogFilePath());
+        EXPECT_NE(std::string::npos, log.find("SMB Connnection Error. Param:"));
+        EXPECT_EQ(std::string::npos, log.find(c.password));
+    }
+}
+
+}  // namespace
+}  // namespace tessarine

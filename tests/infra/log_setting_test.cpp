@@ -1,0 +1,93 @@
+#include "infra/log_setting.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <string>
+
+#include "fakes/test_support.h"
+
+namespace tessarine {
+namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
+using testing::WriteFile;
+
+TEST(LogSettingTest, ReadsDebugSwitchAndSizeFromTheFirstTwoChildren) {
+    struct Case {
+        const char* label;
+        std::string content;
+        bool debug;
+        int maxSizeMiB;
+    };
+    const Case cases[] = {
+        {"debug on", "<log><debug>TRUE</debug><max_size>1</max_size></log>", true, 1},
+        {"lower-case true stays off", "<log><debug>true</debug><max_size>5</max_size></log>", false,
+         5},
+        {"second element under another name still gives the size",
+         "<log><debug>TRUE</debug><size>7</size></log>", true, 7},
+        {"switch only under the name debug", "<log><trace>TRUE</trace><max_size>3</max_size></log>",
+         false, 3},
+        {"leading digits of the size", "<log><debug>FALSE</debug><max_size>12MB</max_size></log>",
+         false, 12},
+        {"no digits gives 0", "<log><debug>FALSE</debug><max_size>ten</max_size></log>", false, 0},
+        {"negative size counts as 0", "<log><debug>FALSE</debug><max_size>-5</max_size></log>",
+         false, 0},
+        {"second element missing", "<log><debug>TRUE</debug></log>", true, 0},
+        {"indented with declaration",
+         "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<log>\r\n  "
+         "<debug>TRUE</debug>\r\n  <max_size>2</max_size>\r\n</log>\r\n",
+         true, 2},
+        {"malformed file", "<log><debug>TRUE</debug><max_size>4</log>", false, 0},
+        {"empty file", "", false, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        TempDir dir;
+        const std::string path = dir.Sub("setting.xml");
+        ASSERT_TRUE(WriteFile(path, c.content));
+        const LogSetting setting = ReadLogSetting(path);
+        EXPECT_EQ(setting.debug, c.debug);
+        EXPECT_EQ(setting.maxSizeMiB, c.maxSizeMiB);
+    }
+}
+
+TEST(LogSettingTest, MissingFileGivesTheZeroSetting) {
+    TempDir dir;
+    const LogSetting setting = ReadLogSetting(dir.Sub("setting.xml"));
+    EXPECT_FALSE(setting.debug);
+    EXPECT_EQ(setting.maxSizeMiB, 0);
+}
+
+TEST(LogSettingTest, DefaultFileIsOwnerOnlyAndReadsBackAsDebugOffTenMiB) {
+    for (const char* suffix : {"/", ""}) {
+        SCOPED_TRACE(suffix);
+        TempDir dir;
+        // A file left from before is replaced, and its permissions narrowed.
+        ASSERT_TRUE(WriteFile(dir.Sub("setting.xml"), "<log><debug>TRUE</debug></log> old"));
+        ASSERT_EQ(chmod(dir.Sub("setting.xml").c_str(), 0644), 0);
+
+        ASSERT_TRUE(CreateDefaultLogSetting(dir.Path() + suffix));
+        const std::string path = dir.Sub("setting.xml");
+        EXPECT_EQ(ReadFile(path),
+                  "\xEF\xBB\xBF<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<log>\n"
+                  "  <debug>FALSE</debug>\n  <max_size>10</max_size>\n</log>\n");
+        struct stat status {};
+        ASSERT_EQ(stat(path.c_str(), &status), 0);
+        EXPECT_EQ(status.st_mode & 0777, 0600u);
+
+        const LogSetting setting = ReadLogSetting(path);
+        EXPECT_FALSE(setting.debug);
+        EXPECT_EQ(setting.maxSizeMiB, 10);
+    }
+}
+
+TEST(LogSettingTest, DefaultFileFailsWithoutAFolder) {
+    TempDir dir;
+    EXPECT_FALSE(CreateDefaultLogSetting(""));
+    EXPECT_FALSE(CreateDefaultLogSetting(dir.Sub("missing/")));
+}
+
+}  // namespace
+}  // namespace tessarine

@@ -1,0 +1,75 @@
+#include "infra/string_utility.h"
+
+#include <gtest/gtest.h>
+
+namespace tessarine {
+namespace {
+
+TEST(StringUtilityTest, NumbersAndFlags) {
+    EXPECT_EQ(BoolToString(5), "TRUE");
+    EXPECT_EQ(BoolToString(0), "FALSE");
+    EXPECT_EQ(IntToString(-1), "-1");
+    EXPECT_EQ(ULongToString(4294967295u), "4294967295");
+    struct {
+        const char* text;
+        int value;
+    } toInt[] = {{"12ab", 12},
+                 {"ab", 0},
+                 {"", 0},
+                 {"-7", -7},
+                 {"  42", 42},
+                 {"+3", 3},
+                 {"99999999999", 2147483647},
+                 {"-99999999999", -2147483647 - 1}};
+    for (const auto& c : toInt) EXPECT_EQ(StringToInt(c.text), c.value) << c.text;
+    struct {
+        const char* text;
+        bool digits;
+    } digits[] = {{"8080", true}, {"80a", false}, {" 80", false}, {"", true}, {"-1", false}};
+    for (const auto& c : digits) EXPECT_EQ(IsDigitsOnly(c.text), c.digits) << c.text;
+}
+
+TEST(StringUtilityTest, Utf16RoundTrip) {
+    const std::string texts[] = {"", "abc", "設定", "バックアップ＆指定ファイル", "emoji 😀 end",
+                                 "ü"};
+    for (const auto& text : texts) EXPECT_EQ(WideToUtf8(Utf8ToWide(text)), text) << text;
+    EXPECT_EQ(Utf8ToWide("😀").size(), 2u);               // a surrogate pair
+    EXPECT_EQ(Utf8ToWide("\xE3\x81"), u"\uFFFD\uFFFD");  // truncated sequence, no overread
+}
+
+TEST(StringUtilityTest, Base64) {
+    struct {
+        const char* text;
+        const char* base64;
+    } cases[] = {{"", ""},
+                 {"f", "Zg=="},
+                 {"fo", "Zm8="},
+                 {"foo", "Zm9v"},
+                 {"password", "cGFzc3dvcmQ="},
+                 {"設定", "6Kit5a6a"}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(CStringUtility::EncodeBase64(c.text), c.base64) << c.text;
+        EXPECT_EQ(CStringUtility::DecodeBase64(c.base64), c.text) << c.base64;
+    }
+    // Every UTF-8 byte of a Japanese text is covered.
+    const std::string japanese = "パスワード１２３";
+    EXPECT_EQ(CStringUtility::DecodeBase64(CStringUtility::EncodeBase64(japanese)), japanese);
+    for (const char* bad : {"Zm9v!", "Z", "Zg=x", "Zg==="})
+        EXPECT_EQ(CStringUtility::DecodeBase64(bad), "") << bad;
+}
+
+TEST(StringUtilityTest, Cp932) {
+    EXPECT_EQ(Utf8ToCp932("abc"), "abc");
+    EXPECT_EQ(Utf8ToCp932("設定"), "\x90\xDD\x92\xE8");
+    EXPECT_EQ(Cp932ToUtf8("\x90\xDD\x92\xE8"), "設定");
+    EXPECT_EQ(Utf8ToCp932("a😀b"), "a?b");  // no CP932 form
+}
+
+TEST(StringUtilityTest, FormatGrowsPastAnyBuffer) {
+    EXPECT_EQ(Format("L[%4d] %s", 7, "x"), "L[   7] x");
+    const std::string longText(5000, 'y');
+    EXPECT_EQ(Format("%s!", longText.c_str()).size(), 5001u);
+}
+
+}  // namespace
+}  // namespace tessarine

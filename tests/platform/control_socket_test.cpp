@@ -1,0 +1,302 @@
+#include "platform/posix/control_socket.h"
+
+#include <grp.h>
+#include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <functional>
+#include <string>
+
+#include "fakes/test_support.h"
+
+namespace tessarine {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::TempDir;
+
+constexpr char kTitle[] = "TessarineTool";
+constexpr uid_t kNobody = 65534;
+
+// Connects to a socket path or "@abstract" name; -1 on failure.
+int Connect(const std::string& address) {
+    sockaddr_un un{};
+    un.sun_family = AF_UNIX;
+    socklen_t length = sizeof(un);
+    if (address.front() == '@') {
+        std::memcpy(un.sun_path + 1, address.data() + 1, address.size() - 1);
+        length = static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + address.size());
+    } else {
+        std::memcpy(un.sun_path, address.data(), address.size());
+    }
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof(limit));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&un), length) != 0) {
+        close(fd);
+        return -1;
+    }
+    return fd;
+}
+
+std::string ReadAll(int fd) {
+    std::string answer;
+    char buffer[64];
+    ssize_t got;
+    while ((got = recv(fd, buffer, sizeof(buffer), 0)) > 0) answer.append(buffer, got);
+    return answer;
+}
+
+// Sends raw bytes, optionally ends the sending side, and returns the whole answer.
+std::string Exchange(const std::string& address, const std::string& request,
+                     bool endSending = false) {
+    const int fd = Connect(address);
+    if (fd < 0) return "<no connection>";
+    send(fd, request.data(), request.size(), MSG_NOSIGNAL);
+    if (endSending) shutdown(fd, SHUT_WR);
+    std::string answer = ReadAll(fd);
+    close(fd);
+    return answer;
+}
+
+// Runs `body` in a child process that first becomes "nobody"; its result, or -1.
+int RunAsNobody(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child < 0) return -1;
+    if (child == 0) {
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(99);
+        _exit(body());
+    }
+    int status = 0;
+    if (waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
+
+class ControlSocketTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        folder_ = temp_.Sub("run/");
+        backupNow_ = events_.Create("BackupNow");
+        ASSERT_TRUE(server_.Start(folder_, kTitle));
+    }
+
+    bool Pending(const EventHandle& event) { return events_.WaitAny({event}, 0) == 0; }
+
+    TempDir temp_;
+    std::string folder_;
+    NamedEvents events_;
+    EventHandle backupNow_;
+    ControlServer server_{events_};
+};
+
+TEST_F(ControlSocketTest, SignalReachesTheNamedEvent) {
+    EXPECT_EQ(server_.Address(), folder_ + "TessarineTool.sock");
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "BackupNow"), kControlDelivered);
+    EXPECT_TRUE(Pending(backupNow_));
+
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "Nope"), kControlUnknownName);
+    EXPECT_FALSE(Pending(backupNow_));
+}
+
+TEST_F(ControlSocketTest, AnswersByRequest) {
+    struct Case {
+        const char* what;
+        std::string request;
+        bool endSending;
+        const char* answer;
+        bool signalled;
+    };
+    const Case cases[] = {
+        {"signal", "SIGNAL BackupNow\n", false, "OK\n", true},
+        {"CR LF", "SIGNAL BackupNow\r\n", false, "OK\n", true},
+        {"unknown", "SIGNAL Nope\n", false, "UNKNOWN\n", false},
+        {"verb case", "signal BackupNow\n", false, "BAD\n", false},
+        {"no name", "SIGNAL \n", false, "BAD\n", false},
+        {"other verb", "HELLO\n", false, "BAD\n", false},
+        {"control char", std::string("SIGNAL Backup\x01Now\n"), false, "BAD\n", false},
+        {"no newline", "SIGNAL BackupNow", true, "BAD\n", false},
+        {"oversize", std::string(kControlRequestMax * 4, 'A'), false, "BAD\n", false},
+        {"oversize line", "SIGNAL " + std::string(kControlRequestMax, 'B') + "\n", false, "BAD\n",
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        EXPECT_EQ(Exchange(server_.Address(), c.request, c.endSending), c.answer);
+        EXPECT_EQ(Pending(backupNow_), c.signalled);
+    }
+}
+
+TEST_F(ControlSocketTest, SilentClientTimesOutAndTheNextIsServed) {
+    server_.Stop();
+    server_.SetReadTimeout(200ms);
+    ASSERT_TRUE(server_.Start(folder_, kTitle));
+    const int silent = Connect(server_.Address());
+    ASSERT_GE(silent, 0);
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "BackupNow"), kControlDelivered);
+    EXPECT_EQ(ReadAll(silent), "BAD\n");
+    close(silent);
+    EXPECT_TRUE(Pending(backupNow_));
+}
+
+TEST_F(ControlSocketTest, StopEndsAtOnceAndRemovesTheSocket) {
+    const int silent = Connect(server_.Address());  // would hold a request for 2 s
+    ASSERT_GE(silent, 0);
+    const auto start = std::chrono::steady_clock::now();
+    server_.Stop();
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    EXPECT_FALSE(server_.IsRunning());
+    EXPECT_FALSE(std::filesystem::exists(folder_ + "TessarineTool.sock"));
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "BackupNow"), kControlNoInstance);
+    close(silent);
+    server_.Stop();  // twice is harmless
+}
+
+TEST_F(ControlSocketTest, OwnerOnlyPermissions) {
+    struct stat info {};
+    ASSERT_EQ(stat(server_.Address().c_str(), &info), 0);
+    EXPECT_TRUE(S_ISSOCK(info.st_mode));
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+    ASSERT_EQ(stat(folder_.c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0700u);
+
+    // A folder others can enter, or a file in the socket's place, is refused.
+    ControlServer other(events_);
+    const std::string open = temp_.Sub("open");
+    ASSERT_EQ(mkdir(open.c_str(), 0700), 0);
+    ASSERT_EQ(chmod(open.c_str(), 0755), 0);
+    EXPECT_FALSE(other.Start(open, kTitle));
+    const std::string taken = temp_.Sub("taken");
+    ASSERT_EQ(mkdir(taken.c_str(), 0700), 0);
+    ASSERT_TRUE(testing::WriteFile(taken + "/TessarineTool.sock", "mine"));
+    EXPECT_FALSE(other.Start(taken, kTitle));
+    EXPECT_EQ(testing::ReadFile(taken + "/TessarineTool.sock"), "mine");
+}
+
+TEST(ControlSocketNoServerTest, NoInstanceAndStaleSocket) {
+    TempDir temp;
+    const std::string folder = temp.Path() + "/";
+    EXPECT_EQ(ControlClient::Signal(temp.Sub("missing/"), kTitle, "BackupNow"), kControlNoInstance);
+    EXPECT_EQ(ControlClient::Signal(folder, kTitle, "BackupNow"), kControlNoInstance);
+
+    // A socket file left by an instance that was killed: nobody answers, and a new server
+    // takes its place.
+    {
+        sockaddr_un un{};
+        un.sun_family = AF_UNIX;
+        const std::string path = ControlSocketPath(folder, kTitle);
+        std::memcpy(un.sun_path, path.data(), path.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        ASSERT_EQ(bind(fd, reinterpret_cast<sockaddr*>(&un), sizeof(un)), 0);
+        close(fd);
+        ASSERT_TRUE(std::filesystem::exists(path));
+    }
+    EXPECT_EQ(ControlClient::Signal(folder, kTitle, "BackupNow"), kControlNoInstance);
+    NamedEvents events;
+    events.Create("BackupNow");
+    ControlServer server(events);
+    ASSERT_TRUE(server.Start(folder, kTitle));
+    EXPECT_EQ(ControlClient::Signal(folder, kTitle, "BackupNow"), kControlDelivered);
+}
+
+TEST(ControlSocketNoServerTest, MalformedNamesAreNotSent) {
+    TempDir temp;
+    for (const std::string& name :
+         {std::string(), std::string("Backup\nNow"), std::string(kControlRequestMax, 'x')}) {
+        EXPECT_EQ(ControlClient::Signal(temp.Path(), kTitle, name), kControlFailed);
+    }
+}
+
+// A folder too deep for a socket path: both ends fall back to the same abstract name.
+std::string MakeDeepFolder(const TempDir& temp) {
+    std::string folder = temp.Path();
+    while (folder.size() < 120) folder += "/deeper-and-deeper";
+    std::filesystem::create_directories(folder);
+    chmod(folder.c_str(), 0700);
+    return folder + "/";
+}
+
+TEST(ControlSocketAbstractTest, LongFolderUsesTheAbstractName) {
+    TempDir temp;
+    const std::string folder = MakeDeepFolder(temp);
+    EXPECT_EQ(ControlSocketPath(folder, kTitle), "");
+    NamedEvents events;
+    const EventHandle event = events.Create("BackupNow");
+    ControlServer server(events);
+    ASSERT_TRUE(server.Start(folder, kTitle));
+    EXPECT_EQ(server.Address(), ControlAbstractName(folder, kTitle));
+    EXPECT_EQ(server.Address().rfind("@tessarine-" + std::to_string(geteuid()) + "-", 0), 0u);
+    EXPECT_EQ(ControlClient::Signal(folder, kTitle, "BackupNow"), kControlDelivered);
+    EXPECT_EQ(events.WaitAny({event}, 0), 0u);
+}
+
+TEST(ControlSocketOtherUserTest, AnotherUserCannotSignal) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir temp;
+    chmod(temp.Path().c_str(), 0755);
+    NamedEvents events;
+    const EventHandle event = events.Create("BackupNow");
+
+    // The socket file: its 0700 folder keeps the other user out.
+    const std::string folder = temp.Sub("run/");
+    ControlServer fileServer(events);
+    ASSERT_TRUE(fileServer.Start(folder, kTitle));
+    EXPECT_EQ(RunAsNobody([&] { return ControlClient::Signal(folder, kTitle, "BackupNow"); }),
+              kControlFailed);
+
+    // The abstract name has no file permissions: the peer credentials refuse the request.
+    const std::string deep = MakeDeepFolder(temp);
+    ControlServer abstractServer(events);
+    ASSERT_TRUE(abstractServer.Start(deep, kTitle));
+    const std::string address = abstractServer.Address();
+    EXPECT_EQ(
+        RunAsNobody([&] { return Exchange(address, "SIGNAL BackupNow\n") == "DENIED\n" ? 0 : 1; }),
+        0);
+    EXPECT_EQ(events.WaitAny({event}, 0), kWaitTimeout);
+}
+
+TEST(ControlSocketOtherUserTest, ClientIgnoresAServerOfAnotherUser) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
+    TempDir temp;
+    const std::string deep = MakeDeepFolder(temp);
+    const std::string name = ControlAbstractName(deep, kTitle);  // the name root's client uses
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Another user squats on the name and claims success for everything.
+        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(9);
+        sockaddr_un un{};
+        un.sun_family = AF_UNIX;
+        std::memcpy(un.sun_path + 1, name.data() + 1, name.size() - 1);
+        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+        if (bind(fd, reinterpret_cast<sockaddr*>(&un),
+                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())) != 0 ||
+            listen(fd, 1) != 0)
+            _exit(8);
+        if (write(ready[1], "r", 1) != 1) _exit(7);
+        const int client = accept(fd, nullptr, nullptr);
+        char buffer[64];
+        if (recv(client, buffer, sizeof(buffer), 0) < 0) _exit(6);
+        send(client, "OK\n", 3, MSG_NOSIGNAL);
+        _exit(0);
+    }
+    char byte = 0;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    EXPECT_EQ(ControlClient::Signal(deep, kTitle, "BackupNow", 1s), kControlFailed);
+    kill(child, SIGKILL);
+    waitpid(child, nullptr, 0);
+    close(ready[0]);
+    close(ready[1]);
+}
+
+}  // namespace
+}  // namespace tessarine
