@@ -1,6 +1,5 @@
 #include "app/backup_utility_app.h"
 
-#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -8,7 +7,6 @@
 #include "core/event_names.h"
 #include "infra/app_log.h"
 #include "infra/log_setting.h"
-#include "infra/string_utility.h"
 #include "platform/app_paths.h"
 #include "platform/posix/folders.h"
 #include "settings/first_run.h"

@@ -10,6 +10,7 @@
 #include <string>
 
 #include "app/backup_utility_app.h"
+#include "app/backup_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/version.h"
 #include "infra/app_log.h"
@@ -75,6 +76,7 @@ int RunHeadless() {
 
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
+    WireBackup(app);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();
@@ -88,6 +90,10 @@ int RunHeadless() {
         std::fprintf(stderr, "\n");
         return kExitFailure;
     }
+
+    // Always written, so that even a log without debug lines shows each run.
+    LOG_NOTICE(Format("Headless Start. Version:%s DataFolder:", kVersionText) +
+               app.DataFolderPath());
 
     int received = 0;
     while (sigwait(&stopSignals, &received) != 0) {

@@ -15,7 +15,7 @@ namespace tessarine {
 namespace {
 
 // Pages the WAL may hold before a commit checkpoints it into the database file.
-constexpr int kWalAutoCheckpointPages = 4000;
+constexpr int kWalAutoCheckpointPages = 16000;
 
 // Longest piece of a column value quoted in an error line.
 constexpr std::size_t kLoggedValueLength = 64;
@@ -95,6 +95,10 @@ void CSQLiteHelper::Open() {
         if (columns > 0 && values[0] != nullptr) *static_cast<std::string*>(out) = values[0];
         return 0;
     };
+    // Every commit writes each page it touched to the WAL whole; a row of the file list touches
+    // the table and five indexes, so small pages make a per-row commit write a quarter of the
+    // bytes. Takes effect only for a new database file (an existing one keeps its page size).
+    sqlite3_exec(connection, "PRAGMA page_size=1024;", nullptr, nullptr, nullptr);
     if (sqlite3_exec(connection, "PRAGMA journal_mode=WAL;", readMode, &journalMode, &message) !=
             SQLITE_OK ||
         journalMode != "wal") {
@@ -111,7 +115,7 @@ void CSQLiteHelper::Open() {
     message = nullptr;
     // A checkpoint flushes the WAL and the database file to disk. At SQLite's default of 1000
     // pages a backup run, which commits every row on its own (about eight pages each), would
-    // flush every hundred rows; 4000 pages (16 MiB) make it every five hundred. The WAL file is
+    // flush every hundred rows; 16000 pages (16 MiB) make it every two thousand. The WAL file is
     // cut back to 32 MiB after a large change (a status update over every row) has grown it.
     sqlite3_wal_autocheckpoint(connection, kWalAutoCheckpointPages);
     if (sqlite3_exec(connection, "PRAGMA journal_size_limit=33554432;", nullptr, nullptr,
@@ -119,6 +123,7 @@ void CSQLiteHelper::Open() {
         LOG_NOTICE("Journal Size Limit not set. " + std::string(message != nullptr ? message : ""));
     }
     sqlite3_free(message);
+    message = nullptr;
     connection_ = connection;
 }
 

@@ -9,6 +9,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -203,6 +204,8 @@ struct UpgradeCase {
     const char* deletedFileBackup;
     const char* errorMaxCount;
 };
+
+void PrintTo(const UpgradeCase& upgradeCase, std::ostream* out) { *out << upgradeCase.name; }
 
 class UpgradeTest : public BackupUtilityAppTest,
                     public ::testing::WithParamInterface<UpgradeCase> {};

@@ -5,7 +5,6 @@
 
 #include <cctype>
 #include <chrono>
-#include <filesystem>
 #include <functional>
 #include <future>
 #include <map>
@@ -17,13 +16,11 @@
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
 #include "infra/time_utility.h"
-#include "platform/app_paths.h"
 
 namespace tessarine {
 namespace {
 
 using testing::ReadFile;
-using testing::ScopedEnv;
 using testing::TempDir;
 
 // Gives tests the connection, to count the statements the object keeps.
@@ -322,16 +319,6 @@ TEST(BackupSqlUtilityUnopenedTest, EveryOperationThrowsItsCode) {
     for (const auto& c : cases) EXPECT_EQ(ThrownCode(c.call), c.code) << c.name;
 }
 
-TEST(BackupSqlUtilityInstanceTest, UsesTheDataFolderDatabase) {
-    TempDir profile;
-    ScopedEnv env("ALLUSERSPROFILE", profile.Path());
-    std::filesystem::create_directories(GetDataFolderPath());
-    CBackupSQLUtility& fileList = CBackupSQLUtility::GetInstance();
-    EXPECT_EQ(&fileList, &CBackupSQLUtility::GetInstance());
-    EXPECT_EQ(fileList.DatabasePath(), GetDataFolderPath() + GetExecutableTitle() + ".db");
-    EXPECT_EQ(fileList.Initialize(), 0);
-}
-
 // Folder pairs by letter: 'A'..'D' are distinct pairs, 'b' is pair B with another destination.
 BackupFolderPair Pair(char letter) {
     const std::string name(1, static_cast<char>(std::toupper(letter)));
@@ -456,12 +443,13 @@ TEST_F(SettingChangeApplyTest, RollbackRestoresTheTable) {
 }
 
 TEST_F(SettingChangeApplyTest, FailedChangeRollsBackAndReportsFailure) {
-    Fill("AB");
-    // The same path under both numbers: moving pair 0 onto 1 collides with the table's key.
+    Fill("ABC");
+    // The same path under both numbers: moving pair 0 onto 1 collides with the table's key,
+    // after the removal of pair 2 has gone through.
     fileList_.AddBackupInformation(0, "/shared", "\\\\h\\zereda\\s0", 1600000000, 0);
     fileList_.AddBackupInformation(1, "/shared", "\\\\h\\zereda\\s1", 1600000000, 0);
     const auto before = raw_.Table();
-    EXPECT_FALSE(ApplyBackupSettingChanges(fileList_, {Move(0, 1)}));
+    EXPECT_FALSE(ApplyBackupSettingChanges(fileList_, {Removal(2), Move(0, 1)}));
     EXPECT_FALSE(fileList_.IsInTransaction());
     EXPECT_EQ(raw_.Table(), before);
     EXPECT_NE(Log().find(Utf8ToCp932("バックアップ設定更新エラー")), std::string::npos);

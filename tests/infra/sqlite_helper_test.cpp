@@ -8,7 +8,6 @@
 #include <functional>
 #include <future>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "fakes/test_support.h"
@@ -95,7 +94,10 @@ TEST_F(SqliteHelperTest, CreatesOwnerOnlyFileInWalModeWithNormalSync) {
     EXPECT_EQ(helper_.GetColumn(synchronous), 1);  // NORMAL
     sqlite3_stmt* checkpoint = Prepare("PRAGMA wal_autocheckpoint;");
     ASSERT_EQ(helper_.GetRow(checkpoint), kSqlRowAvailable);
-    EXPECT_EQ(helper_.GetColumn(checkpoint), 4000);
+    EXPECT_EQ(helper_.GetColumn(checkpoint), 16000);
+    sqlite3_stmt* pageSize = Prepare("PRAGMA page_size;");
+    ASSERT_EQ(helper_.GetRow(pageSize), kSqlRowAvailable);
+    EXPECT_EQ(helper_.GetColumn(pageSize), 1024);  // small pages keep per-row commits small
 }
 
 TEST(SqliteHelperPathTest, DefaultPathIsDataFolderAndExecutableTitle) {

@@ -36,7 +36,7 @@ std::string ControlSocketPath(const std::string& folder, const std::string& titl
 std::string ControlAbstractName(const std::string& folder, const std::string& title);
 
 class ControlServer {
-  public:
+public:
     explicit ControlServer(NamedEvents& events);
     ~ControlServer();
     ControlServer(const ControlServer&) = delete;
@@ -56,7 +56,7 @@ class ControlServer {
     // How long one client may take to send its request (default 2 s).
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
 
-  private:
+private:
     void Serve();
     void HandleConnection(int fd);
     // Reads one line into `request`; false on time-out, oversize, a closed peer or shutdown.
@@ -72,7 +72,7 @@ class ControlServer {
 };
 
 class ControlClient {
-  public:
+public:
     // Asks the instance listening in `folder` under `title` to signal event `name`.
     // kControlDelivered, kControlNoInstance, kControlUnknownName or kControlFailed (refused by
     // the instance, a server of another user, no answer within `timeout`, a malformed name).

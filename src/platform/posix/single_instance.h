@@ -14,7 +14,7 @@ enum class LockResult {
 };
 
 class SingleInstanceLock {
-  public:
+public:
     SingleInstanceLock() = default;
     ~SingleInstanceLock() { Release(); }
     SingleInstanceLock(const SingleInstanceLock&) = delete;
@@ -32,7 +32,7 @@ class SingleInstanceLock {
     // "<folder><title>.lock".
     static std::string LockFilePath(const std::string& folder, const std::string& title);
 
-  private:
+private:
     int fd_ = -1;
     std::string path_;
 };

@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Backup benchmarks, each run side by side with its reference tool in one hyperfine run:
+#   copy   full backup of 10,000 files (1 KiB-4 MiB, 1 GiB) through LocalShare vs `cp -a`,
+#          and through smbd vs `smbclient ... mput *`
+#   diff   no-change differential run over 100,000 files vs `rsync -a --dry-run` and vs
+#          `find SRC -printf '%s %T@\n'`
+# Usage: bench/backup_bench.sh [copy|diff|all]   (as root; installs and builds what it needs)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+what=${1:-all}
+"$root/scripts/setup"
+build=$root/build/release
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DENABLE_SANITIZERS=OFF >/dev/null
+cmake --build "$build" --target backup_run_bench >/dev/null
+runner=$build/bench/backup_run_bench
+
+work=$(mktemp -d /var/tmp/tessarine-bench.XXXXXX)
+fixture=$work/smbd
+mkdir -p "$fixture"
+cleanup() { "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+
+# ratio NAME JSON: mean time of the first command over the second, printed last.
+ratio() {
+  python3 - "$1" "$2" <<'PY'
+import json, sys
+name, path = sys.argv[1], sys.argv[2]
+results = json.load(open(path))["results"]
+ours, reference = results[0], results[1]
+print("%s: ours %.3f s (min %.3f), reference %.3f s (min %.3f)" % (
+    name, ours["mean"], ours["min"], reference["mean"], reference["min"]))
+print("%s ratio=%.2f" % (name, ours["mean"] / reference["mean"]))
+PY
+}
+
+copy_bench() {
+  local src=$work/tree
+  python3 "$root/bench/make_tree.py" "$src" --files 10000 --total-mib 1024
+  mkdir -p "$work/local/zereda/backup"
+  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-local.json" \
+    --prepare "rm -rf '$work/local/zereda/backup/dst' '$work/data' '$work/cp'; mkdir -p '$work/local/zereda/backup/dst' '$work/cp'; sync" \
+    "$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --local-root '$work/local'" \
+    "cp -a '$src' '$work/cp/dst'"
+  ratio "full backup via LocalShare vs cp -a" "$work/copy-local.json"
+
+  "$root/scripts/smbd-fixture" start "$fixture" >/dev/null
+  set -a; . "$fixture/env"; set +a
+  local share=$TESSARINE_SMB_ROOT/zereda/backup
+  mkdir -p "$share"
+  chown "$TESSARINE_SMB_USER:" "$share"
+  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-smb.json" \
+    --prepare "rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync" \
+    "$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'" \
+    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null"
+  ratio "full backup via smbd vs smbclient mput" "$work/copy-smb.json"
+  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
+  rm -rf "$src" "$work/local" "$work/cp"
+}
+
+diff_bench() {
+  local src=$work/many
+  python3 "$root/bench/make_tree.py" "$src" --files 100000 --total-mib 50 --min-bytes 16 --max-bytes 1024 --per-folder 1000
+  mkdir -p "$work/local/zereda/backup/dst"
+  # The full backup that the differential runs start from.
+  "$runner" --data "$work/diffdata" --source "$src" --dest '\\127.0.0.1\zereda\backup\dst' --local-root "$work/local"
+  local copy=$work/local/zereda/backup/dst
+  local ours="$runner --data '$work/diffdata' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --local-root '$work/local'"
+  hyperfine --runs 5 --warmup 1 --export-json "$work/diff-rsync.json" \
+    "$ours" "rsync -a --dry-run '$src/' '$copy/'"
+  ratio "no-change differential vs rsync -a --dry-run" "$work/diff-rsync.json"
+  hyperfine --runs 5 --warmup 1 --export-json "$work/diff-find.json" \
+    "$ours" "find '$src' -printf '%s %T@\n' >/dev/null"
+  ratio "no-change differential vs find -printf" "$work/diff-find.json"
+}
+
+case $what in
+  copy) copy_bench ;;
+  diff) diff_bench ;;
+  all) copy_bench; diff_bench ;;
+  *) echo "usage: $0 [copy|diff|all]" >&2; exit 2 ;;
+esac

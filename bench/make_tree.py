@@ -1,0 +1,50 @@
+#!/usr/bin/env python3
+"""Generates a reproducible source tree for the backup benchmarks.
+
+make_tree.py DIR --files N --total-mib M --min-bytes A --max-bytes B [--per-folder K]
+
+File sizes are drawn log-uniformly between A and B and then scaled so the tree holds about M MiB
+(each size kept within [A, B]); files are spread over folders of K files, two levels deep.
+"""
+import argparse
+import math
+import os
+import random
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("root")
+    parser.add_argument("--files", type=int, required=True)
+    parser.add_argument("--total-mib", type=float, required=True)
+    parser.add_argument("--min-bytes", type=int, default=1024)
+    parser.add_argument("--max-bytes", type=int, default=4 * 1024 * 1024)
+    parser.add_argument("--per-folder", type=int, default=100)
+    parser.add_argument("--seed", type=int, default=20261210)
+    args = parser.parse_args()
+
+    rng = random.Random(args.seed)
+    lo, hi = math.log(args.min_bytes), math.log(args.max_bytes)
+    sizes = [math.exp(rng.uniform(lo, hi)) for _ in range(args.files)]
+    target = args.total_mib * 1024 * 1024
+    # Scale towards the target total while every size stays inside the bounds.
+    for _ in range(30):
+        total = sum(sizes)
+        if abs(total - target) < target * 0.001:
+            break
+        factor = target / total
+        sizes = [min(args.max_bytes, max(args.min_bytes, s * factor)) for s in sizes]
+    block = rng.randbytes(8 * 1024 * 1024)
+    for index, size in enumerate(sizes):
+        folder = os.path.join(args.root, "d%03d" % (index // (args.per_folder * 10)),
+                              "s%03d" % (index // args.per_folder % 10))
+        os.makedirs(folder, exist_ok=True)
+        size = int(size)
+        offset = (index * 7919) % (len(block) - size) if size < len(block) else 0
+        with open(os.path.join(folder, "f%06d.bin" % index), "wb") as out:
+            out.write(block[offset:offset + size])
+    print("files=%d bytes=%d" % (args.files, sum(int(s) for s in sizes)))
+
+
+if __name__ == "__main__":
+    main()
