@@ -182,7 +182,10 @@ std::string ToSmbUrl(const DevicePath& path, int port) {
     std::string url(kSmbScheme);
     url += path.host;
     const int usedPort = path.port != 0 ? path.port : port;
-    if (usedPort != 0) url += ":" + std::to_string(usedPort);
+    if (usedPort != 0) {
+        url.push_back(':');
+        url += std::to_string(usedPort);
+    }
     url.push_back('/');
     if (path.share.empty()) return url;
     PercentEncode(path.share, url);

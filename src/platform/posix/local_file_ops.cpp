@@ -22,7 +22,7 @@ std::uint64_t RandomNumber() {
 
 // Closes a descriptor on every path; the copy checks the close of the written file itself.
 class FileDescriptor {
-  public:
+public:
     explicit FileDescriptor(int fd) : fd_(fd) {}
     ~FileDescriptor() {
         if (fd_ >= 0) ::close(fd_);
@@ -37,7 +37,7 @@ class FileDescriptor {
         return ::close(fd) == 0 ? 0 : errno;
     }
 
-  private:
+private:
     int fd_;
 };
 

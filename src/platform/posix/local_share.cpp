@@ -104,7 +104,8 @@ bool LocalShare::CopyToShare(const std::string& localPath, const std::string& pa
                              const std::atomic<int>* cancel) {
     std::string local;
     if (!MapPath(path, local)) return false;
-    if (const int error = posix::CopyLocalFile(localPath, local, cancel, blockObserver_); error != 0)
+    if (const int error = posix::CopyLocalFile(localPath, local, cancel, blockObserver_);
+        error != 0)
         return Fail(error);
     return true;
 }
@@ -113,7 +114,8 @@ bool LocalShare::CopyFromShare(const std::string& path, const std::string& local
                                const std::atomic<int>* cancel) {
     std::string local;
     if (!MapPath(path, local)) return false;
-    if (const int error = posix::CopyLocalFile(local, localPath, cancel, blockObserver_); error != 0)
+    if (const int error = posix::CopyLocalFile(local, localPath, cancel, blockObserver_);
+        error != 0)
         return Fail(error);
     return true;
 }

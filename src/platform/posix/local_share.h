@@ -3,9 +3,9 @@
 // Read-only is the owner write bit.
 #pragma once
 
-#include <optional>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -14,7 +14,7 @@
 namespace tessarine {
 
 class LocalShare : public DeviceShare {
-  public:
+public:
     explicit LocalShare(std::string root);
 
     // From now on Connect returns `result` instead of looking at the root folder (for tests of
@@ -61,7 +61,7 @@ class LocalShare : public DeviceShare {
 
     int LastError() const override { return lastError_; }
 
-  private:
+private:
     bool Fail(int error);
 
     std::string root_;

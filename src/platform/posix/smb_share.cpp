@@ -196,8 +196,10 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
     // library has cached for exactly these credentials.
     struct stat info {};
     const int error = StatUrl(UrlOf(probe), info);
-    const std::string workgroup =
-        wanted.workgroup.empty() ? std::string(smbc_getWorkgroup(context_)) : wanted.workgroup;
+    const char* defaultWorkgroup = smbc_getWorkgroup(context_);
+    const std::string workgroup = !wanted.workgroup.empty()     ? wanted.workgroup
+                                  : defaultWorkgroup != nullptr ? defaultWorkgroup
+                                                                : "";
     SMBCSRV* server = smbc_getFunctionGetCachedServer(context_)(
         context_, probe.host.c_str(), "IPC$", workgroup.c_str(), wanted.user.c_str());
     if (server != nullptr) {
