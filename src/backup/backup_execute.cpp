@@ -513,55 +513,44 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
             LOG_TRACE("ExecuteDeletedFileBackup() Finish App.");
             break;
         }
-        std::string destination;
-        std::time_t lastUpdate = 0;
-        if (fileList_.GetBackupInformation(settingNumber, source, &destination, &lastUpdate) != 0) {
-            LOG_ERROR("ERROR:" + source);
-        } else {
-            if (share_->Exists(destination) && share_->IsReadOnly(destination))
-                share_->ClearReadOnly(destination);
-            if (share_->DeleteFile(destination)) {
-                fileList_.DeleteBackupInformation(settingNumber, source);
-                errorList_.AddSuccess();
-            } else if (share_->Exists(destination)) {
-                errno = share_->LastError();
-                LOG_ERROR("File Delete Error. file:" + destination);
-                errorList_.AddFailure(source);
-            } else {
-                fileList_.DeleteBackupInformation(settingNumber, source);
-            }
-        }
+        DeleteCopy(settingNumber, source, false);
         ++BackupDoneCount;
     }
-
     // Deeper folders sort after the folders that hold them, so they go first.
     for (auto it = folderCandidates_.rbegin(); it != folderCandidates_.rend(); ++it) {
         if (IsStopRequested()) {
             LOG_TRACE("ExecuteDeletedFileBackup() Finish App.");
             break;
         }
-        const std::string& source = *it;
-        std::string destination;
-        std::time_t lastUpdate = 0;
-        if (fileList_.GetBackupInformation(settingNumber, source, &destination, &lastUpdate) != 0) {
-            LOG_ERROR("ERROR:" + source);
-        } else {
-            if (share_->Exists(destination) && share_->IsReadOnly(destination))
-                share_->ClearReadOnly(destination);
-            if (share_->RemoveFolder(destination)) {
-                fileList_.DeleteBackupInformation(settingNumber, source);
-                errorList_.AddSuccess();
-            } else if (share_->IsFolder(destination)) {
-                errno = share_->LastError();
-                LOG_ERROR("Folder Delete Error. file:" + destination);
-                errorList_.AddFailure(source);
-            } else {
-                fileList_.DeleteBackupInformation(settingNumber, source);
-            }
-        }
+        DeleteCopy(settingNumber, *it, true);
         ++BackupDoneCount;
     }
     ClearCandidates();
+}
+
+void CBackupExecute::DeleteCopy(int settingNumber, const std::string& source, bool isFolder) {
+    std::string destination;
+    std::time_t lastUpdate = 0;
+    if (fileList_.GetBackupInformation(settingNumber, source, &destination, &lastUpdate) != 0) {
+        LOG_ERROR("ERROR:" + source);
+        return;
+    }
+    if (share_->Exists(destination) && share_->IsReadOnly(destination))
+        share_->ClearReadOnly(destination);
+    const bool removed =
+        isFolder ? share_->RemoveFolder(destination) : share_->DeleteFile(destination);
+    if (removed) {
+        fileList_.DeleteBackupInformation(settingNumber, source);
+        errorList_.AddSuccess();
+    } else if (isFolder ? share_->IsFolder(destination) : share_->Exists(destination)) {
+        errno = share_->LastError();
+        LOG_ERROR((isFolder ? "Folder Delete Error. file:" : "File Delete Error. file:") +
+                  destination);
+        errorList_.AddFailure(source);
+    } else {
+        // The copy is already gone: only the row is left to drop.
+        fileList_.DeleteBackupInformation(settingNumber, source);
+    }
 }
 
 int CBackupExecute::BackupFile(int settingNumber, const std::string& sourcePath) {

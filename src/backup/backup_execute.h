@@ -86,6 +86,8 @@ private:
     void ExecuteFullBackup(int settingNumber, const std::string& folderPath);
     void ExecuteDiffBackup(int settingNumber, const std::string& folderPath, bool mirroring);
     void ExecuteDeletedFileBackup(int settingNumber);
+    // Deletes the copy of one deletion candidate (a file, or an empty folder) and its row.
+    void DeleteCopy(int settingNumber, const std::string& source, bool isFolder);
     int BackupFile(int settingNumber, const std::string& sourcePath);
     int BackupFileOverwrite(int settingNumber, const std::string& sourcePath);
     int CreateFolder(int settingNumber, const std::string& sourcePath);

@@ -14,6 +14,8 @@
 #include <vector>
 
 #include "fakes/test_support.h"
+#include "infra/string_utility.h"
+#include "settings/profile_store.h"
 
 namespace tessarine {
 namespace {
@@ -163,6 +165,81 @@ TEST_F(HeadlessTest, CommandLine) {
         EXPECT_NE(ReadFile(lastOutput_).find(c.output), std::string::npos) << ReadFile(lastOutput_);
     }
     EXPECT_FALSE(fs::exists(DataFolder()));  // none of these starts the program
+}
+
+// A run counts as ended when the executor has written its always-written end line.
+int CountRunEnds(const std::string& log) {
+    int count = 0;
+    for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
+        ++count;
+    return count;
+}
+
+TEST_F(HeadlessTest, BackupNowBacksUpToTheDeviceShare) {
+    // The device's share is a local folder here (an already mounted share); the SMB path is
+    // covered by the executor's integration tests.
+    ScopedEnv shareRoot{"TESSARINE_SHARE_ROOT", temp_.Sub("device")};
+    fs::create_directories(temp_.Sub("device/zereda/backup"));
+    ASSERT_TRUE(testing::WriteFile(temp_.Sub("docs/a.txt"), "alpha"));
+    ASSERT_TRUE(testing::WriteFile(temp_.Sub("docs/sub/設計書.txt"), "beta"));
+
+    const pid_t program = Start({"--headless"});
+    ASSERT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
+    {
+        CProfileStore profile(DataFolder() + "TessarineTool.msf");
+        profile.BeginBatch();
+        profile.WriteString("CommonSetting", "IPV4Address", "192.0.2.10");
+        profile.WriteString("CommonSetting", "UserName", "scanner");
+        profile.WriteString("CommonSetting", "UserPassword",
+                            CStringUtility::EncodeBase64("s3cr3t-Pa55"));
+        profile.WriteString("BackupSetting", "SourceFolderPath01", temp_.Sub("docs"));
+        profile.WriteString("BackupSetting", "DestinationFolderPath01",
+                            "\\\\192.0.2.10\\zereda\\backup\\docs");
+        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
+        ASSERT_TRUE(profile.CommitBatch());
+    }
+    fs::create_directories(temp_.Sub("device/zereda/backup/docs"));
+
+    const auto backupNow = [&](int runsBefore) {
+        EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
+        const auto deadline = std::chrono::steady_clock::now() + 30s;
+        while (CountRunEnds(LogText()) == runsBefore && std::chrono::steady_clock::now() < deadline)
+            std::this_thread::sleep_for(20ms);
+        return CountRunEnds(LogText()) > runsBefore;
+    };
+
+    ASSERT_TRUE(backupNow(0)) << LogText();
+    EXPECT_EQ(ReadFile(temp_.Sub("device/zereda/backup/docs/sub/設計書.txt")), "beta");
+    const std::string result = ReadFile(DataFolder() + "backup/result.xml");
+    EXPECT_NE(result.find("<result>0</result>"), std::string::npos) << result;
+    EXPECT_NE(ReadFile(DataFolder() + "backup/deteil_result.xml")
+                  .find("<execute_count>3</execute_count>"),
+              std::string::npos);
+    bool serverFileSent = false;
+    for (const auto& entry : fs::directory_iterator(temp_.Sub("device/zereda/backup")))
+        serverFileSent |= entry.path().extension() == ".xml";
+    EXPECT_TRUE(serverFileSent);
+
+    // The next run is differential: a deleted source file is deleted on the device too.
+    fs::remove(temp_.Sub("docs/a.txt"));
+    ASSERT_TRUE(backupNow(1)) << LogText();
+    EXPECT_FALSE(fs::exists(temp_.Sub("device/zereda/backup/docs/a.txt")));
+    EXPECT_TRUE(fs::exists(temp_.Sub("device/zereda/backup/docs/sub/設計書.txt")));
+    EXPECT_NE(ReadFile(DataFolder() + "backup/deteil_result.xml")
+                  .find("<execute_count>1</execute_count>"),
+              std::string::npos);
+
+    const std::string log = LogText();
+    EXPECT_EQ(log.find("s3cr3t-Pa55"), std::string::npos);  // the password never reaches the log
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    EXPECT_EQ(WaitExit(program, 30s), 0);
+}
+
+TEST_F(HeadlessTest, BackupDatabaseThatCannotOpenEndsStartUp) {
+    // A folder where the database file belongs: SQLite cannot open it.
+    fs::create_directories(DataFolder() + "TessarineTool.db");
+    EXPECT_EQ(Run({"--headless"}), 1);
+    EXPECT_NE(LogText().find("Initialize Backup Table Error."), std::string::npos) << LogText();
 }
 
 }  // namespace
