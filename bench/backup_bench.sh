@@ -10,14 +10,17 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
 "$root/scripts/setup"
 build=$root/build/release
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DENABLE_SANITIZERS=OFF >/dev/null
+cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DENABLE_SANITIZERS=OFF -DBUILD_BENCHMARKS=ON >/dev/null
 cmake --build "$build" --target backup_run_bench >/dev/null
 runner=$build/bench/backup_run_bench
 
 work=$(mktemp -d /var/tmp/tessarine-bench.XXXXXX)
-fixture=$work/smbd
-mkdir -p "$fixture"
-cleanup() { "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null 2>&1 || true; rm -rf "$work"; }
+# The share lives outside the private work folder: smbd reaches it as the share's user.
+fixture=$(mktemp -d /var/tmp/tessarine-bench-smbd.XXXXXX)
+cleanup() {
+  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null 2>&1 || true
+  rm -rf "$work" "$fixture"
+}
 trap cleanup EXIT
 
 # ratio NAME JSON: mean time of the first command over the second, printed last.
