@@ -7,7 +7,9 @@
 
 #include <cerrno>
 #include <exception>
+#include <optional>
 #include <utility>
+#include <vector>
 
 #include "backup/backup_xml_utility.h"
 #include "core/event_names.h"
@@ -125,6 +127,76 @@ private:
 bool IsRepresentableOnShare(const std::string& name) {
     return name.find('\\') == std::string::npos;
 }
+
+// Reads an entry's status again by path, as the folder reader would: false when it is gone or
+// is no longer the kind of entry it was (it is then left to the next run).
+bool RefreshEntry(const std::string& path, LocalEntry& entry) {
+    struct stat status {};
+    if (fstatat(AT_FDCWD, path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
+        return errno != ENOENT;  // another failure is reported by the copy itself
+    if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) return errno != ENOENT;
+    if (entry.isFolder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return false;
+    entry.lastWriteTime = status.st_mtime;
+    return true;
+}
+
+}  // namespace
+
+struct BackupWalkRecord {
+    struct Item {
+        LocalEntry entry;
+        int statusError = 0;                       // errno when the status could not be read
+        std::unique_ptr<BackupWalkRecord> folder;  // contents of a folder the walk went into
+    };
+    int openError = 0;  // errno when the folder could not be opened (no items then)
+    int readError = 0;  // errno when reading broke off after `items`
+    std::vector<Item> items;
+};
+
+namespace {
+
+// The entries of one folder for the differential pass: read from the folder, or replayed from
+// what the counting walk recorded. Gives the same results as LocalFolderReader.
+class DiffFolderSource {
+public:
+    using Result = LocalFolderReader::Result;
+
+    DiffFolderSource(const std::string& path, bool followLink, const BackupWalkRecord* recorded)
+        : recorded_(recorded) {
+        if (recorded_ == nullptr) reader_.emplace(path, followLink);
+    }
+
+    bool IsReplay() const { return recorded_ != nullptr; }
+    bool IsOpen() const { return IsReplay() ? recorded_->openError == 0 : reader_->IsOpen(); }
+    int Error() const { return IsReplay() ? error_ : reader_->Error(); }
+
+    Result Next(LocalEntry& entry) {
+        if (!IsReplay()) return reader_->Next(entry);
+        if (next_ >= recorded_->items.size()) {
+            if (recorded_->readError == 0) return Result::kEnd;
+            error_ = recorded_->readError;
+            return Result::kReadError;
+        }
+        const BackupWalkRecord::Item& item = recorded_->items[next_++];
+        entry = item.entry;
+        if (item.statusError != 0) {
+            error_ = item.statusError;
+            return Result::kEntryError;
+        }
+        return Result::kEntry;
+    }
+
+    // The recorded contents of the folder Next delivered last; null reads it from the disk.
+    const BackupWalkRecord* Contents() const {
+        return IsReplay() && next_ > 0 ? recorded_->items[next_ - 1].folder.get() : nullptr;
+    }
+
+private:
+    const BackupWalkRecord* recorded_;
+    std::optional<LocalFolderReader> reader_;
+    std::size_t next_ = 0;
+    int error_ = 0;
+};
 
 }  // namespace
 
@@ -264,14 +336,21 @@ void CBackupExecute::Run(RunOutcome& outcome) {
                 result = 1;
                 continue;
             }
-            if (fileList_.GetBackupFileCount(i) < 1) {
+            const int rowCount = fileList_.GetBackupFileCount(i);
+            if (rowCount < 1) {
                 LOG_NOTICE("ExecuteFullBackup Start  SetNo = " + IntToString(i));
                 ExecuteFullBackup(i, source);
             } else {
-                fileList_.UpdateBackupStatus("INIT");
+                // Rows are not marked "INIT" before the pass: nothing reads that mark, and
+                // marking every row (and again "COMPLETE" after the run) rewrote the whole
+                // table twice per run. Rows the pass writes carry "ADD" or "UPDATE" as before.
                 LOG_NOTICE("ExecuteDiffBackup Start  SetNo = " + IntToString(i));
                 if (mirroring) LoadBackupList(i);
-                ExecuteDiffBackup(i, source, mirroring);
+                storedTimes_.reserve(static_cast<std::size_t>(rowCount));
+                fileList_.GetBackupTimes(i, storedTimes_);
+                ExecuteDiffBackup(i, source, mirroring, recordedTrees_[i].get());
+                storedTimes_.clear();
+                recordedTrees_[i].reset();
                 // A walk cut short by the stop flag has not seen every entry: what it did not
                 // reach must not be taken for deleted.
                 if (mirroring && !IsStopRequested()) ExecuteDeletedFileBackup(i);
@@ -279,6 +358,7 @@ void CBackupExecute::Run(RunOutcome& outcome) {
             }
         }
 
+        for (auto& tree : recordedTrees_) tree.reset();
         fileList_.UpdateBackupStatus("COMPLETE");
         if (errorList_.executeCount >= 1) {
             const std::time_t endTime = clock_.Now();
@@ -308,6 +388,8 @@ void CBackupExecute::Run(RunOutcome& outcome) {
 
 void CBackupExecute::EndAfterFailure(std::time_t startTime) {
     ClearCandidates();
+    storedTimes_.clear();
+    for (auto& tree : recordedTrees_) tree.reset();
     try {
         fileList_.UpdateBackupStatus("COMPLETE");
     } catch (const CAppException& e) {
@@ -422,10 +504,11 @@ void CBackupExecute::ExecuteFullBackup(int settingNumber, const std::string& fol
 }
 
 void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& folderPath,
-                                       bool mirroring) {
+                                       bool mirroring, const BackupWalkRecord* recorded) {
     LOG_METHOD();
     try {
-        LocalFolderReader reader(folderPath, folderPath == folderPairs_[settingNumber].source);
+        DiffFolderSource reader(folderPath, folderPath == folderPairs_[settingNumber].source,
+                                recorded);
         if (!reader.IsOpen()) {
             errno = reader.Error();
             LOG_ERROR("Open Folder Error. folder:" + folderPath);
@@ -440,8 +523,8 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
                 return;
             }
             const auto next = reader.Next(entry);
-            if (next == LocalFolderReader::Result::kEnd) break;
-            if (next == LocalFolderReader::Result::kReadError) {
+            if (next == DiffFolderSource::Result::kEnd) break;
+            if (next == DiffFolderSource::Result::kReadError) {
                 errno = reader.Error();
                 LOG_ERROR("Read Folder Error. folder:" + folderPath);
                 errorList_.AddFailure(folderPath);
@@ -450,7 +533,7 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
             }
             ++BackupDoneCount;
             const std::string path = JoinLocalPath(folderPath, entry.name);
-            if (next == LocalFolderReader::Result::kEntryError) {
+            if (next == DiffFolderSource::Result::kEntryError) {
                 errno = reader.Error();
                 LOG_ERROR("Get File Status Error. file:" + path);
                 errorList_.AddFailure(path);
@@ -466,7 +549,25 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
             if (mirroring) RemoveFromBackupList(path, entry.isFolder);
 
             std::time_t storedTime = 0;
-            if (fileList_.GetBackupInformation(settingNumber, path, nullptr, &storedTime) != 0) {
+            bool stored = false;
+            if (const auto known = storedTimes_.find(path); known != storedTimes_.end()) {
+                storedTime = known->second;
+                stored = true;
+            } else {
+                // Not among the pair's rows read before the pass (or its time could not be
+                // read there): the file list decides, and reports a row it cannot read.
+                stored =
+                    fileList_.GetBackupInformation(settingNumber, path, nullptr, &storedTime) == 0;
+            }
+            // A replayed entry that needs work is looked at once more: it may have changed or
+            // gone since the count (an entry that appeared since is found by the next run).
+            const bool needsWork =
+                !stored || (!entry.isFolder && storedTime != entry.lastWriteTime);
+            if (needsWork && reader.IsReplay() && !RefreshEntry(path, entry)) {
+                LOG_TRACE("Changed Since Count. file:" + path);
+                continue;
+            }
+            if (!stored) {
                 const std::string destination = MakeDestinationPath(settingNumber, path);
                 if (entry.isFolder) {
                     if (CreateFolder(settingNumber, path) != 0) {
@@ -474,7 +575,7 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
                         continue;
                     }
                     // The folder's row follows its contents.
-                    ExecuteDiffBackup(settingNumber, path, mirroring);
+                    ExecuteDiffBackup(settingNumber, path, mirroring, reader.Contents());
                 } else if (BackupFile(settingNumber, path) != 0) {
                     errorList_.AddFailure(path);
                     continue;
@@ -483,7 +584,7 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
                                                entry.lastWriteTime, entry.isFolder ? 1 : 0);
                 errorList_.AddSuccess();
             } else if (entry.isFolder) {
-                ExecuteDiffBackup(settingNumber, path, mirroring);
+                ExecuteDiffBackup(settingNumber, path, mirroring, reader.Contents());
             } else if (storedTime != entry.lastWriteTime) {
                 if (BackupFileOverwrite(settingNumber, path) != 0) {
                     errorList_.AddFailure(path);
@@ -579,12 +680,12 @@ int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePat
 }
 
 int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int settingNumber,
-                                          bool removeFound) {
+                                          bool removeFound, BackupWalkRecord* record) {
     LOG_METHOD();
     LOG_TRACE("SetNo = " + IntToString(settingNumber) + " Folder:" + folderPath);
     int count = 0;
     try {
-        CountEntries(folderPath, true, removeFound, count);
+        CountEntries(folderPath, true, removeFound, count, record);
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         throw CBackupExecuteException(1);
@@ -596,30 +697,44 @@ int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int set
 }
 
 void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink, bool removeFound,
-                                  int& count) {
+                                  int& count, BackupWalkRecord* record) {
     LocalFolderReader reader(folderPath, followLink);
     if (!reader.IsOpen()) {
         // Reported by the backup pass; here it only must not look like a deletion.
+        if (record != nullptr) record->openError = reader.Error() != 0 ? reader.Error() : EIO;
         if (removeFound) KeepCandidatesBelow(folderPath);
         return;
     }
     LocalEntry entry;
+    std::string path;
     for (;;) {
         if (IsStopRequested()) return;
         const auto next = reader.Next(entry);
         if (next == LocalFolderReader::Result::kEnd) return;
         if (next == LocalFolderReader::Result::kReadError) {
+            if (record != nullptr) record->readError = reader.Error() != 0 ? reader.Error() : EIO;
             if (removeFound) KeepCandidatesBelow(folderPath);
             return;
         }
         ++count;
-        const std::string path = JoinLocalPath(folderPath, entry.name);
+        BackupWalkRecord::Item* item = nullptr;
+        if (record != nullptr) {
+            item = &record->items.emplace_back();
+            item->entry = entry;
+        }
         if (next == LocalFolderReader::Result::kEntryError) {
-            if (removeFound) KeepCandidatesBelow(path);
+            if (item != nullptr) item->statusError = reader.Error() != 0 ? reader.Error() : EIO;
+            if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, entry.name));
             continue;
         }
+        // Paths are needed only to descend and to match deletion candidates.
+        if (!removeFound && !entry.isFolder) continue;
+        path = JoinLocalPath(folderPath, entry.name);
         if (removeFound) RemoveFromBackupList(path, entry.isFolder);
-        if (entry.isFolder) CountEntries(path, false, removeFound, count);
+        if (entry.isFolder) {
+            if (item != nullptr) item->folder = std::make_unique<BackupWalkRecord>();
+            CountEntries(path, false, removeFound, count, item ? item->folder.get() : nullptr);
+        }
     }
 }
 
@@ -719,7 +834,13 @@ int CBackupExecute::CountBackupTargets(bool mirroring) {
         // A pair that cannot be reached is reported by the run; its rows are not deletions.
         if (!CheckFolderPair(i, false)) continue;
         if (mirroring) LoadBackupList(i);
-        total += GetFileCountForTarget(folderPairs_[i].source, i, mirroring);
+        // A pair with rows gets a differential pass, which replays this walk.
+        BackupWalkRecord* record = nullptr;
+        if (fileList_.GetBackupFileCount(i) >= 1) {
+            recordedTrees_[i] = std::make_unique<BackupWalkRecord>();
+            record = recordedTrees_[i].get();
+        }
+        total += GetFileCountForTarget(folderPairs_[i].source, i, mirroring, record);
         if (mirroring) total += static_cast<int>(fileCandidates_.size() + folderCandidates_.size());
         ClearCandidates();
     }

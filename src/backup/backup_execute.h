@@ -3,6 +3,7 @@
 // optionally mirrors deletions, records each copy in the file list and writes the result files.
 #pragma once
 
+#include <array>
 #include <atomic>
 #include <ctime>
 #include <functional>
@@ -25,6 +26,9 @@ namespace tessarine {
 // 1: shut the PC down after the backup before shutdown; 0: do not. Set to 1 at the start of
 // every run and by the shutdown question; read by JudgeShutdown.
 extern std::atomic<int> ShutdownAfterBackup;
+
+// What the counting walk of a run saw of one folder (defined with the executor).
+struct BackupWalkRecord;
 
 class CBackupExecute : public CBackupRunner {
 public:
@@ -84,14 +88,18 @@ private:
     std::string MakeDestinationPath(int settingNumber, const std::string& sourcePath) const;
 
     void ExecuteFullBackup(int settingNumber, const std::string& folderPath);
-    void ExecuteDiffBackup(int settingNumber, const std::string& folderPath, bool mirroring);
+    // `recorded`: the folder as the counting walk saw it, replayed instead of reading the folder
+    // again; null reads it.
+    void ExecuteDiffBackup(int settingNumber, const std::string& folderPath, bool mirroring,
+                           const BackupWalkRecord* recorded);
     void ExecuteDeletedFileBackup(int settingNumber);
     // Deletes the copy of one deletion candidate (a file, or an empty folder) and its row.
     void DeleteCopy(int settingNumber, const std::string& source, bool isFolder);
     int BackupFile(int settingNumber, const std::string& sourcePath);
     int BackupFileOverwrite(int settingNumber, const std::string& sourcePath);
     int CreateFolder(int settingNumber, const std::string& sourcePath);
-    int GetFileCountForTarget(const std::string& folderPath, int settingNumber, bool removeFound);
+    int GetFileCountForTarget(const std::string& folderPath, int settingNumber, bool removeFound,
+                              BackupWalkRecord* record = nullptr);
     int ForwardResultFile(const std::string& address, std::time_t endTime);
     void LoadBackupList(int settingNumber);
     void RemoveFromBackupList(const std::string& path, bool isDirectory);
@@ -102,7 +110,9 @@ private:
     // True when the pair can be backed up: its source is a folder and it has a destination.
     // Otherwise, with `report`, logs why and puts the source in the error list.
     bool CheckFolderPair(int settingNumber, bool report);
-    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count);
+    // `record`, when given, receives what the walk saw, for the differential pass.
+    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count,
+                      BackupWalkRecord* record);
     // Keeps the copies of everything below `path` (and of `path` itself) out of the deletion
     // pass: used when a folder cannot be read, so its entries are not taken for deleted ones.
     void KeepCandidatesBelow(const std::string& path);
@@ -134,6 +144,11 @@ private:
     // file list's listing, so lookups and removals stay logarithmic.
     std::set<std::string> fileCandidates_;
     std::set<std::string> folderCandidates_;
+    // Stored last-write times of the pair in its differential pass, read in one go.
+    BackupTimeMap storedTimes_;
+    // Per pair with rows: its tree as the counting walk saw it, so the differential pass does
+    // not read every folder a second time.
+    std::array<std::unique_ptr<BackupWalkRecord>, kBackupFolderPairCount> recordedTrees_;
 };
 
 }  // namespace tessarine

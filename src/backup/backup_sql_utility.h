@@ -5,12 +5,16 @@
 #include <cstddef>
 #include <ctime>
 #include <string>
+#include <unordered_map>
 #include <vector>
 
 #include "infra/sqlite_helper.h"
 #include "settings/setting_records.h"
 
 namespace tessarine {
+
+// Source path -> last-write time stored for it, of one folder pair.
+using BackupTimeMap = std::unordered_map<std::string, std::time_t>;
 
 class CBackupSQLUtility : public CSQLiteHelper {
 public:
@@ -33,6 +37,10 @@ public:
     // 0 = one row delivered, 1 = no more rows.
     int GetBackupSetting(std::string* sourcePath, std::string* destinationPath,
                          std::time_t* lastUpdate);
+    // Source path and last-write time of every row of a folder pair, read in one go for a pass
+    // that would otherwise look every entry up on its own. A row whose time text cannot be read
+    // is left out (looking it up reports it). CBackupSQLException code 3 on failure.
+    int GetBackupTimes(int settingNumber, BackupTimeMap& times);
     int AddBackupInformation(int settingNumber, const std::string& sourcePath,
                              const std::string& destinationPath, std::time_t lastUpdate,
                              int isDirectory);
@@ -67,6 +75,7 @@ private:
         kCountSetting,         // 8  GetBackupFileCount
         kDeleteInformation,    // 9  DeleteBackupInformation
         kDeleteSetting,        // 10 DeleteBackupSetting
+        kSelectTimes,          // 11 GetBackupTimes
         kCount
     };
     static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);

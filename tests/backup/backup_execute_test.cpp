@@ -465,6 +465,61 @@ TEST_F(BackupExecuteTest, NewFolderIsRecordedAfterItsContents) {
     EXPECT_EQ(3, executor_->GetErrorList().successCount);
 }
 
+// The differential pass works from what the counting walk saw; entries that change in between
+// (here while pair 1 copies) must neither fail the run nor be recorded with a stale time.
+TEST_F(BackupExecuteTest, EntriesChangedBetweenCountAndPassAreHandled) {
+    Configure({.pairs = {{"src1", "dst1"}, {"src2", "dst2"}}});
+    MakeFiles({"src1/a.txt", "src2/changed.txt", "src2/kept.txt"});
+    ASSERT_EQ(0, Run());
+    MakeFiles({"src1/trigger.txt", "src2/vanishing.txt"});
+    SetModifiedTime(Source("src2/changed.txt"), kNow - 600);
+    hooks_.beforeCopy = [&](const std::string& path) {
+        if (path.find("trigger.txt") == std::string::npos) return;
+        fs::remove(Source("src2/vanishing.txt"));
+        ASSERT_TRUE(WriteFile(Source("src2/changed.txt"), "changed again"));
+        SetModifiedTime(Source("src2/changed.txt"), kNow - 60);
+        MakeFiles({"src2/late.txt"});
+    };
+
+    EXPECT_EQ(0, Run());
+
+    EXPECT_EQ(2, executor_->GetErrorList().executeCount);  // trigger.txt, changed.txt
+    EXPECT_EQ(2, executor_->GetErrorList().successCount);
+    EXPECT_EQ("changed again", ReadFile(ShareFolder("dst2/changed.txt")));
+    EXPECT_EQ(ToTimeStamp(kNow - 60), RowOf(Source("src2/changed.txt"))->lastUpdate);
+    EXPECT_FALSE(RowOf(Source("src2/vanishing.txt")));
+    EXPECT_FALSE(fs::exists(ShareFolder("dst2/vanishing.txt")));
+    EXPECT_FALSE(RowOf(Source("src2/late.txt")));  // appeared after the count
+
+    hooks_.beforeCopy = nullptr;
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(1, executor_->GetErrorList().executeCount);
+    EXPECT_EQ("content of src2/late.txt", ReadFile(ShareFolder("dst2/late.txt")));
+    for (const auto& row : Rows()) EXPECT_EQ("COMPLETE", row.status) << row.source;
+}
+
+// A row whose stored time cannot be read is reported by the per-entry lookup, as before the
+// rows were read in one go: the run ends with result code 2 and the row stays as it was.
+TEST_F(BackupExecuteTest, UnreadableStoredTimeEndsTheRunWithResultTwo) {
+    MakeFiles({"src1/a.txt", "src1/b.txt"});
+    ASSERT_EQ(0, Run());
+    sqlite3* db = nullptr;
+    ASSERT_EQ(SQLITE_OK, sqlite3_open(temp_.Sub("TessarineTool.db").c_str(), &db));
+    const std::string sql =
+        "UPDATE BACKUP_FILELIST SET LAST_UPDATE = 'garbage' WHERE "
+        "SOURCE_FILE_PATH = '" +
+        Source("src1/b.txt") + "';";
+    ASSERT_EQ(SQLITE_OK, sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr));
+    sqlite3_close(db);
+
+    EXPECT_EQ(1, Run());
+
+    EXPECT_EQ(2, ClientResultCode());
+    EXPECT_EQ("garbage", RowOf(Source("src1/b.txt"))->lastUpdate);
+    EXPECT_NE(std::string::npos, Log().find("Get LastUpdate Error."));
+    for (const auto& row : Rows()) EXPECT_EQ("COMPLETE", row.status) << row.source;
+}
+
 TEST_F(BackupExecuteTest, MirroringDeletesTheCopiesOfADeletedFolder) {
     Configure({.mirroring = true});
     MakeFiles({"src1/kept.txt", "src1/gone/f1.txt", "src1/gone/f2.txt"});

@@ -132,12 +132,12 @@ TEST_F(BackupSqlUtilityTest, FreshDatabaseHasExactSchemaAndSecondInitializeChang
     };
     const std::string schema = "SELECT type, name, sql FROM sqlite_master ORDER BY rowid;";
     EXPECT_EQ(raw_.Rows(schema), expected);
-    EXPECT_EQ(fileList_.OpenStatementCount(), 11);
+    EXPECT_EQ(fileList_.OpenStatementCount(), 12);
 
     fileList_.AddBackupInformation(0, "/a", "\\\\h\\zereda\\a", LocalTime(2020, 1, 2, 3, 4, 5), 0);
     ASSERT_EQ(fileList_.Initialize(), 0);
     EXPECT_EQ(raw_.Rows(schema), expected);
-    EXPECT_EQ(fileList_.OpenStatementCount(), 11);  // the replaced handles are finalized
+    EXPECT_EQ(fileList_.OpenStatementCount(), 12);  // the replaced handles are finalized
     EXPECT_EQ(fileList_.GetBackupFileCount(0), 1);  // and the new ones work
 }
 
@@ -208,6 +208,51 @@ TEST_F(BackupSqlUtilityTest, UpdateAndDeleteChangeOnlyTheirRow) {
     EXPECT_EQ(fileList_.UpdateBackupStatus("INIT"), 0);
     EXPECT_EQ(raw_.Rows("SELECT DISTINCT STATUS FROM BACKUP_FILELIST;"),
               std::vector<std::string>{"INIT"});
+}
+
+TEST_F(BackupSqlUtilityTest, UpdateBackupStatusSetsEveryRowWhateverItHeld) {
+    const std::time_t when = LocalTime(2020, 1, 1, 0, 0, 0);
+    // Words on both sides of each target word, so rows below and above it in order are found.
+    for (const char* word : {"COMPLETE", "INIT", "ADD", "UPDATE"}) {
+        SCOPED_TRACE(word);
+        ASSERT_TRUE(raw_.Execute("DELETE FROM BACKUP_FILELIST;"));
+        int n = 0;
+        for (const char* held : {"ADD", "COMPLETE", "INIT", "TEMPORARY", "UPDATE"}) {
+            const std::string path = "/" + std::to_string(n);
+            fileList_.AddBackupInformation(n % 2, path, "\\\\h\\zereda" + path, when, 0);
+            ASSERT_TRUE(raw_.Execute("UPDATE BACKUP_FILELIST SET STATUS = '" + std::string(held) +
+                                     "' WHERE SOURCE_FILE_PATH = '" + path + "';"));
+            ++n;
+        }
+        EXPECT_EQ(fileList_.UpdateBackupStatus(word), 0);
+        EXPECT_EQ(raw_.Rows("SELECT DISTINCT STATUS FROM BACKUP_FILELIST;"),
+                  std::vector<std::string>{word});
+        EXPECT_EQ(raw_.Rows("SELECT COUNT(*) FROM BACKUP_FILELIST;"),
+                  std::vector<std::string>{"5"});
+    }
+}
+
+TEST_F(BackupSqlUtilityTest, GetBackupTimesReadsThePairsRowsAndLeavesOutUnreadableTimes) {
+    const std::time_t file = LocalTime(2017, 12, 31, 23, 59, 59);
+    const std::time_t folder = LocalTime(2020, 2, 29, 12, 0, 0);
+    fileList_.AddBackupInformation(0, "/a", "\\\\h\\zereda\\a", file, 0);
+    fileList_.AddBackupInformation(0, "/b", "\\\\h\\zereda\\b", file, 0);
+    fileList_.AddBackupInformation(0, "/dir", "\\\\h\\zereda\\dir", folder, 1);
+    fileList_.AddBackupInformation(0, "/bad", "\\\\h\\zereda\\bad", file, 0);
+    fileList_.AddBackupInformation(1, "/a", "\\\\h\\zereda\\1a", folder, 0);
+    ASSERT_TRUE(raw_.Execute(
+        "UPDATE BACKUP_FILELIST SET LAST_UPDATE = '2017-13' WHERE SOURCE_FILE_PATH = '/bad';"));
+
+    BackupTimeMap times{{"/stale", 1}};
+    EXPECT_EQ(fileList_.GetBackupTimes(0, times), 0);
+    EXPECT_EQ(times, (BackupTimeMap{{"/a", file}, {"/b", file}, {"/dir", folder}}));
+    EXPECT_EQ(fileList_.GetBackupTimes(1, times), 0);
+    EXPECT_EQ(times, (BackupTimeMap{{"/a", folder}}));
+    EXPECT_EQ(fileList_.GetBackupTimes(5, times), 0);
+    EXPECT_TRUE(times.empty());
+    // The unreadable row is still reported where it is looked up on its own.
+    EXPECT_EQ(ThrownCode([&] { fileList_.GetBackupInformation(0, "/bad", nullptr, &times[""]); }),
+              1);
 }
 
 TEST_F(BackupSqlUtilityTest, AddRefusesEmptyAndDuplicateKeysKeepingTheRow) {
