@@ -13,6 +13,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -268,6 +269,65 @@ TEST_F(SmbShareTest, CancelMidCopyLeavesNoPartialFile) {
     EXPECT_EQ(ReadFile(local), "local");
     EXPECT_EQ(FolderNames(pc_.Path()),
               (std::vector<std::string>{"big.bin", "home.bin", "old.bin"}));
+}
+
+TEST_F(SmbShareTest, TargetMadeOnTheDeviceAfterItsFolderWasCreatedIsCheckedAtTheRename) {
+    // A copy into a folder this share just created does not look its target up first; what
+    // the device put there in between must still be treated as any existing target.
+    ASSERT_TRUE(share_->CreateFolder(Device("new")));
+    struct stat folder {};
+    ASSERT_EQ(::stat(Served("new").c_str(), &folder), 0);
+    // A file as the device's own user would leave it.
+    auto deviceFile = [&](const std::string& path) {
+        ASSERT_TRUE(WriteFile(path, "device"));
+        ASSERT_EQ(::chown(path.c_str(), folder.st_uid, folder.st_gid), 0);
+    };
+    struct Case {
+        const char* name;
+        std::function<void(const std::string&)> make;
+        int error;  // 0: copied over it
+    };
+    const Case cases[] = {
+        {"writable.txt", deviceFile, 0},
+        // (A read-only file or an empty folder would go: the library's rename deletes what is
+        // in its way when the server lets it.)
+        {"folder",
+         [&](const std::string& path) {
+             ASSERT_EQ(::mkdir(path.c_str(), 0777), 0);
+             deviceFile(path + "/inside.txt");
+         },
+         EISDIR},
+    };
+    const std::string source = MakeSource("s.bin", 5000, 's');
+    std::vector<std::string> names;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string served = Served(std::string("new/") + c.name);
+        c.make(served);
+        names.push_back(c.name);
+        const bool copied =
+            share_->CopyToShare(source, Device(std::string("new/") + c.name), nullptr);
+        EXPECT_EQ(copied, c.error == 0);
+        if (c.error == 0) {
+            EXPECT_EQ(ReadFile(served), ReadFile(source));
+            EXPECT_EQ(ModificationTime(served), kOldTime);
+        } else {
+            EXPECT_EQ(share_->LastError(), c.error);
+            const bool isFolder = std::filesystem::is_directory(served);
+            EXPECT_EQ(ReadFile(isFolder ? served + "/inside.txt" : served), "device");
+        }
+    }
+    std::sort(names.begin(), names.end());
+    EXPECT_EQ(FolderNames(Served("new")), names);
+
+    // A name freed by a delete is used again; a name used once is looked up from then on.
+    EXPECT_TRUE(share_->DeleteFile(Device("new/writable.txt")));
+    ASSERT_TRUE(share_->CopyToShare(source, Device("new/writable.txt"), nullptr));
+    ASSERT_TRUE(share_->SetReadOnly(Device("new/writable.txt"), true));
+    EXPECT_FALSE(share_->CopyToShare(MakeSource("t.bin", 10), Device("new/WRITABLE.txt"), nullptr));
+    EXPECT_EQ(share_->LastError(), EACCES);
+    EXPECT_EQ(ReadFile(Served("new/writable.txt")), ReadFile(source));
+    EXPECT_EQ(FolderNames(Served("new")), names);
 }
 
 TEST_F(SmbShareTest, FolderRemovedOnTheDeviceMidCopyFailsCleanly) {

@@ -71,6 +71,13 @@ struct timeval ToTimeval(const struct timespec& time) {
 // Read-only as libsmbclient reports the DOS attribute: the write bits of the mode cleared.
 bool ModeIsReadOnly(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
+// The folder that holds a path (the share root for a name directly in the share).
+DevicePath ParentOf(const DevicePath& path) {
+    DevicePath parent = path;
+    if (!parent.parts.empty()) parent.parts.pop_back();
+    return parent;
+}
+
 }  // namespace
 
 SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
@@ -151,6 +158,51 @@ int SmbShare::RenameUrl(const std::string& from, const std::string& to) {
     return ErrnoOr(EIO);
 }
 
+int SmbShare::CheckTarget(const std::string& url, bool& exists) {
+    struct stat existing {};
+    const int error = StatUrl(url, existing);
+    exists = error == 0;
+    if (error == ENOENT) return 0;
+    if (error != 0) return error;
+    if (S_ISDIR(existing.st_mode)) return EISDIR;
+    if (ModeIsReadOnly(existing.st_mode)) return EACCES;
+    return 0;
+}
+
+void SmbShare::NoteCreatedFolder(const DevicePath& folder) {
+    NoteNameUsed(folder);
+    createdFolders_[UrlOf(folder)].clear();
+}
+
+void SmbShare::NoteNameUsed(const DevicePath& path) {
+    if (path.parts.empty()) return;
+    const auto found = createdFolders_.find(UrlOf(ParentOf(path)));
+    if (found != createdFolders_.end()) found->second.insert(ToLower(path.parts.back()));
+}
+
+void SmbShare::NoteNameFreed(const DevicePath& path) {
+    if (path.parts.empty()) return;
+    const auto found = createdFolders_.find(UrlOf(ParentOf(path)));
+    if (found != createdFolders_.end()) found->second.erase(ToLower(path.parts.back()));
+}
+
+void SmbShare::NoteFolderRemoved(const DevicePath& folder) {
+    NoteNameFreed(folder);
+    const std::string url = UrlOf(folder);
+    createdFolders_.erase(url);
+    // Folders below it went with it (removed on the device's side first).
+    const std::string below = url + "/";
+    for (auto it = createdFolders_.lower_bound(below);
+         it != createdFolders_.end() && it->first.compare(0, below.size(), below) == 0;)
+        it = createdFolders_.erase(it);
+}
+
+bool SmbShare::IsKnownFree(const DevicePath& path) const {
+    if (path.parts.empty()) return false;
+    const auto found = createdFolders_.find(UrlOf(ParentOf(path)));
+    return found != createdFolders_.end() && found->second.count(ToLower(path.parts.back())) == 0;
+}
+
 void SmbShare::UnlinkQuietly(const std::string& url) {
     const int saved = errno;
     smbc_getFunctionUnlink(context_)(context_, url.c_str());
@@ -218,16 +270,19 @@ void SmbShare::Cancel(const std::string& host) {
     const bool known = credentials_.erase(key) + connected_.erase(key) != 0;
     if (!known || context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());
+    createdFolders_.clear();
     smbc_getFunctionPurgeCachedServers(context_)(context_);
 }
 
 bool SmbShare::CreateFolder(const std::string& path) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    DevicePath folder;
+    if (!UrlOf(path, url, &folder)) return false;
     std::lock_guard lock(LibraryMutex());
     errno = 0;
     if (smbc_getFunctionMkdir(context_)(context_, url.c_str(), 0755) != 0)
         return Fail(ErrnoOr(EIO));
+    NoteCreatedFolder(folder);
     return true;
 }
 
@@ -298,12 +353,13 @@ bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath&
     } inCloser{in};
 
     const std::string targetUrl = UrlOf(target);
-    struct stat existing {};
-    const int statError = StatUrl(targetUrl, existing);
-    if (statError != 0 && statError != ENOENT) return Fail(statError);
-    const bool targetExists = statError == 0;
-    if (targetExists && S_ISDIR(existing.st_mode)) return Fail(EISDIR);
-    if (targetExists && ModeIsReadOnly(existing.st_mode)) return Fail(EACCES);
+    // A name still free in a folder this object made (the usual full backup) is not looked up:
+    // one request less per file. A file another client put there meanwhile is found by the
+    // rename below and checked then.
+    bool targetExists = false;
+    if (!IsKnownFree(target)) {
+        if (const int error = CheckTarget(targetUrl, targetExists); error != 0) return Fail(error);
+    }
 
     DevicePath sibling = target;
     auto siblingUrl = [&](const char* suffix) {
@@ -366,9 +422,19 @@ bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath&
     if (smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0)
         return fail(ErrnoOr(EIO));
 
-    int renameError = targetExists ? EEXIST : RenameUrl(temporaryUrl, targetUrl);
-    if (renameError == 0) return true;
-    if (renameError != EEXIST) return fail(renameError);
+    if (!targetExists) {
+        // The library's rename deletes a target that is in the way and tries again; one the
+        // server will not delete (a folder with entries; a read-only file, where the server
+        // honours the attribute) comes back as EEXIST and is checked as any existing target.
+        const int renameError = RenameUrl(temporaryUrl, targetUrl);
+        if (renameError == 0) {
+            NoteNameUsed(target);
+            return true;
+        }
+        if (renameError != EEXIST) return fail(renameError);
+        if (const int error = CheckTarget(targetUrl, targetExists); error != 0) return fail(error);
+        if (!targetExists) return fail(EEXIST);
+    }
 
     // Replace: the old copy steps aside, the new one takes its name, then the old one goes.
     // Whatever fails on the way, the old copy stays or returns under its name.
@@ -379,6 +445,7 @@ bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath&
         return fail(error);
     }
     UnlinkQuietly(asideUrl);
+    NoteNameUsed(target);
     return true;
 }
 
@@ -448,19 +515,23 @@ bool SmbShare::CopyFromShare(const std::string& path, const std::string& localPa
 
 bool SmbShare::DeleteFile(const std::string& path) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    DevicePath file;
+    if (!UrlOf(path, url, &file)) return false;
     std::lock_guard lock(LibraryMutex());
     errno = 0;
     if (smbc_getFunctionUnlink(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
+    NoteNameFreed(file);
     return true;
 }
 
 bool SmbShare::RemoveFolder(const std::string& path) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    DevicePath folder;
+    if (!UrlOf(path, url, &folder)) return false;
     std::lock_guard lock(LibraryMutex());
     errno = 0;
     if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
+    NoteFolderRemoved(folder);
     return true;
 }
 

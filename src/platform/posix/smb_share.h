@@ -51,14 +51,18 @@ public:
     // Sets or clears the read-only attribute, keeping the other attributes.
     bool SetReadOnly(const std::string& path, bool readOnly);
 
-    // Written as "~tess<random>.tmp" beside the target and renamed over it; an existing target
-    // is first renamed aside and only deleted once the new copy stands under its name.
     // Called after every block a copy moves, with the bytes moved so far (on the copying
     // thread; it must not call back into this share).
     void SetBlockObserver(std::function<void(std::uint64_t)> observer) {
         blockObserver_ = std::move(observer);
     }
 
+    // Written as "~tess<random>.tmp" beside the target and renamed over it; an existing target
+    // is first renamed aside and only deleted once the new copy stands under its name. A
+    // target in a folder this object created, under a name it has not used there yet, is not
+    // looked up first (one request less per file of a full backup); a file another client
+    // put there meanwhile is then replaced by the library's rename, or refused when the
+    // server will not delete it.
     bool CopyToShare(const std::string& localPath, const std::string& path,
                      const std::atomic<int>* cancel) override;
     bool CopyFromShare(const std::string& path, const std::string& localPath,
@@ -94,12 +98,26 @@ private:
     void UnlinkQuietly(const std::string& url);
     bool CopyToShareLocked(const std::string& localPath, const DevicePath& target,
                            const std::atomic<int>* cancel);
+    // The checks on an existing target: 0, EISDIR, EACCES (read-only) or the stat error;
+    // `exists` tells whether there is one.
+    int CheckTarget(const std::string& url, bool& exists);
+
+    // What this object knows of the folders it created (see createdFolders_).
+    void NoteCreatedFolder(const DevicePath& folder);
+    void NoteNameUsed(const DevicePath& path);
+    void NoteNameFreed(const DevicePath& path);
+    void NoteFolderRemoved(const DevicePath& folder);
+    bool IsKnownFree(const DevicePath& path) const;
 
     SMBCCTX* context_ = nullptr;
     int port_;
     std::map<std::string, Credentials> credentials_;  // by host in lower case
     std::set<std::string> connected_;                 // hosts that Connect logged on to
-    std::unique_ptr<char[]> buffer_;                  // one copy block, made on first use
+    // Folders this object created (by URL, exactly as created), each with the names it has put
+    // there since, in lower case. Any other name in such a folder is free unless another
+    // client made it meanwhile; the copy then needs no look-up before its rename.
+    std::map<std::string, std::set<std::string>> createdFolders_;
+    std::unique_ptr<char[]> buffer_;  // one copy block, made on first use
     std::function<void(std::uint64_t)> blockObserver_;
     int lastError_ = 0;
 };
