@@ -7,8 +7,8 @@
 namespace tessarine {
 
 struct LogSetting {
-    bool debug = false;    // true only for the exact text "TRUE" of the first child "debug"
-    int maxSizeMiB = 0;    // leading digits of the second child, whatever its name
+    bool debug = false;  // true only for the exact text "TRUE" of the first child "debug"
+    int maxSizeMiB = 0;  // leading digits of the second child, whatever its name
 };
 
 // Reads the file; a missing or unreadable file gives the zero setting.

@@ -115,7 +115,7 @@ std::string FolderOf(const std::string& path) {
 // The file as lines, each kept with its own line end, so that lines nobody writes are stored
 // back byte for byte.
 class CProfileStore::Document {
-  public:
+public:
     void Parse(std::string_view content) {
         if (content.starts_with(kUtf8Bom)) {
             bom_ = kUtf8Bom;
@@ -188,7 +188,7 @@ class CProfileStore::Document {
         return true;
     }
 
-  private:
+private:
     struct Line {
         std::string text;
         std::string eol;  // "\n", "\r\n", or "" for a last line without a line end

@@ -15,7 +15,7 @@
 namespace tessarine {
 
 class CProfileStore {
-  public:
+public:
     // Values longer than this many characters are cut when read back.
     static constexpr std::size_t kMaxValueLength = 4095;
 
@@ -54,19 +54,19 @@ class CProfileStore {
 
     // RAII form of a batch: commits with Commit(), abandons it when destroyed uncommitted.
     class Transaction {
-      public:
+    public:
         explicit Transaction(CProfileStore& store);
         ~Transaction();
         Transaction(const Transaction&) = delete;
         Transaction& operator=(const Transaction&) = delete;
         bool Commit();
 
-      private:
+    private:
         CProfileStore& store_;
         bool done_ = false;
     };
 
-  private:
+private:
     struct Edit {
         std::string section;
         std::string key;

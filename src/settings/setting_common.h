@@ -13,7 +13,7 @@ void SetDefaultProfileStore(CProfileStore* store);
 CProfileStore* GetDefaultProfileStore();
 
 class CSettingCommon {
-  public:
+public:
     CSettingCommon(CProfileStore* store, std::string section);
     virtual ~CSettingCommon() = default;
 
@@ -23,7 +23,7 @@ class CSettingCommon {
 
     const std::string& Section() const { return section_; }
 
-  protected:
+protected:
     bool HasStore() const { return store_ != nullptr; }
     std::string GetStringValue(const std::string& key) const;
     void SetStringValue(const std::string& key, const std::string& value);

@@ -20,7 +20,7 @@ using BackupFolderPairs = std::array<BackupFolderPair, kBackupFolderPairCount>;
 
 // Section "CommonSetting": the device connection and common options.
 class CCommonSetting : public CSettingCommon {
-  public:
+public:
     CCommonSetting();
     explicit CCommonSetting(CProfileStore* store);
     int Load() override;
@@ -44,7 +44,7 @@ class CCommonSetting : public CSettingCommon {
 
 // Section "BackupSetting": the one backup job.
 class CBackupSetting : public CSettingCommon {
-  public:
+public:
     CBackupSetting();
     explicit CBackupSetting(CProfileStore* store);
     int Load() override;
@@ -75,7 +75,7 @@ int IsBackupSettingChanged(const CBackupSetting& a, const CBackupSetting& b);
 
 // Section "DetectFileSetting".
 class CDetectFileSetting : public CSettingCommon {
-  public:
+public:
     CDetectFileSetting();
     explicit CDetectFileSetting(CProfileStore* store);
     int Load() override;

@@ -20,7 +20,7 @@ using testing::TempDir;
 using testing::WriteFile;
 
 class FirstRunTest : public ::testing::Test {
-  protected:
+protected:
     TempDir dir_;
     const std::string path_ = dir_.Sub("TessarineTool.msf");
     CProfileStore store_{path_};

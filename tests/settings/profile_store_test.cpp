@@ -24,7 +24,7 @@ using testing::TempDir;
 using testing::WriteFile;
 
 class ProfileStoreTest : public ::testing::Test {
-  protected:
+protected:
     ProfileStoreTest() { std::filesystem::create_directory(folder_); }
 
     std::vector<std::string> FolderEntries() const {
