@@ -268,7 +268,14 @@ std::uint32_t CBackupSchedule::CalculateTimeout(const CBackupSetting& setting) c
     return result;
 }
 
-std::uint32_t CBackupSchedule::WaitUntil(std::time_t moment, std::time_t now) const {
+std::uint32_t CBackupSchedule::WaitUntil(int year, int month, int day, int hour, int minute,
+                                         std::time_t now) const {
+    std::time_t moment = 0;
+    if (!MakeLocalTime(year, month, day, hour, minute, 0, moment)) {
+        LOG_ERROR("Can't build the backup moment. Date:" + IntToString(year) + "/" +
+                  IntToString(month) + "/" + IntToString(day));
+        return kInfinite;
+    }
     LOG_TRACE("Next RADezore:" + FormatLocalTime(moment, kLogTimeFormat));
     if (moment <= now) {
         // Only a time-zone change between the readings can do this; wake again shortly.
@@ -303,13 +310,7 @@ std::uint32_t CBackupSchedule::CalculateDateTimeout(const CBackupSetting& settin
         if (month == 2 && day > 28) day = 28;
     }
     // In the current month a day past its end carries into the next month.
-    std::time_t moment = 0;
-    if (!MakeLocalTime(year, month, day, hour, minute, 0, moment)) {
-        LOG_ERROR("Can't build the backup moment. Date:" + IntToString(year) + "/" +
-                  IntToString(month) + "/" + IntToString(day));
-        return kInfinite;
-    }
-    return WaitUntil(moment, now);
+    return WaitUntil(year, month, day, hour, minute, now);
 }
 
 std::uint32_t CBackupSchedule::CalculateWeekdayTimeout(const CBackupSetting& setting) const {
@@ -335,13 +336,7 @@ std::uint32_t CBackupSchedule::CalculateWeekdayTimeout(const CBackupSetting& set
             if (setting.weekdays[target.weekday]) break;
         }
     }
-    std::time_t moment = 0;
-    if (!MakeLocalTime(target.year, target.month, target.day, hour, minute, 0, moment)) {
-        LOG_ERROR("Can't build the backup moment. Date:" + IntToString(target.year) + "/" +
-                  IntToString(target.month) + "/" + IntToString(target.day));
-        return kInfinite;
-    }
-    return WaitUntil(moment, now);
+    return WaitUntil(target.year, target.month, target.day, hour, minute, now);
 }
 
 std::uint32_t CBackupSchedule::CalculateHourTimeout(const CBackupSetting& setting) const {
@@ -361,13 +356,7 @@ std::uint32_t CBackupSchedule::CalculateHourTimeout(const CBackupSetting& settin
         LOG_ERROR("Can't build the next backup day.");
         return kInfinite;
     }
-    std::time_t moment = 0;
-    if (!MakeLocalTime(target.year, target.month, target.day, hour, minute, 0, moment)) {
-        LOG_ERROR("Can't build the backup moment. Date:" + IntToString(target.year) + "/" +
-                  IntToString(target.month) + "/" + IntToString(target.day));
-        return kInfinite;
-    }
-    return WaitUntil(moment, now);
+    return WaitUntil(target.year, target.month, target.day, hour, minute, now);
 }
 
 std::uint32_t CBackupSchedule::CalculateIntervalTimeout(const CBackupSetting& setting) const {

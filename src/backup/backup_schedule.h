@@ -77,8 +77,10 @@ private:
     void OpenEvents(std::vector<EventHandle>& handles, bool reportMissing) const;
     void StartRun(ThreadControlBlock& block, int shutdownMode);
     void ReleaseRunner();
-    // The wait from `now` to `moment`, with the "Next RADezore:" trace.
-    std::uint32_t WaitUntil(std::time_t moment, std::time_t now) const;
+    // The wait from `now` to the local moment of that day at hour:minute:00, with the
+    // "Next RADezore:" trace; infinite (and an error line) when the moment cannot be built.
+    std::uint32_t WaitUntil(int year, int month, int day, int hour, int minute,
+                            std::time_t now) const;
 
     Clock& clock_;
     NamedEvents& events_;
