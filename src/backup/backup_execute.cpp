@@ -2,12 +2,16 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <limits.h>
+#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <optional>
+#include <functional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -17,14 +21,35 @@
 #include "infra/app_exception.h"
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
+#include "infra/time_utility.h"
+#include "platform/share_name.h"
+#include "platform/unc_path.h"
 
 namespace tessarine {
 
 std::atomic<int> ShutdownAfterBackup{1};
 
+// One entry of a local folder as the backup sees it.
+struct LocalEntry {
+    std::string name;
+    bool isFolder = false;
+    std::time_t lastWriteTime = 0;
+    std::uint64_t size = 0;
+    int statusError = 0;  // errno when the entry's status could not be read
+};
+
 namespace {
 
 constexpr char kShareBackupFolder[] = "\\zereda\\backup\\";
+
+// Consecutive requests that found the device gone or silent before a run gives up: with the
+// library's 20 s request time-out a frozen device ends the run in about a minute.
+constexpr int kConnectionFailureLimit = 3;
+
+// Thrown through the passes when the device stopped answering; ends the run.
+struct DeviceConnectionLost {
+    int error = 0;
+};
 
 // The message of an exception for a log line; a code without a message text is named by number.
 std::string Describe(const CAppException& e) {
@@ -40,165 +65,195 @@ std::string JoinLocalPath(const std::string& folder, const std::string& name) {
 
 bool IsSmbUrl(const std::string& path) { return path.rfind("smb://", 0) == 0; }
 
-// One entry of a local folder as the backup sees it.
-struct LocalEntry {
-    std::string name;
-    bool isFolder = false;
-    std::time_t lastWriteTime = 0;
+// An smb:// destination is percent-decoded when it is parsed: a '%' of a local name must reach
+// it escaped, or "a%41.txt" would land on "aA.txt".
+std::string EscapeForDestination(const std::string& destination, std::string name) {
+    if (!IsSmbUrl(destination)) return name;
+    std::string escaped;
+    escaped.reserve(name.size());
+    for (char c : name) {
+        if (c == '%')
+            escaped += "%25";
+        else
+            escaped.push_back(c);
+    }
+    return escaped;
+}
+
+// A device folder joined with one name found in a listing of it.
+std::string JoinShareName(const std::string& folder, const std::string& name) {
+    const std::string escaped = EscapeForDestination(folder, name);
+    if (IsSmbUrl(folder)) {
+        return (!folder.empty() && folder.back() == '/') ? folder + escaped
+                                                         : folder + "/" + escaped;
+    }
+    return JoinDevicePath(folder, escaped);
+}
+
+// Errors that say the device is gone or silent rather than that one request was refused.
+bool IsConnectionError(int error) {
+    switch (error) {
+        case ETIMEDOUT:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ECONNREFUSED:
+        case ENOTCONN:
+        case EPIPE:
+        case EHOSTDOWN:
+        case EHOSTUNREACH:
+        case ENETDOWN:
+        case ENETUNREACH:
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Stored times are local 14-digit stamps: in the hour a clock change repeats, one stamp stands
+// for two moments, and a file stamped in it matches either.
+bool SameTimeStamp(std::time_t stored, std::time_t actual) {
+    return stored == actual || ToTimeStamp(stored) == ToTimeStamp(actual);
+}
+
+// The root of the mounted file system that holds `path` ("/", "/media/u/disk"); "" when the
+// path cannot be resolved.
+std::string MountRootOf(const std::string& path) {
+    char resolved[PATH_MAX];
+    if (::realpath(path.c_str(), resolved) == nullptr) return "";
+    std::string current = resolved;
+    struct stat status {};
+    if (::stat(current.c_str(), &status) != 0) return "";
+    const dev_t device = status.st_dev;
+    while (current != "/") {
+        const std::size_t slash = current.find_last_of('/');
+        const std::string parent = slash == 0 ? "/" : current.substr(0, slash);
+        if (::stat(parent.c_str(), &status) != 0 || status.st_dev != device) break;
+        current = parent;
+    }
+    return current;
+}
+
+// A local folder read whole: readdir plus fstatat relative to the folder's descriptor. Regular
+// files (also through a link) and folders (never through a link, so a link cannot make the
+// walk loop) are kept; other kinds of entry and entries that vanished are passed over.
+struct LocalFolder {
+    int openError = 0;  // errno when the folder could not be opened (no entries then)
+    int readError = 0;  // errno when reading broke off after `entries`
+    std::vector<LocalEntry> entries;
 };
 
-// Reads a local folder entry by entry: readdir plus fstatat relative to the folder's descriptor.
-// Regular files (also through a link) and folders (never through a link, so a link cannot make
-// the walk loop) are delivered; other kinds of entry and entries that vanished are passed over.
-class LocalFolderReader {
-public:
-    enum class Result { kEntry, kEnd, kEntryError, kReadError };
-
-    // `followLink`: the folder may be reached through a link (a configured source folder);
-    // folders found by the walk itself are opened only as what they were found to be.
-    LocalFolderReader(const std::string& path, bool followLink) {
-        const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-        const int fd = open(path.c_str(), flags);
-        if (fd < 0) {
-            error_ = errno;
-            return;
-        }
-        dir_ = fdopendir(fd);
-        if (dir_ == nullptr) {
-            error_ = errno;
-            close(fd);
-        }
+// Opens a folder for reading; `followLink`: the folder may be reached through a link (a
+// configured source folder); folders found by the walk itself are opened only as what they
+// were found to be. Null with errno set on failure.
+DIR* OpenLocalFolder(const std::string& path, bool followLink) {
+    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
+    const int fd = ::open(path.c_str(), flags);
+    if (fd < 0) return nullptr;
+    DIR* dir = ::fdopendir(fd);
+    if (dir == nullptr) {
+        const int error = errno;
+        ::close(fd);
+        errno = error;
     }
-    ~LocalFolderReader() {
-        if (dir_ != nullptr) closedir(dir_);
+    return dir;
+}
+
+// Pipes, sockets and devices are no files to back up (reading a pipe would block).
+bool IsSpecialFile(unsigned char type) {
+    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
+}
+
+LocalFolder ReadLocalFolder(const std::string& path, bool followLink) {
+    LocalFolder folder;
+    DIR* dir = OpenLocalFolder(path, followLink);
+    if (dir == nullptr) {
+        folder.openError = errno != 0 ? errno : EIO;
+        return folder;
     }
-    LocalFolderReader(const LocalFolderReader&) = delete;
-    LocalFolderReader& operator=(const LocalFolderReader&) = delete;
-
-    bool IsOpen() const { return dir_ != nullptr; }
-    // errno of the failed open, read or status query.
-    int Error() const { return error_; }
-
-    // kEntryError: `entry.name` holds the entry whose status cannot be read.
-    Result Next(LocalEntry& entry) {
-        for (;;) {
-            errno = 0;
-            const dirent* item = readdir(dir_);
-            if (item == nullptr) {
-                if (errno == 0) return Result::kEnd;
-                error_ = errno;
-                return Result::kReadError;
-            }
-            const std::string_view name(item->d_name);
-            if (name == "." || name == "..") continue;
-            // Pipes, sockets and devices are no files to back up (reading a pipe would block).
-            if (item->d_type == DT_FIFO || item->d_type == DT_SOCK || item->d_type == DT_CHR ||
-                item->d_type == DT_BLK)
+    for (;;) {
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (item == nullptr) {
+            folder.readError = errno;
+            break;
+        }
+        const std::string_view name(item->d_name);
+        if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
+        LocalEntry entry;
+        entry.name = name;
+        struct stat status {};
+        if (::fstatat(::dirfd(dir), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+            if (errno == ENOENT) continue;  // gone since it was listed
+            entry.statusError = errno != 0 ? errno : EIO;
+            folder.entries.push_back(std::move(entry));
+            continue;
+        }
+        if (S_ISLNK(status.st_mode)) {
+            if (::fstatat(::dirfd(dir), item->d_name, &status, 0) != 0) {
+                if (errno == ENOENT) continue;  // a dangling link
+                entry.statusError = errno != 0 ? errno : EIO;
+                folder.entries.push_back(std::move(entry));
                 continue;
-            entry.name = name;
-
-            struct stat status {};
-            if (fstatat(dirfd(dir_), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) continue;  // gone since it was listed
-                error_ = errno;
-                return Result::kEntryError;
             }
-            if (S_ISLNK(status.st_mode)) {
-                if (fstatat(dirfd(dir_), item->d_name, &status, 0) != 0) {
-                    if (errno == ENOENT) continue;  // a dangling link
-                    error_ = errno;
-                    return Result::kEntryError;
-                }
-                if (!S_ISREG(status.st_mode)) continue;  // a link to a folder is not followed
-            }
-            if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
-            entry.isFolder = S_ISDIR(status.st_mode);
-            entry.lastWriteTime = status.st_mtime;
-            return Result::kEntry;
+            if (!S_ISREG(status.st_mode)) continue;  // a link to a folder is not followed
         }
+        if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
+        entry.isFolder = S_ISDIR(status.st_mode);
+        entry.lastWriteTime = status.st_mtime;
+        entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(status.st_size);
+        folder.entries.push_back(std::move(entry));
     }
-
-private:
-    DIR* dir_ = nullptr;
-    int error_ = 0;
-};
+    ::closedir(dir);
+    return folder;
+}
 
 // A name that cannot be reproduced on the share: '\' separates folders there.
 bool IsRepresentableOnShare(const std::string& name) {
     return name.find('\\') == std::string::npos;
 }
 
-// Reads an entry's status again by path, as the folder reader would: false when it is gone or
-// is no longer the kind of entry it was (it is then left to the next run).
-bool RefreshEntry(const std::string& path, LocalEntry& entry) {
-    struct stat status {};
-    if (fstatat(AT_FDCWD, path.c_str(), &status, AT_SYMLINK_NOFOLLOW) != 0)
-        return errno != ENOENT;  // another failure is reported by the copy itself
-    if (S_ISLNK(status.st_mode) && stat(path.c_str(), &status) != 0) return errno != ENOENT;
-    if (entry.isFolder ? !S_ISDIR(status.st_mode) : !S_ISREG(status.st_mode)) return false;
-    entry.lastWriteTime = status.st_mtime;
-    return true;
+// Local entries whose names are one name on the share. The entry that keeps the name is the
+// one already in the file list, else the one the share holds under its exact name, else the
+// first in byte order; every other one of the group loses it. Returns, per entry, the index of
+// the entry it lost to, or -1.
+std::vector<int> FindNameClashes(const std::vector<LocalEntry>& entries,
+                                 const std::function<bool(const LocalEntry&)>& preferred) {
+    std::vector<int> loserOf(entries.size(), -1);
+    std::unordered_map<std::string, std::vector<int>> groups;
+    groups.reserve(entries.size());
+    for (std::size_t i = 0; i < entries.size(); ++i)
+        groups[FoldShareName(entries[i].name)].push_back(static_cast<int>(i));
+    for (const auto& [folded, members] : groups) {
+        if (members.size() < 2) continue;
+        int winner = members.front();
+        for (int candidate : members) {
+            const bool candidatePreferred = preferred(entries[candidate]);
+            const bool winnerPreferred = preferred(entries[winner]);
+            if (candidatePreferred != winnerPreferred) {
+                if (candidatePreferred) winner = candidate;
+            } else if (entries[candidate].name < entries[winner].name) {
+                winner = candidate;
+            }
+        }
+        for (int member : members)
+            if (member != winner) loserOf[member] = winner;
+    }
+    return loserOf;
 }
 
 }  // namespace
 
-struct BackupWalkRecord {
-    struct Item {
-        LocalEntry entry;
-        int statusError = 0;                       // errno when the status could not be read
-        std::unique_ptr<BackupWalkRecord> folder;  // contents of a folder the walk went into
-    };
-    int openError = 0;  // errno when the folder could not be opened (no items then)
-    int readError = 0;  // errno when reading broke off after `items`
-    std::vector<Item> items;
+// What the run knows of one destination folder: the share's entries by folded name, or that
+// the folder could not be listed (the file list alone decides then).
+struct CBackupExecute::DestinationListing {
+    bool known = false;
+    std::unordered_map<std::string, ShareEntry> byFoldedName;
+
+    const ShareEntry* Find(const std::string& name) const {
+        const auto found = byFoldedName.find(FoldShareName(name));
+        return found == byFoldedName.end() ? nullptr : &found->second;
+    }
 };
-
-namespace {
-
-// The entries of one folder for the differential pass: read from the folder, or replayed from
-// what the counting walk recorded. Gives the same results as LocalFolderReader.
-class DiffFolderSource {
-public:
-    using Result = LocalFolderReader::Result;
-
-    DiffFolderSource(const std::string& path, bool followLink, const BackupWalkRecord* recorded)
-        : recorded_(recorded) {
-        if (recorded_ == nullptr) reader_.emplace(path, followLink);
-    }
-
-    bool IsReplay() const { return recorded_ != nullptr; }
-    bool IsOpen() const { return IsReplay() ? recorded_->openError == 0 : reader_->IsOpen(); }
-    int Error() const { return IsReplay() ? error_ : reader_->Error(); }
-
-    Result Next(LocalEntry& entry) {
-        if (!IsReplay()) return reader_->Next(entry);
-        if (next_ >= recorded_->items.size()) {
-            if (recorded_->readError == 0) return Result::kEnd;
-            error_ = recorded_->readError;
-            return Result::kReadError;
-        }
-        const BackupWalkRecord::Item& item = recorded_->items[next_++];
-        entry = item.entry;
-        if (item.statusError != 0) {
-            error_ = item.statusError;
-            return Result::kEntryError;
-        }
-        return Result::kEntry;
-    }
-
-    // The recorded contents of the folder Next delivered last; null reads it from the disk.
-    const BackupWalkRecord* Contents() const {
-        return IsReplay() && next_ > 0 ? recorded_->items[next_ - 1].folder.get() : nullptr;
-    }
-
-private:
-    const BackupWalkRecord* recorded_;
-    std::optional<LocalFolderReader> reader_;
-    std::size_t next_ = 0;
-    int error_ = 0;
-};
-
-}  // namespace
 
 CBackupExecute::CBackupExecute(Dependencies dependencies)
     : shareFactory_(std::move(dependencies.shareFactory)),
@@ -242,6 +297,8 @@ int CBackupExecute::ThreadCore() {
     LOG_BANNER("BackupExecute Start up");
     LOG_METHOD();
     LOG_NOTICE("ThreadCore Start");
+    // Read once: the scheduler may set the next run's mode while this one ends.
+    shutdownMode_ = GetShutdownMode();
     SetBackupRunning(1);
 
     // Signalled and closed at every ending of the run; nothing in the program waits for it.
@@ -271,7 +328,7 @@ int CBackupExecute::ThreadCore() {
     SetBackupRunning(0);
     if (outcome.reported) {
         NotifyBackupResult(outcome.result, outcome.isNotify, outcome.popupTimeout);
-    } else if (GetShutdownMode() == 1) {
+    } else if (shutdownMode_ == 1) {
         // The tray waits for this to end its backup before shutdown, also when nothing ran.
         messageSink_.Post(WM_SHUTDOWN_BACKUP_COMPLETE);
     }
@@ -279,7 +336,7 @@ int CBackupExecute::ThreadCore() {
     LOG_NOTICE("ThreadCore End Execute:" + IntToString(errorList_.executeCount) +
                " Success:" + IntToString(errorList_.successCount));
     LOG_BANNER("BackupExecute Finish");
-    if (GetShutdownMode() == 1) CallJudgeShutdown();
+    if (shutdownMode_ == 1) CallJudgeShutdown();
     return outcome.result;
 }
 
@@ -287,6 +344,7 @@ void CBackupExecute::Run(RunOutcome& outcome) {
     LOG_METHOD();
     errorList_.Clear();
     ClearCandidates();
+    connectionFailures_ = 0;
 
     CCommonSetting common;
     int ret = loadCommonSetting_(common);
@@ -311,13 +369,14 @@ void CBackupExecute::Run(RunOutcome& outcome) {
 
     const int connectResult = ConnectShare(common);
     if (connectResult != kShareConnected && connectResult != kShareCredentialConflict) {
-        errno = connectResult;
-        LOG_ERROR("SMB Connnection Error. Param:" + common.hostName + ", " + common.userName +
-                  ", " + kMaskedPassword);
+        // The host name alone is often empty: the address is what can be acted on.
+        LOG_ERROR_CODE(connectResult, "SMB Connnection Error. Param:" + common.hostName + ", " +
+                                          common.userName + ", " + kMaskedPassword +
+                                          " Address:" + common.ipv4Address);
         WriteResultFiles(startTime, clock_.Now(), 1);
         return;
     }
-    if (GetShutdownMode() == 1 && messageBoxForShutdownBackup_) messageBoxForShutdownBackup_();
+    if (shutdownMode_ == 1 && messageBoxForShutdownBackup_) messageBoxForShutdownBackup_();
 
     int result = 0;
     try {
@@ -339,6 +398,7 @@ void CBackupExecute::Run(RunOutcome& outcome) {
             const int rowCount = fileList_.GetBackupFileCount(i);
             if (rowCount < 1) {
                 LOG_NOTICE("ExecuteFullBackup Start  SetNo = " + IntToString(i));
+                RecordSourceMount(i);
                 ExecuteFullBackup(i, source);
             } else {
                 // Rows are not marked "INIT" before the pass: nothing reads that mark, and
@@ -348,17 +408,17 @@ void CBackupExecute::Run(RunOutcome& outcome) {
                 if (mirroring) LoadBackupList(i);
                 storedTimes_.reserve(static_cast<std::size_t>(rowCount));
                 fileList_.GetBackupTimes(i, storedTimes_);
-                ExecuteDiffBackup(i, source, mirroring, recordedTrees_[i].get());
+                ExecuteDiffBackup(i, source, mirroring);
                 storedTimes_.clear();
-                recordedTrees_[i].reset();
                 // A walk cut short by the stop flag has not seen every entry: what it did not
                 // reach must not be taken for deleted.
-                if (mirroring && !IsStopRequested()) ExecuteDeletedFileBackup(i);
+                if (mirroring && !IsStopRequested() && IsSourceMountUnchanged(i))
+                    ExecuteDeletedFileBackup(i);
                 ClearCandidates();
+                claimedNames_.clear();
             }
         }
 
-        for (auto& tree : recordedTrees_) tree.reset();
         fileList_.UpdateBackupStatus("COMPLETE");
         if (errorList_.executeCount >= 1) {
             const std::time_t endTime = clock_.Now();
@@ -370,6 +430,11 @@ void CBackupExecute::Run(RunOutcome& outcome) {
             }
             if (!WriteResultFiles(startTime, endTime, resultCode)) result = 1;
         }
+    } catch (const DeviceConnectionLost& lost) {
+        LOG_ERROR_CODE(lost.error, "SMB Connection Lost. Address:" + common.ipv4Address +
+                                       " Failures:" + IntToString(kConnectionFailureLimit));
+        EndAfterFailure(startTime);
+        result = 1;
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         EndAfterFailure(startTime);
@@ -388,8 +453,8 @@ void CBackupExecute::Run(RunOutcome& outcome) {
 
 void CBackupExecute::EndAfterFailure(std::time_t startTime) {
     ClearCandidates();
+    claimedNames_.clear();
     storedTimes_.clear();
-    for (auto& tree : recordedTrees_) tree.reset();
     try {
         fileList_.UpdateBackupStatus("COMPLETE");
     } catch (const CAppException& e) {
@@ -435,63 +500,36 @@ bool CBackupExecute::CheckFolderPair(int settingNumber, bool report) {
     return true;
 }
 
+void CBackupExecute::RecordSourceMount(int settingNumber) {
+    // Only a later mirroring pass needs it: a failure here must not keep the backup from running.
+    try {
+        const std::string& source = folderPairs_[settingNumber].source;
+        fileList_.SetSourceMount(source, MountRootOf(source));
+    } catch (const CAppException& e) {
+        LOG_ERROR(Describe(e));
+    }
+}
+
+bool CBackupExecute::IsSourceMountUnchanged(int settingNumber) {
+    const std::string& source = folderPairs_[settingNumber].source;
+    const std::string mountRoot = MountRootOf(source);
+    std::string recorded;
+    if (fileList_.GetSourceMount(source, &recorded) != 0 || recorded.empty()) {
+        fileList_.SetSourceMount(source, mountRoot);
+        return true;
+    }
+    if (recorded == mountRoot) return true;
+    // A disk that is not mounted leaves an empty folder in its place: its copies stay.
+    LOG_ERROR("Source Folder Mount Changed. Nothing Deleted. Path:" + source + " Was:" + recorded +
+              " Now:" + mountRoot);
+    errorList_.AddFailure(source);
+    return false;
+}
+
 void CBackupExecute::ExecuteFullBackup(int settingNumber, const std::string& folderPath) {
     LOG_METHOD();
     try {
-        LocalFolderReader reader(folderPath, folderPath == folderPairs_[settingNumber].source);
-        if (!reader.IsOpen()) {
-            errno = reader.Error();
-            LOG_ERROR("Open Folder Error. folder:" + folderPath);
-            errorList_.AddFailure(folderPath);
-            return;
-        }
-        LocalEntry entry;
-        for (;;) {
-            if (IsStopRequested()) {
-                LOG_TRACE("ExecuteFullBackup() Finish App.");
-                return;
-            }
-            const auto next = reader.Next(entry);
-            if (next == LocalFolderReader::Result::kEnd) break;
-            if (next == LocalFolderReader::Result::kReadError) {
-                errno = reader.Error();
-                LOG_ERROR("Read Folder Error. folder:" + folderPath);
-                errorList_.AddFailure(folderPath);
-                break;
-            }
-            ++BackupDoneCount;
-            const std::string path = JoinLocalPath(folderPath, entry.name);
-            if (next == LocalFolderReader::Result::kEntryError) {
-                errno = reader.Error();
-                LOG_ERROR("Get File Status Error. file:" + path);
-                errorList_.AddFailure(path);
-                continue;
-            }
-            if (!IsRepresentableOnShare(entry.name)) {
-                LOG_ERROR("Invalid File Name. file:" + path);
-                errorList_.AddFailure(path);
-                continue;
-            }
-            const std::string destination = MakeDestinationPath(settingNumber, path);
-            if (entry.isFolder) {
-                if (CreateFolder(settingNumber, path) != 0) {
-                    errorList_.AddFailure(path);
-                    continue;
-                }
-                fileList_.AddBackupInformation(settingNumber, path, destination,
-                                               entry.lastWriteTime, 1);
-                errorList_.AddSuccess();
-                ExecuteFullBackup(settingNumber, path);
-            } else {
-                if (BackupFile(settingNumber, path) != 0) {
-                    errorList_.AddFailure(path);
-                    continue;
-                }
-                fileList_.AddBackupInformation(settingNumber, path, destination,
-                                               entry.lastWriteTime, 0);
-                errorList_.AddSuccess();
-            }
-        }
+        BackupFolder(settingNumber, folderPath, false, false, false);
     } catch (const CBackupExecuteException&) {
         throw;  // logged where it was raised
     } catch (const CAppException& e) {
@@ -504,98 +542,12 @@ void CBackupExecute::ExecuteFullBackup(int settingNumber, const std::string& fol
 }
 
 void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& folderPath,
-                                       bool mirroring, const BackupWalkRecord* recorded) {
+                                       bool mirroring) {
     LOG_METHOD();
     try {
-        DiffFolderSource reader(folderPath, folderPath == folderPairs_[settingNumber].source,
-                                recorded);
-        if (!reader.IsOpen()) {
-            errno = reader.Error();
-            LOG_ERROR("Open Folder Error. folder:" + folderPath);
-            errorList_.AddFailure(folderPath);
-            KeepCandidatesBelow(folderPath);
-            return;
-        }
-        LocalEntry entry;
-        for (;;) {
-            if (IsStopRequested()) {
-                LOG_TRACE("ExecuteDiffBackup() Finish App.");
-                return;
-            }
-            const auto next = reader.Next(entry);
-            if (next == DiffFolderSource::Result::kEnd) break;
-            if (next == DiffFolderSource::Result::kReadError) {
-                errno = reader.Error();
-                LOG_ERROR("Read Folder Error. folder:" + folderPath);
-                errorList_.AddFailure(folderPath);
-                KeepCandidatesBelow(folderPath);
-                break;
-            }
-            ++BackupDoneCount;
-            const std::string path = JoinLocalPath(folderPath, entry.name);
-            if (next == DiffFolderSource::Result::kEntryError) {
-                errno = reader.Error();
-                LOG_ERROR("Get File Status Error. file:" + path);
-                errorList_.AddFailure(path);
-                KeepCandidatesBelow(path);
-                continue;
-            }
-            if (!IsRepresentableOnShare(entry.name)) {
-                LOG_ERROR("Invalid File Name. file:" + path);
-                errorList_.AddFailure(path);
-                continue;
-            }
-            // The entry still exists, so its copy must not be deleted.
-            if (mirroring) RemoveFromBackupList(path, entry.isFolder);
-
-            std::time_t storedTime = 0;
-            bool stored = false;
-            if (const auto known = storedTimes_.find(path); known != storedTimes_.end()) {
-                storedTime = known->second;
-                stored = true;
-            } else {
-                // Not among the pair's rows read before the pass (or its time could not be
-                // read there): the file list decides, and reports a row it cannot read.
-                stored =
-                    fileList_.GetBackupInformation(settingNumber, path, nullptr, &storedTime) == 0;
-            }
-            // A replayed entry that needs work is looked at once more: it may have changed or
-            // gone since the count (an entry that appeared since is found by the next run).
-            const bool needsWork =
-                !stored || (!entry.isFolder && storedTime != entry.lastWriteTime);
-            if (needsWork && reader.IsReplay() && !RefreshEntry(path, entry)) {
-                LOG_TRACE("Changed Since Count. file:" + path);
-                continue;
-            }
-            if (!stored) {
-                const std::string destination = MakeDestinationPath(settingNumber, path);
-                if (entry.isFolder) {
-                    if (CreateFolder(settingNumber, path) != 0) {
-                        errorList_.AddFailure(path);
-                        continue;
-                    }
-                    // The folder's row follows its contents.
-                    ExecuteDiffBackup(settingNumber, path, mirroring, reader.Contents());
-                } else if (BackupFile(settingNumber, path) != 0) {
-                    errorList_.AddFailure(path);
-                    continue;
-                }
-                fileList_.AddBackupInformation(settingNumber, path, destination,
-                                               entry.lastWriteTime, entry.isFolder ? 1 : 0);
-                errorList_.AddSuccess();
-            } else if (entry.isFolder) {
-                ExecuteDiffBackup(settingNumber, path, mirroring, reader.Contents());
-            } else if (storedTime != entry.lastWriteTime) {
-                if (BackupFileOverwrite(settingNumber, path) != 0) {
-                    errorList_.AddFailure(path);
-                    continue;
-                }
-                fileList_.UpdateBackupInformation(settingNumber, path, entry.lastWriteTime);
-                errorList_.AddSuccess();
-            }
-        }
+        BackupFolder(settingNumber, folderPath, true, mirroring, false);
     } catch (const CBackupExecuteException&) {
-        throw;  // logged where it was raised
+        throw;
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         throw CBackupExecuteException(1);
@@ -605,15 +557,264 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
     }
 }
 
+void CBackupExecute::ListDestination(const std::string& folder, DestinationListing& listing) {
+    std::vector<ShareEntry> entries;
+    const bool listed = share_->List(folder, "*", entries);
+    const int error = listed ? 0 : share_->LastError();
+    NoteShareOutcome(listed, error);
+    if (!listed) {
+        // A folder that is not there holds nothing; any other failure leaves it unknown.
+        listing.known = error == ENOENT || error == ENOTDIR;
+        if (!listing.known) LOG_ERROR_CODE(error, "List Folder Error. folder:" + folder);
+        return;
+    }
+    listing.known = true;
+    listing.byFoldedName.reserve(entries.size());
+    for (auto& entry : entries) {
+        if (!entry.isFolder && IsTemporaryCopyName(entry.name)) {
+            // Left by a copy that was cut off (a killed program, a dropped connection).
+            const std::string leftover = JoinShareName(folder, entry.name);
+            if (share_->DeleteFile(leftover))
+                LOG_NOTICE("Removed Leftover Temporary File. file:" + leftover);
+            else
+                LOG_ERROR_CODE(share_->LastError(), "Leftover Delete Error. file:" + leftover);
+            continue;
+        }
+        std::string folded = FoldShareName(entry.name);
+        listing.byFoldedName.emplace(std::move(folded), std::move(entry));
+    }
+}
+
+void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPath,
+                                  bool differential, bool mirroring, bool destinationIsNew) {
+    const bool isTop = folderPath == folderPairs_[settingNumber].source;
+    LocalFolder local = ReadLocalFolder(folderPath, isTop);
+    if (local.openError != 0) {
+        LOG_ERROR_CODE(local.openError, "Open Folder Error. folder:" + folderPath);
+        errorList_.AddFailure(folderPath);
+        KeepCandidatesBelow(folderPath);
+        return;
+    }
+
+    // One listing of the destination folder finds copies removed on the device, leftovers of
+    // cut-off copies and names the device holds in another letter case. A folder this run
+    // created is known to be empty.
+    DestinationListing listing;
+    if (destinationIsNew)
+        listing.known = true;
+    else
+        ListDestination(MakeDestinationPath(settingNumber, folderPath), listing);
+
+    auto storedTimeOf = [&](const std::string& path, std::time_t& storedTime) {
+        if (!differential) return false;
+        if (const auto known = storedTimes_.find(path); known != storedTimes_.end()) {
+            storedTime = known->second;
+            return true;
+        }
+        // Not among the pair's rows read before the pass (or its time could not be read
+        // there): the file list decides, and reports a row it cannot read.
+        return fileList_.GetBackupInformation(settingNumber, path, nullptr, &storedTime) == 0;
+    };
+    const std::vector<int> clashes = FindNameClashes(local.entries, [&](const LocalEntry& entry) {
+        std::time_t ignored = 0;
+        const ShareEntry* onShare = listing.Find(entry.name);
+        return storedTimeOf(JoinLocalPath(folderPath, entry.name), ignored) ||
+               (onShare != nullptr && onShare->name == entry.name);
+    });
+
+    for (std::size_t index = 0; index < local.entries.size(); ++index) {
+        if (IsStopRequested()) {
+            LOG_TRACE(differential ? "ExecuteDiffBackup() Finish App."
+                                   : "ExecuteFullBackup() Finish App.");
+            return;
+        }
+        CheckConnection();
+        const LocalEntry& entry = local.entries[index];
+        ++BackupDoneCount;
+        const std::string path = JoinLocalPath(folderPath, entry.name);
+        if (entry.statusError != 0) {
+            LOG_ERROR_CODE(entry.statusError, "Get File Status Error. file:" + path);
+            errorList_.AddFailure(path);
+            KeepCandidatesBelow(path);
+            continue;
+        }
+        if (!IsRepresentableOnShare(entry.name)) {
+            LOG_ERROR("Invalid File Name. file:" + path);
+            errorList_.AddFailure(path);
+            continue;
+        }
+        if (clashes[index] >= 0) {
+            // Both would land on one copy on the device: the second must not overwrite it.
+            LOG_ERROR("File Name Clash On Device. file:" + path +
+                      " same as:" + JoinLocalPath(folderPath, local.entries[clashes[index]].name));
+            errorList_.AddFailure(path);
+            KeepCandidatesBelow(path);
+            continue;
+        }
+        // The entry still exists, so its copy must not be deleted, nor a copy that the device
+        // takes for the same name (a change of letter case).
+        if (mirroring) {
+            RemoveFromBackupList(path, entry.isFolder);
+            claimedNames_.insert(std::hash<std::string>{}(FoldShareName(path)));
+        }
+
+        std::time_t storedTime = 0;
+        const bool stored = storedTimeOf(path, storedTime);
+        const ShareEntry* onShare = listing.known ? listing.Find(entry.name) : nullptr;
+        if (!stored) {
+            BackupNewEntry(settingNumber, folderPath, entry, onShare, listing.known, differential,
+                           mirroring);
+        } else if (entry.isFolder) {
+            bool created = false;
+            if (listing.known && (onShare == nullptr || !onShare->isFolder)) {
+                // The copy of the folder was removed on the device: make it again.
+                if (CreateFolder(settingNumber, path, listing.known, &created) != 0) {
+                    errorList_.AddFailure(path);
+                    KeepCandidatesBelow(path);
+                    continue;
+                }
+                LOG_NOTICE("Copy Missing On Device. folder:" + path);
+                RecordRow(
+                    [&] {
+                        fileList_.UpdateBackupInformation(settingNumber, path, entry.lastWriteTime);
+                    },
+                    path);
+            }
+            BackupFolder(settingNumber, path, true, mirroring, created);
+        } else {
+            const bool changed = !SameTimeStamp(storedTime, entry.lastWriteTime);
+            const bool missing = listing.known && (onShare == nullptr || onShare->isFolder ||
+                                                   onShare->size != entry.size);
+            if (!changed && !missing) continue;
+            if (!changed) LOG_NOTICE("Copy Missing On Device. file:" + path);
+            if (BackupFileOverwrite(settingNumber, path) != 0) {
+                errorList_.AddFailure(path);
+                continue;
+            }
+            RecordRow(
+                [&] {
+                    fileList_.UpdateBackupInformation(settingNumber, path, entry.lastWriteTime);
+                },
+                path);
+        }
+    }
+    CheckConnection();
+    if (local.readError != 0) {
+        LOG_ERROR_CODE(local.readError, "Read Folder Error. folder:" + folderPath);
+        errorList_.AddFailure(folderPath);
+        KeepCandidatesBelow(folderPath);
+    }
+}
+
+void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folderPath,
+                                    const LocalEntry& entry, const ShareEntry* onShare,
+                                    bool listingKnown, bool differential, bool mirroring) {
+    const std::string path = JoinLocalPath(folderPath, entry.name);
+    const std::string destination = MakeDestinationPath(settingNumber, path);
+    if (!entry.isFolder) {
+        if (BackupFile(settingNumber, path) != 0) {
+            errorList_.AddFailure(path);
+            return;
+        }
+        RecordRow(
+            [&] {
+                fileList_.AddBackupInformation(settingNumber, path, destination,
+                                               entry.lastWriteTime, 0);
+            },
+            path);
+        return;
+    }
+    if (onShare != nullptr && onShare->isFolder && onShare->name != entry.name) {
+        // The device holds the folder under another letter case (renamed here): it takes the
+        // new name, so the copies stand under the name the PC shows.
+        const std::string current =
+            JoinShareName(MakeDestinationPath(settingNumber, folderPath), onShare->name);
+        const bool renamed = share_->Rename(current, destination);
+        NoteShareOutcome(renamed, renamed ? 0 : share_->LastError());
+        if (!renamed) LOG_ERROR_CODE(share_->LastError(), "Rename Folder Error. folder:" + current);
+    }
+    bool created = false;
+    if (CreateFolder(settingNumber, path, listingKnown && onShare == nullptr, &created) != 0) {
+        errorList_.AddFailure(path);
+        KeepCandidatesBelow(path);
+        return;
+    }
+    auto addRow = [&] {
+        RecordRow(
+            [&] {
+                fileList_.AddBackupInformation(settingNumber, path, destination,
+                                               entry.lastWriteTime, 1);
+            },
+            path);
+    };
+    // A full backup records the folder before its contents, a differential one after them.
+    if (!differential) addRow();
+    BackupFolder(settingNumber, path, differential, mirroring, created);
+    if (differential) addRow();
+}
+
+void CBackupExecute::RecordRow(const std::function<void()>& write, const std::string& path) {
+    try {
+        write();
+    } catch (const CAppException&) {
+        // The copy is on the device but not in the file list: the entry counts as failed, so
+        // the counts of the result files say what happened, and the next run copies it again.
+        errorList_.AddFailure(path);
+        throw;
+    }
+    errorList_.AddSuccess();
+}
+
+void CBackupExecute::NoteShareOutcome(bool succeeded, int error) {
+    if (succeeded || !IsConnectionError(error)) {
+        connectionFailures_ = 0;
+        return;
+    }
+    ++connectionFailures_;
+    lastConnectionError_ = error;
+}
+
+void CBackupExecute::CheckConnection() const {
+    if (connectionFailures_ >= kConnectionFailureLimit)
+        throw DeviceConnectionLost{lastConnectionError_};
+}
+
 void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
     LOG_METHOD();
     fileList_.BindBackupSettingStatusStatement(settingNumber);
+
+    // A copy the device takes for a live entry's (a name that changed letter case only) is
+    // that entry's copy now: only its old row goes.
+    for (auto* candidates : {&fileCandidates_, &folderCandidates_}) {
+        for (auto it = candidates->begin(); it != candidates->end();) {
+            if (claimedNames_.count(std::hash<std::string>{}(FoldShareName(*it))) == 0) {
+                ++it;
+                continue;
+            }
+            LOG_TRACE("Copy Kept For Renamed Entry. file:" + *it);
+            fileList_.DeleteBackupInformation(settingNumber, *it);
+            it = candidates->erase(it);
+        }
+    }
+    const std::size_t doomed = fileCandidates_.size() + folderCandidates_.size();
+    if (doomed > 0 &&
+        doomed >= static_cast<std::size_t>(fileList_.GetBackupFileCount(settingNumber))) {
+        // An emptied source folder is far more often a disk or share that is not there than a
+        // user who deleted everything: keep the copies and say so.
+        const std::string& source = folderPairs_[settingNumber].source;
+        LOG_ERROR("Mirroring Would Delete Every Copy. Nothing Deleted. Path:" + source +
+                  " Copies:" + IntToString(static_cast<int>(doomed)));
+        errorList_.AddFailure(source);
+        ClearCandidates();
+        return;
+    }
 
     for (const std::string& source : fileCandidates_) {
         if (IsStopRequested()) {
             LOG_TRACE("ExecuteDeletedFileBackup() Finish App.");
             break;
         }
+        CheckConnection();
         DeleteCopy(settingNumber, source, false);
         ++BackupDoneCount;
     }
@@ -623,6 +824,7 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
             LOG_TRACE("ExecuteDeletedFileBackup() Finish App.");
             break;
         }
+        CheckConnection();
         DeleteCopy(settingNumber, *it, true);
         ++BackupDoneCount;
     }
@@ -636,56 +838,85 @@ void CBackupExecute::DeleteCopy(int settingNumber, const std::string& source, bo
         LOG_ERROR("ERROR:" + source);
         return;
     }
-    if (share_->Exists(destination) && share_->IsReadOnly(destination))
-        share_->ClearReadOnly(destination);
-    const bool removed =
-        isFolder ? share_->RemoveFolder(destination) : share_->DeleteFile(destination);
+    auto remove = [&] {
+        return isFolder ? share_->RemoveFolder(destination) : share_->DeleteFile(destination);
+    };
+    bool removed = remove();
+    // A read-only copy is made writable only to be deleted.
+    if (!removed && share_->LastError() == EACCES && share_->ClearReadOnly(destination))
+        removed = remove();
+    if (!removed && isFolder && share_->LastError() == ENOTEMPTY) {
+        // Leftovers of cut-off copies must not keep the folder: they are ours to remove.
+        DestinationListing listing;
+        ListDestination(destination, listing);
+        removed = share_->RemoveFolder(destination);
+    }
+    const int error = removed ? 0 : share_->LastError();
+    NoteShareOutcome(removed, error);
     if (removed) {
         fileList_.DeleteBackupInformation(settingNumber, source);
         errorList_.AddSuccess();
-    } else if (isFolder ? share_->IsFolder(destination) : share_->Exists(destination)) {
-        errno = share_->LastError();
-        LOG_ERROR((isFolder ? "Folder Delete Error. file:" : "File Delete Error. file:") +
-                  destination);
-        errorList_.AddFailure(source);
-    } else {
+    } else if (error == ENOENT || error == ENOTDIR) {
         // The copy is already gone: only the row is left to drop.
         fileList_.DeleteBackupInformation(settingNumber, source);
+    } else {
+        // Anything else (a time-out, a refusal) leaves the copy and its row in place.
+        LOG_ERROR_CODE(
+            error,
+            (isFolder ? "Folder Delete Error. file:" : "File Delete Error. file:") + destination);
+        errorList_.AddFailure(source);
     }
 }
 
 int CBackupExecute::BackupFile(int settingNumber, const std::string& sourcePath) {
-    const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
-    if (!share_->CopyToShare(sourcePath, destination, CancelFlag())) {
-        errno = share_->LastError();
-        LOG_ERROR("File Copy Error. file:" + sourcePath + destination);
-        return 1;
-    }
-    return 0;
+    return CopyToDestination(settingNumber, sourcePath, false);
 }
 
 int CBackupExecute::BackupFileOverwrite(int settingNumber, const std::string& sourcePath) {
-    const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
-    if (share_->Exists(destination) && share_->IsReadOnly(destination))
-        share_->ClearReadOnly(destination);
-    return BackupFile(settingNumber, sourcePath);
+    return CopyToDestination(settingNumber, sourcePath, true);
 }
 
-int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePath) {
+int CBackupExecute::CopyToDestination(int settingNumber, const std::string& sourcePath,
+                                      bool overwriteReadOnly) {
     const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
-    if (share_->IsFolder(destination) || share_->CreateFolder(destination)) return 0;
-    errno = share_->LastError();
-    LOG_ERROR("Create Directory Error. folder:" + destination);
+    bool copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
+    int error = copied ? 0 : share_->LastError();
+    // The share refuses to replace a read-only copy; it is made writable only to be replaced
+    // (asked after the refusal, so an ordinary copy costs no extra request).
+    if (!copied && error == EACCES && overwriteReadOnly && share_->ClearReadOnly(destination)) {
+        copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
+        error = copied ? 0 : share_->LastError();
+    }
+    if (!copied) LOG_ERROR_CODE(error, "File Copy Error. file:" + sourcePath + destination);
+    NoteShareOutcome(copied, error);
+    return copied ? 0 : 1;
+}
+
+int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePath, bool knownAbsent,
+                                 bool* created) {
+    const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
+    if (created != nullptr) *created = false;
+    if (!knownAbsent && share_->IsFolder(destination)) return 0;
+    if (share_->CreateFolder(destination)) {
+        NoteShareOutcome(true, 0);
+        if (created != nullptr) *created = true;
+        return 0;
+    }
+    const int error = share_->LastError();
+    // Made meanwhile by someone else: as good as made by us, but not known to be empty.
+    if (knownAbsent && error == EEXIST && share_->IsFolder(destination)) return 0;
+    LOG_ERROR_CODE(error, "Create Directory Error. folder:" + destination);
+    NoteShareOutcome(false, error);
     return 1;
 }
 
 int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int settingNumber,
-                                          bool removeFound, BackupWalkRecord* record) {
+                                          bool removeFound) {
     LOG_METHOD();
     LOG_TRACE("SetNo = " + IntToString(settingNumber) + " Folder:" + folderPath);
     int count = 0;
     try {
-        CountEntries(folderPath, true, removeFound, count, record);
+        CountEntries(folderPath, true, removeFound, count);
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         throw CBackupExecuteException(1);
@@ -697,44 +928,52 @@ int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int set
 }
 
 void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink, bool removeFound,
-                                  int& count, BackupWalkRecord* record) {
-    LocalFolderReader reader(folderPath, followLink);
-    if (!reader.IsOpen()) {
+                                  int& count) {
+    // Counting needs only names and kinds: the status of an entry is read by the pass itself,
+    // right before it decides, so nothing it decides on is older than the pass.
+    DIR* dir = OpenLocalFolder(folderPath, followLink);
+    if (dir == nullptr) {
         // Reported by the backup pass; here it only must not look like a deletion.
-        if (record != nullptr) record->openError = reader.Error() != 0 ? reader.Error() : EIO;
         if (removeFound) KeepCandidatesBelow(folderPath);
         return;
     }
-    LocalEntry entry;
+    struct Closer {
+        DIR* dir;
+        ~Closer() { ::closedir(dir); }
+    } closer{dir};
     std::string path;
     for (;;) {
         if (IsStopRequested()) return;
-        const auto next = reader.Next(entry);
-        if (next == LocalFolderReader::Result::kEnd) return;
-        if (next == LocalFolderReader::Result::kReadError) {
-            if (record != nullptr) record->readError = reader.Error() != 0 ? reader.Error() : EIO;
-            if (removeFound) KeepCandidatesBelow(folderPath);
+        errno = 0;
+        const dirent* item = ::readdir(dir);
+        if (item == nullptr) {
+            if (errno != 0 && removeFound) KeepCandidatesBelow(folderPath);
             return;
         }
+        const std::string_view name(item->d_name);
+        if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
+        bool isFolder = item->d_type == DT_DIR;
+        if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
+            struct stat status {};
+            if (::fstatat(::dirfd(dir), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
+                if (errno == ENOENT) continue;
+                ++count;  // reported by the pass
+                if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, item->d_name));
+                continue;
+            }
+            if (S_ISLNK(status.st_mode) &&
+                (::fstatat(::dirfd(dir), item->d_name, &status, 0) != 0 ||
+                 !S_ISREG(status.st_mode)))
+                continue;  // dangling, or a link to a folder: not followed
+            if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
+            isFolder = S_ISDIR(status.st_mode);
+        }
         ++count;
-        BackupWalkRecord::Item* item = nullptr;
-        if (record != nullptr) {
-            item = &record->items.emplace_back();
-            item->entry = entry;
-        }
-        if (next == LocalFolderReader::Result::kEntryError) {
-            if (item != nullptr) item->statusError = reader.Error() != 0 ? reader.Error() : EIO;
-            if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, entry.name));
-            continue;
-        }
         // Paths are needed only to descend and to match deletion candidates.
-        if (!removeFound && !entry.isFolder) continue;
-        path = JoinLocalPath(folderPath, entry.name);
-        if (removeFound) RemoveFromBackupList(path, entry.isFolder);
-        if (entry.isFolder) {
-            if (item != nullptr) item->folder = std::make_unique<BackupWalkRecord>();
-            CountEntries(path, false, removeFound, count, item ? item->folder.get() : nullptr);
-        }
+        if (!removeFound && !isFolder) continue;
+        path = JoinLocalPath(folderPath, item->d_name);
+        if (removeFound) RemoveFromBackupList(path, isFolder);
+        if (isFolder) CountEntries(path, false, removeFound, count);
     }
 }
 
@@ -755,9 +994,9 @@ int CBackupExecute::ForwardResultFile(const std::string& address, std::time_t en
         "\\\\" + address + kShareBackupFolder + resultFile.GetServerResultFileName();
     LOG_TRACE("Forward to:" + target);
     if (!share_->CopyToShare(resultFile.GetServerResultFilePath(), target, CancelFlag())) {
-        errno = share_->LastError();
-        LOG_ERROR("Server Result File Copy Error. file:" + resultFile.GetServerResultFilePath() +
-                  " " + target);
+        LOG_ERROR_CODE(share_->LastError(), "Server Result File Copy Error. file:" +
+                                                resultFile.GetServerResultFilePath() + " " +
+                                                target);
         return 1;
     }
     return 0;
@@ -768,7 +1007,7 @@ std::string CBackupExecute::MakeDestinationPath(const BackupFolderPair& pair,
     const std::string& target = pair.destination;
     const char separator = IsSmbUrl(target) ? '/' : '\\';
     std::string rest = sourcePath.size() > pair.source.size()
-                           ? sourcePath.substr(pair.source.size())
+                           ? EscapeForDestination(target, sourcePath.substr(pair.source.size()))
                            : std::string();
     for (char& c : rest) {
         if (c == '/') c = separator;
@@ -834,13 +1073,7 @@ int CBackupExecute::CountBackupTargets(bool mirroring) {
         // A pair that cannot be reached is reported by the run; its rows are not deletions.
         if (!CheckFolderPair(i, false)) continue;
         if (mirroring) LoadBackupList(i);
-        // A pair with rows gets a differential pass, which replays this walk.
-        BackupWalkRecord* record = nullptr;
-        if (fileList_.GetBackupFileCount(i) >= 1) {
-            recordedTrees_[i] = std::make_unique<BackupWalkRecord>();
-            record = recordedTrees_[i].get();
-        }
-        total += GetFileCountForTarget(folderPairs_[i].source, i, mirroring, record);
+        total += GetFileCountForTarget(folderPairs_[i].source, i, mirroring);
         if (mirroring) total += static_cast<int>(fileCandidates_.size() + folderCandidates_.size());
         ClearCandidates();
     }
@@ -857,7 +1090,7 @@ void CBackupExecute::SetBackupRunning(int state) {
 
 void CBackupExecute::NotifyBackupResult(int result, bool notify, int popupTimeout) {
     LOG_METHOD();
-    if (GetShutdownMode() == 1) messageSink_.Post(WM_SHUTDOWN_BACKUP_COMPLETE);
+    if (shutdownMode_ == 1) messageSink_.Post(WM_SHUTDOWN_BACKUP_COMPLETE);
     // A run that did nothing and failed in nothing gives no pop-up.
     if (result == 0 && errorList_.executeCount == 0) return;
     if (!notify) return;

@@ -5,11 +5,13 @@
 
 #include <array>
 #include <atomic>
+#include <cstdint>
 #include <ctime>
 #include <functional>
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_set>
 
 #include "backup/backup_error_list.h"
 #include "backup/backup_runner.h"
@@ -27,8 +29,7 @@ namespace tessarine {
 // every run and by the shutdown question; read by JudgeShutdown.
 extern std::atomic<int> ShutdownAfterBackup;
 
-// What the counting walk of a run saw of one folder (defined with the executor).
-struct BackupWalkRecord;
+struct LocalEntry;
 
 class CBackupExecute : public CBackupRunner {
 public:
@@ -72,6 +73,8 @@ public:
     const BackupErrorList& GetErrorList() const { return errorList_; }
 
 private:
+    struct DestinationListing;
+
     // What a run ends with: its result and whether the end-of-run pop-up logic applies.
     struct RunOutcome {
         int result = 1;
@@ -88,18 +91,41 @@ private:
     std::string MakeDestinationPath(int settingNumber, const std::string& sourcePath) const;
 
     void ExecuteFullBackup(int settingNumber, const std::string& folderPath);
-    // `recorded`: the folder as the counting walk saw it, replayed instead of reading the folder
-    // again; null reads it.
-    void ExecuteDiffBackup(int settingNumber, const std::string& folderPath, bool mirroring,
-                           const BackupWalkRecord* recorded);
+    void ExecuteDiffBackup(int settingNumber, const std::string& folderPath, bool mirroring);
+    // One folder of either pass, each entry decided on its own: new (copied or made, then
+    // recorded), changed or missing on the device (copied again), unchanged (left). The folder
+    // is read whole first, so names that are one name on the device are found before any copy.
+    // `destinationIsNew`: this run made the destination folder, so it holds nothing yet.
+    void BackupFolder(int settingNumber, const std::string& folderPath, bool differential,
+                      bool mirroring, bool destinationIsNew);
+    void BackupNewEntry(int settingNumber, const std::string& folderPath, const LocalEntry& entry,
+                        const ShareEntry* onShare, bool listingKnown, bool differential,
+                        bool mirroring);
+    // Lists a destination folder and removes the leftovers of cut-off copies found in it.
+    void ListDestination(const std::string& folder, DestinationListing& listing);
+    // Writes a row after a successful copy and counts the entry: a success, or a failure when
+    // the row cannot be written (the exception goes on).
+    void RecordRow(const std::function<void()>& write, const std::string& path);
+    // Counts consecutive requests that found the device gone.
+    void NoteShareOutcome(bool succeeded, int error);
+    // Ends the run (by an exception) once the device has stopped answering; called between
+    // entries, so the entry that failed last is counted first.
+    void CheckConnection() const;
+    // Notes the mount that holds the pair's source folder (at a full backup).
+    void RecordSourceMount(int settingNumber);
+    // False (reported) when the source folder is on another mount than when it was recorded.
+    bool IsSourceMountUnchanged(int settingNumber);
     void ExecuteDeletedFileBackup(int settingNumber);
     // Deletes the copy of one deletion candidate (a file, or an empty folder) and its row.
     void DeleteCopy(int settingNumber, const std::string& source, bool isFolder);
     int BackupFile(int settingNumber, const std::string& sourcePath);
     int BackupFileOverwrite(int settingNumber, const std::string& sourcePath);
-    int CreateFolder(int settingNumber, const std::string& sourcePath);
-    int GetFileCountForTarget(const std::string& folderPath, int settingNumber, bool removeFound,
-                              BackupWalkRecord* record = nullptr);
+    int CopyToDestination(int settingNumber, const std::string& sourcePath, bool overwriteReadOnly);
+    // `knownAbsent`: the destination is known not to exist, so it is made without a look-up.
+    // `created` tells whether this call made it.
+    int CreateFolder(int settingNumber, const std::string& sourcePath, bool knownAbsent = false,
+                     bool* created = nullptr);
+    int GetFileCountForTarget(const std::string& folderPath, int settingNumber, bool removeFound);
     int ForwardResultFile(const std::string& address, std::time_t endTime);
     void LoadBackupList(int settingNumber);
     void RemoveFromBackupList(const std::string& path, bool isDirectory);
@@ -110,9 +136,7 @@ private:
     // True when the pair can be backed up: its source is a folder and it has a destination.
     // Otherwise, with `report`, logs why and puts the source in the error list.
     bool CheckFolderPair(int settingNumber, bool report);
-    // `record`, when given, receives what the walk saw, for the differential pass.
-    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count,
-                      BackupWalkRecord* record);
+    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count);
     // Keeps the copies of everything below `path` (and of `path` itself) out of the deletion
     // pass: used when a folder cannot be read, so its entries are not taken for deleted ones.
     void KeepCandidatesBelow(const std::string& path);
@@ -136,6 +160,9 @@ private:
     std::function<void()> judgeShutdown_;
 
     // State of the current run.
+    int shutdownMode_ = 0;        // read once at the start of the run
+    int connectionFailures_ = 0;  // consecutive requests that found the device gone
+    int lastConnectionError_ = 0;
     std::unique_ptr<DeviceShare> share_;
     std::string connectedHost_;  // empty while not connected
     BackupFolderPairs folderPairs_;
@@ -146,9 +173,9 @@ private:
     std::set<std::string> folderCandidates_;
     // Stored last-write times of the pair in its differential pass, read in one go.
     BackupTimeMap storedTimes_;
-    // Per pair with rows: its tree as the counting walk saw it, so the differential pass does
-    // not read every folder a second time.
-    std::array<std::unique_ptr<BackupWalkRecord>, kBackupFolderPairCount> recordedTrees_;
+    // Hashes of the case-folded paths of the live entries of the mirroring pass: a deletion
+    // candidate among them is the same name on the device and keeps its copy.
+    std::unordered_set<std::size_t> claimedNames_;
 };
 
 }  // namespace tessarine

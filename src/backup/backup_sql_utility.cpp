@@ -40,6 +40,11 @@ constexpr SchemaStatement kSchemaStatements[] = {
     {"CREATE INDEX IF NOT EXISTS INDEX_BACKUP_SETTING_DIRECTORY_STATUS ON "
      "BACKUP_FILELIST(SETTING_NUMBER, IS_DIRECTORY, STATUS);",
      "Create Setting Directory Status Index Error."},
+    // Which mounted file system each source folder was on when it was last backed up: a
+    // mirroring pass on another one (an unmounted disk shows an empty folder) deletes nothing.
+    {"CREATE TABLE IF NOT EXISTS BACKUP_SOURCE_MOUNT (SOURCE_FOLDER_PATH TEXT NOT NULL PRIMARY "
+     "KEY, MOUNT_ROOT TEXT NOT NULL);",
+     "Create Source Mount Table Error."},
 };
 
 // In the order of CBackupSQLUtility::Statement. The status words are SQL string literals.
@@ -67,6 +72,8 @@ constexpr const char* kStatementTexts[] = {
     // "+" keeps the table scan: reading the rows in table order is several times faster than
     // fetching each through the setting index, even when other pairs' rows are passed over.
     "SELECT SOURCE_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE +SETTING_NUMBER = ?;",
+    "SELECT MOUNT_ROOT FROM BACKUP_SOURCE_MOUNT WHERE SOURCE_FOLDER_PATH = ?;",
+    "INSERT OR REPLACE INTO BACKUP_SOURCE_MOUNT (SOURCE_FOLDER_PATH, MOUNT_ROOT) VALUES (?, ?);",
 };
 
 constexpr char kStatusInit[] = "INIT";
@@ -107,7 +114,7 @@ int Guarded(int errorCode, Body body) {
 
 }  // namespace
 
-static_assert(std::size(kStatementTexts) == 12);
+static_assert(std::size(kStatementTexts) == 14);
 
 CBackupSQLUtility& CBackupSQLUtility::GetInstance() {
     static CBackupSQLUtility instance;
@@ -371,6 +378,43 @@ int CBackupSQLUtility::GetBackupTimes(int settingNumber, BackupTimeMap& times) {
             if (lastValid) times.insert_or_assign(source, lastTime);
         }
         LOG_TRACE("Rows:" + IntToString(static_cast<int>(times.size())));
+        return 0;
+    });
+}
+
+int CBackupSQLUtility::GetSourceMount(const std::string& sourceFolder, std::string* mountRoot) {
+    LOG_METHOD();
+    return Guarded(kGetInformationError, [&] {
+        CStatementUse use(*this, statements_[Statement::kSelectSourceMount]);
+        if (BindStringParameter(use.Get(), 1, sourceFolder) != kSqlOk) {
+            LOG_ERROR("Bind Source Folder Path Error");
+            throw CBackupSQLException(kGetInformationError);
+        }
+        const int result = GetRow(use.Get());
+        if (result == kSqlStatementDone) return 1;
+        if (result != kSqlRowAvailable || GetColumnByString(use.Get(), 0, *mountRoot) != kSqlOk) {
+            LOG_ERROR(WithCode("Get Mount Root Error. Code:", result));
+            throw CBackupSQLException(kGetInformationError);
+        }
+        return 0;
+    });
+}
+
+int CBackupSQLUtility::SetSourceMount(const std::string& sourceFolder,
+                                      const std::string& mountRoot) {
+    LOG_METHOD();
+    return Guarded(kAddInformationError, [&] {
+        CStatementUse use(*this, statements_[Statement::kReplaceSourceMount]);
+        if (BindStringParameter(use.Get(), 1, sourceFolder) != kSqlOk ||
+            BindStringParameter(use.Get(), 2, mountRoot) != kSqlOk) {
+            LOG_ERROR("Bind Source Mount Error");
+            throw CBackupSQLException(kAddInformationError);
+        }
+        const int result = ExecuteStatement(use.Get(), true);
+        if (result != kSqlOk) {
+            LOG_ERROR(WithCode("Insert Source Mount Error. Code:", result));
+            throw CBackupSQLException(kAddInformationError);
+        }
         return 0;
     });
 }

@@ -41,6 +41,10 @@ public:
     // that would otherwise look every entry up on its own. A row whose time text cannot be read
     // is left out (looking it up reports it). CBackupSQLException code 3 on failure.
     int GetBackupTimes(int settingNumber, BackupTimeMap& times);
+    // The mount a source folder was on at its last backup ("/", "/media/u/disk"): 0 found, 1
+    // none recorded. SetSourceMount records it (code 1 / 4 on failure).
+    int GetSourceMount(const std::string& sourceFolder, std::string* mountRoot);
+    int SetSourceMount(const std::string& sourceFolder, const std::string& mountRoot);
     int AddBackupInformation(int settingNumber, const std::string& sourcePath,
                              const std::string& destinationPath, std::time_t lastUpdate,
                              int isDirectory);
@@ -76,6 +80,8 @@ private:
         kDeleteInformation,    // 9  DeleteBackupInformation
         kDeleteSetting,        // 10 DeleteBackupSetting
         kSelectTimes,          // 11 GetBackupTimes
+        kSelectSourceMount,    // 12 GetSourceMount
+        kReplaceSourceMount,   // 13 SetSourceMount
         kCount
     };
     static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);

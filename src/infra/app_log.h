@@ -95,6 +95,15 @@ private:
                                           std::to_string(tessarineErrno_) + "]");                 \
     } while (0)
 
+// As LOG_ERROR, with the system error given by the caller (a code a call returned).
+#define LOG_ERROR_CODE(code, text)                                                                \
+    do {                                                                                          \
+        const int tessarineCode_ = (code);                                                        \
+        ::tessarine::CAppLog::Get().Error(::tessarine::LogPrefix(__LINE__, __PRETTY_FUNCTION__) + \
+                                          " " + std::string(text) + "[" +                         \
+                                          std::to_string(tessarineCode_) + "]");                  \
+    } while (0)
+
 #define LOG_BANNER(text) ::tessarine::CAppLog::Get().Banner(text)
 
 // " Start--->" now and " End  <---" when the enclosing scope ends.

@@ -52,6 +52,10 @@ public:
                                const std::atomic<int>* cancel) = 0;
 
     virtual bool DeleteFile(const std::string& path) = 0;
+    // Renames a file or folder within one folder of the share (used for a change of letter
+    // case only, which the share would otherwise keep). Fails with EEXIST when another entry
+    // holds the new name. True when renamed.
+    virtual bool Rename(const std::string& path, const std::string& newPath) = 0;
     // Removes an empty folder; true when removed.
     virtual bool RemoveFolder(const std::string& path) = 0;
 
@@ -61,7 +65,8 @@ public:
     virtual bool List(const std::string& folder, const std::string& wildcard,
                       std::vector<ShareEntry>& entries) = 0;
 
-    // System error number of the last failed operation (errno values).
+    // System error number of the last failed operation (errno values). ENOENT and ENOTDIR
+    // mean the entry is not there; anything else leaves open whether it is.
     virtual int LastError() const = 0;
 };
 

@@ -1,330 +1,14 @@
-#include "backup/backup_execute.h"
-
-#include <fcntl.h>
 #include <gtest/gtest.h>
-#include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <atomic>
-#include <cerrno>
-#include <filesystem>
-#include <functional>
-#include <memory>
-#include <optional>
-#include <string>
-#include <vector>
-
-#include "backup/backup_sql_utility.h"
-#include "backup/backup_xml_utility.h"
-#include "core/event_names.h"
-#include "core/progress_counters.h"
-#include "fakes/fake_clock.h"
-#include "fakes/fault_injecting_share.h"
-#include "fakes/recording_message_sink.h"
-#include "fakes/test_support.h"
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
-#include "infra/time_utility.h"
-#include "platform/named_events.h"
-#include "platform/posix/local_share.h"
-#include "platform/system_info.h"
-#include "settings/profile_store.h"
-#include "settings/setting_records.h"
+#include "backup/backup_execute_fixture.h"
 
 namespace tessarine {
 namespace {
 
+using namespace backup_test;  // NOLINT(google-build-using-namespace): the fixture's own names
 namespace fs = std::filesystem;
 using testing::ReadFile;
-using testing::RecordingMessageSink;
-using testing::TempDir;
 using testing::WriteFile;
-
-constexpr char kHost[] = "127.0.0.1";
-constexpr char kPassword[] = "s3cret-pw";
-constexpr std::time_t kNow = 1514714400;  // 2017-12-31, any fixed moment
-
-class FixedSystemInfo : public SystemInfo {
-public:
-    std::string ComputerName() const override { return "PC01"; }
-    std::string UserName() const override { return "user1"; }
-};
-
-// What a test wants of the share of a run besides the local folder's behaviour.
-struct ShareHooks {
-    // Called when the run makes its share: set faults or a connection result.
-    std::function<void(testing::FaultInjectingShare& faults, LocalShare& local)> configure;
-    // Called before every copy to the share (the share's own cancel check follows).
-    std::function<void(const std::string& path)> beforeCopy;
-    std::vector<std::string> copyTargets;  // every copy asked of the share, in order
-};
-
-// The share of one run: a LocalShare behind a fault-injecting share, watched by the test.
-class WatchedShare : public DeviceShare {
-public:
-    WatchedShare(const std::string& root, ShareHooks& hooks)
-        : local_(root), faults_(local_), hooks_(hooks) {
-        if (hooks_.configure) hooks_.configure(faults_, local_);
-    }
-
-    int Connect(const std::string& host, const std::string& user,
-                const std::string& password) override {
-        return faults_.Connect(host, user, password);
-    }
-    void Cancel(const std::string& host) override { faults_.Cancel(host); }
-    bool CreateFolder(const std::string& path) override { return faults_.CreateFolder(path); }
-    bool Exists(const std::string& path) override { return faults_.Exists(path); }
-    bool IsFolder(const std::string& path) override { return faults_.IsFolder(path); }
-    bool IsReadOnly(const std::string& path) override { return faults_.IsReadOnly(path); }
-    bool ClearReadOnly(const std::string& path) override { return faults_.ClearReadOnly(path); }
-    bool CopyToShare(const std::string& localPath, const std::string& path,
-                     const std::atomic<int>* cancel) override {
-        hooks_.copyTargets.push_back(path);
-        if (hooks_.beforeCopy) hooks_.beforeCopy(path);
-        return faults_.CopyToShare(localPath, path, cancel);
-    }
-    bool CopyFromShare(const std::string& path, const std::string& localPath,
-                       const std::atomic<int>* cancel) override {
-        return faults_.CopyFromShare(path, localPath, cancel);
-    }
-    bool DeleteFile(const std::string& path) override { return faults_.DeleteFile(path); }
-    bool RemoveFolder(const std::string& path) override { return faults_.RemoveFolder(path); }
-    bool List(const std::string& folder, const std::string& wildcard,
-              std::vector<ShareEntry>& entries) override {
-        return faults_.List(folder, wildcard, entries);
-    }
-    int LastError() const override { return faults_.LastError(); }
-
-private:
-    LocalShare local_;
-    testing::FaultInjectingShare faults_;
-    ShareHooks& hooks_;
-};
-
-struct FileRow {
-    std::int64_t rowId = 0;
-    int settingNumber = 0;
-    std::string source;
-    std::string destination;
-    std::string lastUpdate;
-    int isDirectory = 0;
-    std::string status;
-};
-
-struct PairConfig {
-    std::string source;       // relative to the temp folder; "" for an empty pair
-    std::string destination;  // folder name below \\host\zereda\backup\ .
-};
-
-struct Config {
-    std::vector<PairConfig> pairs{{"src1", "dst1"}};
-    bool mirroring = false;
-    bool notify = true;
-    int errorMaxCount = 10;
-    std::string userName = "tessa";
-    int popupTimeout = 7;
-};
-
-void SetModifiedTime(const std::string& path, std::time_t when) {
-    const timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0)) << path;
-}
-
-std::time_t ModifiedTime(const std::string& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) return -1;
-    return status.st_mtime;
-}
-
-class BackupExecuteTest : public ::testing::Test {
-public:
-    void SetUp() override {
-        fs::create_directories(temp_.Sub("log"));
-        fs::create_directories(temp_.Sub("data/backup"));
-        fs::create_directories(ShareRoot() + "/zereda/backup");
-        CAppLog::Get().InitWith(temp_.Sub("log/"), "TessarineTool", true, std::int64_t{64} << 20);
-        store_ = std::make_unique<CProfileStore>(temp_.Sub("TessarineTool.msf"));
-        SetDefaultProfileStore(store_.get());
-        fileList_ = std::make_unique<CBackupSQLUtility>(temp_.Sub("TessarineTool.db"));
-        ASSERT_EQ(0, fileList_->Initialize());
-        for (const auto name : kNamedEventsInOrder) events_.Create(std::string(name));
-        block_.stopRequested = &stop_;
-        block_.threadRunning = &threadRunning_;
-        block_.executorRunning = &executorRunning_;
-        Configure(Config{});
-    }
-
-    void TearDown() override {
-        SetDefaultProfileStore(nullptr);
-        CAppLog::Get().Reset();
-    }
-
-    std::string ShareRoot() const { return temp_.Sub("share"); }
-    // Local folder behind \\host\zereda\backup\<name>.
-    std::string ShareFolder(const std::string& name) const {
-        return ShareRoot() + "/zereda/backup/" + name;
-    }
-    std::string ServerFile() const { return ShareFolder("PC01_user1.xml"); }
-    std::string Source(const std::string& relative) const { return temp_.Sub(relative); }
-    // The device path of "dst1/sub/b.txt".
-    static std::string Unc(std::string relative) {
-        for (char& c : relative)
-            if (c == '/') c = '\\';
-        return std::string("\\\\") + kHost + "\\zereda\\backup\\" + relative;
-    }
-    // Number of copies asked of the share below a destination folder.
-    int CopiesInto(const std::string& destination) const {
-        int count = 0;
-        for (const auto& target : hooks_.copyTargets)
-            if (target.rfind(Unc(destination) + "\\", 0) == 0) ++count;
-        return count;
-    }
-
-    void Configure(const Config& config) {
-        CCommonSetting common(store_.get());
-        common.hostName = "QZV-4070";
-        common.ipv4Address = kHost;
-        common.userName = config.userName;
-        common.userPassword = kPassword;
-        common.popupTimeout = config.popupTimeout;
-        ASSERT_EQ(0, common.Save());
-        CBackupSetting backup(store_.get());
-        for (std::size_t i = 0; i < config.pairs.size(); ++i) {
-            const PairConfig& pair = config.pairs[i];
-            backup.folderPairs[i].source = pair.source.empty() ? "" : Source(pair.source);
-            backup.folderPairs[i].destination =
-                pair.destination.empty()
-                    ? ""
-                    : std::string("\\\\") + kHost + "\\zereda\\backup\\" + pair.destination;
-            if (!pair.destination.empty()) fs::create_directories(ShareFolder(pair.destination));
-        }
-        backup.isDeletedFileBackup = config.mirroring;
-        backup.isNotifyBackupComplete = config.notify;
-        ASSERT_EQ(0, backup.Save());
-        ASSERT_TRUE(store_->WriteInt("BackupSetting", "BackupErrorMaxCount", config.errorMaxCount));
-    }
-
-    std::unique_ptr<CBackupExecute> MakeExecutor(std::string backupFolder = "") {
-        if (backupFolder.empty()) backupFolder = temp_.Sub("data/backup/");
-        auto executor = std::make_unique<CBackupExecute>(CBackupExecute::Dependencies{
-            .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
-                return std::make_unique<WatchedShare>(ShareRoot(), hooks_);
-            },
-            .fileList = *fileList_,
-            .messageSink = sink_,
-            .namedEvents = events_,
-            .clock = clock_,
-            .backupFolderPath = backupFolder,
-            .systemInfo = systemInfo_,
-            .loadCommonSetting = {},
-            .loadBackupSetting = {},
-        });
-        executor->SetControlBlock(&block_);
-        return executor;
-    }
-
-    // One run on the test's thread, as the scheduler would start it.
-    int Run(int shutdownMode = 0, const std::string& backupFolder = "") {
-        sink_.Clear();
-        hooks_.copyTargets.clear();
-        executor_ = MakeExecutor(backupFolder);
-        executor_->SetShutdownMode(shutdownMode);
-        return executor_->ThreadCore();
-    }
-
-    std::vector<FileRow> Rows() const {
-        std::vector<FileRow> rows;
-        sqlite3* db = nullptr;
-        sqlite3_open_v2(temp_.Sub("TessarineTool.db").c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db,
-                           "SELECT rowid, SETTING_NUMBER, SOURCE_FILE_PATH, DESTINATION_FILE_PATH,"
-                           " LAST_UPDATE, IS_DIRECTORY, STATUS FROM BACKUP_FILELIST ORDER BY rowid",
-                           -1, &statement, nullptr);
-        while (statement != nullptr && sqlite3_step(statement) == SQLITE_ROW) {
-            auto text = [&](int column) {
-                const auto* value = sqlite3_column_text(statement, column);
-                return std::string(value ? reinterpret_cast<const char*>(value) : "");
-            };
-            rows.push_back({sqlite3_column_int64(statement, 0), sqlite3_column_int(statement, 1),
-                            text(2), text(3), text(4), sqlite3_column_int(statement, 5), text(6)});
-        }
-        sqlite3_finalize(statement);
-        sqlite3_close(db);
-        return rows;
-    }
-
-    std::optional<FileRow> RowOf(const std::string& source) const {
-        for (const auto& row : Rows())
-            if (row.source == source) return row;
-        return std::nullopt;
-    }
-
-    // The "result" of result.xml, or nullopt when there is none.
-    std::optional<int> ClientResultCode() const {
-        if (!fs::exists(temp_.Sub("data/backup/result.xml"))) return std::nullopt;
-        CBackupXMLUtility reader(temp_.Sub("data/backup/"), systemInfo_);
-        std::string start;
-        std::string end;
-        int code = -1;
-        reader.ReadClientResultFile(&start, &end, &code);
-        return code;
-    }
-
-    BackupErrorList DetailResult() const {
-        CBackupXMLUtility reader(temp_.Sub("data/backup/"), systemInfo_);
-        BackupErrorList list;
-        reader.ReadDetailResult(&list);
-        return list;
-    }
-
-    void RemoveResultFiles() {
-        fs::remove(temp_.Sub("data/backup/result.xml"));
-        fs::remove(temp_.Sub("data/backup/deteil_result.xml"));
-        fs::remove(ServerFile());
-    }
-
-    bool BackupCompleteSignalled() {
-        return events_.WaitAny({events_.Open(std::string(kEventBackupComplete))}, 0) == 0;
-    }
-
-    // The pop-up requests of the last run.
-    std::vector<BalloonRequest> Balloons() const {
-        std::vector<BalloonRequest> balloons;
-        for (const auto& message : sink_.Messages()) {
-            if (message.id != WM_REQUEST_BALLOON) continue;
-            EXPECT_EQ(kBalloonBackupResult, message.wParam);
-            if (message.balloon) balloons.push_back(*message.balloon);
-        }
-        return balloons;
-    }
-
-    // Writes files below the temp folder ("src1/sub/b.txt"), each with its own content and
-    // the given modification time.
-    void MakeFiles(const std::vector<std::string>& files, std::time_t when = kNow - 86400) {
-        for (const auto& file : files) {
-            ASSERT_TRUE(WriteFile(Source(file), "content of " + file));
-            SetModifiedTime(Source(file), when);
-        }
-    }
-
-    std::string Log() const { return ReadFile(CAppLog::Get().LogFilePath()); }
-
-    TempDir temp_;
-    std::unique_ptr<CProfileStore> store_;
-    std::unique_ptr<CBackupSQLUtility> fileList_;
-    RecordingMessageSink sink_;
-    NamedEvents events_;
-    testing::FakeClock clock_{kNow};
-    FixedSystemInfo systemInfo_;
-    ShareHooks hooks_;
-    std::atomic<int> stop_{0};
-    std::atomic<int> threadRunning_{0};
-    std::atomic<int> executorRunning_{0};
-    ThreadControlBlock block_;
-    std::unique_ptr<CBackupExecute> executor_;
-};
 
 TEST_F(BackupExecuteTest, FirstRunCopiesTheWholeTreeAndRecordsEveryEntry) {
     const std::time_t modified = kNow - 3600;
@@ -465,11 +149,12 @@ TEST_F(BackupExecuteTest, NewFolderIsRecordedAfterItsContents) {
     EXPECT_EQ(3, executor_->GetErrorList().successCount);
 }
 
-// The differential pass works from what the counting walk saw; entries that change in between
-// (here while pair 1 copies) must neither fail the run nor be recorded with a stale time.
+// Each entry is looked at when its pair's pass reaches it, not when the run counted its work:
+// entries that change, vanish or appear in between (here while pair 1 copies) are handled with
+// what they are then.
 TEST_F(BackupExecuteTest, EntriesChangedBetweenCountAndPassAreHandled) {
     Configure({.pairs = {{"src1", "dst1"}, {"src2", "dst2"}}});
-    MakeFiles({"src1/a.txt", "src2/changed.txt", "src2/kept.txt"});
+    MakeFiles({"src1/a.txt", "src2/changed.txt", "src2/kept.txt", "src2/edited.txt"});
     ASSERT_EQ(0, Run());
     MakeFiles({"src1/trigger.txt", "src2/vanishing.txt"});
     SetModifiedTime(Source("src2/changed.txt"), kNow - 600);
@@ -478,23 +163,27 @@ TEST_F(BackupExecuteTest, EntriesChangedBetweenCountAndPassAreHandled) {
         fs::remove(Source("src2/vanishing.txt"));
         ASSERT_TRUE(WriteFile(Source("src2/changed.txt"), "changed again"));
         SetModifiedTime(Source("src2/changed.txt"), kNow - 60);
+        // Unchanged when counted, changed before its pass.
+        ASSERT_TRUE(WriteFile(Source("src2/edited.txt"), "edited meanwhile"));
+        SetModifiedTime(Source("src2/edited.txt"), kNow - 30);
         MakeFiles({"src2/late.txt"});
     };
 
     EXPECT_EQ(0, Run());
 
-    EXPECT_EQ(2, executor_->GetErrorList().executeCount);  // trigger.txt, changed.txt
-    EXPECT_EQ(2, executor_->GetErrorList().successCount);
+    // trigger.txt, changed.txt, edited.txt, late.txt
+    EXPECT_EQ(4, executor_->GetErrorList().executeCount);
+    EXPECT_EQ(4, executor_->GetErrorList().successCount);
     EXPECT_EQ("changed again", ReadFile(ShareFolder("dst2/changed.txt")));
     EXPECT_EQ(ToTimeStamp(kNow - 60), RowOf(Source("src2/changed.txt"))->lastUpdate);
+    EXPECT_EQ("edited meanwhile", ReadFile(ShareFolder("dst2/edited.txt")));
     EXPECT_FALSE(RowOf(Source("src2/vanishing.txt")));
     EXPECT_FALSE(fs::exists(ShareFolder("dst2/vanishing.txt")));
-    EXPECT_FALSE(RowOf(Source("src2/late.txt")));  // appeared after the count
+    EXPECT_EQ("content of src2/late.txt", ReadFile(ShareFolder("dst2/late.txt")));
 
     hooks_.beforeCopy = nullptr;
     EXPECT_EQ(0, Run());
-    EXPECT_EQ(1, executor_->GetErrorList().executeCount);
-    EXPECT_EQ("content of src2/late.txt", ReadFile(ShareFolder("dst2/late.txt")));
+    EXPECT_EQ(0, executor_->GetErrorList().executeCount);
     for (const auto& row : Rows()) EXPECT_EQ("COMPLETE", row.status) << row.source;
 }
 

@@ -129,15 +129,18 @@ TEST_F(BackupSqlUtilityTest, FreshDatabaseHasExactSchemaAndSecondInitializeChang
         "index|INDEX_BACKUP_SETTING_DIRECTORY_STATUS|CREATE INDEX "
         "INDEX_BACKUP_SETTING_DIRECTORY_STATUS ON BACKUP_FILELIST(SETTING_NUMBER, IS_DIRECTORY, "
         "STATUS)",
+        "table|BACKUP_SOURCE_MOUNT|CREATE TABLE BACKUP_SOURCE_MOUNT (SOURCE_FOLDER_PATH TEXT NOT "
+        "NULL PRIMARY KEY, MOUNT_ROOT TEXT NOT NULL)",
+        "index|sqlite_autoindex_BACKUP_SOURCE_MOUNT_1|<null>",
     };
     const std::string schema = "SELECT type, name, sql FROM sqlite_master ORDER BY rowid;";
     EXPECT_EQ(raw_.Rows(schema), expected);
-    EXPECT_EQ(fileList_.OpenStatementCount(), 12);
+    EXPECT_EQ(fileList_.OpenStatementCount(), 14);
 
     fileList_.AddBackupInformation(0, "/a", "\\\\h\\zereda\\a", LocalTime(2020, 1, 2, 3, 4, 5), 0);
     ASSERT_EQ(fileList_.Initialize(), 0);
     EXPECT_EQ(raw_.Rows(schema), expected);
-    EXPECT_EQ(fileList_.OpenStatementCount(), 12);  // the replaced handles are finalized
+    EXPECT_EQ(fileList_.OpenStatementCount(), 14);  // the replaced handles are finalized
     EXPECT_EQ(fileList_.GetBackupFileCount(0), 1);  // and the new ones work
 }
 

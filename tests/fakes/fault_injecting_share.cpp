@@ -92,6 +92,10 @@ bool FaultInjectingShare::RemoveFolder(const std::string& path) {
     return !ShouldFail(ShareOp::kRemoveFolder) && inner_.RemoveFolder(path);
 }
 
+bool FaultInjectingShare::Rename(const std::string& path, const std::string& newPath) {
+    return !ShouldFail(ShareOp::kRename) && inner_.Rename(path, newPath);
+}
+
 bool FaultInjectingShare::List(const std::string& folder, const std::string& wildcard,
                                std::vector<ShareEntry>& entries) {
     if (ShouldFail(ShareOp::kList)) {

@@ -21,6 +21,7 @@ enum class ShareOp {
     kCopyFromShare,
     kDeleteFile,
     kRemoveFolder,
+    kRename,
     kList,
     kCount
 };
@@ -56,6 +57,7 @@ public:
                        const std::atomic<int>* cancel) override;
     bool DeleteFile(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
+    bool Rename(const std::string& path, const std::string& newPath) override;
     bool List(const std::string& folder, const std::string& wildcard,
               std::vector<ShareEntry>& entries) override;
     int LastError() const override;

@@ -7,8 +7,10 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cstdio>
 
 #include "platform/posix/local_file_ops.h"
+#include "platform/share_name.h"
 #include "platform/unc_path.h"
 #include "platform/wildcard.h"
 
@@ -23,12 +25,41 @@ bool LocalShare::Fail(int error) {
     return false;
 }
 
+std::string LocalShare::ResolveName(const std::string& folder, const std::string& name) const {
+    if (!foldCase_) return name;
+    struct stat info {};
+    const std::string exact = folder + "/" + name;
+    if (::lstat(exact.c_str(), &info) == 0) return name;
+    DIR* dir = ::opendir(folder.c_str());
+    if (dir == nullptr) return name;
+    const std::string wanted = FoldShareName(name);
+    std::string found = name;
+    while (const struct dirent* entry = ::readdir(dir)) {
+        if (FoldShareName(entry->d_name) == wanted) {
+            found = entry->d_name;
+            break;
+        }
+    }
+    ::closedir(dir);
+    return found;
+}
+
 bool LocalShare::MapPath(const std::string& path, std::string& localPath) {
     DevicePath parsed;
     if (!ParseDevicePath(path, parsed) || parsed.share.empty()) return Fail(EINVAL);
-    localPath = root_ + "/" + parsed.share;
-    for (const auto& part : parsed.parts) localPath += "/" + part;
+    localPath = root_;
+    localPath += "/" + ResolveName(localPath, parsed.share);
+    for (const auto& part : parsed.parts) localPath += "/" + ResolveName(localPath, part);
     return true;
+}
+
+bool LocalShare::MapParent(const std::string& path, std::string& folder, std::string& name) {
+    DevicePath parsed;
+    if (!ParseDevicePath(path, parsed) || parsed.share.empty() || parsed.parts.empty())
+        return Fail(EINVAL);
+    name = parsed.parts.back();
+    parsed.parts.pop_back();
+    return MapPath(ToUncPath(parsed), folder);
 }
 
 int LocalShare::Connect(const std::string& host, const std::string&, const std::string&) {
@@ -102,11 +133,21 @@ bool LocalShare::ClearReadOnly(const std::string& path) { return SetReadOnly(pat
 
 bool LocalShare::CopyToShare(const std::string& localPath, const std::string& path,
                              const std::atomic<int>* cancel) {
-    std::string local;
-    if (!MapPath(path, local)) return false;
-    if (const int error = posix::CopyLocalFile(localPath, local, cancel, blockObserver_);
+    std::string folder;
+    std::string name;
+    if (!MapParent(path, folder, name)) return false;
+    // Under the case rule a file whose name differs only in case is the target: the copy
+    // replaces it under the new name, as the device's rename into place does.
+    const std::string existing = ResolveName(folder, name);
+    if (existing != name) {
+        if (const int error = posix::CheckLocalTarget(folder + "/" + existing); error != 0)
+            return Fail(error);
+    }
+    if (const int error =
+            posix::CopyLocalFile(localPath, folder + "/" + name, cancel, blockObserver_);
         error != 0)
         return Fail(error);
+    if (existing != name) ::unlink((folder + "/" + existing).c_str());
     return true;
 }
 
@@ -134,6 +175,26 @@ bool LocalShare::RemoveFolder(const std::string& path) {
     std::string local;
     if (!MapPath(path, local)) return false;
     if (::rmdir(local.c_str()) != 0) return Fail(errno);
+    return true;
+}
+
+bool LocalShare::Rename(const std::string& path, const std::string& newPath) {
+    std::string from;
+    std::string folder;
+    std::string name;
+    if (!MapPath(path, from) || !MapParent(newPath, folder, name)) return false;
+    const std::string to = folder + "/" + name;
+    if (from == to) return true;
+    const std::string existing = folder + "/" + ResolveName(folder, name);
+    // Another entry under the new name (a change of case only is no clash).
+    struct stat fromInfo {};
+    struct stat toInfo {};
+    if (::lstat(existing.c_str(), &toInfo) == 0 &&
+        (::lstat(from.c_str(), &fromInfo) != 0 || fromInfo.st_ino != toInfo.st_ino ||
+         fromInfo.st_dev != toInfo.st_dev))
+        return Fail(EEXIST);
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
+        return Fail(errno);
     return true;
 }
 

@@ -1,6 +1,7 @@
 // The device share as a folder on the local disk: "\\<any host>\<share>\rest" is
 // <root>/<share>/rest. Used when the share is already mounted, by the tests and by the demo.
-// Read-only is the owner write bit.
+// Read-only is the owner write bit. With SetFoldCase it compares names as the device does:
+// letter case folded, the case a name was created with kept.
 #pragma once
 
 #include <cstdint>
@@ -21,8 +22,13 @@ public:
     // unreachable devices or of kShareCredentialConflict); nullopt restores the normal check.
     void SetConnectResult(std::optional<int> result) { connectResult_ = result; }
 
+    // Names that differ only in letter case are one name from now on, as on the device; a
+    // copy over an existing file whose name differs in case takes the new name.
+    void SetFoldCase(bool fold) { foldCase_ = fold; }
+
     // The local path a device path stands for; false (and EINVAL) for a malformed path or one
-    // without a share name.
+    // without a share name. When folding case, every component that exists under another
+    // case is taken as it exists.
     bool MapPath(const std::string& path, std::string& localPath);
 
     // Sets or clears the read-only attribute (the owner write bit).
@@ -54,6 +60,7 @@ public:
 
     bool DeleteFile(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
+    bool Rename(const std::string& path, const std::string& newPath) override;
 
     // Entries sorted by name (byte order).
     bool List(const std::string& folder, const std::string& wildcard,
@@ -63,9 +70,15 @@ public:
 
 private:
     bool Fail(int error);
+    // The name in `folder` that `name` stands for under the case rule: `name` itself when it
+    // exists or nothing matches it.
+    std::string ResolveName(const std::string& folder, const std::string& name) const;
+    // Maps the folder of `path` and gives the final name as written (not resolved).
+    bool MapParent(const std::string& path, std::string& folder, std::string& name);
 
     std::string root_;
     std::optional<int> connectResult_;
+    bool foldCase_ = false;
     std::function<void(std::uint64_t)> blockObserver_;
     int lastError_ = 0;
 };

@@ -14,6 +14,7 @@
 #include <mutex>
 
 #include "platform/posix/local_file_ops.h"
+#include "platform/share_name.h"
 #include "platform/unc_path.h"
 #include "platform/wildcard.h"
 
@@ -532,6 +533,28 @@ bool SmbShare::RemoveFolder(const std::string& path) {
     errno = 0;
     if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
     NoteFolderRemoved(folder);
+    return true;
+}
+
+bool SmbShare::Rename(const std::string& path, const std::string& newPath) {
+    std::string fromUrl;
+    std::string toUrl;
+    DevicePath from;
+    DevicePath to;
+    if (!UrlOf(path, fromUrl, &from) || !UrlOf(newPath, toUrl, &to)) return false;
+    if (from.parts.empty() || to.parts.empty()) return Fail(EINVAL);
+    const bool caseOnly = UrlOf(ParentOf(from)) == UrlOf(ParentOf(to)) &&
+                          FoldShareName(from.parts.back()) == FoldShareName(to.parts.back());
+    std::lock_guard lock(LibraryMutex());
+    if (!caseOnly) {
+        struct stat info {};
+        const int error = StatUrl(toUrl, info);
+        if (error == 0) return Fail(EEXIST);
+        if (error != ENOENT) return Fail(error);
+    }
+    if (const int error = RenameUrl(fromUrl, toUrl); error != 0) return Fail(error);
+    NoteNameFreed(from);
+    NoteNameUsed(to);
     return true;
 }
 

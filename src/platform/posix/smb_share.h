@@ -70,6 +70,9 @@ public:
 
     bool DeleteFile(const std::string& path) override;
     bool RemoveFolder(const std::string& path) override;
+    // A name another entry holds is refused (EEXIST) before the library's rename, which
+    // would delete that entry; a change of letter case only is left to the server.
+    bool Rename(const std::string& path, const std::string& newPath) override;
 
     // Entries sorted by name (byte order).
     bool List(const std::string& folder, const std::string& wildcard,
