@@ -295,7 +295,10 @@ void CBackupUtilityApp::DeleteWorkers() {
         &backupScheduleRunning_, &detectFileScheduleRunning_, &detectFileResultCheckRunning_};
     for (int slot = 0; slot < kWorkerCount; ++slot) {
         if (!workers_[slot]) continue;
-        if (flags[slot]->load() != 0) {
+        // A scheduler that gave up on its run has ended, but the run still uses the scheduler's
+        // executor and our flags: it is left running too.
+        const std::atomic<int>* executing = blocks_[slot].executorRunning;
+        if (flags[slot]->load() != 0 || (executing != nullptr && executing->load() != 0)) {
             LOG_ERROR(std::string("Worker Left Running. Worker:") + kWorkerNames[slot]);
             abandonedWorkers_.push_back(std::move(workers_[slot]));
             continue;

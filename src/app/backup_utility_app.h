@@ -105,9 +105,10 @@ public:
     // shutdown.
     const std::array<EventHandle, 8>& EventHandles() const { return events_; }
 
-    // Workers that did not end within their waits. They are left running (deleting one would
-    // wait for its thread) and are never destroyed by the application; the process ends with
-    // them. A test takes them to let them finish and destroy them itself.
+    // Workers that did not end within their waits, or whose executor run did not. They are
+    // left running (deleting one would wait for its thread) and are never destroyed by the
+    // application; the process ends with them. A test takes them to let them finish and
+    // destroy them itself.
     bool HasAbandonedWorkers() const { return !abandonedWorkers_.empty(); }
     std::vector<std::unique_ptr<CThreadCommon>> TakeAbandonedWorkers() {
         return std::move(abandonedWorkers_);

@@ -72,6 +72,14 @@ CBackupSchedule::CBackupSchedule(Clock& clock, NamedEvents& events, RunnerFactor
 CBackupSchedule::~CBackupSchedule() {
     // The loop uses this object's members: end it first, then the run it may have left going.
     StopThread();
+    if (runner_ && runner_->IsThreadRunning()) {
+        // A run that ignores the stop flag (a hung share call) may never end: joining it would
+        // hang the caller, and freeing the runner would pull it from under the run. The runner
+        // is left to end with the process.
+        LOG_ERROR("Backup thread is still running. Its runner is left to the process end.");
+        static_cast<void>(runner_.release());
+        return;
+    }
     ReleaseRunner();
 }
 
@@ -228,11 +236,11 @@ int CBackupSchedule::ThreadCore() {
         clock_.Sleep(kExitWaitInterval);
     }
 
+    // Logged before the flag drops, so it precedes what the application logs about it.
+    const bool runEnded = ReadFlag(block->executorRunning) == 0;
+    if (!runEnded) LOG_ERROR("Backup thread is still running. The scheduler ends without it.");
     block->threadRunning->store(0);
-    if (ReadFlag(block->executorRunning) == 0)
-        ReleaseRunner();
-    else
-        LOG_ERROR("Backup thread is still running. It is released when the scheduler is deleted.");
+    if (runEnded) ReleaseRunner();
     LOG_BANNER("BackupSchedule Finish");
     return 0;
 }

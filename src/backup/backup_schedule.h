@@ -88,7 +88,7 @@ private:
     SettingLoader settingLoader_;
     TimeoutCalculator timeoutCalculator_;
     // Made when the thread starts; released when it ends, or by the destructor when a run was
-    // still going when the thread ended.
+    // still going when the thread ended. A run still going even then keeps it: never freed.
     std::unique_ptr<CBackupRunner> runner_;
 };
 

@@ -10,9 +10,14 @@ CThreadCommon::~CThreadCommon() { StopThread(); }
 
 bool CThreadCommon::StartThread() {
     if (thread_.joinable()) thread_.join();
+    threadRunning_.store(true);
     try {
-        thread_ = std::thread([this] { ThreadCore(); });
+        thread_ = std::thread([this] {
+            ThreadCore();
+            threadRunning_.store(false);  // the last touch of this object
+        });
     } catch (const std::system_error& error) {
+        threadRunning_.store(false);
         LOG_ERROR(std::string("Begin Thread Error! ") + error.what());
         return false;
     }

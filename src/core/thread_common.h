@@ -33,6 +33,10 @@ public:
     // Waits for the thread started last, if any. Always true.
     bool StopThread();
     bool IsThreadStarted() const { return thread_.joinable(); }
+    // True from StartThread until ThreadCore has returned. Once false, the thread no longer
+    // touches this object, so deleting it (which joins) cannot wait on a hung body. An owner
+    // that finds it still true at shutdown leaves the object alive on purpose.
+    bool IsThreadRunning() const { return threadRunning_.load(); }
 
 protected:
     virtual int ThreadCore() = 0;
@@ -45,6 +49,7 @@ protected:
 private:
     ThreadControlBlock* controlBlock_ = nullptr;
     std::thread thread_;
+    std::atomic<bool> threadRunning_{false};
 };
 
 }  // namespace tessarine

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <filesystem>
+#include <future>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -15,6 +16,7 @@
 #include <vector>
 
 #include "app/headless_message_sink.h"
+#include "backup/backup_schedule.h"
 #include "core/event_names.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
@@ -105,6 +107,33 @@ protected:
 private:
     std::atomic<bool>& release_;
 };
+
+// A backup run stuck in a share call: it ignores the stop flag until the test lets it go.
+class StuckRunner : public CBackupRunner {
+public:
+    explicit StuckRunner(std::atomic<bool>& release) : release_(release) {}
+    ~StuckRunner() override { StopThread(); }
+
+protected:
+    int ThreadCore() override {
+        while (!release_.load()) std::this_thread::sleep_for(1ms);
+        GetControlBlock()->executorRunning->store(0);
+        return 0;
+    }
+
+private:
+    std::atomic<bool>& release_;
+};
+
+template <typename Predicate>
+bool WaitFor(Predicate predicate) {
+    const auto deadline = std::chrono::steady_clock::now() + 5s;
+    while (!predicate()) {
+        if (std::chrono::steady_clock::now() > deadline) return false;
+        std::this_thread::sleep_for(1ms);
+    }
+    return true;
+}
 
 class BackupUtilityAppTest : public ::testing::Test {
 protected:
@@ -416,6 +445,56 @@ TEST_F(BackupUtilityAppTest, HungWorkersAreGivenUpAfterTenRoundsEach) {
 
     release = true;
     EXPECT_EQ(app->TakeAbandonedWorkers().size(), 2u);  // joined as they go
+}
+
+TEST_F(BackupUtilityAppTest, ExitReturnsAndLeavesASchedulerWhoseRunNeverEnds) {
+    std::atomic<bool> release{false};
+    std::atomic<CBackupRunner*> runner{nullptr};
+    auto app = MakeApp();
+    app->SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&](Platform& platform) {
+        return std::make_unique<CBackupSchedule>(
+            platform.clock, platform.events,
+            [&]() -> std::unique_ptr<CBackupRunner> {
+                auto made = std::make_unique<StuckRunner>(release);
+                runner = made.get();
+                return made;
+            },
+            [](CBackupSetting& setting) {
+                setting = CBackupSetting(nullptr);
+                return 0;
+            });
+    });
+    ASSERT_TRUE(app->InitInstance());
+    ASSERT_TRUE(WaitFor([&] { return app->BackupScheduleRunning().load() == 1; }));
+    app->GetPlatform().events.Signal(std::string(kEventBackupNow));
+    ASSERT_TRUE(WaitFor([&] {
+        CBackupRunner* made = runner.load();
+        return made != nullptr && made->IsThreadRunning();
+    }));
+
+    // The scheduler gives up on the run and ends during the settle time, so the application
+    // finds its running flag down and only the run still going.
+    clock_.SetSleepHook([&app](std::chrono::milliseconds duration) {
+        if (duration == CBackupUtilityApp::kShutdownSettleTime)
+            WaitFor([&app] { return app->BackupScheduleRunning().load() == 0; });
+    });
+    auto exited = std::async(std::launch::async, [&app] { return app->ExitInstance(); });
+    const bool returned = exited.wait_for(10s) == std::future_status::ready;
+    if (!returned) release = true;  // let a hung shutdown end, so the failure is reported
+    ASSERT_TRUE(returned) << "ExitInstance waited for the run";
+    EXPECT_EQ(exited.get(), 0);
+    EXPECT_EQ(app->BackupScheduleRunning().load(), 0);
+    EXPECT_EQ(app->BackupExecuting().load(), 1);
+    EXPECT_TRUE(app->HasAbandonedWorkers());
+    const std::string log = LogText();
+    EXPECT_NE(log.find("Backup thread is still running. The scheduler ends without it."),
+              std::string::npos);
+    EXPECT_NE(log.find("Worker Left Running. Worker:BackupSchedule"), std::string::npos);
+
+    // The process would end here; the test ends the run, then frees what was left.
+    release = true;
+    ASSERT_TRUE(WaitFor([&] { return !runner.load()->IsThreadRunning(); }));
+    EXPECT_EQ(app->TakeAbandonedWorkers().size(), 1u);
 }
 
 TEST_F(BackupUtilityAppTest, FailedStartUpStepEndsStartUpWithItsLogLine) {

@@ -8,6 +8,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <future>
 #include <mutex>
 #include <optional>
 #include <string>
@@ -458,6 +459,7 @@ struct RunRecord {
     int finished = 0;
     int runnersDestroyed = 0;
     bool releasedDuringRun = false;
+    std::atomic<CBackupRunner*> runner{nullptr};  // the last one made
 
     void Open() {
         std::lock_guard lock(mutex);
@@ -476,8 +478,9 @@ struct RunRecord {
 
 class GatedRunner : public CBackupRunner {
 public:
-    GatedRunner(RunRecord& record, const std::atomic<int>& calcs)
-        : record_(record), calcs_(calcs) {}
+    GatedRunner(RunRecord& record, const std::atomic<int>& calcs) : record_(record), calcs_(calcs) {
+        record_.runner = this;
+    }
     ~GatedRunner() override {
         {
             std::lock_guard lock(record_.mutex);
@@ -768,13 +771,42 @@ TEST_F(BackupScheduleTest, ExitWaitsABoundedTimeForARunningBackup) {
             EXPECT_EQ(h.executorRunning.load(), 1);
             EXPECT_EQ(h.record.runnersDestroyed, 0);
             h.record.Open();
-            ASSERT_TRUE(WaitFor([&] { return h.record.Finished() == 1; }));
+            ASSERT_TRUE(WaitFor([&] { return !h.record.runner.load()->IsThreadRunning(); }));
         }
         h.schedule.reset();
         EXPECT_EQ(h.record.runnersDestroyed, 1);
         EXPECT_FALSE(h.record.releasedDuringRun);
         testing::WriteFile(CAppLog::Get().LogFilePath(), "");
     }
+}
+
+TEST_F(BackupScheduleTest, DeletingTheSchedulerLeavesARunThatNeverEndsAlone) {
+    ScheduleHarness h;
+    h.Start();
+    h.SignalAndSettle(kEventBackupNow);
+    ASSERT_TRUE(WaitFor([&] { return h.record.Started() == 1; }));
+    h.Stop();  // the exit wait gives up on the run
+    ASSERT_EQ(h.threadRunning.load(), 0);
+
+    // Deleting the scheduler must neither wait for the run nor free the runner it still uses.
+    auto deleted = std::async(std::launch::async, [&h] { h.schedule.reset(); });
+    const bool returned = deleted.wait_for(5s) == std::future_status::ready;
+    if (!returned) h.record.Open();  // let a hung deletion end, so the failure is reported
+    ASSERT_TRUE(returned) << "deleting the scheduler waited for the run";
+    EXPECT_EQ(h.record.runnersDestroyed, 0);
+    EXPECT_EQ(h.executorRunning.load(), 1);
+    const std::string log = LogText();
+    EXPECT_EQ(CountOf(log, "Backup thread is still running. The scheduler ends without it."), 1);
+    EXPECT_EQ(
+        CountOf(log, "Backup thread is still running. Its runner is left to the process end."), 1);
+
+    // The process would end here; the test ends the run and frees the runner itself.
+    h.record.Open();
+    CBackupRunner* runner = h.record.runner.load();
+    ASSERT_TRUE(WaitFor([runner] { return !runner->IsThreadRunning(); }));
+    delete runner;
+    EXPECT_EQ(h.record.runnersDestroyed, 1);
+    EXPECT_FALSE(h.record.releasedDuringRun);
 }
 
 TEST_F(BackupScheduleTest, UnreadableSettingsWaitForEventsOnly) {

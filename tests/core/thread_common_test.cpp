@@ -3,9 +3,13 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <chrono>
+#include <thread>
 
 namespace tessarine {
 namespace {
+
+using namespace std::chrono_literals;
 
 class CountingWorker : public CThreadCommon {
 public:
@@ -26,6 +30,29 @@ TEST(ThreadCommonTest, StartsAFreshThreadEachTime) {
     ASSERT_TRUE(worker.StartThread());  // the previous run ended; a new thread starts
     worker.StopThread();
     EXPECT_EQ(worker.runs.load(), 2);
+}
+
+TEST(ThreadCommonTest, RunningUntilTheBodyHasReturned) {
+    struct Gated : CThreadCommon {
+        ~Gated() override { StopThread(); }
+        int ThreadCore() override {
+            entered = true;
+            while (!release.load()) std::this_thread::sleep_for(1ms);
+            return 0;
+        }
+        std::atomic<bool> entered{false};
+        std::atomic<bool> release{false};
+    } worker;
+    EXPECT_FALSE(worker.IsThreadRunning());
+    ASSERT_TRUE(worker.StartThread());
+    EXPECT_TRUE(worker.IsThreadRunning());  // from the start, entered or not
+    while (!worker.entered.load()) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(worker.IsThreadRunning());
+    worker.release = true;
+    while (worker.IsThreadRunning()) std::this_thread::sleep_for(1ms);
+    EXPECT_TRUE(worker.IsThreadStarted());  // ended, not yet joined
+    worker.StopThread();
+    EXPECT_FALSE(worker.IsThreadRunning());
 }
 
 TEST(ThreadCommonTest, StopFlagIsReadThroughTheControlBlock) {
