@@ -7,10 +7,15 @@
 #include <sqlite3.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <chrono>
+#include <csignal>
 #include <cstdlib>
+#include <functional>
+#include <set>
 #include <filesystem>
 #include <memory>
 #include <optional>
@@ -171,14 +176,18 @@ protected:
         ASSERT_EQ(0, backup.Save());
     }
 
-    int Run(int port = 0) {
+    int Run(int port = 0) { return RunWith(*fileList_, port); }
+
+    int RunWith(CBackupSQLUtility& fileList, int port = 0) {
         if (port == 0) port = smb_.port;
         sink_.Clear();
         executor_ = std::make_unique<CBackupExecute>(CBackupExecute::Dependencies{
-            .shareFactory = [port]() -> std::unique_ptr<DeviceShare> {
-                return std::make_unique<SmbShare>(port, 5000);
+            .shareFactory = [this, port]() -> std::unique_ptr<DeviceShare> {
+                auto share = std::make_unique<SmbShare>(port, 5000);
+                if (blockObserver_) share->SetBlockObserver(blockObserver_);
+                return share;
             },
-            .fileList = *fileList_,
+            .fileList = fileList,
             .messageSink = sink_,
             .namedEvents = events_,
             .clock = clock_,
@@ -220,6 +229,16 @@ protected:
         return code;
     }
 
+    // Names in a served folder, sorted.
+    std::set<std::string> NamesIn(const std::string& relative) const {
+        std::set<std::string> names;
+        for (const auto& entry : fs::directory_iterator(Served(relative)))
+            names.insert(entry.path().filename().string());
+        return names;
+    }
+
+    // Told of every block the run's share copies (on the run's thread).
+    std::function<void(std::uint64_t)> blockObserver_;
     SmbFixture smb_;
     std::string folder_;
     std::unique_ptr<NamedSystemInfo> systemInfo_;
@@ -335,6 +354,138 @@ TEST_F(BackupExecuteSmbTest, ConnectionFailuresGiveResultCodeOne) {
         EXPECT_NE(std::string::npos, log.find("SMB Connnection Error. Param:"));
         EXPECT_EQ(std::string::npos, log.find(c.password));
     }
+}
+
+// The server folds letter case as the device does: two local names that are one name there are
+// reported, and a rename that only changes case keeps the copies under the new name.
+TEST_F(BackupExecuteSmbTest, NamesTheServerFoldsTogetherAreNeverOverwrittenNorDeleted) {
+    Configure(smb_.password, true);
+    MakeFiles({"Readme.txt", "README.TXT", "Photos/p1.jpg", "Note.txt"});
+
+    EXPECT_EQ(1, Run());
+    EXPECT_EQ(2, ClientResultCode());
+    EXPECT_EQ((std::set<std::string>{"Note.txt", "Photos", "README.TXT"}), NamesIn(folder_));
+    EXPECT_EQ("content of README.TXT", ReadFile(Served(folder_ + "/README.TXT")));
+
+    fs::remove(Source("Readme.txt"));
+    fs::rename(Source("Photos"), Source("photos"));
+    fs::rename(Source("Note.txt"), Source("note.txt"));
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ((std::set<std::string>{"README.TXT", "note.txt", "photos"}), NamesIn(folder_));
+    EXPECT_EQ("content of Photos/p1.jpg", ReadFile(Served(folder_ + "/photos/p1.jpg")));
+    EXPECT_EQ("content of Note.txt", ReadFile(Served(folder_ + "/note.txt")));
+
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, executor_->GetErrorList().executeCount);
+    EXPECT_EQ(4, RowCount());  // README.TXT, note.txt, photos, photos/p1.jpg
+}
+
+TEST_F(BackupExecuteSmbTest, PercentInNamesAndRemovedCopiesOverAnSmbUrlDestination) {
+    Configure(smb_.password, true);
+    CBackupSetting backup(store_.get());
+    ASSERT_EQ(0, backup.Load());
+    backup.folderPairs[0].destination =
+        "smb://" + smb_.host + "/zereda/backup/" + folder_;  // the port comes from the share
+    ASSERT_EQ(0, backup.Save());
+    const std::vector<std::string> names = {"a%41.txt", "aA.txt", "My%20Doc.pdf", "50%off.txt"};
+    for (const auto& name : names) MakeFiles({name, "sub/" + name});
+
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, executor_->GetErrorList().executeCount);
+    for (const auto& name : names) {
+        EXPECT_EQ("content of " + name, ReadFile(Served(folder_ + "/" + name))) << name;
+        EXPECT_EQ("content of sub/" + name, ReadFile(Served(folder_ + "/sub/" + name))) << name;
+    }
+
+    // Copies removed or cut on the device are copied again by the next differential run.
+    fs::remove(Served(folder_ + "/50%off.txt"));
+    fs::remove_all(Served(folder_ + "/sub"));
+    ASSERT_TRUE(WriteFile(Served(folder_ + "/aA.txt"), "cut"));
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(7, executor_->GetErrorList().successCount);  // 2 files, sub and its 4 files
+    for (const auto& name : names) {
+        EXPECT_EQ("content of " + name, ReadFile(Served(folder_ + "/" + name))) << name;
+        EXPECT_EQ("content of sub/" + name, ReadFile(Served(folder_ + "/sub/" + name))) << name;
+    }
+}
+
+// The smbd processes of the fixture (the listener and its connection children), to freeze.
+std::vector<pid_t> FixtureServerProcesses(const std::string& root) {
+    std::vector<pid_t> pids;
+    const pid_t listener = std::atoi(ReadFile(fs::path(root).parent_path() / "pid").c_str());
+    if (listener <= 0) return pids;
+    pids.push_back(listener);
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string stat = ReadFile(entry.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        if (close == std::string::npos) continue;
+        int parent = 0;
+        char state = 0;
+        if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
+            parent == listener)
+            pids.push_back(std::atoi(entry.path().filename().c_str()));
+    }
+    return pids;
+}
+
+// A server that stops answering in the middle of a run ends it after a few failed requests,
+// not after every remaining file has waited for its own time-out.
+TEST_F(BackupExecuteSmbTest, FrozenServerEndsTheRunInBoundedTime) {
+    for (int i = 0; i < 40; ++i) MakeFiles({"f" + std::to_string(i) + ".txt"});
+    ASSERT_TRUE(WriteFile(Source("a-big.bin"), std::string(3 * 1024 * 1024, 'b')));
+    std::vector<pid_t> frozen;
+    struct Thaw {
+        std::vector<pid_t>& pids;
+        ~Thaw() {
+            for (pid_t pid : pids) kill(pid, SIGCONT);
+        }
+    } thaw{frozen};
+    blockObserver_ = [&](std::uint64_t) {
+        if (!frozen.empty()) return;
+        frozen = FixtureServerProcesses(smb_.root);
+        for (pid_t pid : frozen) kill(pid, SIGSTOP);
+    };
+
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(1, Run());
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+
+    ASSERT_FALSE(frozen.empty());
+    // Each request waits for the share's 5 s time-out here (20 s in the program).
+    EXPECT_LT(elapsed, std::chrono::seconds(60));
+    EXPECT_LT(executor_->GetErrorList().executeCount, 10);
+    EXPECT_EQ(2, ClientResultCode());
+    EXPECT_NE(std::string::npos,
+              ReadFile(CAppLog::Get().LogFilePath()).find("SMB Connection Lost."));
+}
+
+// A program killed in the middle of a copy leaves a temporary file on the share; the next run
+// removes it and copies the file whole.
+TEST_F(BackupExecuteSmbTest, CopyCutOffByAKillIsCleanedUpByTheNextRun) {
+    const std::string big(5 * 1024 * 1024 + 3, 'k');
+    ASSERT_TRUE(WriteFile(Source("big.bin"), big));
+    MakeFiles({"small.txt"});
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        CBackupSQLUtility childList(temp_.Sub("TessarineTool.db"));
+        if (childList.Initialize() != 0) _exit(3);
+        blockObserver_ = [](std::uint64_t) { raise(SIGKILL); };
+        RunWith(childList);
+        _exit(4);  // not reached: the first block of the first file kills the run
+    }
+    int status = 0;
+    ASSERT_EQ(child, waitpid(child, &status, 0));
+    ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGKILL) << status;
+    int leftovers = 0;
+    for (const auto& name : NamesIn(folder_)) leftovers += name.rfind("~tess", 0) == 0 ? 1 : 0;
+    EXPECT_EQ(1, leftovers);
+
+    EXPECT_EQ(0, Run());
+
+    EXPECT_EQ((std::set<std::string>{"big.bin", "small.txt"}), NamesIn(folder_));
+    EXPECT_EQ(big, ReadFile(Served(folder_ + "/big.bin")));
 }
 
 }  // namespace
