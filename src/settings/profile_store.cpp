@@ -65,13 +65,21 @@ std::string Quoted(const std::string& value) {
         (std::string_view(kBlanks).find(value.front()) != std::string_view::npos ||
          std::string_view(kBlanks).find(value.back()) != std::string_view::npos ||
          Unquoted(value).size() != value.size());
-    return needsQuotes ? "\"" + value + "\"" : value;
+    if (!needsQuotes) return value;
+    std::string quoted(1, '"');
+    quoted.append(value);
+    quoted.push_back('"');
+    return quoted;
 }
 
 // A short, single-line form of a value for log lines.
 std::string Shown(std::string_view value) {
     constexpr std::size_t kShown = 64;
-    return "\"" + std::string(value.substr(0, kShown)) + (value.size() > kShown ? "...\"" : "\"");
+    // Built by appending: "literal" + std::string trips a false -Wrestrict of g++ 12 at -O2.
+    std::string shown(1, '"');
+    shown.append(value.substr(0, kShown));
+    shown.append(value.size() > kShown ? "...\"" : "\"");
+    return shown;
 }
 
 enum class LineKind { kOther, kSection, kKey };
