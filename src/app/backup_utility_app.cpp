@@ -1,5 +1,8 @@
 #include "app/backup_utility_app.h"
 
+#include <sys/stat.h>
+
+#include <cerrno>
 #include <exception>
 #include <filesystem>
 #include <system_error>
@@ -39,6 +42,12 @@ void EnsureXdgDataRoot(const std::string& parentFolder) {
     std::filesystem::path root = std::filesystem::path(parentFolder).parent_path().parent_path();
     std::error_code ignored;
     if (!root.empty()) std::filesystem::create_directories(root, ignored);
+}
+
+// True when something (a file, a folder, a link) holds the name; a link is not followed.
+bool EntryExists(const std::string& path) {
+    struct stat info {};
+    return lstat(path.c_str(), &info) == 0 || errno != ENOENT;
 }
 
 }  // namespace
@@ -93,7 +102,7 @@ bool CBackupUtilityApp::InitInstance() {
               " DataFolder:" + dataFolder_);
 
     CreateNamedEvents();
-    StartControlServer();
+    if (!StartControlServer()) return false;
 
     if (!InitializeDatabases()) {
         failure_ = StartupFailure::kDatabase;
@@ -119,18 +128,25 @@ bool CBackupUtilityApp::InitInstance() {
     return true;
 }
 
-bool CBackupUtilityApp::EnsureDataFolder(const std::string& path, bool& created) {
+bool CBackupUtilityApp::EnsureDataFolder(const std::string& path, bool& created,
+                                         bool mustBePrivate) {
     switch (EnsureFolder(path, platform_.clock)) {
         case FolderResult::kCreated:
             created = true;
-            return true;
-        case FolderResult::kExisted:
-            return true;
-        case FolderResult::kFailed:
             break;
+        case FolderResult::kExisted:
+            break;
+        case FolderResult::kFailed:
+            failure_ = StartupFailure::kDataFolders;
+            failureDetail_ = path;
+            return false;
     }
-    failure_ = StartupFailure::kDataFolders;
-    failureDetail_ = path;
+    if (!mustBePrivate) return true;
+    // Another user who can write here could plant links in place of our files.
+    const std::string problem = CheckPrivateFolder(path);
+    if (problem.empty()) return true;
+    failure_ = StartupFailure::kDataFolderUnsafe;
+    failureDetail_ = path + " " + problem;
     return false;
 }
 
@@ -138,11 +154,12 @@ bool CBackupUtilityApp::AcquireSingleInstance() {
     const std::string folder = RuntimeFolderPath(dataFolder_);
     if (folder == dataFolder_) {
         // No session runtime folder: the lock lives in the data folder, so that must exist
-        // first. Folders made here still count for the first-run decision.
+        // first.
         const std::string parent = GetDataParentFolderPath();
         EnsureXdgDataRoot(parent);
-        if (!EnsureDataFolder(parent, createdFolderEarly_) ||
-            !EnsureDataFolder(dataFolder_, createdFolderEarly_))
+        bool created = false;
+        if (!EnsureDataFolder(parent, created, false) ||
+            !EnsureDataFolder(dataFolder_, created, true))
             return false;
     }
     const std::string lockPath = SingleInstanceLock::LockFilePath(folder, title_);
@@ -163,19 +180,17 @@ bool CBackupUtilityApp::AcquireSingleInstance() {
 bool CBackupUtilityApp::PrepareDataFolders() {
     const std::string parent = GetDataParentFolderPath();
     EnsureXdgDataRoot(parent);
-    bool created = createdFolderEarly_;
-    if (!EnsureDataFolder(parent, created) || !EnsureDataFolder(dataFolder_, created)) return false;
+    bool created = false;
+    if (!EnsureDataFolder(parent, created, false) || !EnsureDataFolder(dataFolder_, created, true))
+        return false;
     for (const char* sub : kDataSubFolders) {
-        if (!EnsureDataFolder(dataFolder_ + sub, created)) return false;
+        if (!EnsureDataFolder(dataFolder_ + sub, created, true)) return false;
     }
 
+    // A first run is decided by the settings file alone: a folder that went missing (someone
+    // removed log/) is made again above, and the existing settings stay as they are.
     const std::string profilePath = dataFolder_ + title_ + kProfileExtension;
-    std::error_code error;
-    const bool profileExists = std::filesystem::exists(profilePath, error);
-    // A settings file that is missing from an existing folder (deleted, or never written
-    // because the first run failed to write it) gets the first-run values too; otherwise the
-    // upgrade would leave it with two keys and every other setting at its bare default.
-    firstRun_ = created || !profileExists;
+    firstRun_ = !EntryExists(profilePath);
 
     profileStore_ = std::make_unique<CProfileStore>(profilePath);
     SetDefaultProfileStore(profileStore_.get());
@@ -186,10 +201,10 @@ bool CBackupUtilityApp::PrepareDataFolders() {
         pendingErrors_.push_back("Upgrade Settings Error. Path:" + profilePath);
     }
 
-    // Without its switch file the log would have a size limit of 0 and rotate at every line,
-    // so a missing one is written again, not only on a first run.
+    // Without its switch file the log would fall back to its default limit and no debug
+    // lines, so a missing one is written again; an existing one is the user's and stays.
     const std::string logFolder = dataFolder_ + "log/";
-    if (firstRun_ || !std::filesystem::exists(logFolder + kLogSettingFile, error)) {
+    if (!EntryExists(logFolder + kLogSettingFile)) {
         if (!CreateDefaultLogSetting(logFolder))
             pendingErrors_.push_back("Create Log Setting Error. Path:" + logFolder +
                                      kLogSettingFile);
@@ -203,10 +218,14 @@ void CBackupUtilityApp::CreateNamedEvents() {
         events_[i] = platform_.events.Create(std::string(kNamedEventsInOrder[i]));
 }
 
-void CBackupUtilityApp::StartControlServer() {
-    // Without the control socket the program still runs; only --signal cannot reach it.
-    if (!controlServer_.Start(ControlSocketFolder(dataFolder_), title_))
-        LOG_ERROR("Start Control Socket Error.");
+bool CBackupUtilityApp::StartControlServer() {
+    // Without its socket the instance could not be reached by --signal, and the name might be
+    // someone else's: a start-up failure, not a degraded run.
+    if (controlServer_.Start(ControlSocketFolder(dataFolder_), title_)) return true;
+    LOG_ERROR("Start Control Socket Error.");
+    failure_ = StartupFailure::kControlSocket;
+    failureDetail_ = controlServer_.Problem();
+    return false;
 }
 
 bool CBackupUtilityApp::InitializeDatabases() {

@@ -25,12 +25,14 @@ class CProfileStore;
 // Why InitInstance returned false.
 enum class StartupFailure {
     kNone,
-    kAlreadyRunning,  // another instance holds the lock: end quietly, nothing was touched
-    kLockFailed,      // the single-instance lock file could not be opened
-    kNoDataFolder,    // no profile folder, or executable title, to form the data folder from
-    kDataFolders,     // a folder could not be created after its retries
-    kDatabase,        // a database did not initialise
-    kMainWindow,      // the main window could not be created
+    kAlreadyRunning,    // another instance holds the lock: end quietly, nothing was touched
+    kLockFailed,        // the single-instance lock file could not be opened
+    kNoDataFolder,      // no profile folder, or executable title, to form the data folder from
+    kDataFolders,       // a folder could not be created after its retries
+    kDataFolderUnsafe,  // the data folder or a sub-folder is another user's or open to writes
+    kDatabase,          // a database did not initialise
+    kMainWindow,        // the main window could not be created
+    kControlSocket,     // the control socket could not be set up
 };
 
 class CBackupUtilityApp {
@@ -116,11 +118,13 @@ public:
 
 private:
     bool AcquireSingleInstance();
-    // kCreated/kExisted/kFailed of one folder; a failure records kDataFolders.
-    bool EnsureDataFolder(const std::string& path, bool& created);
+    // kCreated/kExisted/kFailed of one folder; a failure records kDataFolders. A folder we
+    // write in (`mustBePrivate`) must also be ours and closed to writes by others, else
+    // kDataFolderUnsafe.
+    bool EnsureDataFolder(const std::string& path, bool& created, bool mustBePrivate);
     bool PrepareDataFolders();
     void CreateNamedEvents();
-    void StartControlServer();
+    bool StartControlServer();
     bool InitializeDatabases();
     void WireControlBlocks();
     void StartWorkers();
@@ -135,8 +139,6 @@ private:
     bool firstRun_ = false;
     bool started_ = false;  // InitInstance ran
     bool exited_ = false;   // ExitInstance ran
-    // Folders made before the log existed (the lock may need the data folder).
-    bool createdFolderEarly_ = false;
     // Errors met before the log was initialised, written right after.
     std::vector<std::string> pendingErrors_;
 

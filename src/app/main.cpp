@@ -53,10 +53,14 @@ const char* DescribeFailure(StartupFailure failure) {
             return "cannot determine the data folder (set ALLUSERSPROFILE or HOME)";
         case StartupFailure::kDataFolders:
             return "cannot create the data folder";
+        case StartupFailure::kDataFolderUnsafe:
+            return "refusing a data folder that other users could change";
         case StartupFailure::kDatabase:
             return "cannot initialise the database";
         case StartupFailure::kMainWindow:
             return "cannot create the main window";
+        case StartupFailure::kControlSocket:
+            return "cannot set up the control socket";
     }
     return "start-up failed";
 }
@@ -111,6 +115,11 @@ int RunHeadless() {
 }
 
 int SignalInstance(const std::string& name) {
+    if (const std::string problem = ControlNameProblem(name); !problem.empty()) {
+        std::fprintf(stderr, "TessarineTool: the event name %s; nothing was sent\n",
+                     problem.c_str());
+        return kExitUsage;
+    }
     switch (ControlClient::Signal(name)) {
         case kControlDelivered:
             return kExitOk;

@@ -15,6 +15,23 @@
 
 namespace tessarine {
 
+namespace {
+
+// A line break inside a message (a file name may hold one) would end the line early and let the
+// rest pose as a line of its own.
+void AppendEscapingLineBreaks(std::string& line, std::string_view message) {
+    for (char c : message) {
+        if (c == '\r')
+            line += "\\r";
+        else if (c == '\n')
+            line += "\\n";
+        else
+            line += c;
+    }
+}
+
+}  // namespace
+
 CAppLog& CAppLog::Get() {
     static CAppLog log;
     return log;
@@ -25,6 +42,12 @@ void CAppLog::Init(const std::string& dataFolderPath, const std::string& executa
     const LogSetting setting = ReadLogSetting(logFolder + "setting.xml");
     InitWith(logFolder, executableTitle, setting.debug,
              static_cast<std::int64_t>(setting.maxSizeMiB) << 20);
+    if (!setting.problem.empty()) {
+        errno = EINVAL;
+        LOG_ERROR(Format("Log Setting Unusable, %s. MaxSize:%d MiB Path:", setting.problem.c_str(),
+                         setting.maxSizeMiB) +
+                  logFolder + "setting.xml");
+    }
 }
 
 void CAppLog::InitWith(const std::string& logFolderPath, const std::string& executableTitle,
@@ -76,14 +99,14 @@ void CAppLog::WriteLine(const char* level, std::string_view message) {
     std::string line =
         Format("%s %s[%10ld] ", FormatLocalTime(std::time(nullptr), kLogTimeFormat).c_str(), level,
                threadId);
-    line += message;
+    AppendEscapingLineBreaks(line, message);
     std::string encoded = Utf8ToCp932(line);
     encoded += "\r\n";
 
     std::lock_guard lock(mutex_);
     if (!logFilePath_.empty()) {
-        const int fd =
-            ::open(logFilePath_.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0600);
+        const int fd = ::open(logFilePath_.c_str(),
+                              O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC | O_NOFOLLOW, 0600);
         if (fd >= 0) {
             std::size_t done = 0;
             bool ok = true;

@@ -1,7 +1,5 @@
 #include "infra/log_setting.h"
 
-#include <algorithm>
-
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
 #include "infra/xml_parse.h"
@@ -24,19 +22,27 @@ constexpr unsigned kSettingFileMode = 0600;
 LogSetting ReadLogSetting(const std::string& settingFilePath) {
     LogSetting setting;
     CXMLParse parse;
-    if (!parse.SetupReadFromFile(settingFilePath)) return setting;
-    // Steps over the root element's start.
-    if (!parse.SkipElements(1)) return setting;
-
+    // A missing file, a folder, an empty or malformed file all fail in one of these reads.
     std::string name;
     std::string value;
-    if (!parse.ReadNextElement(&name, &value)) return setting;
+    if (!parse.SetupReadFromFile(settingFilePath) || !parse.SkipElements(1) ||
+        !parse.ReadNextElement(&name, &value)) {
+        setting.problem = "the file cannot be read";
+        return setting;
+    }
     setting.debug = name == kDebugElement && value == kDebugOn;
 
     // The second element is the size limit in MiB, whatever its name.
-    if (!parse.ReadNextElement(&name, &value)) return setting;
-    // A negative size makes no sense as a limit; it counts as no number.
-    setting.maxSizeMiB = std::max(StringToInt(value), 0);
+    if (!parse.ReadNextElement(&name, &value)) {
+        setting.problem = "the size limit is missing";
+        return setting;
+    }
+    const int maxSize = StringToInt(value);
+    if (maxSize <= 0) {
+        setting.problem = "the size limit \"" + value.substr(0, 32) + "\" is not a positive number";
+        return setting;
+    }
+    setting.maxSizeMiB = maxSize;
     return setting;
 }
 

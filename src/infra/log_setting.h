@@ -6,12 +6,20 @@
 
 namespace tessarine {
 
+// The size limit a first run writes, and the one used when the file gives no usable limit.
+inline constexpr int kDefaultLogMaxSizeMiB = 10;
+
 struct LogSetting {
     bool debug = false;  // true only for the exact text "TRUE" of the first child "debug"
-    int maxSizeMiB = 0;  // leading digits of the second child, whatever its name
+    // Leading digits of the second child, whatever its name; kDefaultLogMaxSizeMiB when the
+    // file cannot be read or the value is missing, zero, negative or not a number (a limit of
+    // 0 would rotate the log after every line).
+    int maxSizeMiB = kDefaultLogMaxSizeMiB;
+    // Why the default limit is used, for one log line; empty when the file gave the limit.
+    std::string problem;
 };
 
-// Reads the file; a missing or unreadable file gives the zero setting.
+// Reads the file. It is never changed here, whatever it holds.
 LogSetting ReadLogSetting(const std::string& settingFilePath);
 
 // Writes the default file (debug "FALSE", max_size "10"). Returns true when written.

@@ -37,8 +37,10 @@ void CreateOwnerOnlyFile(const std::string& path) {
 }  // namespace
 
 std::recursive_mutex& CSQLiteHelper::StatementLock() {
-    static std::recursive_mutex lock;
-    return lock;
+    // Never destroyed: the database singletons and their statements are torn down among the
+    // other static objects at exit, in an order we do not choose, and still take this lock.
+    static auto* const lock = new std::recursive_mutex;
+    return *lock;
 }
 
 std::string CSQLiteHelper::DefaultDatabasePath() {
@@ -76,7 +78,9 @@ void CSQLiteHelper::Open() {
     // Multi-thread mode: the statement lock keeps a connection to one thread at a time. No
     // shared cache: its table locks fail at once instead of waiting for the busy time-out, and
     // it is not meant to be combined with WAL.
-    const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX;
+    // A link planted in place of the database file is refused, not followed.
+    const int flags =
+        SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
     const int result = sqlite3_open_v2(databasePath_.c_str(), &connection, flags, nullptr);
     if (result != SQLITE_OK) {
         LOG_ERROR("Open DataBase Error. " + std::string(connection != nullptr

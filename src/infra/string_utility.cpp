@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <array>
 #include <cctype>
+#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <mutex>
@@ -115,10 +116,37 @@ std::u16string Utf8ToWide(std::string_view text) {
 
 namespace {
 
-// Converts with iconv; characters that have no form in the target become '?'.
+// Length of the well-formed UTF-8 character at the start of `text`, 0 when it is not one.
+std::size_t Utf8CharacterLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const std::size_t length = lead < 0x80                   ? 1
+                               : lead >= 0xC2 && lead < 0xE0 ? 2
+                               : lead >= 0xE0 && lead < 0xF0 ? 3
+                               : lead >= 0xF0 && lead < 0xF5 ? 4
+                                                             : 0;
+    if (length == 0 || length > text.size()) return 0;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<unsigned char>(text[i]) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+// Length of the CP932 character at the start of `text`: two bytes for a lead byte followed by
+// a trail byte, else one.
+std::size_t Cp932CharacterLength(std::string_view text) {
+    const auto lead = static_cast<unsigned char>(text[0]);
+    const bool isLead = (lead >= 0x81 && lead <= 0x9F) || (lead >= 0xE0 && lead <= 0xFC);
+    if (!isLead || text.size() < 2) return 1;
+    const auto trail = static_cast<unsigned char>(text[1]);
+    return (trail >= 0x40 && trail <= 0xFC && trail != 0x7F) ? 2 : 1;
+}
+
+// Converts with iconv. A character without a form in the target, and each byte that is not
+// part of a character of the source encoding, becomes one '?'; everything around it is kept.
 std::string Convert(const char* to, const char* from, std::string_view text) {
     iconv_t cd = iconv_open(to, from);
     if (cd == reinterpret_cast<iconv_t>(-1)) return std::string(text);
+    const bool fromUtf8 = std::string_view(from) == "UTF-8";
     std::string out;
     out.resize(text.size() * 2 + 16);
     char* in = const_cast<char*>(text.data());
@@ -132,20 +160,22 @@ std::string Convert(const char* to, const char* from, std::string_view text) {
         if (result != static_cast<std::size_t>(-1)) break;
         if (errno == E2BIG) {
             out.resize(out.size() * 2);
-        } else {
-            // EILSEQ or EINVAL: skip one character of the input and put '?' in its place.
-            if (written == out.size()) out.resize(out.size() * 2);
-            out[written++] = '?';
-            std::size_t skip = 1;
-            const auto lead = static_cast<unsigned char>(*in);
-            if (std::string_view(from) == "UTF-8")
-                skip = lead >= 0xF0 ? 4 : lead >= 0xE0 ? 3 : lead >= 0xC0 ? 2 : 1;
-            else if (lead >= 0x81)
-                skip = 2;
-            skip = std::min(skip, inLeft);
-            in += skip;
-            inLeft -= skip;
+            continue;
         }
+        // EILSEQ or EINVAL: a valid character without a target form is skipped whole, a
+        // broken sequence one byte at a time, so the bytes after it are converted again.
+        if (written == out.size()) out.resize(out.size() * 2);
+        out[written++] = '?';
+        const std::string_view rest(in, inLeft);
+        std::size_t skip = 1;
+        if (fromUtf8) {
+            skip = std::max<std::size_t>(Utf8CharacterLength(rest), 1);
+        } else {
+            skip = Cp932CharacterLength(rest);
+        }
+        in += skip;
+        inLeft -= skip;
+        iconv(cd, nullptr, nullptr, nullptr, nullptr);  // back to the initial state
     }
     iconv_close(cd);
     out.resize(written);
@@ -249,7 +279,9 @@ std::string CStringUtility::DecodeBase64(std::string_view base64) {
     }
     if (valid && (padding > 2 || (symbols + padding) % 4 == 1)) valid = false;
     if (!valid) {
-        LOG_ERROR("Invalid Base64 text");
+        // The shape of the platform's decoder failure: the system error, then "[%d]" of it.
+        errno = EINVAL;
+        LOG_ERROR(std::to_string(EINVAL));
         return std::string();
     }
     return out;

@@ -19,7 +19,8 @@ bool IsDigitsOnly(std::string_view text);
 std::string WideToUtf8(std::u16string_view text);
 std::u16string Utf8ToWide(std::string_view text);
 
-// UTF-8 to code page 932; characters without a CP932 form become '?'.
+// UTF-8 to code page 932 and back; a character without a form in the target, and each byte
+// that is not part of a well-formed character, becomes '?'. The rest is kept.
 std::string Utf8ToCp932(std::string_view text);
 std::string Cp932ToUtf8(std::string_view text);
 

@@ -337,8 +337,9 @@ int CXMLParse::SetupWriteToFile(const std::string& filePath, unsigned fileMode) 
         XML_FAIL(kErrorNotReleased, "Object Not Released");
         return 0;
     }
-    const int fd = ::open(filePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK,
-                          static_cast<mode_t>(fileMode));
+    const int fd =
+        ::open(filePath.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC | O_NONBLOCK | O_NOFOLLOW,
+               static_cast<mode_t>(fileMode));
     if (fd < 0) {
         XML_FAIL(kErrorCreateStream, "CreateStreamError");
         return 0;

@@ -41,23 +41,45 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
     return true;
 }
 
-// At most `maxChars` UTF-8 characters of the text, never splitting a character.
-std::string CutToCharacters(std::string_view text, std::size_t maxChars) {
+std::size_t CharacterCount(std::string_view text) {
     std::size_t chars = 0;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        const auto byte = static_cast<unsigned char>(text[i]);
-        if ((byte & 0xC0) != 0x80) {
-            if (chars == maxChars) return std::string(text.substr(0, i));
-            ++chars;
-        }
+    for (char c : text) {
+        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80) ++chars;
     }
-    return std::string(text);
+    return chars;
+}
+
+// The private-profile quoting rule: a stored value in double quotes is read without one
+// matching pair of them.
+std::string_view Unquoted(std::string_view stored) {
+    if (stored.size() >= 2 && stored.front() == '"' && stored.back() == '"')
+        return stored.substr(1, stored.size() - 2);
+    return stored;
+}
+
+// The stored form of a value: quoted when reading it bare would change it (blanks at either
+// end are trimmed, a pair of outer quotes is dropped).
+std::string Quoted(const std::string& value) {
+    const bool needsQuotes =
+        !value.empty() &&
+        (std::string_view(kBlanks).find(value.front()) != std::string_view::npos ||
+         std::string_view(kBlanks).find(value.back()) != std::string_view::npos ||
+         Unquoted(value).size() != value.size());
+    if (!needsQuotes) return value;
+    std::string quoted(1, '"');
+    quoted.append(value);
+    quoted.push_back('"');
+    return quoted;
 }
 
 // A short, single-line form of a value for log lines.
 std::string Shown(std::string_view value) {
     constexpr std::size_t kShown = 64;
-    return "\"" + std::string(value.substr(0, kShown)) + (value.size() > kShown ? "...\"" : "\"");
+    // Built by appending: "literal" + std::string trips a false -Wrestrict of g++ 12 at -O2.
+    std::string shown(1, '"');
+    shown.append(value.substr(0, kShown));
+    shown.append(value.size() > kShown ? "...\"" : "\"");
+    return shown;
 }
 
 enum class LineKind { kOther, kSection, kKey };
@@ -65,7 +87,7 @@ enum class LineKind { kOther, kSection, kKey };
 struct ParsedLine {
     LineKind kind = LineKind::kOther;
     std::string_view name;   // section or key name, trimmed
-    std::string_view value;  // key value, trimmed
+    std::string_view value;  // key value as stored, trimmed (quotes kept)
 };
 
 // Section header "[name]", key line "name=value"; comments (';'), blank lines, lines without
@@ -121,21 +143,20 @@ public:
             bom_ = kUtf8Bom;
             content.remove_prefix(bom_.size());
         }
+        // CR LF, LF and a lone CR all end a line.
         while (!content.empty()) {
-            const auto newline = content.find('\n');
-            if (newline == std::string_view::npos) {
+            const auto end = content.find_first_of("\r\n");
+            if (end == std::string_view::npos) {
                 lines_.push_back({std::string(content), ""});
                 break;
             }
-            std::string_view text = content.substr(0, newline);
-            std::string eol = "\n";
-            if (text.ends_with('\r')) {
-                text.remove_suffix(1);
-                eol = "\r\n";
-            }
+            std::size_t eolLength = 1;
+            if (content[end] == '\r' && end + 1 < content.size() && content[end + 1] == '\n')
+                eolLength = 2;
+            std::string eol(content.substr(end, eolLength));
             if (fileEol_.empty()) fileEol_ = eol;
-            lines_.push_back({std::string(text), std::move(eol)});
-            content.remove_prefix(newline + 1);
+            lines_.push_back({std::string(content.substr(0, end)), std::move(eol)});
+            content.remove_prefix(end + eolLength);
         }
     }
 
@@ -153,7 +174,7 @@ public:
             const ParsedLine parsed = Classify(lines_[i].text);
             if (parsed.kind == LineKind::kSection) break;
             if (parsed.kind == LineKind::kKey && EqualsNoCase(parsed.name, key)) {
-                return std::string(parsed.value);
+                return std::string(Unquoted(parsed.value));
             }
         }
         return std::nullopt;
@@ -165,7 +186,7 @@ public:
         if (!header) {
             TerminateLastLine();
             lines_.push_back({"[" + section + "]", NewLineEnd()});
-            lines_.push_back({key + "=" + value, NewLineEnd()});
+            lines_.push_back({key + "=" + Quoted(value), NewLineEnd()});
             return true;
         }
         std::size_t lastFilled = *header;
@@ -173,9 +194,9 @@ public:
             const ParsedLine parsed = Classify(lines_[i].text);
             if (parsed.kind == LineKind::kSection) break;
             if (parsed.kind == LineKind::kKey && EqualsNoCase(parsed.name, key)) {
-                if (parsed.value == Trim(value)) return false;
+                if (Unquoted(parsed.value) == value) return false;
                 // The key keeps its spelling in the file; only the value changes.
-                lines_[i].text = std::string(parsed.name) + "=" + value;
+                lines_[i].text = std::string(parsed.name) + "=" + Quoted(value);
                 return true;
             }
             if (!Trim(lines_[i].text).empty()) lastFilled = i;
@@ -184,14 +205,14 @@ public:
         // separates it from the next section stays where it is.
         if (lines_[lastFilled].eol.empty()) lines_[lastFilled].eol = NewLineEnd();
         lines_.insert(lines_.begin() + static_cast<std::ptrdiff_t>(lastFilled + 1),
-                      {key + "=" + value, NewLineEnd()});
+                      {key + "=" + Quoted(value), NewLineEnd()});
         return true;
     }
 
 private:
     struct Line {
         std::string text;
-        std::string eol;  // "\n", "\r\n", or "" for a last line without a line end
+        std::string eol;  // "\n", "\r\n", "\r", or "" for a last line without a line end
     };
 
     std::optional<std::size_t> FindSection(std::string_view section) const {
@@ -220,7 +241,7 @@ std::string CProfileStore::GetString(const std::string& section, const std::stri
                                      const std::string& defaultValue) const {
     auto value = Lookup(section, key);
     if (!value) return defaultValue;
-    return CutToCharacters(*value, kMaxValueLength);
+    return *value;
 }
 
 int CProfileStore::GetInt(const std::string& section, const std::string& key,
@@ -277,6 +298,9 @@ bool CProfileStore::WriteString(const std::string& section, const std::string& k
     } else if (value.find_first_of("\r\n") != std::string::npos) {
         // A line break would end the line and let the rest of the value pose as other keys.
         problem = "a value with a line break";
+    } else if (CharacterCount(value) > kMaxValueLength) {
+        // It could not be read back whole.
+        problem = "a value longer than 4095 characters";
     }
 
     std::lock_guard lock(mutex_);
@@ -350,10 +374,11 @@ bool CProfileStore::Transaction::Commit() {
 }
 
 bool CProfileStore::LoadDocument(Document& document) const {
-    const int fd = open(filePath_.c_str(), O_RDONLY | O_CLOEXEC);
+    const int fd = open(filePath_.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW);
     if (fd < 0) {
         if (errno == ENOENT) return true;  // a missing file reads as empty
-        LOG_ERROR("Cannot open the profile file " + filePath_);
+        LOG_ERROR("Cannot open the profile file " + filePath_ +
+                  (errno == ELOOP ? " (it is a link)" : ""));
         return false;
     }
     struct stat status {};
@@ -402,7 +427,15 @@ std::optional<std::string> CProfileStore::Lookup(const std::string& section,
         for (const auto& edit : batch->second.edits)
             document.Set(edit.section, edit.key, edit.value);
     }
-    return document.Find(Trim(section), Trim(key));
+    auto value = document.Find(Trim(section), Trim(key));
+    if (value && CharacterCount(*value) > kMaxValueLength) {
+        // A cut value would be a different setting (a cut folder path names its parent).
+        errno = EINVAL;
+        LOG_ERROR(Format("[%s] %s is longer than %zu characters; read as empty", section.c_str(),
+                         key.c_str(), kMaxValueLength));
+        value->clear();
+    }
+    return value;
 }
 
 bool CProfileStore::ApplyEdits(const std::vector<Edit>& edits) {
@@ -420,19 +453,17 @@ bool CProfileStore::ApplyEdits(const std::vector<Edit>& edits) {
 }
 
 bool CProfileStore::ReplaceFile(const std::string& content) {
-    // A link is followed, so the file it names is replaced and the link stays.
-    std::string target = filePath_;
+    // A link in place of the file is never followed: it may have been planted to make us
+    // overwrite another file. The rename below would replace the link itself.
+    const std::string& target = filePath_;
     struct stat status {};
     if (lstat(target.c_str(), &status) == 0 && S_ISLNK(status.st_mode)) {
-        char resolved[PATH_MAX];
-        if (realpath(target.c_str(), resolved) == nullptr) {
-            LOG_ERROR("Cannot resolve the link " + target);
-            return false;
-        }
-        target = resolved;
+        errno = ELOOP;
+        LOG_ERROR("The profile file " + target + " is a link; not written");
+        return false;
     }
     // A read-only file stays as it is, like a file with the read-only attribute.
-    if (stat(target.c_str(), &status) == 0 && (status.st_mode & S_IWUSR) == 0) {
+    if (lstat(target.c_str(), &status) == 0 && (status.st_mode & S_IWUSR) == 0) {
         errno = EACCES;
         LOG_ERROR("The profile file " + target + " is read-only; not written");
         return false;

@@ -1,7 +1,11 @@
 // The INI profile file behind the settings records, with the private-profile rules: section and
 // key names match case-insensitively, a write replaces a value in place or appends the key at the
-// end of its section, every other line is kept as it is, and values read back unchanged up to
-// 4095 characters. Every write replaces the file atomically (temp file, fsync, rename; mode 0600).
+// end of its section, every other line is kept as it is. Lines end in CR LF, LF or CR. A value
+// is read with the blanks around it trimmed and then without one pair of enclosing double
+// quotes; a write adds that pair where reading would otherwise change the value, so every value
+// of up to 4095 characters without a line break reads back exactly as written. Every write
+// replaces the file atomically (temp file, fsync, rename; mode 0600); a link in place of the
+// file is neither read nor written through.
 #pragma once
 
 #include <cstddef>
@@ -16,7 +20,7 @@ namespace tessarine {
 
 class CProfileStore {
 public:
-    // Values longer than this many characters are cut when read back.
+    // Longer values are read as empty (with an error line) and refused by writes.
     static constexpr std::size_t kMaxValueLength = 4095;
 
     // `filePath` is the INI file; it need not exist yet (it then reads as empty).
@@ -26,9 +30,10 @@ public:
 
     const std::string& FilePath() const { return filePath_; }
 
-    // The value (blanks around it trimmed, cut to kMaxValueLength characters), or
-    // `defaultValue` when the section or key is missing. Every read looks at the file as it
-    // is now; the calling thread's open batch is seen as if it were already written.
+    // The value (quoting rule above; "" and an error line naming the key when it is longer
+    // than kMaxValueLength characters), or `defaultValue` when the section or key is missing. Every
+    // read looks at the file as it is now; the calling thread's open batch is seen as if it were
+    // already written.
     std::string GetString(const std::string& section, const std::string& key,
                           const std::string& defaultValue) const;
     // The value parsed like the private-profile integer read: blanks, an optional sign and the
@@ -40,7 +45,8 @@ public:
     // Writes one value ("%d" for integers). Outside a batch the file is replaced at once;
     // inside the calling thread's batch the write waits for CommitBatch. False when the
     // names or the value cannot be stored (empty name, line breaks, '=' in a key, ']' in a
-    // section name) or when the file cannot be written; the file then stays as it was.
+    // section name, a value longer than kMaxValueLength characters) or when the file cannot be
+    // written; the file then stays as it was.
     bool WriteString(const std::string& section, const std::string& key, const std::string& value);
     bool WriteInt(const std::string& section, const std::string& key, int value);
 

@@ -306,6 +306,67 @@ TEST_F(BackupUtilityAppTest, MissingSettingsFilesAreWrittenAgain) {
     EXPECT_EQ(ReadLogSetting(DataFolder() + "log/setting.xml").maxSizeMiB, 10);
 }
 
+// A first run is decided by the settings file alone: a removed sub-folder is made again and the
+// device address, password and folder pairs stay.
+TEST_F(BackupUtilityAppTest, MissingSubFolderIsNotAFirstRun) {
+    for (const char* removed : {"log/", "backup/", "detectfile/"}) {
+        SCOPED_TRACE(removed);
+        auto app = MakeApp();
+        ASSERT_TRUE(app->InitInstance());
+        CCommonSetting common;
+        ASSERT_EQ(common.Load(), 0);
+        common.ipv4Address = "192.168.1.10";
+        common.userPassword = "secret";
+        ASSERT_EQ(common.Save(), 0);
+        CBackupSetting backup;
+        ASSERT_EQ(backup.Load(), 0);
+        backup.folderPairs[0] = {"/home/u/My Docs ", "\\\\192.168.1.10\\zereda\\pc"};
+        ASSERT_EQ(backup.Save(), 0);
+        const std::string logSwitch = "<log><debug>TRUE</debug><max_size>4</max_size></log>";
+        ASSERT_TRUE(WriteFile(DataFolder() + "log/setting.xml", logSwitch));
+        app->ExitInstance();
+        app.reset();
+        const std::string settings = ReadFile(ProfilePath());
+
+        fs::remove_all(DataFolder() + removed);
+        app = MakeApp();
+        ASSERT_TRUE(app->InitInstance());
+        EXPECT_FALSE(app->IsFirstRun());
+        for (const char* sub : kDataSubFolders)
+            EXPECT_TRUE(fs::is_directory(DataFolder() + sub)) << sub;
+        EXPECT_EQ(ReadFile(ProfilePath()), settings);
+        CCommonSetting loaded;
+        ASSERT_EQ(loaded.Load(), 0);
+        EXPECT_EQ(loaded.ipv4Address, "192.168.1.10");
+        EXPECT_EQ(loaded.userPassword, "secret");
+        CBackupSetting loadedBackup;
+        ASSERT_EQ(loadedBackup.Load(), 0);
+        EXPECT_EQ(loadedBackup.folderPairs[0].source, "/home/u/My Docs ");
+        // The log switch is written again only where it went missing.
+        if (std::string(removed) == "log/")
+            EXPECT_EQ(ReadLogSetting(DataFolder() + "log/setting.xml").maxSizeMiB, 10);
+        else
+            EXPECT_EQ(ReadFile(DataFolder() + "log/setting.xml"), logSwitch);
+        app->ExitInstance();
+    }
+}
+
+TEST_F(BackupUtilityAppTest, DataFolderOpenToOthersIsRefused) {
+    MakeDataFolders();
+    for (const char* sub : {"", "log/", "detectfile/result/"}) {
+        SCOPED_TRACE(sub);
+        ASSERT_EQ(chmod((DataFolder() + sub).c_str(), 0777), 0);
+        auto app = MakeApp();
+        EXPECT_FALSE(app->InitInstance());
+        EXPECT_EQ(app->StartupFailureReason(), StartupFailure::kDataFolderUnsafe);
+        EXPECT_EQ(app->StartupFailureDetail(),
+                  DataFolder() + sub + " It is writable by group or others (mode 0777).");
+        app->ExitInstance();
+        EXPECT_FALSE(fs::exists(ProfilePath()));  // nothing was written there
+        ASSERT_EQ(chmod((DataFolder() + sub).c_str(), 0755), 0);
+    }
+}
+
 // Every file under the folder with its size and modification time.
 std::map<std::string, std::pair<std::uintmax_t, fs::file_time_type>> Snapshot(
     const std::string& folder) {

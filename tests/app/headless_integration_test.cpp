@@ -2,12 +2,16 @@
 // a user or a service manager would.
 #include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/un.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -15,6 +19,7 @@
 
 #include "fakes/test_support.h"
 #include "infra/string_utility.h"
+#include "settings/child_process.h"
 #include "settings/profile_store.h"
 
 namespace tessarine {
@@ -23,8 +28,10 @@ namespace {
 using namespace std::chrono_literals;
 namespace fs = std::filesystem;
 using testing::ReadFile;
+using testing::RunInChild;
 using testing::ScopedEnv;
 using testing::TempDir;
+using testing::WriteFile;
 
 constexpr int kNotEnded = -1;
 
@@ -156,6 +163,8 @@ TEST_F(HeadlessTest, CommandLine) {
         {{"--help"}, 0, "--signal NAME"},
         {{"--signal", "BackupNow"}, 1, "no running instance"},
         {{"--signal"}, 64, "Usage:"},
+        {{"--signal", std::string(300, 'x')}, 64, "the event name is longer than 248 bytes"},
+        {{"--signal", "Backup\nNow"}, 64, "the event name contains a control character"},
         {{"--bogus"}, 64, "Usage:"},
         {{"--headless", "extra"}, 64, "Usage:"},
     };
@@ -240,6 +249,93 @@ TEST_F(HeadlessTest, BackupDatabaseThatCannotOpenEndsStartUp) {
     fs::create_directories(DataFolder() + "TessarineTool.db");
     EXPECT_EQ(Run({"--headless"}), 1);
     EXPECT_NE(LogText().find("Initialize Backup Table Error."), std::string::npos) << LogText();
+}
+
+TEST_F(HeadlessTest, SilentClientsDoNotDelayASignal) {
+    const pid_t instance = Start({"--headless"});
+    ASSERT_TRUE(WaitUntilReady(instance)) << ReadFile(lastOutput_);
+
+    // More silent connections than the server keeps open, each of which would hold a
+    // one-at-a-time server for its whole 2 s read time.
+    const std::string socketPath = temp_.Sub("run/TessarineTool.sock");
+    std::vector<int> silent;
+    for (int i = 0; i < 20; ++i) {
+        sockaddr_un address{};
+        address.sun_family = AF_UNIX;
+        std::memcpy(address.sun_path, socketPath.data(), socketPath.size());
+        const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address)), 0);
+        silent.push_back(fd);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(Run({"--signal", "BackupNow"}), 0) << ReadFile(lastOutput_);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    for (int fd : silent) close(fd);
+
+    ASSERT_EQ(kill(instance, SIGTERM), 0);
+    EXPECT_EQ(WaitExit(instance, 10s), 0);
+    EXPECT_NE(LogText().find("Control Signal. Event:BackupNow"), std::string::npos) << LogText();
+}
+
+TEST_F(HeadlessTest, ControlSocketThatCannotBeSetUpEndsStartUp) {
+    ASSERT_TRUE(WriteFile(temp_.Sub("run/TessarineTool.sock"), "not a socket"));
+    EXPECT_EQ(Run({"--headless"}), 1);
+    EXPECT_NE(ReadFile(lastOutput_)
+                  .find("cannot set up the control socket: " + temp_.Sub("run/TessarineTool.sock") +
+                        " exists and is not a socket"),
+              std::string::npos)
+        << ReadFile(lastOutput_);
+    EXPECT_EQ(ReadFile(temp_.Sub("run/TessarineTool.sock")), "not a socket");
+}
+
+// A shared profile folder in which another local user prepared our data folder, or made it
+// writable and planted a link where our settings file belongs: the program refuses to start
+// and the link's target is untouched.
+TEST_F(HeadlessTest, DataFolderOtherUsersCanChangeIsRefused) {
+    if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another local user";
+    ASSERT_EQ(chmod(temp_.Path().c_str(), 0755), 0);
+    ASSERT_EQ(chmod(temp_.Sub("profile").c_str(), 01777), 0);
+    const std::string victim = temp_.Sub("victim.txt");
+    ASSERT_TRUE(WriteFile(victim, "precious\n"));
+    ASSERT_EQ(mkdir(temp_.Sub("profile/corvane").c_str(), 0777), 0);
+    ASSERT_EQ(chmod(temp_.Sub("profile/corvane").c_str(), 0777), 0);
+
+    struct Case {
+        const char* what;
+        bool preparedByOther;  // else ours, but opened to everyone
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"prepared by another user", true, "It belongs to user 65534"},
+        {"writable by others", false, "It is writable by group or others (mode 0777)"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        const std::string folder = DataFolder();
+        fs::remove_all(folder);
+        if (!c.preparedByOther) {
+            ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+            ASSERT_EQ(chmod(folder.c_str(), 0777), 0);
+        }
+        ASSERT_EQ(RunInChild(true,
+                             [&] {
+                                 if (c.preparedByOther && mkdir(folder.c_str(), 0777) != 0)
+                                     return 1;
+                                 return symlink(victim.c_str(),
+                                                (folder + "TessarineTool.msf").c_str()) == 0
+                                            ? 0
+                                            : 2;
+                             }),
+                  0);
+        EXPECT_EQ(Run({"--headless"}), 1);
+        const std::string output = ReadFile(lastOutput_);
+        EXPECT_NE(output.find("refusing a data folder that other users could change"),
+                  std::string::npos)
+            << output;
+        EXPECT_NE(output.find(c.reason), std::string::npos) << output;
+        EXPECT_EQ(ReadFile(victim), "precious\n");
+        EXPECT_FALSE(fs::exists(folder + "log"));
+    }
 }
 
 }  // namespace

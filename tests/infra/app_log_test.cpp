@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstdint>
 #include <filesystem>
 #include <regex>
 #include <thread>
@@ -98,6 +100,50 @@ TEST_F(AppLogTest, RotatesAfterTheLineThatPassesTheLimit) {
     EXPECT_EQ(CountLines(LogText()), 1);
 }
 
+// A file name with a line break must not end the line early and forge a line of its own; a
+// name that is not UTF-8 keeps every character but its bad bytes.
+TEST_F(AppLogTest, MessagesStayOnOneLineWithEveryGoodCharacter) {
+    Init(false, 1 << 20);
+    const struct {
+        std::string message;
+        std::string stored;
+    } cases[] = {
+        {"Copy Error. Path:/a\n2026/01/01 00:00:00 ERR[1] forged",
+         "Copy Error. Path:/a\\n2026/01/01 00:00:00 ERR[1] forged\r\n"},
+        {"cr\rlf\ncrlf\r\nend", "cr\\rlf\\ncrlf\\r\\nend\r\n"},
+        {"Path:/home/u/caf\xe9.txt", "Path:/home/u/caf?.txt\r\n"},
+        {"\xe9\xe9設定", "??" + Utf8ToCp932("設定") + "\r\n"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.stored);
+        std::filesystem::remove(dir_.Sub("TessarineTool.log"));
+        CAppLog::Get().Error(c.message);
+        const std::string text = LogText();
+        EXPECT_EQ(CountLines(text), 1) << text;
+        EXPECT_EQ(text.substr(text.size() - std::min(text.size(), c.stored.size())), c.stored);
+    }
+}
+
+// An unusable "setting.xml" gives the first-run limit and one line saying so; the log then
+// keeps its lines instead of rotating after each.
+TEST_F(AppLogTest, UnusableSettingFileMeansTenMiBAndOneLine) {
+    const std::string data = dir_.Path() + "/";
+    std::filesystem::create_directory(data + "log");
+    testing::WriteFile(data + "log/setting.xml",
+                       "<log><debug>FALSE</debug><max_size>0</max_size></log>");
+    CAppLog::Get().Init(data, "TessarineTool");
+    EXPECT_EQ(CAppLog::Get().SizeLimit(), std::int64_t{10} << 20);
+    CAppLog::Get().Error("second line");
+    const std::string text = ReadFile(data + "log/TessarineTool.log");
+    EXPECT_EQ(CountLines(text), 2) << text;
+    EXPECT_NE(text.find("Log Setting Unusable, the size limit \"0\" is not a positive number. "
+                        "MaxSize:10 MiB Path:" +
+                        data + "log/setting.xml[22]\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(std::filesystem::exists(data + "log/TessarineTool_old.log"));
+}
+
 TEST_F(AppLogTest, LogFileIsOwnerOnly) {
     Init(false, 1 << 20);
     CAppLog::Get().Error("x");
@@ -118,6 +164,14 @@ TEST_F(AppLogTest, TwoThreadsLoggingTogetherLoseNoLine) {
     a.join();
     b.join();
     EXPECT_EQ(CountLines(LogText()), 2 * kLines);
+}
+
+TEST_F(AppLogTest, ALinkInPlaceOfTheLogIsNotFollowed) {
+    Init(false, 1 << 20);
+    testing::WriteFile(dir_.Sub("target"), "keep");
+    std::filesystem::create_symlink(dir_.Sub("target"), dir_.Sub("TessarineTool.log"));
+    CAppLog::Get().Error("x");
+    EXPECT_EQ(ReadFile(dir_.Sub("target")), "keep");
 }
 
 TEST_F(AppLogTest, LinesBeforeInitAreDropped) {

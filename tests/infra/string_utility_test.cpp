@@ -2,8 +2,16 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
+#include "fakes/test_support.h"
+#include "infra/app_log.h"
+
 namespace tessarine {
 namespace {
+
+using testing::ReadFile;
+using testing::TempDir;
 
 TEST(StringUtilityTest, NumbersAndFlags) {
     EXPECT_EQ(BoolToString(5), "TRUE");
@@ -58,11 +66,62 @@ TEST(StringUtilityTest, Base64) {
         EXPECT_EQ(CStringUtility::DecodeBase64(bad), "") << bad;
 }
 
+// A bad input gives the platform decoder's error line: method name, the system error, "[%d]".
+TEST(StringUtilityTest, Base64DecodeErrorLine) {
+    TempDir dir;
+    CAppLog::Get().InitWith(dir.Path() + "/", "t", false, 1 << 20);
+    EXPECT_EQ(CStringUtility::DecodeBase64("Zm9v!"), "");
+    CAppLog::Get().Reset();
+    const std::string text = ReadFile(dir.Sub("t.log"));
+    EXPECT_TRUE(
+        std::regex_search(text, std::regex(R"( ERR\[ *\d+\] L\[ *\d+\] )"
+                                           R"(CStringUtility::DecodeBase64 22\[22\]\r\n$)")))
+        << text;
+}
+
 TEST(StringUtilityTest, Cp932) {
     EXPECT_EQ(Utf8ToCp932("abc"), "abc");
     EXPECT_EQ(Utf8ToCp932("設定"), "\x90\xDD\x92\xE8");
     EXPECT_EQ(Cp932ToUtf8("\x90\xDD\x92\xE8"), "設定");
     EXPECT_EQ(Utf8ToCp932("a😀b"), "a?b");  // no CP932 form
+}
+
+// Only what cannot be converted becomes '?': a character without a form in the target, or
+// one bad byte; what follows is converted as usual.
+TEST(StringUtilityTest, Cp932ReplacesOnlyWhatCannotBeConverted) {
+    const struct {
+        const char* name;
+        std::string utf8;
+        std::string cp932;
+    } toCp932[] = {
+        {"Latin-1 byte in a name", "caf\xe9.txt", "caf?.txt"},
+        {"valid e acute has no CP932 form", "caf\xc3\xa9.txt", "caf?.txt"},
+        {"bad byte before Japanese", "\xff設定", "?\x90\xDD\x92\xE8"},
+        {"truncated sequence at the end", "ab\xe3\x81", "ab??"},
+        {"lone continuation bytes",
+         "a\x80\x80"
+         "b",
+         "a??b"},
+        {"overlong form",
+         "a\xc0\xaf"
+         "b",
+         "a??b"},
+    };
+    for (const auto& c : toCp932) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Utf8ToCp932(c.utf8), c.cp932);
+    }
+    const struct {
+        const char* name;
+        std::string cp932;
+        std::string utf8;
+    } toUtf8[] = {
+        {"lead byte without trail", "\x90 \x90\xDD", "? 設"},
+    };
+    for (const auto& c : toUtf8) {
+        SCOPED_TRACE(c.name);
+        EXPECT_EQ(Cp932ToUtf8(c.cp932), c.utf8);
+    }
 }
 
 TEST(StringUtilityTest, FormatGrowsPastAnyBuffer) {

@@ -14,6 +14,7 @@
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "fakes/test_support.h"
 
@@ -146,6 +147,24 @@ TEST_F(ControlSocketTest, SilentClientTimesOutAndTheNextIsServed) {
     EXPECT_TRUE(Pending(backupNow_));
 }
 
+// Connections are served side by side: silent clients delay nobody, and past the cap the one
+// that has waited longest is dropped.
+TEST_F(ControlSocketTest, SilentClientsDelayNobodyAndAreCapped) {
+    std::vector<int> silent;
+    for (std::size_t i = 0; i < kControlMaxConnections + 4; ++i) {
+        silent.push_back(Connect(server_.Address()));
+        ASSERT_GE(silent.back(), 0);
+    }
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "BackupNow"), kControlDelivered);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 500ms);
+    EXPECT_TRUE(Pending(backupNow_));
+    // The oldest were answered at once to make room (their own deadline is 2 s away).
+    EXPECT_EQ(ReadAll(silent.front()), "BAD\n");
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
+    for (int fd : silent) close(fd);
+}
+
 TEST_F(ControlSocketTest, StopEndsAtOnceAndRemovesTheSocket) {
     const int silent = Connect(server_.Address());  // would hold a request for 2 s
     ASSERT_GE(silent, 0);
@@ -206,15 +225,29 @@ TEST(ControlSocketNoServerTest, NoInstanceAndStaleSocket) {
     EXPECT_EQ(ControlClient::Signal(folder, kTitle, "BackupNow"), kControlDelivered);
 }
 
-TEST(ControlSocketNoServerTest, MalformedNamesAreNotSent) {
+TEST(ControlSocketNoServerTest, MalformedNamesAreNotSentAndSayWhy) {
     TempDir temp;
-    for (const std::string& name :
-         {std::string(), std::string("Backup\nNow"), std::string(kControlRequestMax, 'x')}) {
-        EXPECT_EQ(ControlClient::Signal(temp.Path(), kTitle, name), kControlFailed);
+    struct Case {
+        std::string name;
+        const char* problem;
+    };
+    const Case cases[] = {
+        {"", "is empty"},
+        {"Backup\nNow", "contains a control character"},
+        {std::string(kControlRequestMax, 'x'), "is longer than 248 bytes"},
+        {std::string(249, 'x'), "is longer than 248 bytes"},
+        {std::string(248, 'x'), ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name.size());
+        EXPECT_EQ(ControlNameProblem(c.name), c.problem);
+        EXPECT_EQ(ControlClient::Signal(temp.Path(), kTitle, c.name),
+                  *c.problem != 0 ? kControlBadName : kControlNoInstance);
     }
 }
 
-// A folder too deep for a socket path: both ends fall back to the same abstract name.
+// A folder too deep for a socket path: both ends reach the socket file through the folder's
+// descriptor, so no name outside the private folder is used.
 std::string MakeDeepFolder(const TempDir& temp) {
     std::string folder = temp.Path();
     while (folder.size() < 120) folder += "/deeper-and-deeper";
@@ -223,18 +256,28 @@ std::string MakeDeepFolder(const TempDir& temp) {
     return folder + "/";
 }
 
-TEST(ControlSocketAbstractTest, LongFolderUsesTheAbstractName) {
+TEST(ControlSocketLongPathTest, LongFolderAndLongTitleStillReachTheSocketFile) {
     TempDir temp;
     const std::string folder = MakeDeepFolder(temp);
-    EXPECT_EQ(ControlSocketPath(folder, kTitle), "");
-    NamedEvents events;
-    const EventHandle event = events.Create("BackupNow");
-    ControlServer server(events);
-    ASSERT_TRUE(server.Start(folder, kTitle));
-    EXPECT_EQ(server.Address(), ControlAbstractName(folder, kTitle));
-    EXPECT_EQ(server.Address().rfind("@tessarine-" + std::to_string(geteuid()) + "-", 0), 0u);
-    EXPECT_EQ(ControlClient::Signal(folder, kTitle, "BackupNow"), kControlDelivered);
-    EXPECT_EQ(events.WaitAny({event}, 0), 0u);
+    const std::string longTitle(100, 't');
+    for (const std::string& title : {std::string(kTitle), longTitle}) {
+        SCOPED_TRACE(title);
+        NamedEvents events;
+        const EventHandle event = events.Create("BackupNow");
+        ControlServer server(events);
+        ASSERT_TRUE(server.Start(folder, title));
+        EXPECT_EQ(server.Address(), ControlSocketPath(folder, title));
+        EXPECT_EQ(server.Address().rfind(folder, 0), 0u);
+        struct stat info {};
+        ASSERT_EQ(lstat(server.Address().c_str(), &info), 0);
+        EXPECT_TRUE(S_ISSOCK(info.st_mode));
+        EXPECT_EQ(ControlClient::Signal(folder, title, "BackupNow"), kControlDelivered);
+        EXPECT_EQ(events.WaitAny({event}, 0), 0u);
+        server.Stop();
+        EXPECT_NE(lstat(server.Address().c_str(), &info), 0);
+        EXPECT_EQ(ControlClient::Signal(folder, title, "BackupNow"), kControlNoInstance);
+    }
+    EXPECT_EQ(ControlSocketFileName(longTitle).size(), 21u);  // 16 hex digits and ".sock"
 }
 
 TEST(ControlSocketOtherUserTest, AnotherUserCannotSignal) {
@@ -251,51 +294,37 @@ TEST(ControlSocketOtherUserTest, AnotherUserCannotSignal) {
     EXPECT_EQ(RunAsNobody([&] { return ControlClient::Signal(folder, kTitle, "BackupNow"); }),
               kControlFailed);
 
-    // The abstract name has no file permissions: the peer credentials refuse the request.
+    // A long folder path is reached through the folder: its 0700 mode still keeps nobody out.
     const std::string deep = MakeDeepFolder(temp);
-    ControlServer abstractServer(events);
-    ASSERT_TRUE(abstractServer.Start(deep, kTitle));
-    const std::string address = abstractServer.Address();
-    EXPECT_EQ(
-        RunAsNobody([&] { return Exchange(address, "SIGNAL BackupNow\n") == "DENIED\n" ? 0 : 1; }),
-        0);
+    ControlServer deepServer(events);
+    ASSERT_TRUE(deepServer.Start(deep, kTitle));
+    EXPECT_EQ(RunAsNobody([&] { return ControlClient::Signal(deep, kTitle, "BackupNow"); }),
+              kControlFailed);
     EXPECT_EQ(events.WaitAny({event}, 0), kWaitTimeout);
 }
 
-TEST(ControlSocketOtherUserTest, ClientIgnoresAServerOfAnotherUser) {
+// Another user cannot take the name first: the private folder it would have to be made in is
+// ours, and a folder of theirs is refused rather than used.
+TEST(ControlSocketOtherUserTest, AFolderPreparedByAnotherUserIsRefused) {
     if (geteuid() != 0) GTEST_SKIP() << "needs root to act as another user";
     TempDir temp;
-    const std::string deep = MakeDeepFolder(temp);
-    const std::string name = ControlAbstractName(deep, kTitle);  // the name root's client uses
-    int ready[2];
-    ASSERT_EQ(pipe(ready), 0);
-    const pid_t child = fork();
-    ASSERT_GE(child, 0);
-    if (child == 0) {
-        // Another user squats on the name and claims success for everything.
-        if (setgroups(0, nullptr) != 0 || setgid(kNobody) != 0 || setuid(kNobody) != 0) _exit(9);
-        sockaddr_un un{};
-        un.sun_family = AF_UNIX;
-        std::memcpy(un.sun_path + 1, name.data() + 1, name.size() - 1);
-        const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
-        if (bind(fd, reinterpret_cast<sockaddr*>(&un),
-                 static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + name.size())) != 0 ||
-            listen(fd, 1) != 0)
-            _exit(8);
-        if (write(ready[1], "r", 1) != 1) _exit(7);
-        const int client = accept(fd, nullptr, nullptr);
-        char buffer[64];
-        if (recv(client, buffer, sizeof(buffer), 0) < 0) _exit(6);
-        send(client, "OK\n", 3, MSG_NOSIGNAL);
-        _exit(0);
-    }
-    char byte = 0;
-    ASSERT_EQ(read(ready[0], &byte, 1), 1);
-    EXPECT_EQ(ControlClient::Signal(deep, kTitle, "BackupNow", 1s), kControlFailed);
-    kill(child, SIGKILL);
-    waitpid(child, nullptr, 0);
-    close(ready[0]);
-    close(ready[1]);
+    chmod(temp.Path().c_str(), 0777);
+    const std::string folder = temp.Sub("run/");
+    ASSERT_EQ(RunAsNobody([&] {
+                  if (mkdir(folder.c_str(), 0700) != 0) return 1;
+                  const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+                  sockaddr_un un{};
+                  un.sun_family = AF_UNIX;
+                  const std::string path = folder + "TessarineTool.sock";
+                  std::memcpy(un.sun_path, path.data(), path.size());
+                  return bind(fd, reinterpret_cast<sockaddr*>(&un), sizeof(un)) == 0 ? 0 : 2;
+              }),
+              0);
+    NamedEvents events;
+    ControlServer server(events);
+    EXPECT_FALSE(server.Start(folder, kTitle));
+    EXPECT_NE(server.Problem().find("must belong to user 0"), std::string::npos)
+        << server.Problem();
 }
 
 }  // namespace

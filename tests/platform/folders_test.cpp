@@ -2,8 +2,10 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -51,6 +53,40 @@ TEST(EnsureFolderTest, AttemptsAndPauseAreTheCallers) {
     FakeClock clock;
     EXPECT_EQ(EnsureFolder(temp.Sub("no/such"), clock, 5, 20ms), FolderResult::kFailed);
     EXPECT_EQ(clock.Sleeps(), (std::vector<std::chrono::milliseconds>(4, 20ms)));
+}
+
+TEST(CheckPrivateFolderTest, OnlyOurOwnFolderClosedToWritesByOthers) {
+    TempDir dir;
+    const struct {
+        const char* name;
+        mode_t mode;
+        bool otherOwner;
+        const char* problem;
+    } cases[] = {
+        {"owner only", 0700, false, ""},
+        {"readable by all", 0755, false, ""},
+        {"group-writable", 0775, false, "It is writable by group or others (mode 0775)."},
+        {"writable by others", 0757, false, "It is writable by group or others (mode 0757)."},
+        {"sticky and open", 01777, false, "It is writable by group or others (mode 1777)."},
+        {"another user's", 0700, true, "It belongs to user 65534, not to the running user 0."},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.otherOwner && geteuid() != 0) {
+            std::printf("skipped \"%s\": needs root to give the folder to another user\n", c.name);
+            continue;
+        }
+        const std::string path = dir.Sub(c.name);
+        ASSERT_EQ(mkdir(path.c_str(), 0700), 0);
+        ASSERT_EQ(chmod(path.c_str(), c.mode), 0);
+        if (c.otherOwner) {
+            ASSERT_EQ(chown(path.c_str(), 65534, 65534), 0);
+        }
+        EXPECT_EQ(CheckPrivateFolder(path), c.problem);
+    }
+    ASSERT_TRUE(testing::WriteFile(dir.Sub("file"), "x"));
+    EXPECT_EQ(CheckPrivateFolder(dir.Sub("file")), "It is not a folder.");
+    EXPECT_EQ(CheckPrivateFolder(dir.Sub("missing")), "It cannot be inspected.");
 }
 
 TEST(EnsureFolderTest, EmptyPathFails) {

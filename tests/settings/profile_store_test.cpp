@@ -7,6 +7,8 @@
 #include <unistd.h>
 
 #include <climits>
+#include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -14,6 +16,7 @@
 #include <vector>
 
 #include "fakes/test_support.h"
+#include "infra/app_log.h"
 #include "settings/child_process.h"
 
 namespace tessarine {
@@ -108,28 +111,118 @@ TEST_F(ProfileStoreTest, WritesReplaceInPlaceOrAppendAndKeepEveryOtherLine) {
               "ResultWatchInterval=10\r\n");
 }
 
-TEST_F(ProfileStoreTest, LongValuesReadBackCutTo4095Characters) {
-    std::string japanese5000;
+// A cut value would be another setting (a cut source folder backs up its parent): an over-long
+// value reads as empty with an error line naming the key, and is never written.
+TEST_F(ProfileStoreTest, OverLongValuesReadAsEmptyAndAreNotWritten) {
+    CAppLog::Get().InitWith(dir_.Path() + "/", "test", false, std::int64_t{1} << 30);
     std::string japanese4095;
-    for (int i = 0; i < 5000; ++i) japanese5000 += "あ";
     for (int i = 0; i < 4095; ++i) japanese4095 += "あ";
     const struct {
         const char* name;
         std::string value;
-        std::string expected;
+        bool fits;
     } cases[] = {
-        {"5000 ASCII", std::string(5000, 'x'), std::string(4095, 'x')},
-        {"exactly 4095", std::string(4095, 'y'), std::string(4095, 'y')},
-        {"5000 three-byte characters", japanese5000, japanese4095},
+        {"5000 ASCII", std::string(5000, 'x'), false},
+        {"4096 ASCII", std::string(4096, 'x'), false},
+        {"exactly 4095", std::string(4095, 'y'), true},
+        {"4095 three-byte characters", japanese4095, true},
+        {"4096 three-byte characters", japanese4095 + "あ", false},
     };
-    CProfileStore store(path_);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ASSERT_TRUE(store.WriteString("BackupSetting", "SourceFolderPath01", c.value));
-        EXPECT_EQ(store.GetString("BackupSetting", "SourceFolderPath01", ""), c.expected);
-        // The file itself keeps the whole value.
-        EXPECT_NE(ReadFile(path_).find(c.value), std::string::npos);
+        ASSERT_TRUE(WriteFile(path_, "[BackupSetting]\nSourceFolderPath01=" + c.value + "\n"));
+        std::remove((dir_.Path() + "/test.log").c_str());
+        CProfileStore store(path_);
+        EXPECT_EQ(store.GetString("BackupSetting", "SourceFolderPath01", "<missing>"),
+                  c.fits ? c.value : "");
+        const std::string log = ReadFile(dir_.Path() + "/test.log");
+        EXPECT_EQ(log.find("[BackupSetting] SourceFolderPath01 is longer than 4095 characters; "
+                           "read as empty"),
+                  c.fits ? std::string::npos : log.find("[BackupSetting]"))
+            << log;
+
+        ASSERT_TRUE(WriteFile(path_, "[BackupSetting]\nSourceFolderPath01=/home/u\n"));
+        EXPECT_EQ(store.WriteString("BackupSetting", "SourceFolderPath01", c.value), c.fits);
+        EXPECT_EQ(store.GetString("BackupSetting", "SourceFolderPath01", ""),
+                  c.fits ? c.value : "/home/u");
     }
+    CAppLog::Get().Reset();
+}
+
+// Every value the settings can hold reads back exactly as written, with the private-profile
+// quoting rule: a value in double quotes is read without one matching pair of them.
+TEST_F(ProfileStoreTest, ValuesRoundTripWithTheQuotingRule) {
+    const struct {
+        const char* name;
+        std::string value;
+        std::string stored;  // the line as written to the file
+    } cases[] = {
+        {"plain", "/home/u/Docs", "Key=/home/u/Docs"},
+        {"trailing blank", "/home/u/My Docs ", "Key=\"/home/u/My Docs \""},
+        {"leading blank", " lead", "Key=\" lead\""},
+        {"tab at the end", "tab\t", "Key=\"tab\t\""},
+        {"blanks only", "   ", "Key=\"   \""},
+        {"inner blanks", "a  b", "Key=a  b"},
+        {"enclosing quotes", "\"quoted\"", "Key=\"\"quoted\"\""},
+        {"two quotes", "\"\"", "Key=\"\"\"\""},
+        {"one quote", "\"", "Key=\""},
+        {"leading quote only", "\"open", "Key=\"open"},
+        {"empty", "", "Key="},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(path_);
+        CProfileStore store(path_);
+        ASSERT_TRUE(store.WriteString("S", "Key", c.value));
+        EXPECT_EQ(ReadFile(path_), "[S]\n" + c.stored + "\n");
+        EXPECT_EQ(store.GetString("S", "Key", "<missing>"), c.value);
+        // Writing the same value again leaves the file alone.
+        ASSERT_TRUE(store.WriteString("S", "Key", c.value));
+        EXPECT_EQ(ReadFile(path_), "[S]\n" + c.stored + "\n");
+    }
+
+    // Hand-written forms: blanks around the value go, then one pair of quotes.
+    const struct {
+        const char* line;
+        const char* value;
+    } read[] = {
+        {"Key=  \" two \"  ", " two "}, {"Key=\"\"", ""},
+        {"Key='single'", "'single'"},   {"Key=\"unmatched", "\"unmatched"},
+        {"Key=  spaced  ", "spaced"},
+    };
+    for (const auto& r : read) {
+        SCOPED_TRACE(r.line);
+        ASSERT_TRUE(WriteFile(path_, std::string("[S]\n") + r.line + "\n"));
+        EXPECT_EQ(CProfileStore(path_).GetString("S", "Key", "<missing>"), r.value);
+    }
+}
+
+// CR LF, LF and a lone CR all end lines; a write keeps the file's own line ends.
+TEST_F(ProfileStoreTest, AcceptsEveryLineEnd) {
+    const struct {
+        const char* name;
+        const char* eol;
+    } cases[] = {{"CR LF", "\r\n"}, {"LF", "\n"}, {"CR", "\r"}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string eol = c.eol;
+        ASSERT_TRUE(WriteFile(path_, "[CommonSetting]" + eol + "IPV4Address=192.168.1.10" + eol +
+                                         "[BackupSetting]" + eol + "Interval=5" + eol));
+        CProfileStore store(path_);
+        EXPECT_EQ(store.GetString("CommonSetting", "IPV4Address", ""), "192.168.1.10");
+        EXPECT_EQ(store.GetInt("BackupSetting", "Interval", 0), 5);
+        EXPECT_FALSE(store.HasKey("CommonSetting", "Interval"));
+        ASSERT_TRUE(store.WriteString("CommonSetting", "HostName", "dev"));
+        EXPECT_EQ(ReadFile(path_), "[CommonSetting]" + eol + "IPV4Address=192.168.1.10" + eol +
+                                       "HostName=dev" + eol + "[BackupSetting]" + eol +
+                                       "Interval=5" + eol);
+    }
+    // Mixed ends in one file, the last line without one.
+    ASSERT_TRUE(WriteFile(path_, "[S]\rA=1\r\nB=2\nC=3"));
+    CProfileStore store(path_);
+    EXPECT_EQ(store.GetString("S", "A", ""), "1");
+    EXPECT_EQ(store.GetString("S", "B", ""), "2");
+    EXPECT_EQ(store.GetString("S", "C", ""), "3");
 }
 
 TEST_F(ProfileStoreTest, IntegersParseLikeThePrivateProfileRead) {
@@ -238,14 +331,16 @@ TEST_F(ProfileStoreTest, RefusesNamesAndValuesThatWouldBreakTheFile) {
     }
 }
 
-TEST_F(ProfileStoreTest, WritesThroughALinkAndKeepsIt) {
+// A link planted in place of the settings file would make us overwrite (or read) its target.
+TEST_F(ProfileStoreTest, ALinkInPlaceOfTheFileIsNeitherReadNorWritten) {
     const std::string target = dir_.Sub("real.msf");
     ASSERT_TRUE(WriteFile(target, "[S]\nKey=1\n"));
     std::filesystem::create_symlink(target, path_);
     CProfileStore store(path_);
-    ASSERT_TRUE(store.WriteString("S", "Key", "2"));
+    EXPECT_EQ(store.GetString("S", "Key", "<missing>"), "<missing>");
+    EXPECT_FALSE(store.WriteString("S", "Key", "2"));
     EXPECT_TRUE(std::filesystem::is_symlink(path_));
-    EXPECT_EQ(ReadFile(target), "[S]\nKey=2\n");
+    EXPECT_EQ(ReadFile(target), "[S]\nKey=1\n");
 }
 
 // A write that cannot complete leaves the old file byte for byte and no temporary file behind.

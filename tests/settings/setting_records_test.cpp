@@ -112,6 +112,10 @@ TEST_F(SettingRecordsTest, SavedRecordsLoadBackEqual) {
         backup.folderPairs[i] = {"/home/user/doc " + std::to_string(i),
                                  "\\\\192.168.1.10\\zereda\\backup" + std::to_string(i)};
     }
+    // Legal folder names that bare INI values would change.
+    backup.folderPairs[1].source = "/home/u/My Docs ";
+    backup.folderPairs[2].source = " /lead";
+    backup.folderPairs[3].source = "\"/quoted\"";
     backup.isBackupWhenShutdown = true;
     backup.isBackupWhenStart = true;
     backup.isNotifyBackupComplete = true;
@@ -163,6 +167,16 @@ TEST_F(SettingRecordsTest, EmptyPasswordIsStoredEmpty) {
     ASSERT_EQ(loaded.Load(), 0);
     EXPECT_EQ(loaded.userPassword, "");
     EXPECT_EQ(loaded.userPasswordStored, "");
+}
+
+TEST_F(SettingRecordsTest, SaveRefusesAValueTooLongToReadBack) {
+    CBackupSetting backup(&store_);
+    backup.folderPairs[0] = {"/home/u", "\\\\h\\zereda"};
+    ASSERT_EQ(backup.Save(), 0);
+    const std::string before = ReadFile(path_);
+    backup.folderPairs[0].source = "/" + std::string(4095, 'x');
+    EXPECT_EQ(backup.Save(), -1);
+    EXPECT_EQ(ReadFile(path_), before);
 }
 
 TEST_F(SettingRecordsTest, SaveNeverWritesTheErrorListLimit) {

@@ -7,10 +7,12 @@
 #include <sys/un.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <vector>
 
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
@@ -27,6 +29,9 @@ constexpr char kAnswerUnknown[] = "UNKNOWN\n";
 constexpr char kAnswerBad[] = "BAD\n";
 constexpr char kAnswerDenied[] = "DENIED\n";
 constexpr std::size_t kAnswerMax = 16;
+constexpr std::size_t kSocketSuffixLength = 5;  // ".sock"
+// Longest file name used for the socket, so that the /proc/self/fd form always fits.
+constexpr std::size_t kMaxFileName = 48;
 
 std::string WithSlash(std::string folder) {
     if (!folder.empty() && folder.back() != '/') folder += '/';
@@ -38,25 +43,26 @@ std::string WithoutSlash(std::string folder) {
     return folder;
 }
 
-// Fills `address` with a file path or, for a leading '@', an abstract name. Returns the length
-// to pass to bind/connect, or 0 when the address does not fit.
-socklen_t MakeAddress(const std::string& text, sockaddr_un& address) {
+bool FitsSocketAddress(const std::string& path) {
+    return !path.empty() && path.size() + 1 <= sizeof(sockaddr_un::sun_path);
+}
+
+// Fills `address` with a file path. Returns the length to pass to bind/connect, or 0 when the
+// path does not fit.
+socklen_t MakeAddress(const std::string& path, sockaddr_un& address) {
     std::memset(&address, 0, sizeof(address));
     address.sun_family = AF_UNIX;
-    if (!text.empty() && text.front() == '@') {
-        const std::string name = text.substr(1);
-        if (name.size() + 1 > sizeof(address.sun_path)) return 0;
-        std::memcpy(address.sun_path + 1, name.data(), name.size());
-        return static_cast<socklen_t>(offsetof(sockaddr_un, sun_path) + 1 + name.size());
-    }
-    if (text.empty() || text.size() + 1 > sizeof(address.sun_path)) return 0;
-    std::memcpy(address.sun_path, text.data(), text.size());
+    if (!FitsSocketAddress(path)) return 0;
+    std::memcpy(address.sun_path, path.data(), path.size());
     return static_cast<socklen_t>(sizeof(address));
 }
 
-std::string AddressFor(const std::string& folder, const std::string& title) {
-    std::string path = ControlSocketPath(folder, title);
-    return path.empty() ? ControlAbstractName(folder, title) : path;
+// The path that bind/connect use: the plain path when it fits, else the same file reached
+// through the open folder descriptor (which needs /proc).
+std::string ReachablePath(const std::string& folder, const std::string& fileName, int folderFd) {
+    const std::string plain = WithSlash(folder) + fileName;
+    if (FitsSocketAddress(plain) || folderFd < 0) return plain;
+    return Format("/proc/self/fd/%d/", folderFd) + fileName;
 }
 
 bool PeerUid(int fd, uid_t& uid) {
@@ -74,108 +80,139 @@ void SendAnswer(int fd, const char* answer) {
     }
 }
 
-// The folder must belong to us and be closed to everyone else; a missing one is made 0700.
-bool PreparePrivateFolder(const std::string& folder) {
+// Opens the folder (made 0700 when missing), which must belong to us and be closed to everyone
+// else; the check is made on the open folder, so it cannot be swapped afterwards. -1 and
+// `problem` on failure.
+int OpenPrivateFolder(const std::string& folder, std::string& problem) {
     const std::string path = WithoutSlash(folder);
+    if (mkdir(path.c_str(), 0700) != 0 && errno != EEXIST) {
+        LOG_ERROR("Create Control Folder Error. Path:" + path);
+        problem = "cannot create the folder " + path + ": " + std::strerror(errno);
+        return -1;
+    }
+    const int fd = open(path.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    if (fd < 0) {
+        LOG_ERROR("Open Control Folder Error. Path:" + path);
+        problem = "cannot open the folder " + path + ": " + std::strerror(errno);
+        return -1;
+    }
     struct stat info {};
-    if (lstat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT || mkdir(path.c_str(), 0700) != 0 || lstat(path.c_str(), &info) != 0) {
-            LOG_ERROR("Create Control Folder Error. Path:" + path);
-            return false;
-        }
-    }
-    if (S_ISLNK(info.st_mode) && stat(path.c_str(), &info) != 0) {
-        LOG_ERROR("Control Folder Link Broken. Path:" + path);
-        return false;
-    }
-    if (!S_ISDIR(info.st_mode) || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
+    if (fstat(fd, &info) != 0 || info.st_uid != geteuid() || (info.st_mode & 077) != 0) {
         errno = EPERM;
         LOG_ERROR(Format("Control Folder Not Private. uid:%u mode:%o Path:",
                          static_cast<unsigned>(info.st_uid),
                          static_cast<unsigned>(info.st_mode & 07777)) +
                   path);
-        return false;
+        problem = Format(
+            "the folder %s must belong to user %u and be closed to group and others "
+            "(it has user %u, mode %04o)",
+            path.c_str(), static_cast<unsigned>(geteuid()), static_cast<unsigned>(info.st_uid),
+            static_cast<unsigned>(info.st_mode & 07777));
+        close(fd);
+        return -1;
     }
-    return true;
+    return fd;
 }
 
 }  // namespace
+
+std::string ControlNameProblem(const std::string& name) {
+    const std::size_t maxLength = kControlRequestMax - std::strlen(kSignalVerb) - 1;
+    if (name.empty()) return "is empty";
+    if (name.size() > maxLength) return Format("is longer than %zu bytes", maxLength);
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) return "contains a control character";
+    }
+    return std::string();
+}
 
 std::string ControlSocketFolder(const std::string& dataFolder) {
     return RuntimeFolderPath(dataFolder.empty() ? std::string() : WithSlash(dataFolder) + "run/");
 }
 
-std::string ControlSocketPath(const std::string& folder, const std::string& title) {
-    const std::string path = WithSlash(folder) + title + ".sock";
-    if (path.size() + 1 > sizeof(sockaddr_un::sun_path)) return std::string();
-    return path;
-}
-
-std::string ControlAbstractName(const std::string& folder, const std::string& title) {
+std::string ControlSocketFileName(const std::string& title) {
+    if (title.size() + kSocketSuffixLength <= kMaxFileName) return title + ".sock";
     // FNV-1a: the same value in every process, unlike std::hash.
     std::uint64_t hash = 14695981039346656037ull;
-    const std::string key = WithSlash(folder) + '\0' + title;
-    for (unsigned char c : key) {
+    for (unsigned char c : title) {
         hash ^= c;
         hash *= 1099511628211ull;
     }
-    return Format("@tessarine-%u-%016llx", static_cast<unsigned>(geteuid()),
-                  static_cast<unsigned long long>(hash));
+    return Format("%016llx.sock", static_cast<unsigned long long>(hash));
 }
+
+std::string ControlSocketPath(const std::string& folder, const std::string& title) {
+    return WithSlash(folder) + ControlSocketFileName(title);
+}
+
+struct ControlServer::Connection {
+    int fd = -1;
+    std::string request;
+    std::chrono::steady_clock::time_point deadline;
+};
 
 ControlServer::ControlServer(NamedEvents& events) : events_(events) {}
 
 ControlServer::~ControlServer() { Stop(); }
 
+bool ControlServer::Fail(const std::string& problem) {
+    problem_ = problem;
+    Stop();
+    return false;
+}
+
 bool ControlServer::Start(const std::string& folder, const std::string& title) {
     LOG_METHOD();
     if (IsRunning()) return true;
+    problem_.clear();
     if (folder.empty() || title.empty()) {
         LOG_ERROR("Control Socket Folder Or Title Empty.");
-        return false;
+        return Fail("no folder or program title for the socket");
     }
-    if (!PreparePrivateFolder(folder)) return false;
+    std::string problem;
+    folderFd_ = OpenPrivateFolder(folder, problem);
+    if (folderFd_ < 0) return Fail(problem);
 
-    address_ = AddressFor(folder, title);
+    fileName_ = ControlSocketFileName(title);
+    address_ = ControlSocketPath(folder, title);
+    const std::string reachable = ReachablePath(folder, fileName_, folderFd_);
     sockaddr_un address{};
-    const socklen_t addressLength = MakeAddress(address_, address);
+    const socklen_t addressLength = MakeAddress(reachable, address);
     if (addressLength == 0) {
-        LOG_ERROR("Control Socket Address Too Long. Address:" + address_);
-        return false;
+        LOG_ERROR("Control Socket Address Too Long. Address:" + reachable);
+        return Fail("the socket path " + reachable + " is too long");
     }
-    const bool isFile = address_.front() != '@';
-    if (isFile) {
-        struct stat info {};
-        if (lstat(address_.c_str(), &info) == 0) {
-            if (!S_ISSOCK(info.st_mode)) {
-                LOG_ERROR("Control Socket Path Taken. Path:" + address_);
-                return false;
-            }
-            // Left behind by an instance that ended without clean-up; we hold the lock now.
-            unlink(address_.c_str());
+    struct stat info {};
+    if (fstatat(folderFd_, fileName_.c_str(), &info, AT_SYMLINK_NOFOLLOW) == 0) {
+        if (!S_ISSOCK(info.st_mode)) {
+            LOG_ERROR("Control Socket Path Taken. Path:" + address_);
+            return Fail(address_ + " exists and is not a socket");
         }
+        // Left behind by an instance that ended without clean-up; we hold the lock now.
+        unlinkat(folderFd_, fileName_.c_str(), 0);
     }
 
-    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    listenFd_ = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listenFd_ < 0) {
         LOG_ERROR("Control Socket Error.");
-        return false;
+        return Fail(std::string("cannot make a socket: ") + std::strerror(errno));
     }
     if (bind(listenFd_, reinterpret_cast<sockaddr*>(&address), addressLength) != 0) {
-        LOG_ERROR("Control Socket Bind Error. Address:" + address_);
-        Stop();
-        return false;
+        const int error = errno;
+        LOG_ERROR("Control Socket Bind Error. Address:" + reachable);
+        return Fail("cannot listen on " + reachable + ": " + std::strerror(error));
     }
-    ownsSocketFile_ = isFile;
-    if (isFile && chmod(address_.c_str(), 0600) != 0) {
+    ownsSocketFile_ = true;
+    if (fchmodat(folderFd_, fileName_.c_str(), 0600, 0) != 0) {
+        const int error = errno;
         LOG_ERROR("Control Socket Mode Error. Path:" + address_);
-        Stop();
-        return false;
+        return Fail("cannot set the mode of " + address_ + ": " + std::strerror(error));
     }
-    if (listen(listenFd_, 8) != 0 || pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+    if (listen(listenFd_, static_cast<int>(kControlMaxConnections)) != 0 ||
+        pipe2(wakeFds_, O_CLOEXEC | O_NONBLOCK) != 0) {
+        const int error = errno;
         LOG_ERROR("Control Socket Listen Error. Address:" + address_);
-        Stop();
-        return false;
+        return Fail("cannot listen on " + address_ + ": " + std::strerror(error));
     }
     thread_ = std::thread(&ControlServer::Serve, this);
     LOG_TRACE("Control Socket Listening. Address:" + address_);
@@ -189,61 +226,127 @@ void ControlServer::Stop() {
         }
         thread_.join();
     }
-    for (int* fd : {&listenFd_, &wakeFds_[0], &wakeFds_[1]}) {
+    if (ownsSocketFile_) {
+        unlinkat(folderFd_, fileName_.c_str(), 0);
+        ownsSocketFile_ = false;
+    }
+    for (int* fd : {&listenFd_, &wakeFds_[0], &wakeFds_[1], &folderFd_}) {
         if (*fd >= 0) close(*fd);
         *fd = -1;
-    }
-    if (ownsSocketFile_) {
-        unlink(address_.c_str());
-        ownsSocketFile_ = false;
     }
 }
 
 void ControlServer::Serve() {
+    std::vector<Connection> connections;
+    std::vector<pollfd> fds;
     for (;;) {
-        pollfd fds[2] = {{listenFd_, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, -1);
-        if (ready < 0) {
-            if (errno == EINTR) continue;
-            LOG_ERROR("Control Socket Poll Error.");
-            return;
+        fds.clear();
+        fds.push_back({wakeFds_[0], POLLIN, 0});
+        fds.push_back({listenFd_, POLLIN, 0});
+        auto now = std::chrono::steady_clock::now();
+        int timeout = -1;
+        for (const Connection& connection : connections) {
+            fds.push_back({connection.fd, POLLIN, 0});
+            const auto left =
+                std::chrono::ceil<std::chrono::milliseconds>(connection.deadline - now);
+            const int leftMs = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
+            timeout = timeout < 0 ? leftMs : std::min(timeout, leftMs);
         }
-        if (fds[1].revents != 0) return;
-        if ((fds[0].revents & POLLIN) == 0) continue;
-        const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC);
+        const int ready = poll(fds.data(), fds.size(), timeout);
+        if (ready < 0 && errno != EINTR) {
+            LOG_ERROR("Control Socket Poll Error.");
+            break;
+        }
+        if (ready > 0 && fds[0].revents != 0) break;  // Stop
+
+        // Connections first, so that a full table is freed before new ones arrive.
+        now = std::chrono::steady_clock::now();
+        std::vector<Connection> open;
+        for (std::size_t i = 0; i < connections.size(); ++i) {
+            Connection& connection = connections[i];
+            bool finished = false;
+            if (ready > 0 && fds[i + 2].revents != 0) finished = ReadFromConnection(connection);
+            if (!finished && now >= connection.deadline) {
+                LOG_ERROR("Control Request Timeout.");
+                SendAnswer(connection.fd, kAnswerBad);
+                finished = true;
+            }
+            if (finished)
+                close(connection.fd);
+            else
+                open.push_back(std::move(connection));
+        }
+        connections = std::move(open);
+        if (ready > 0 && (fds[1].revents & POLLIN) != 0) AcceptConnections(connections);
+    }
+    for (const Connection& connection : connections) close(connection.fd);
+}
+
+void ControlServer::AcceptConnections(std::vector<Connection>& connections) {
+    for (;;) {
+        const int client = accept4(listenFd_, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
         if (client < 0) {
-            if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EAGAIN || errno == EWOULDBLOCK) return;
             LOG_ERROR("Control Socket Accept Error.");
             // Out of descriptors or memory: pause instead of spinning, but still heed Stop.
             pollfd wake{wakeFds_[0], POLLIN, 0};
-            if (poll(&wake, 1, 100) > 0) return;
+            poll(&wake, 1, 100);
+            return;
+        }
+        uid_t uid = 0;
+        if (!PeerUid(client, uid) || uid != geteuid()) {
+            errno = EACCES;
+            LOG_ERROR(Format("Control Peer Refused. uid:%d", static_cast<int>(uid)));
+            SendAnswer(client, kAnswerDenied);
+            close(client);
             continue;
         }
-        HandleConnection(client);
-        close(client);
+        if (connections.size() >= kControlMaxConnections) {
+            // The one that has waited longest makes room; a newcomer is as likely to be real.
+            LOG_ERROR(Format("Control Connections At Limit. Max:%zu", kControlMaxConnections));
+            SendAnswer(connections.front().fd, kAnswerBad);
+            close(connections.front().fd);
+            connections.erase(connections.begin());
+        }
+        connections.push_back(
+            {client, std::string(), std::chrono::steady_clock::now() + readTimeout_});
     }
 }
 
-void ControlServer::HandleConnection(int fd) {
-    uid_t uid = 0;
-    if (!PeerUid(fd, uid) || uid != geteuid()) {
-        errno = EACCES;
-        LOG_ERROR(Format("Control Peer Refused. uid:%d", static_cast<int>(uid)));
-        SendAnswer(fd, kAnswerDenied);
-        return;
+bool ControlServer::ReadFromConnection(Connection& connection) {
+    char buffer[kControlRequestMax];
+    for (;;) {
+        const std::size_t room = kControlRequestMax - connection.request.size();
+        const ssize_t got = recv(connection.fd, buffer, room, 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
+        if (got <= 0) {
+            LOG_ERROR("Control Request Incomplete.");
+            SendAnswer(connection.fd, kAnswerBad);
+            return true;
+        }
+        connection.request.append(buffer, static_cast<std::size_t>(got));
+        const std::size_t newline = connection.request.find('\n');
+        if (newline != std::string::npos) {
+            connection.request.resize(newline);
+            Answer(connection.fd, std::move(connection.request));
+            return true;
+        }
+        if (connection.request.size() >= kControlRequestMax) {
+            LOG_ERROR(Format("Control Request Too Long. Max:%zu", kControlRequestMax));
+            SendAnswer(connection.fd, kAnswerBad);
+            return true;
+        }
     }
-    std::string request;
-    if (!ReadRequest(fd, request)) {
-        SendAnswer(fd, kAnswerBad);
-        return;
-    }
+}
+
+void ControlServer::Answer(int fd, std::string request) {
     if (!request.empty() && request.back() == '\r') request.pop_back();
     const std::size_t verbLength = std::strlen(kSignalVerb);
     const bool isSignal = request.compare(0, verbLength, kSignalVerb) == 0;
     const std::string name = isSignal ? request.substr(verbLength) : std::string();
-    bool printable = !name.empty();
-    for (unsigned char c : name) printable = printable && c >= 0x20 && c != 0x7F;
-    if (!isSignal || !printable) {
+    if (!isSignal || !ControlNameProblem(name).empty()) {
         LOG_ERROR("Control Request Malformed.");
         SendAnswer(fd, kAnswerBad);
         return;
@@ -257,62 +360,31 @@ void ControlServer::HandleConnection(int fd) {
     }
 }
 
-bool ControlServer::ReadRequest(int fd, std::string& request) {
-    const auto deadline = std::chrono::steady_clock::now() + readTimeout_;
-    char buffer[kControlRequestMax];
-    for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
-            deadline - std::chrono::steady_clock::now());
-        if (left.count() <= 0) {
-            LOG_ERROR("Control Request Timeout.");
-            return false;
-        }
-        pollfd fds[2] = {{fd, POLLIN, 0}, {wakeFds_[0], POLLIN, 0}};
-        const int ready = poll(fds, 2, static_cast<int>(left.count()));
-        if (ready < 0 && errno == EINTR) continue;
-        if (ready < 0) {
-            LOG_ERROR("Control Request Poll Error.");
-            return false;
-        }
-        if (fds[1].revents != 0) return false;  // shutting down
-        if (ready == 0) continue;               // the deadline check above ends the wait
-        const std::size_t room = kControlRequestMax - request.size();
-        const ssize_t got = recv(fd, buffer, room, 0);
-        if (got < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-        if (got <= 0) {
-            LOG_ERROR("Control Request Incomplete.");
-            return false;
-        }
-        request.append(buffer, static_cast<std::size_t>(got));
-        const std::size_t newline = request.find('\n');
-        if (newline != std::string::npos) {
-            request.resize(newline);
-            return true;
-        }
-        if (request.size() >= kControlRequestMax) {
-            LOG_ERROR(Format("Control Request Too Long. Max:%zu", kControlRequestMax));
-            return false;
-        }
-    }
-}
-
 int ControlClient::Signal(const std::string& folder, const std::string& title,
                           const std::string& name, std::chrono::milliseconds timeout) {
-    if (name.empty() || name.size() + std::strlen(kSignalVerb) + 1 > kControlRequestMax)
-        return kControlFailed;
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) return kControlFailed;
+    if (!ControlNameProblem(name).empty()) return kControlBadName;
+    const std::string fileName = ControlSocketFileName(title);
+    // The folder is opened only when the plain path is too long for an address.
+    int folderFd = -1;
+    if (!FitsSocketAddress(WithSlash(folder) + fileName)) {
+        folderFd = open(WithoutSlash(folder).c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+        if (folderFd < 0) {
+            return (errno == ENOENT || errno == ENOTDIR) ? kControlNoInstance : kControlFailed;
+        }
     }
     sockaddr_un address{};
-    const socklen_t addressLength = MakeAddress(AddressFor(folder, title), address);
-    if (addressLength == 0) return kControlNoInstance;
+    const socklen_t addressLength = MakeAddress(ReachablePath(folder, fileName, folderFd), address);
 
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    if (fd < 0) return kControlFailed;
     struct Closer {
         int fd;
-        ~Closer() { close(fd); }
-    } closer{fd};
+        int folderFd;
+        ~Closer() {
+            if (fd >= 0) close(fd);
+            if (folderFd >= 0) close(folderFd);
+        }
+    } closer{fd, folderFd};
+    if (fd < 0 || addressLength == 0) return kControlFailed;
 
     timeval limit{};
     limit.tv_sec = static_cast<time_t>(timeout.count() / 1000);
@@ -324,8 +396,7 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
         return (errno == ENOENT || errno == ECONNREFUSED || errno == ENOTDIR) ? kControlNoInstance
                                                                               : kControlFailed;
     }
-    // Only our own instance may hear what we ask (a name in the abstract namespace could have
-    // been taken by another user).
+    // Only our own instance may hear what we ask.
     uid_t uid = 0;
     if (!PeerUid(fd, uid) || uid != geteuid()) return kControlFailed;
 

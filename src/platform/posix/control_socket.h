@@ -11,6 +11,7 @@
 #include <cstddef>
 #include <string>
 #include <thread>
+#include <vector>
 
 #include "platform/named_events.h"
 
@@ -24,16 +25,25 @@ inline constexpr int kControlDelivered = 0;    // the event was signalled
 inline constexpr int kControlNoInstance = 1;   // nothing listens on the socket
 inline constexpr int kControlUnknownName = 2;  // the instance has no event of that name
 inline constexpr int kControlFailed = 3;       // refused, timed out, or an unexpected answer
+inline constexpr int kControlBadName = 4;      // the name cannot be sent (ControlNameProblem)
+
+// Connections the server keeps open at once; when one more arrives, the one that has waited
+// longest is answered "BAD" and closed.
+inline constexpr std::size_t kControlMaxConnections = 16;
+
+// What is wrong with an event name for a request ("is empty", "is longer than 248 bytes",
+// "contains a control character"), or "" when it can be sent.
+std::string ControlNameProblem(const std::string& name);
 
 // The folder of the control socket, with a trailing '/': $XDG_RUNTIME_DIR when set, else the
 // private sub-folder "run/" of the data folder (the data folder itself is readable by others).
 std::string ControlSocketFolder(const std::string& dataFolder);
-// "<folder><title>.sock", or "" when that does not fit a socket address; then the abstract
-// name below is used instead.
+// The socket's file name in that folder: "<title>.sock", or "<hash>.sock" for a title too long
+// for a socket address.
+std::string ControlSocketFileName(const std::string& title);
+// "<folder><file name>". When it does not fit a socket address, both ends reach the same file
+// through "/proc/self/fd/<descriptor of the folder>/<file name>".
 std::string ControlSocketPath(const std::string& folder, const std::string& title);
-// "@tessarine-<uid>-<hash of the folder and title>": a name in the abstract namespace for
-// folders too long for a socket path. Both ends compute the same name.
-std::string ControlAbstractName(const std::string& folder, const std::string& title);
 
 class ControlServer {
 public:
@@ -45,28 +55,37 @@ public:
     // Listens in `folder` (created 0700 when missing; refused when it belongs to another user or
     // is open to group or others) on the socket named after `title`, and starts the thread that
     // answers requests. A leftover socket file of an ended instance is replaced: the caller holds
-    // the single-instance lock. False (logged) when it cannot listen.
+    // the single-instance lock. False (logged, and described by Problem) when it cannot listen.
     bool Start(const std::string& folder, const std::string& title);
     // Ends the thread (joined) and removes the socket file. Safe to call more than once.
     void Stop();
     bool IsRunning() const { return thread_.joinable(); }
-    // The socket file path, or the abstract name starting with '@'.
+    // The socket file path.
     const std::string& Address() const { return address_; }
+    // Why the last Start failed, for a start-up message.
+    const std::string& Problem() const { return problem_; }
 
-    // How long one client may take to send its request (default 2 s).
+    // How long one client may take to send its request (default 2 s). Clients are served side
+    // by side: a slow one delays no other.
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
 
 private:
+    struct Connection;
+    bool Fail(const std::string& problem);
     void Serve();
-    void HandleConnection(int fd);
-    // Reads one line into `request`; false on time-out, oversize, a closed peer or shutdown.
-    bool ReadRequest(int fd, std::string& request);
+    void AcceptConnections(std::vector<Connection>& connections);
+    // Reads what the client sent; true when the connection is finished (answered or dropped).
+    bool ReadFromConnection(Connection& connection);
+    void Answer(int fd, std::string request);
 
     NamedEvents& events_;
     std::chrono::milliseconds readTimeout_{2000};
+    int folderFd_ = -1;
     int listenFd_ = -1;
     int wakeFds_[2] = {-1, -1};  // self-pipe: a byte written to [1] ends the thread
     std::string address_;
+    std::string fileName_;
+    std::string problem_;
     bool ownsSocketFile_ = false;
     std::thread thread_;
 };
@@ -74,8 +93,9 @@ private:
 class ControlClient {
 public:
     // Asks the instance listening in `folder` under `title` to signal event `name`.
-    // kControlDelivered, kControlNoInstance, kControlUnknownName or kControlFailed (refused by
-    // the instance, a server of another user, no answer within `timeout`, a malformed name).
+    // kControlDelivered, kControlNoInstance, kControlUnknownName, kControlBadName (nothing is
+    // sent) or kControlFailed (refused by the instance, a server of another user, no answer
+    // within `timeout`).
     static int Signal(const std::string& folder, const std::string& title, const std::string& name,
                       std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
     // The same for this user's instance of this program (data folder and executable title of

@@ -1,6 +1,7 @@
 #include "platform/posix/folders.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cerrno>
 
@@ -49,6 +50,21 @@ FolderResult EnsureFolder(const std::string& path, Clock& clock, int attempts,
         if (attempt < attempts) clock.Sleep(pause);
     }
     return FolderResult::kFailed;
+}
+
+std::string CheckPrivateFolder(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return "It cannot be inspected.";
+    if (!S_ISDIR(info.st_mode)) return "It is not a folder.";
+    if (info.st_uid != geteuid()) {
+        return Format("It belongs to user %u, not to the running user %u.",
+                      static_cast<unsigned>(info.st_uid), static_cast<unsigned>(geteuid()));
+    }
+    if ((info.st_mode & (S_IWGRP | S_IWOTH)) != 0) {
+        return Format("It is writable by group or others (mode %04o).",
+                      static_cast<unsigned>(info.st_mode & 07777));
+    }
+    return std::string();
 }
 
 }  // namespace tessarine

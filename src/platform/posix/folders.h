@@ -27,4 +27,8 @@ FolderResult EnsureFolder(const std::string& path, Clock& clock,
                           int attempts = kFolderCreateAttempts,
                           std::chrono::milliseconds pause = kFolderRetryPause, mode_t mode = 0755);
 
+// Empty when `path` is a folder owned by the running user that neither group nor others may
+// write in; otherwise what is wrong with it, as a sentence for a message.
+std::string CheckPrivateFolder(const std::string& path);
+
 }  // namespace tessarine
