@@ -440,11 +440,11 @@ void CBackupExecute::Run(RunOutcome& outcome) {
         EndAfterFailure(startTime);
         result = 1;
     } catch (const std::exception& e) {
-        LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+        LOG_ERROR(std::string("Catch Unknown Exception ") + e.what());
         EndAfterFailure(startTime);
         result = 1;
     } catch (...) {
-        LOG_ERROR("Catch Unknown Exception.");
+        LOG_ERROR("Catch Unknown Exception");
         EndAfterFailure(startTime);
         result = 1;
     }
@@ -711,6 +711,27 @@ void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folder
                                     bool listingKnown, bool differential, bool mirroring) {
     const std::string path = JoinLocalPath(folderPath, entry.name);
     const std::string destination = MakeDestinationPath(settingNumber, path);
+    if (onShare != nullptr && onShare->isFolder == entry.isFolder && onShare->name != entry.name) {
+        // The device holds the entry under another letter case (renamed here): it takes the
+        // new name first, so the copies stand under the name the PC shows.
+        const std::string current =
+            JoinShareName(MakeDestinationPath(settingNumber, folderPath), onShare->name);
+        const bool renamed = share_->Rename(current, destination);
+        NoteShareOutcome(renamed, renamed ? 0 : share_->LastError());
+        if (!renamed) LOG_ERROR_CODE(share_->LastError(), "Rename Error. file:" + current);
+        // Only the name changed: the copy is already whole (copying it again over SMB could
+        // even bring the old case back through the server's name cache).
+        if (renamed && !entry.isFolder && onShare->size == entry.size &&
+            onShare->lastWriteTime == entry.lastWriteTime) {
+            RecordRow(
+                [&] {
+                    fileList_.AddBackupInformation(settingNumber, path, destination,
+                                                   entry.lastWriteTime, 0);
+                },
+                path);
+            return;
+        }
+    }
     if (!entry.isFolder) {
         if (BackupFile(settingNumber, path) != 0) {
             errorList_.AddFailure(path);
@@ -723,15 +744,6 @@ void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folder
             },
             path);
         return;
-    }
-    if (onShare != nullptr && onShare->isFolder && onShare->name != entry.name) {
-        // The device holds the folder under another letter case (renamed here): it takes the
-        // new name, so the copies stand under the name the PC shows.
-        const std::string current =
-            JoinShareName(MakeDestinationPath(settingNumber, folderPath), onShare->name);
-        const bool renamed = share_->Rename(current, destination);
-        NoteShareOutcome(renamed, renamed ? 0 : share_->LastError());
-        if (!renamed) LOG_ERROR_CODE(share_->LastError(), "Rename Folder Error. folder:" + current);
     }
     bool created = false;
     if (CreateFolder(settingNumber, path, listingKnown && onShare == nullptr, &created) != 0) {

@@ -14,11 +14,11 @@
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
-#include <functional>
-#include <set>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -371,7 +371,8 @@ TEST_F(BackupExecuteSmbTest, NamesTheServerFoldsTogetherAreNeverOverwrittenNorDe
     fs::rename(Source("Photos"), Source("photos"));
     fs::rename(Source("Note.txt"), Source("note.txt"));
     EXPECT_EQ(0, Run());
-    EXPECT_EQ((std::set<std::string>{"README.TXT", "note.txt", "photos"}), NamesIn(folder_));
+    EXPECT_EQ((std::set<std::string>{"README.TXT", "note.txt", "photos"}), NamesIn(folder_))
+        << ReadFile(CAppLog::Get().LogFilePath());
     EXPECT_EQ("content of Photos/p1.jpg", ReadFile(Served(folder_ + "/photos/p1.jpg")));
     EXPECT_EQ("content of Note.txt", ReadFile(Served(folder_ + "/note.txt")));
 
@@ -417,6 +418,8 @@ std::vector<pid_t> FixtureServerProcesses(const std::string& root) {
     if (listener <= 0) return pids;
     pids.push_back(listener);
     for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
         const std::string stat = ReadFile(entry.path() / "stat");
         const std::size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
@@ -424,7 +427,7 @@ std::vector<pid_t> FixtureServerProcesses(const std::string& root) {
         char state = 0;
         if (std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &parent) == 2 &&
             parent == listener)
-            pids.push_back(std::atoi(entry.path().filename().c_str()));
+            pids.push_back(std::atoi(name.c_str()));
     }
     return pids;
 }
@@ -451,7 +454,7 @@ TEST_F(BackupExecuteSmbTest, FrozenServerEndsTheRunInBoundedTime) {
     EXPECT_EQ(1, Run());
     const auto elapsed = std::chrono::steady_clock::now() - start;
 
-    ASSERT_FALSE(frozen.empty());
+    ASSERT_FALSE(frozen.empty()) << ReadFile(CAppLog::Get().LogFilePath());
     // Each request waits for the share's 5 s time-out here (20 s in the program).
     EXPECT_LT(elapsed, std::chrono::seconds(60));
     EXPECT_LT(executor_->GetErrorList().executeCount, 10);

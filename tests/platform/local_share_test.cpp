@@ -333,5 +333,27 @@ TEST_F(LocalShareTest, FaultInjectingShareFailsTheChosenCall) {
     EXPECT_EQ(entries.size(), 2u);
 }
 
+// With the device's case rule a name is found whatever its case, a copy over a name that
+// differs in case takes the new name, and a rename refuses a name another entry holds.
+TEST_F(LocalShareTest, FoldingCaseTreatsNamesAsTheDeviceDoes) {
+    share_.SetFoldCase(true);
+    const std::string source = MakeSource("a.txt", 10);
+    ASSERT_TRUE(share_.CreateFolder("\\\\h\\zereda\\backup\\Photos"));
+    EXPECT_TRUE(share_.IsFolder("\\\\h\\zereda\\BACKUP\\photos"));
+    EXPECT_FALSE(share_.CreateFolder("\\\\h\\zereda\\backup\\PHOTOS"));
+    EXPECT_EQ(EEXIST, share_.LastError());
+
+    ASSERT_TRUE(share_.CopyToShare(source, "\\\\h\\zereda\\backup\\Photos\\Note.txt", nullptr));
+    ASSERT_TRUE(share_.CopyToShare(source, "\\\\h\\zereda\\backup\\photos\\note.txt", nullptr));
+    EXPECT_EQ(FolderNames(Local("zereda/backup/Photos")), std::vector<std::string>{"note.txt"});
+
+    ASSERT_TRUE(share_.Rename("\\\\h\\zereda\\backup\\Photos", "\\\\h\\zereda\\backup\\photos"));
+    EXPECT_EQ(FolderNames(Local("zereda/backup")), std::vector<std::string>{"photos"});
+    ASSERT_TRUE(share_.CopyToShare(source, "\\\\h\\zereda\\backup\\other.txt", nullptr));
+    EXPECT_FALSE(
+        share_.Rename("\\\\h\\zereda\\backup\\other.txt", "\\\\h\\zereda\\backup\\PHOTOS"));
+    EXPECT_EQ(EEXIST, share_.LastError());
+}
+
 }  // namespace
 }  // namespace tessarine

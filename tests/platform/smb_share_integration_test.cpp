@@ -416,5 +416,22 @@ TEST_F(SmbShareTest, CopyFailuresNameTheirCause) {
     EXPECT_EQ(FolderNames(Served("")), std::vector<std::string>{"folder"});
 }
 
+// The library's own rename deletes whatever holds the new name; ours refuses it, and leaves a
+// change of letter case to the server.
+TEST_F(SmbShareTest, RenameChangesCaseButNeverReplacesAnotherEntry) {
+    ASSERT_TRUE(share_->CopyToShare(MakeSource("a.txt", 10, 'a'), Device("Note.txt"), nullptr));
+    ASSERT_TRUE(share_->CopyToShare(MakeSource("b.txt", 20, 'b'), Device("other.txt"), nullptr));
+    ASSERT_TRUE(share_->CreateFolder(Device("Photos")));
+
+    EXPECT_TRUE(share_->Rename(Device("Note.txt"), Device("note.txt"))) << share_->LastError();
+    EXPECT_TRUE(share_->Rename(Device("Photos"), Device("photos"))) << share_->LastError();
+    EXPECT_FALSE(share_->Rename(Device("other.txt"), Device("NOTE.TXT")));
+    EXPECT_EQ(EEXIST, share_->LastError());
+
+    EXPECT_EQ(FolderNames(Served("")),
+              (std::vector<std::string>{"note.txt", "other.txt", "photos"}));
+    EXPECT_EQ(ReadFile(Served("other.txt")).size(), 20u);
+}
+
 }  // namespace
 }  // namespace tessarine

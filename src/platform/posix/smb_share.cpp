@@ -31,6 +31,20 @@ std::mutex& LibraryMutex() {
     return mutex;
 }
 
+// Contexts of shares that are gone, ready for the next one (under LibraryMutex).
+std::vector<SMBCCTX*>& IdleContexts() {
+    static auto* contexts = new std::vector<SMBCCTX*>();  // lives to the process end
+    return *contexts;
+}
+
+SMBCCTX* TakeIdleContext() {
+    auto& idle = IdleContexts();
+    if (idle.empty()) return nullptr;
+    SMBCCTX* context = idle.back();
+    idle.pop_back();
+    return context;
+}
+
 // Library messages would otherwise land on stdout/stderr of the tray program.
 void DiscardLibraryMessage(void*, int, const char*) {}
 
@@ -84,35 +98,45 @@ DevicePath ParentOf(const DevicePath& path) {
 SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
     IgnoreSigpipeOnce();
     std::lock_guard lock(LibraryMutex());
-    SMBCCTX* context = smbc_new_context();
+    SMBCCTX* context = TakeIdleContext();
     if (context == nullptr) {
-        lastError_ = ErrnoOr(ENOMEM);
-        return;
+        context = smbc_new_context();
+        if (context == nullptr) {
+            lastError_ = ErrnoOr(ENOMEM);
+            return;
+        }
+        // The library's debug set-up is process-wide: made once, with the first context.
+        static std::once_flag debugSetUp;
+        std::call_once(debugSetUp, [context] {
+            smbc_setLogCallback(context, nullptr, DiscardLibraryMessage);
+            smbc_setDebug(context, 0);
+        });
+        smbc_setFunctionAuthDataWithContext(context, &SmbShare::Authenticate);
+        smbc_setOptionUseKerberos(context, 0);
+        smbc_setOptionFallbackAfterKerberos(context, 1);
+        smbc_setOptionUseCCache(context, 0);
+        smbc_setOptionNoAutoAnonymousLogin(context, 1);
+        if (smbc_init_context(context) == nullptr) {
+            lastError_ = ErrnoOr(EIO);
+            smbc_free_context(context, 1);
+            return;
+        }
+        smbc_setOptionProtocols(context, "SMB2_02", "SMB3");
     }
-    smbc_setLogCallback(context, nullptr, DiscardLibraryMessage);
-    smbc_setDebug(context, 0);
-    smbc_setOptionDebugToStderr(context, 0);
     smbc_setOptionUserData(context, this);
-    smbc_setFunctionAuthDataWithContext(context, &SmbShare::Authenticate);
-    smbc_setOptionUseKerberos(context, 0);
-    smbc_setOptionFallbackAfterKerberos(context, 1);
-    smbc_setOptionUseCCache(context, 0);
-    smbc_setOptionNoAutoAnonymousLogin(context, 1);
     smbc_setPort(context, static_cast<std::uint16_t>(port));
     smbc_setTimeout(context, timeoutMs);
-    if (smbc_init_context(context) == nullptr) {
-        lastError_ = ErrnoOr(EIO);
-        smbc_free_context(context, 1);
-        return;
-    }
-    smbc_setOptionProtocols(context, "SMB2_02", "SMB3");
     context_ = context;
 }
 
 SmbShare::~SmbShare() {
     if (context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());
-    smbc_free_context(context_, 1);
+    // Every context the library makes keeps some memory after it is freed: contexts are
+    // kept for the next share instead, without their connections and credentials.
+    smbc_getFunctionPurgeCachedServers(context_)(context_);
+    smbc_setOptionUserData(context_, nullptr);
+    IdleContexts().push_back(context_);
 }
 
 void SmbShare::Authenticate(SMBCCTX* context, const char* server, const char*, char* workgroup,
