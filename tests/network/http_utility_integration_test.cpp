@@ -2,12 +2,16 @@
 #include <gtest/gtest.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdint>
+#include <cstdio>
+#include <cstdlib>
 
 #include "fakes/test_support.h"
 #include "infra/app_log.h"
+#include "infra/string_utility.h"
 #include "network/devicesim_process.h"
 #include "network/http_utility.h"
 
@@ -125,6 +129,52 @@ TEST_F(HttpUtilityIntegrationTest, HttpsUsesTheHttpsPortAndVerifiesTheCertificat
     CHttpUtility plain(Trusting());
     EXPECT_EQ(-1, plain.IsSuccessAuthorize("127.0.0.1", kUser, kPassword, Port("https"),
                                            Port("https"), false));
+}
+
+// Runs `TessarineTool --check-login` on a data folder whose settings name the simulator.
+struct CheckLoginRun {
+    int status = -1;
+    std::string printed;
+};
+
+CheckLoginRun CheckLogin(const TempDir& temp, std::uint16_t port, const std::string& password) {
+    const std::string settings =
+        "[CommonSetting]\r\nIPV4Address=127.0.0.1\r\nHTTPPort=" + std::to_string(port) +
+        "\r\nUserName=admin\r\nUserPassword=" + CStringUtility::EncodeBase64(password) +
+        "\r\nIsUseSSL=FALSE\r\n";
+    testing::WriteFile(temp.Sub("profile/corvane/Tessarine Tool/TessarineTool.msf"), settings);
+    const std::string command = "env no_proxy='*' ALLUSERSPROFILE='" + temp.Sub("profile") + "' '" +
+                                std::getenv("TESSARINE_BINARY") + "' --check-login";
+    CheckLoginRun run;
+    FILE* out = popen(command.c_str(), "r");
+    if (out == nullptr) return run;
+    char chunk[256];
+    while (std::fgets(chunk, sizeof chunk, out) != nullptr) run.printed += chunk;
+    const int status = pclose(out);
+    run.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    return run;
+}
+
+TEST_F(HttpUtilityIntegrationTest, CheckLoginCommandPrintsTheDialogMessageAndExitStatus) {
+    const char* binary = std::getenv("TESSARINE_BINARY");
+    if (binary == nullptr || *binary == '\0') GTEST_SKIP() << "TESSARINE_BINARY is not set";
+    StartDevice("auto");
+    const struct {
+        std::uint16_t port;
+        const char* password;
+        int status;
+        const char* printed;
+    } cases[] = {
+        {Port("http"), kPassword, 0, "成功\n"},
+        {Port("http"), "wrong", 2,
+         "ログインに失敗しました。ユーザー名またはパスワードを確認してください。\n"},
+        {ClosedPort(), kPassword, 3, "接続エラー\n"},
+    };
+    for (const auto& c : cases) {
+        const CheckLoginRun run = CheckLogin(temp_, c.port, c.password);
+        EXPECT_EQ(c.status, run.status) << c.printed;
+        EXPECT_EQ(c.printed, run.printed);
+    }
 }
 
 }  // namespace
