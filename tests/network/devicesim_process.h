@@ -21,14 +21,14 @@ public:
     // `prefix` goes before the interpreter, e.g. {"ip", "netns", "exec", "ns"}.
     explicit DeviceSimProcess(const std::vector<std::string>& args,
                               const std::vector<std::string>& prefix = {}) {
-        const char* sourceDir = std::getenv("TESSARINE_SOURCE_DIR");
-        if (sourceDir == nullptr || *sourceDir == '\0') {
-            error_ = "TESSARINE_SOURCE_DIR is not set";
-            return;
-        }
+        // TESSARINE_SOURCE_DIR, else the checkout this header lies in (tests/network/).
+        std::string sourceDir = __FILE__;
+        sourceDir.resize(sourceDir.rfind("/tests/network/"));
+        if (const char* fromEnv = std::getenv("TESSARINE_SOURCE_DIR"); fromEnv && *fromEnv)
+            sourceDir = fromEnv;
         std::vector<std::string> argv = prefix;
         argv.push_back("python3");
-        argv.push_back(std::string(sourceDir) + "/tools/devicesim/devicesim.py");
+        argv.push_back(sourceDir + "/tools/devicesim/devicesim.py");
         argv.insert(argv.end(), args.begin(), args.end());
         std::vector<char*> cargs;
         for (auto& a : argv) cargs.push_back(a.data());
