@@ -1,6 +1,8 @@
 // TessarineTool: the tray-resident backup and detection utility.
 //   TessarineTool [--headless]     run until SIGTERM or SIGINT
 //   TessarineTool --signal NAME    signal a named event of the running instance
+//   TessarineTool --search [PORT]  search the LAN for devices and print them
+//   TessarineTool --check-login    test the stored device login
 #include <signal.h>
 #include <unistd.h>
 
@@ -15,9 +17,14 @@
 #include "app/version.h"
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
+#include "network/http_utility.h"
+#include "network/search_agent_utility.h"
+#include "platform/app_paths.h"
 #include "platform/clock.h"
 #include "platform/posix/control_socket.h"
 #include "platform/system_info.h"
+#include "settings/profile_store.h"
+#include "settings/setting_records.h"
 
 namespace tessarine {
 namespace {
@@ -30,11 +37,17 @@ void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: TessarineTool [--headless]\n"
                  "       TessarineTool --signal NAME\n"
+                 "       TessarineTool --search [PORT] | --check-login\n"
                  "       TessarineTool --help | --version\n"
                  "\n"
                  "  --headless     run without the tray icon until SIGTERM or SIGINT\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
                  "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged\n"
+                 "  --search       broadcast the device search (UDP PORT, else the stored one)\n"
+                 "                 and print one device a line: address, name, model, HTTP\n"
+                 "                 and HTTPS ports, firmware\n"
+                 "  --check-login  test the stored device login; exit 0 accepted, 2 refused,\n"
+                 "                 3 device unreachable, 1 no settings\n"
                  "  --help         show this text\n"
                  "  --version      show the version\n"
                  "\n"
@@ -137,6 +150,77 @@ int SignalInstance(const std::string& name) {
     }
 }
 
+// The stored common settings, with the log opened beside them; false without a data folder.
+bool LoadCommonSetting(CCommonSetting& setting) {
+    const std::string dataFolder = GetDataFolderPath();
+    const std::string title = GetExecutableTitle();
+    if (dataFolder.empty() || title.empty() || access(dataFolder.c_str(), F_OK) != 0) return false;
+    CAppLog::Get().Init(dataFolder, title);
+    CProfileStore store(dataFolder + title + ".msf");
+    CCommonSetting loaded(&store);
+    if (loaded.Load() != 0) return false;
+    setting = loaded;  // the values; the copy is not used to load or save again
+    return true;
+}
+
+// Device answers are unauthenticated: control characters are not passed to the terminal.
+std::string Printable(std::string text) {
+    for (char& c : text)
+        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
+    return text;
+}
+
+int SearchDevices(const char* portText) {
+    std::uint16_t port = CSearchAgentUtility::kDefaultSearchPort;
+    if (portText != nullptr) {
+        const int value = IsDigitsOnly(portText) && *portText ? StringToInt(portText) : 0;
+        if (value < 1 || value > 65535) {
+            std::fprintf(stderr, "TessarineTool: the port must be a number from 1 to 65535\n");
+            return kExitUsage;
+        }
+        port = static_cast<std::uint16_t>(value);
+    } else if (CCommonSetting setting;
+               LoadCommonSetting(setting) && setting.isChangeSearchAgentPort &&
+               setting.searchAgentPort > 0 && setting.searchAgentPort <= 65535) {
+        port = static_cast<std::uint16_t>(setting.searchAgentPort);
+    }
+    SystemNetworkAdapterSource adapters;
+    CSearchAgentUtility search(adapters);
+    std::vector<CSearchAgentResponse> found;
+    const int result = search.SearchServers(found, port);
+    for (const CSearchAgentResponse& device : found)
+        std::printf("%s\t%s\t%s\t%u\t%u\t%s\n", Printable(device.ipv4Address).c_str(),
+                    Printable(device.netbiosName).c_str(), Printable(device.hardwareName).c_str(),
+                    device.httpPort, device.httpsPort, Printable(device.firmwareRevision).c_str());
+    if (result != 0) std::fprintf(stderr, "TessarineTool: the search failed (see the log)\n");
+    return result == 0 ? kExitOk : kExitFailure;
+}
+
+int CheckLogin() {
+    CCommonSetting setting;
+    if (!LoadCommonSetting(setting)) {
+        std::fprintf(stderr, "TessarineTool: no data folder with settings\n");
+        return kExitFailure;
+    }
+    auto port = [](int value) {
+        return static_cast<std::uint16_t>(value >= 0 && value <= 65535 ? value : 0);
+    };
+    CHttpUtility http;
+    const int result =
+        http.IsSuccessAuthorize(setting.ipv4Address, setting.userName, setting.userPassword,
+                                port(setting.httpPort), port(setting.httpsPort), setting.isUseSsl);
+    if (result == CHttpUtility::kLoginAccepted) {
+        std::printf("成功\n");
+        return kExitOk;
+    }
+    if (result == CHttpUtility::kLoginRefused) {
+        std::printf("ログインに失敗しました。ユーザー名またはパスワードを確認してください。\n");
+        return 2;
+    }
+    std::printf("接続エラー\n");
+    return 3;
+}
+
 }  // namespace
 }  // namespace tessarine
 
@@ -151,6 +235,8 @@ int main(int argc, char** argv) {
     const std::string option = argv[1];
     if (option == "--headless" && argc == 2) return RunHeadless();
     if (option == "--signal" && argc == 3) return SignalInstance(argv[2]);
+    if (option == "--search" && argc <= 3) return SearchDevices(argc == 3 ? argv[2] : nullptr);
+    if (option == "--check-login" && argc == 2) return CheckLogin();
     if ((option == "--help" || option == "-h") && argc == 2) {
         PrintUsage(stdout);
         return kExitOk;

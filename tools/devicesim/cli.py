@@ -8,9 +8,9 @@ service (UDP search, web login, examination) is one more module in SERVICES.
 import argparse
 import sys
 
-from devicesim import share
+from devicesim import search, share, weblogin
 
-SERVICES = [share]
+SERVICES = [share, search, weblogin]
 
 
 def build_parser():
