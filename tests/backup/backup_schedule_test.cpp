@@ -488,6 +488,8 @@ public:
                 record_.releasedDuringRun = true;
             ++record_.runnersDestroyed;
         }
+        CBackupRunner* self = this;
+        record_.runner.compare_exchange_strong(self, nullptr);
         record_.Open();  // never hang on a released runner
         StopThread();
     }
@@ -564,6 +566,19 @@ struct ScheduleHarness {
         schedule->StopThread();
     }
     void Destroy() {
+        // A run the test let through ends on its own; waiting for it keeps the scheduler's exit
+        // wait, which the fake clock makes instant, from taking it for a hung one.
+        bool open = false;
+        {
+            std::lock_guard lock(record.mutex);
+            open = record.open;
+        }
+        if (open) {
+            EXPECT_TRUE(WaitFor([&] {
+                CBackupRunner* runner = record.runner.load();
+                return runner == nullptr || !runner->IsThreadRunning();
+            }));
+        }
         Stop();
         schedule.reset();
     }
