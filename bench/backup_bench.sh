@@ -2,8 +2,11 @@
 # Backup benchmarks, each run side by side with its reference tool in one hyperfine run:
 #   copy   full backup of 10,000 files (1 KiB-4 MiB, 1 GiB) through LocalShare vs `cp -a`,
 #          and through smbd vs `smbclient ... mput *`
-#   diff   no-change differential run over 100,000 files vs `rsync -a --dry-run` and vs
-#          `find SRC -printf '%s %T@\n'`
+#   diff   no-change differential run over 100,000 files (1,000 folders) through LocalShare vs
+#          `rsync -a --dry-run` and vs `find SRC -printf '%s %T@\n'`; every differential run
+#          also lists each destination folder (copies removed on the device are copied again)
+#   smbdiff the same no-change differential run through smbd vs `smbclient ... recurse ON; ls`
+#          of the copy (what looking at the device's side costs at all)
 # Usage: bench/backup_bench.sh [copy|diff|all]   (as root; installs and builds what it needs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -76,9 +79,29 @@ diff_bench() {
   ratio "no-change differential vs find -printf" "$work/diff-find.json"
 }
 
+smb_diff_bench() {
+  local src=$work/many-smb
+  python3 "$root/bench/make_tree.py" "$src" --files 100000 --total-mib 50 --min-bytes 16 --max-bytes 1024 --per-folder 100
+  "$root/scripts/smbd-fixture" start "$fixture" >/dev/null
+  set -a; . "$fixture/env"; set +a
+  local share=$TESSARINE_SMB_ROOT/zereda/backup
+  mkdir -p "$share/dst"
+  chown -R "$TESSARINE_SMB_USER:" "$share"
+  local ours="$runner --data '$work/smbdiffdata' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
+  # The full backup that the differential runs start from.
+  eval "$ours" >/dev/null
+  hyperfine --runs 5 --warmup 1 --export-json "$work/diff-smb.json" \
+    "$ours" \
+    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'recurse ON; cd backup/dst; ls' >/dev/null"
+  ratio "no-change differential via smbd vs smbclient recursive ls" "$work/diff-smb.json"
+  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
+  rm -rf "$src"
+}
+
 case $what in
   copy) copy_bench ;;
   diff) diff_bench ;;
-  all) copy_bench; diff_bench ;;
-  *) echo "usage: $0 [copy|diff|all]" >&2; exit 2 ;;
+  smbdiff) smb_diff_bench ;;
+  all) copy_bench; diff_bench; smb_diff_bench ;;
+  *) echo "usage: $0 [copy|diff|smbdiff|all]" >&2; exit 2 ;;
 esac

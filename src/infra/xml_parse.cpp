@@ -439,6 +439,12 @@ bool CXMLParse::ReadNextElement(std::string* name, std::string* value) {
     }
     *name = reinterpret_cast<const char*>(localName);
 
+    // An empty-element tag has no end node: its value is empty, not the next element's text.
+    if (xmlTextReaderIsEmptyElement(reader) == 1) {
+        value->clear();
+        LOG_TRACE("Element:" + *name + " Value:");
+        return true;
+    }
     for (;;) {
         if (ReadNode() != 1) {
             XML_FAIL(kErrorRead, "Read Error");
