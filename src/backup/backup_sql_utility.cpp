@@ -2,12 +2,12 @@
 
 #include <array>
 #include <exception>
-#include <iterator>
 #include <mutex>
 #include <vector>
 
 #include "infra/app_exception.h"
 #include "infra/app_log.h"
+#include "infra/sqlite_query.h"
 #include "infra/string_utility.h"
 #include "infra/time_utility.h"
 
@@ -47,35 +47,6 @@ constexpr SchemaStatement kSchemaStatements[] = {
      "Create Source Mount Table Error."},
 };
 
-// In the order of CBackupSQLUtility::Statement. The status words are SQL string literals.
-constexpr const char* kStatementTexts[] = {
-    "INSERT INTO BACKUP_FILELIST (SETTING_NUMBER, SOURCE_FILE_PATH, DESTINATION_FILE_PATH, "
-    "LAST_UPDATE, IS_DIRECTORY, STATUS) VALUES (?, ?, ?, ?, ?, 'ADD');",
-    // Rows that already hold the word are left alone: the result is the same, and a run whose
-    // rows are all settled rewrites nothing (every row written also rewrites three indexes).
-    // "<" or ">" rather than "<>" lets the status index find the rows instead of a table scan.
-    "UPDATE BACKUP_FILELIST SET STATUS = ?1 WHERE STATUS < ?1 OR STATUS > ?1;",
-    "UPDATE BACKUP_FILELIST SET STATUS = ? WHERE SETTING_NUMBER = ? AND SOURCE_FILE_PATH = ?;",
-    "UPDATE BACKUP_FILELIST SET LAST_UPDATE = ?, STATUS = ? WHERE SETTING_NUMBER = ? AND "
-    "SOURCE_FILE_PATH = ?;",
-    "UPDATE BACKUP_FILELIST SET SETTING_NUMBER = ?, STATUS = 'TEMPORARY' WHERE SETTING_NUMBER = ? "
-    "AND STATUS <> 'TEMPORARY';",
-    "SELECT SOURCE_FILE_PATH, DESTINATION_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE "
-    "SETTING_NUMBER = ? AND SOURCE_FILE_PATH = ?;",
-    "SELECT SOURCE_FILE_PATH, DESTINATION_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE "
-    "SETTING_NUMBER = ? AND IS_DIRECTORY = ? AND STATUS = ?;",
-    "SELECT SOURCE_FILE_PATH, DESTINATION_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE "
-    "SETTING_NUMBER = ? AND IS_DIRECTORY = ? ORDER BY SOURCE_FILE_PATH ASC;",
-    "SELECT COUNT(*) FROM BACKUP_FILELIST WHERE SETTING_NUMBER = ?;",
-    "DELETE FROM BACKUP_FILELIST WHERE SETTING_NUMBER = ? AND SOURCE_FILE_PATH = ?;",
-    "DELETE FROM BACKUP_FILELIST WHERE SETTING_NUMBER = ? AND STATUS <> 'TEMPORARY';",
-    // "+" keeps the table scan: reading the rows in table order is several times faster than
-    // fetching each through the setting index, even when other pairs' rows are passed over.
-    "SELECT SOURCE_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE +SETTING_NUMBER = ?;",
-    "SELECT MOUNT_ROOT FROM BACKUP_SOURCE_MOUNT WHERE SOURCE_FOLDER_PATH = ?;",
-    "INSERT OR REPLACE INTO BACKUP_SOURCE_MOUNT (SOURCE_FOLDER_PATH, MOUNT_ROOT) VALUES (?, ?);",
-};
-
 constexpr char kStatusInit[] = "INIT";
 constexpr char kStatusUpdate[] = "UPDATE";
 constexpr char kStatusComplete[] = "COMPLETE";
@@ -96,44 +67,77 @@ enum ErrorCode {
     kEndSettingChangeError = 12,
 };
 
-std::string WithCode(const char* message, int code) { return message + IntToString(code); }
+using Query = CSqlQuery<CBackupSQLException>;
 
-// Runs one operation; a failure that is not already a CBackupSQLException (memory, a library
-// exception) becomes one with the operation's code.
 template <typename Body>
 int Guarded(int errorCode, Body body) {
-    try {
-        return body();
-    } catch (const CAppException&) {
-        throw;
-    } catch (const std::exception& e) {
-        LOG_ERROR("Unexpected Error. " + std::string(e.what()));
-        throw CBackupSQLException(errorCode);
-    }
+    return RunSqlOperation<CBackupSQLException>(errorCode, body);
 }
 
 }  // namespace
 
-static_assert(std::size(kStatementTexts) == 14);
+const CBackupSQLUtility::Statements::Definitions& CBackupSQLUtility::StatementDefinitions() {
+    // The status words are SQL string literals.
+    static constexpr Statements::Definitions kDefinitions = {{
+        {Statement::kInsertInformation,
+         "INSERT INTO BACKUP_FILELIST (SETTING_NUMBER, SOURCE_FILE_PATH, DESTINATION_FILE_PATH, "
+         "LAST_UPDATE, IS_DIRECTORY, STATUS) VALUES (?, ?, ?, ?, ?, 'ADD');"},
+        // Rows that already hold the word are left alone: the result is the same, and a run
+        // whose rows are all settled rewrites nothing (every row written also rewrites three
+        // indexes). "<" or ">" rather than "<>" lets the status index find the rows instead of
+        // a table scan.
+        {Statement::kUpdateAllStatus,
+         "UPDATE BACKUP_FILELIST SET STATUS = ?1 WHERE STATUS < ?1 OR STATUS > ?1;"},
+        {Statement::kUpdateStatus,
+         "UPDATE BACKUP_FILELIST SET STATUS = ? WHERE SETTING_NUMBER = ? AND SOURCE_FILE_PATH = "
+         "?;"},
+        {Statement::kUpdateInformation,
+         "UPDATE BACKUP_FILELIST SET LAST_UPDATE = ?, STATUS = ? WHERE SETTING_NUMBER = ? AND "
+         "SOURCE_FILE_PATH = ?;"},
+        {Statement::kMoveSetting,
+         "UPDATE BACKUP_FILELIST SET SETTING_NUMBER = ?, STATUS = 'TEMPORARY' WHERE "
+         "SETTING_NUMBER = ? AND STATUS <> 'TEMPORARY';"},
+        {Statement::kSelectInformation,
+         "SELECT SOURCE_FILE_PATH, DESTINATION_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE "
+         "SETTING_NUMBER = ? AND SOURCE_FILE_PATH = ?;"},
+        {Statement::kSelectSettingStatus,
+         "SELECT SOURCE_FILE_PATH, DESTINATION_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE "
+         "SETTING_NUMBER = ? AND IS_DIRECTORY = ? AND STATUS = ?;"},
+        {Statement::kSelectSetting,
+         "SELECT SOURCE_FILE_PATH, DESTINATION_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE "
+         "SETTING_NUMBER = ? AND IS_DIRECTORY = ? ORDER BY SOURCE_FILE_PATH ASC;"},
+        {Statement::kCountSetting,
+         "SELECT COUNT(*) FROM BACKUP_FILELIST WHERE SETTING_NUMBER = ?;"},
+        {Statement::kDeleteInformation,
+         "DELETE FROM BACKUP_FILELIST WHERE SETTING_NUMBER = ? AND SOURCE_FILE_PATH = ?;"},
+        {Statement::kDeleteSetting,
+         "DELETE FROM BACKUP_FILELIST WHERE SETTING_NUMBER = ? AND STATUS <> 'TEMPORARY';"},
+        // "+" keeps the table scan: reading the rows in table order is several times faster than
+        // fetching each through the setting index, even when other pairs' rows are passed over.
+        {Statement::kSelectTimes,
+         "SELECT SOURCE_FILE_PATH, LAST_UPDATE FROM BACKUP_FILELIST WHERE +SETTING_NUMBER = ?;"},
+        {Statement::kSelectSourceMount,
+         "SELECT MOUNT_ROOT FROM BACKUP_SOURCE_MOUNT WHERE SOURCE_FOLDER_PATH = ?;"},
+        {Statement::kReplaceSourceMount,
+         "INSERT OR REPLACE INTO BACKUP_SOURCE_MOUNT (SOURCE_FOLDER_PATH, MOUNT_ROOT) VALUES (?, "
+         "?);"},
+    }};
+    static_assert(IsInKeyOrder(kDefinitions));
+    return kDefinitions;
+}
 
 CBackupSQLUtility& CBackupSQLUtility::GetInstance() {
     static CBackupSQLUtility instance;
     return instance;
 }
 
-CBackupSQLUtility::CBackupSQLUtility() : CSQLiteHelper() {}
+CBackupSQLUtility::CBackupSQLUtility() = default;
 
-CBackupSQLUtility::CBackupSQLUtility(const std::string& databasePath)
-    : CSQLiteHelper(databasePath) {}
-
-CBackupSQLUtility::~CBackupSQLUtility() {
-    // Every statement goes before the connection closes.
-    statements_.FinalizeAll();
-}
+CBackupSQLUtility::CBackupSQLUtility(const std::string& databasePath) : connection_(databasePath) {}
 
 int CBackupSQLUtility::Initialize() {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
     if (CreateTable() != 0) {
         LOG_ERROR("Create Table Error");
         return 1;
@@ -148,7 +152,7 @@ int CBackupSQLUtility::Initialize() {
 int CBackupSQLUtility::CreateTable() {
     LOG_METHOD();
     for (const auto& schema : kSchemaStatements) {
-        if (ExecuteStatement(schema.sql) != kSqlOk) {
+        if (connection_.ExecuteStatement(schema.sql) != kSqlOk) {
             LOG_ERROR(schema.failureMessage);
             return 1;
         }
@@ -158,44 +162,21 @@ int CBackupSQLUtility::CreateTable() {
 
 int CBackupSQLUtility::PrepareStatements() {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
-    // All or nothing: a failure keeps the handles of an earlier Initialize usable.
-    std::array<sqlite3_stmt*, kStatementCount> prepared{};
-    for (std::size_t i = 0; i < kStatementCount; ++i) {
-        prepared[i] = PrepareStatement(kStatementTexts[i]);
-        if (prepared[i] == nullptr) {
-            LOG_ERROR("Prepare Statement Error.Count:" + IntToString(static_cast<int>(i)));
-            for (auto* statement : prepared) FinalizeStatement(statement);
-            return 1;
-        }
+    const std::size_t prepared = statements_.PrepareAll(StatementDefinitions());
+    if (prepared != kStatementCount) {
+        LOG_ERROR("Prepare Statement Error.Count:" + IntToString(static_cast<int>(prepared)));
+        return 1;
     }
-    for (std::size_t i = 0; i < kStatementCount; ++i) statements_.Replace(i, prepared[i]);
     return 0;
-}
-
-bool CBackupSQLUtility::IsPrepared() const {
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
-    for (std::size_t i = 0; i < kStatementCount; ++i) {
-        if (statements_.At(i) == nullptr) return false;
-    }
-    return true;
 }
 
 int CBackupSQLUtility::GetBackupFileCount(int settingNumber) {
     LOG_METHOD();
     return Guarded(kGetFileCountError, [&] {
-        CStatementUse use(*this, statements_[Statement::kCountSetting]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kGetFileCountError);
-        }
-        result = ExecuteStatement(use.Get(), true);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-            throw CBackupSQLException(kGetFileCountError);
-        }
-        return GetColumn(use.Get());
+        Query query(connection_, statements_[Statement::kCountSetting], kGetFileCountError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Execute(true, "Execute Statement Error. Code:");
+        return query.ReadInt();
     });
 }
 
@@ -203,39 +184,17 @@ int CBackupSQLUtility::GetBackupInformation(int settingNumber, const std::string
                                             std::string* destinationPath, std::time_t* lastUpdate) {
     LOG_METHOD();
     return Guarded(kGetInformationError, [&] {
-        CStatementUse use(*this, statements_[Statement::kSelectInformation]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kGetInformationError);
-        }
-        if (BindStringParameter(use.Get(), 2, sourcePath) != kSqlOk) {
-            LOG_ERROR("Bind File Path Error");
-            throw CBackupSQLException(kGetInformationError);
-        }
-        result = GetRow(use.Get());
-        if (result == kSqlStatementDone) return 1;
-        if (result != kSqlRowAvailable) {
-            LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-            throw CBackupSQLException(kGetInformationError);
-        }
+        Query query(connection_, statements_[Statement::kSelectInformation], kGetInformationError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(2, sourcePath, "Bind File Path Error");
+        if (!query.NextRow("Execute Statement Error. Code:")) return 1;
         // Outputs change only when the whole row could be read.
         std::string destination;
         std::time_t updated = 0;
         if (destinationPath != nullptr) {
-            result = GetColumnByString(use.Get(), 1, destination);
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Get DestinationFilePath Error. Code:", result));
-                throw CBackupSQLException(kGetInformationError);
-            }
+            query.Read(1, destination, "Get DestinationFilePath Error. Code:");
         }
-        if (lastUpdate != nullptr) {
-            result = GetColumnByTime(use.Get(), 2, updated);
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Get LastUpdate Error. Code:", result));
-                throw CBackupSQLException(kGetInformationError);
-            }
-        }
+        if (lastUpdate != nullptr) query.Read(2, updated, "Get LastUpdate Error. Code:");
         if (destinationPath != nullptr) *destinationPath = std::move(destination);
         if (lastUpdate != nullptr) *lastUpdate = updated;
         return 0;
@@ -245,24 +204,12 @@ int CBackupSQLUtility::GetBackupInformation(int settingNumber, const std::string
 int CBackupSQLUtility::BindBackupSettingStatusStatement(int settingNumber) {
     LOG_METHOD();
     return Guarded(kBindListingError, [&] {
-        CStatementUse use(*this, statements_[Statement::kSelectSettingStatus]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kBindListingError);
-        }
-        result = BindParameter(use.Get(), 2, 0);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Is Directory Error. Code:", result));
-            throw CBackupSQLException(kBindListingError);
-        }
-        result = BindParameter(use.Get(), 3, kStatusInit);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Status Error. Code:", result));
-            throw CBackupSQLException(kBindListingError);
-        }
+        Query query(connection_, statements_[Statement::kSelectSettingStatus], kBindListingError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(2, 0, "Bind Is Directory Error. Code:");
+        query.Bind(3, kStatusInit, "Bind Status Error. Code:");
         listingBound_ = true;
-        use.Keep();
+        query.Keep();
         return 0;
     });
 }
@@ -270,19 +217,11 @@ int CBackupSQLUtility::BindBackupSettingStatusStatement(int settingNumber) {
 int CBackupSQLUtility::BindBackupSettingStatement(int settingNumber, int isDirectory) {
     LOG_METHOD();
     return Guarded(kBindListingError, [&] {
-        CStatementUse use(*this, statements_[Statement::kSelectSetting]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kBindListingError);
-        }
-        result = BindParameter(use.Get(), 2, isDirectory);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Is Directory Error. Code:", result));
-            throw CBackupSQLException(kBindListingError);
-        }
+        Query query(connection_, statements_[Statement::kSelectSetting], kBindListingError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(2, isDirectory, "Bind Is Directory Error. Code:");
         listingBound_ = true;
-        use.Keep();  // GetBackupSetting steps it
+        query.Keep();  // GetBackupSetting steps it
         return 0;
     });
 }
@@ -291,47 +230,28 @@ int CBackupSQLUtility::GetBackupSetting(std::string* sourcePath, std::string* de
                                         std::time_t* lastUpdate) {
     LOG_METHOD();
     return Guarded(kGetListingError, [&] {
-        std::lock_guard<std::recursive_mutex> lock(StatementLock());
+        std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
         if (!listingBound_) {
-            LOG_ERROR("Query Parameter Unbind");
-            throw CBackupSQLException(kGetListingError);
+            FailSqlOperation<CBackupSQLException>(kGetListingError, "Query Parameter Unbind");
         }
         if (sourcePath == nullptr || destinationPath == nullptr || lastUpdate == nullptr) {
-            LOG_ERROR("Invalid Parameter.");
-            throw CBackupSQLException(kGetListingError);
+            FailSqlOperation<CBackupSQLException>(kGetListingError, "Invalid Parameter.");
         }
         // The listing goes on from the previous row; it is reset when it ends or fails, so an
         // abandoned listing never keeps a read open.
-        CStatementUse use(*this, statements_[Statement::kSelectSetting],
-                          CStatementUse::Start::kContinue);
-        int result = GetRow(use.Get());
-        if (result == kSqlStatementDone) return 1;
-        if (result != kSqlRowAvailable) {
-            LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-            throw CBackupSQLException(kGetListingError);
-        }
+        Query query(connection_, statements_[Statement::kSelectSetting], kGetListingError,
+                    CStatementUse::Start::kContinue);
+        if (!query.NextRow("Execute Statement Error. Code:")) return 1;
         std::string source;
         std::string destination;
         std::time_t updated = 0;
-        result = GetColumnByString(use.Get(), 0, source);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Get Source File Path Error. Code:", result));
-            throw CBackupSQLException(kGetListingError);
-        }
-        result = GetColumnByString(use.Get(), 1, destination);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Get Destination File Path Error. Code:", result));
-            throw CBackupSQLException(kGetListingError);
-        }
-        result = GetColumnByTime(use.Get(), 2, updated);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Get Last Update Error. Code:", result));
-            throw CBackupSQLException(kGetListingError);
-        }
+        query.Read(0, source, "Get Source File Path Error. Code:");
+        query.Read(1, destination, "Get Destination File Path Error. Code:");
+        query.Read(2, updated, "Get Last Update Error. Code:");
         *sourcePath = std::move(source);
         *destinationPath = std::move(destination);
         *lastUpdate = updated;
-        use.Keep();
+        query.Keep();
         return 0;
     });
 }
@@ -340,36 +260,21 @@ int CBackupSQLUtility::GetBackupTimes(int settingNumber, BackupTimeMap& times) {
     LOG_METHOD();
     return Guarded(kGetListingError, [&] {
         times.clear();
-        CStatementUse use(*this, statements_[Statement::kSelectTimes]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kGetListingError);
-        }
-        // Consecutive rows mostly share their time stamp: each text is converted once.
+        Query query(connection_, statements_[Statement::kSelectTimes], kGetListingError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        // Consecutive rows mostly share their time stamp: each text is converted once. The
+        // columns are read into the same buffers row after row.
         std::string source;
         std::string text;
         std::string lastText;
         std::time_t lastTime = 0;
         bool lastValid = false;
         bool haveLast = false;
-        for (;;) {
-            result = GetRow(use.Get());
-            if (result == kSqlStatementDone) break;
-            if (result != kSqlRowAvailable) {
-                LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-                throw CBackupSQLException(kGetListingError);
-            }
-            result = GetColumn(use.Get(), 0, &source);
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Get Source File Path Error. Code:", result));
-                throw CBackupSQLException(kGetListingError);
-            }
-            result = GetColumn(use.Get(), 1, &text);
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Get Last Update Error. Code:", result));
-                throw CBackupSQLException(kGetListingError);
-            }
+        while (query.NextRow("Execute Statement Error. Code:")) {
+            query.Check(connection_.GetColumn(query.Get(), 0, &source),
+                        "Get Source File Path Error. Code:");
+            query.Check(connection_.GetColumn(query.Get(), 1, &text),
+                        "Get Last Update Error. Code:");
             if (!haveLast || text != lastText) {
                 lastText = text;
                 lastValid = ParseTimeStamp(text, lastTime);
@@ -385,17 +290,10 @@ int CBackupSQLUtility::GetBackupTimes(int settingNumber, BackupTimeMap& times) {
 int CBackupSQLUtility::GetSourceMount(const std::string& sourceFolder, std::string* mountRoot) {
     LOG_METHOD();
     return Guarded(kGetInformationError, [&] {
-        CStatementUse use(*this, statements_[Statement::kSelectSourceMount]);
-        if (BindStringParameter(use.Get(), 1, sourceFolder) != kSqlOk) {
-            LOG_ERROR("Bind Source Folder Path Error");
-            throw CBackupSQLException(kGetInformationError);
-        }
-        const int result = GetRow(use.Get());
-        if (result == kSqlStatementDone) return 1;
-        if (result != kSqlRowAvailable || GetColumnByString(use.Get(), 0, *mountRoot) != kSqlOk) {
-            LOG_ERROR(WithCode("Get Mount Root Error. Code:", result));
-            throw CBackupSQLException(kGetInformationError);
-        }
+        Query query(connection_, statements_[Statement::kSelectSourceMount], kGetInformationError);
+        query.Bind(1, sourceFolder, "Bind Source Folder Path Error");
+        if (!query.NextRow("Get Mount Root Error. Code:")) return 1;
+        query.Read(0, *mountRoot, "Get Mount Root Error. Code:");
         return 0;
     });
 }
@@ -404,17 +302,10 @@ int CBackupSQLUtility::SetSourceMount(const std::string& sourceFolder,
                                       const std::string& mountRoot) {
     LOG_METHOD();
     return Guarded(kAddInformationError, [&] {
-        CStatementUse use(*this, statements_[Statement::kReplaceSourceMount]);
-        if (BindStringParameter(use.Get(), 1, sourceFolder) != kSqlOk ||
-            BindStringParameter(use.Get(), 2, mountRoot) != kSqlOk) {
-            LOG_ERROR("Bind Source Mount Error");
-            throw CBackupSQLException(kAddInformationError);
-        }
-        const int result = ExecuteStatement(use.Get(), true);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Insert Source Mount Error. Code:", result));
-            throw CBackupSQLException(kAddInformationError);
-        }
+        Query query(connection_, statements_[Statement::kReplaceSourceMount], kAddInformationError);
+        query.Bind(1, sourceFolder, "Bind Source Mount Error");
+        query.Bind(2, mountRoot, "Bind Source Mount Error");
+        query.Execute(true, "Insert Source Mount Error. Code:");
         return 0;
     });
 }
@@ -425,36 +316,15 @@ int CBackupSQLUtility::AddBackupInformation(int settingNumber, const std::string
     LOG_METHOD();
     return Guarded(kAddInformationError, [&] {
         if (sourcePath.empty()) {
-            LOG_ERROR("Invalid Primary Key");
-            throw CBackupSQLException(kAddInformationError);
+            FailSqlOperation<CBackupSQLException>(kAddInformationError, "Invalid Primary Key");
         }
-        CStatementUse use(*this, statements_[Statement::kInsertInformation]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kAddInformationError);
-        }
-        if (BindStringParameter(use.Get(), 2, sourcePath) != kSqlOk) {
-            LOG_ERROR("Bind Source File Path Error");
-            throw CBackupSQLException(kAddInformationError);
-        }
-        if (BindStringParameter(use.Get(), 3, destinationPath) != kSqlOk) {
-            LOG_ERROR("Bind Destination File Path Error");
-            throw CBackupSQLException(kAddInformationError);
-        }
-        if (BindStringParameter(use.Get(), 4, ToTimeStamp(lastUpdate)) != kSqlOk) {
-            LOG_ERROR("Bind Last Update Error");
-            throw CBackupSQLException(kAddInformationError);
-        }
-        if (BindParameter(use.Get(), 5, isDirectory) != kSqlOk) {
-            LOG_ERROR("Bind IsDirectory Error");
-            throw CBackupSQLException(kAddInformationError);
-        }
-        result = ExecuteStatement(use.Get(), true);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Insert Backup Filelist Error. Code:", result));
-            throw CBackupSQLException(kAddInformationError);
-        }
+        Query query(connection_, statements_[Statement::kInsertInformation], kAddInformationError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(2, sourcePath, "Bind Source File Path Error");
+        query.Bind(3, destinationPath, "Bind Destination File Path Error");
+        query.Bind(4, ToTimeStamp(lastUpdate), "Bind Last Update Error");
+        query.Bind(5, isDirectory, "Bind IsDirectory Error");
+        query.Execute(true, "Insert Backup Filelist Error. Code:");
         return 0;
     });
 }
@@ -462,17 +332,9 @@ int CBackupSQLUtility::AddBackupInformation(int settingNumber, const std::string
 int CBackupSQLUtility::UpdateBackupStatus(const std::string& status) {
     LOG_METHOD();
     return Guarded(kUpdateAllStatusError, [&] {
-        CStatementUse use(*this, statements_[Statement::kUpdateAllStatus]);
-        int result = BindStringParameter(use.Get(), 1, status);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Status Error. Code:", result));
-            throw CBackupSQLException(kUpdateAllStatusError);
-        }
-        result = ExecuteStatement(use.Get(), true);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-            throw CBackupSQLException(kUpdateAllStatusError);
-        }
+        Query query(connection_, statements_[Statement::kUpdateAllStatus], kUpdateAllStatusError);
+        query.Bind(1, status, "Bind Status Error. Code:");
+        query.Execute(true, "Execute Statement Error. Code:");
         return 0;
     });
 }
@@ -481,30 +343,13 @@ int CBackupSQLUtility::UpdateBackupInformation(int settingNumber, const std::str
                                                std::time_t lastUpdate) {
     LOG_METHOD();
     return Guarded(kUpdateInformationError, [&] {
-        CStatementUse use(*this, statements_[Statement::kUpdateInformation]);
-        if (BindStringParameter(use.Get(), 1, ToTimeStamp(lastUpdate)) != kSqlOk) {
-            LOG_ERROR("Bind Last Update Error");
-            throw CBackupSQLException(kUpdateInformationError);
-        }
-        int result = BindParameter(use.Get(), 2, kStatusUpdate);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Status Error. Code:", result));
-            throw CBackupSQLException(kUpdateInformationError);
-        }
-        result = BindParameter(use.Get(), 3, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kUpdateInformationError);
-        }
-        if (BindStringParameter(use.Get(), 4, sourcePath) != kSqlOk) {
-            LOG_ERROR("Bind Source File Path Error");
-            throw CBackupSQLException(kUpdateInformationError);
-        }
-        result = ExecuteStatement(use.Get(), true);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-            throw CBackupSQLException(kUpdateInformationError);
-        }
+        Query query(connection_, statements_[Statement::kUpdateInformation],
+                    kUpdateInformationError);
+        query.Bind(1, ToTimeStamp(lastUpdate), "Bind Last Update Error");
+        query.Bind(2, kStatusUpdate, "Bind Status Error. Code:");
+        query.Bind(3, settingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(4, sourcePath, "Bind Source File Path Error");
+        query.Execute(true, "Execute Statement Error. Code:");
         return 0;
     });
 }
@@ -513,18 +358,10 @@ int CBackupSQLUtility::UpdateBackupSetting(int oldSettingNumber, int newSettingN
     LOG_METHOD();
     LOG_TRACE("Param:" + IntToString(oldSettingNumber) + " -> " + IntToString(newSettingNumber));
     return Guarded(kUpdateSettingError, [&] {
-        CStatementUse use(*this, statements_[Statement::kMoveSetting]);
-        int result = BindParameter(use.Get(), 1, newSettingNumber);
-        if (result == kSqlOk) result = BindParameter(use.Get(), 2, oldSettingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kUpdateSettingError);
-        }
-        result = ExecuteStatement(use.Get(), false);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-            throw CBackupSQLException(kUpdateSettingError);
-        }
+        Query query(connection_, statements_[Statement::kMoveSetting], kUpdateSettingError);
+        query.Bind(1, newSettingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(2, oldSettingNumber, "Bind Setting Number Error. Code:");
+        query.Execute(false, "Execute Statement Error. Code:");
         return 0;
     });
 }
@@ -532,21 +369,11 @@ int CBackupSQLUtility::UpdateBackupSetting(int oldSettingNumber, int newSettingN
 int CBackupSQLUtility::DeleteBackupInformation(int settingNumber, const std::string& sourcePath) {
     LOG_METHOD();
     return Guarded(kDeleteInformationError, [&] {
-        CStatementUse use(*this, statements_[Statement::kDeleteInformation]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kDeleteInformationError);
-        }
-        if (BindStringParameter(use.Get(), 2, sourcePath) != kSqlOk) {
-            LOG_ERROR("Bind Source File Path Error");
-            throw CBackupSQLException(kDeleteInformationError);
-        }
-        result = ExecuteStatement(use.Get(), true);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Delete Backup Filelist Error. Code:", result));
-            throw CBackupSQLException(kDeleteInformationError);
-        }
+        Query query(connection_, statements_[Statement::kDeleteInformation],
+                    kDeleteInformationError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Bind(2, sourcePath, "Bind Source File Path Error");
+        query.Execute(true, "Delete Backup Filelist Error. Code:");
         return 0;
     });
 }
@@ -555,17 +382,9 @@ int CBackupSQLUtility::DeleteBackupSetting(int settingNumber) {
     LOG_METHOD();
     LOG_TRACE("Param:" + IntToString(settingNumber));
     return Guarded(kDeleteSettingError, [&] {
-        CStatementUse use(*this, statements_[Statement::kDeleteSetting]);
-        int result = BindParameter(use.Get(), 1, settingNumber);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Bind Setting Number Error. Code:", result));
-            throw CBackupSQLException(kDeleteSettingError);
-        }
-        result = ExecuteStatement(use.Get(), false);
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Delete Backup Filelist Error. Code:", result));
-            throw CBackupSQLException(kDeleteSettingError);
-        }
+        Query query(connection_, statements_[Statement::kDeleteSetting], kDeleteSettingError);
+        query.Bind(1, settingNumber, "Bind Setting Number Error. Code:");
+        query.Execute(false, "Delete Backup Filelist Error. Code:");
         return 0;
     });
 }
@@ -573,11 +392,8 @@ int CBackupSQLUtility::DeleteBackupSetting(int settingNumber) {
 int CBackupSQLUtility::StartSettingChange() {
     LOG_METHOD();
     return Guarded(kStartSettingChangeError, [&] {
-        const int result = BeginTransaction();
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Begin Transaction Error. Code:", result));
-            throw CBackupSQLException(kStartSettingChangeError);
-        }
+        CheckSqlStep<CBackupSQLException>(kStartSettingChangeError, connection_.BeginTransaction(),
+                                          "Begin Transaction Error. Code:");
         return 0;
     });
 }
@@ -586,34 +402,22 @@ int CBackupSQLUtility::EndSettingChange(bool commit) {
     LOG_METHOD();
     LOG_TRACE("Param:" + BoolToString(commit));
     return Guarded(kEndSettingChangeError, [&] {
-        std::lock_guard<std::recursive_mutex> lock(StatementLock());
+        std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
         if (!commit) {
-            const int result = RollbackTransaction();
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Rollback Transaction Error. Code:", result));
-                throw CBackupSQLException(kEndSettingChangeError);
-            }
+            CheckSqlStep<CBackupSQLException>(kEndSettingChangeError,
+                                              connection_.RollbackTransaction(),
+                                              "Rollback Transaction Error. Code:");
             return 0;
         }
         {
-            CStatementUse use(*this, statements_[Statement::kUpdateAllStatus]);
-            int result = BindParameter(use.Get(), 1, kStatusComplete);
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Bind Status Error. Code:", result));
-                throw CBackupSQLException(kEndSettingChangeError);
-            }
-            result = ExecuteStatement(use.Get(), false);
-            if (result != kSqlOk) {
-                LOG_ERROR(WithCode("Execute Statement Error. Code:", result));
-                throw CBackupSQLException(kEndSettingChangeError);
-            }
+            Query query(connection_, statements_[Statement::kUpdateAllStatus],
+                        kEndSettingChangeError);
+            query.Bind(1, kStatusComplete, "Bind Status Error. Code:");
+            query.Execute(false, "Execute Statement Error. Code:");
         }
         // A failed commit is left to the caller, who ends the change with a rollback.
-        const int result = CommitTransaction();
-        if (result != kSqlOk) {
-            LOG_ERROR(WithCode("Commit Transaction Error. Code:", result));
-            throw CBackupSQLException(kEndSettingChangeError);
-        }
+        CheckSqlStep<CBackupSQLException>(kEndSettingChangeError, connection_.CommitTransaction(),
+                                          "Commit Transaction Error. Code:");
         return 0;
     });
 }
@@ -653,7 +457,7 @@ bool ApplyBackupSettingChanges(CBackupSQLUtility& fileList,
     LOG_METHOD();
     if (changes.empty()) return true;
     // No other thread's statement work may land inside the open transaction.
-    std::lock_guard<std::recursive_mutex> lock(CSQLiteHelper::StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(fileList.Connection().StatementLock());
     if (!fileList.IsPrepared()) fileList.Initialize();
     try {
         fileList.StartSettingChange();

@@ -1,5 +1,6 @@
 // The backup file list: one row per file and folder a backup copied, per folder pair, with its
-// destination and the last-write time it had when copied. One object per process.
+// destination and the last-write time it had when copied. It has its own connection to the
+// database file; one object per process.
 #pragma once
 
 #include <cstddef>
@@ -9,6 +10,7 @@
 #include <vector>
 
 #include "infra/sqlite_helper.h"
+#include "infra/sqlite_statement_table.h"
 #include "settings/setting_records.h"
 
 namespace tessarine {
@@ -16,13 +18,14 @@ namespace tessarine {
 // Source path -> last-write time stored for it, of one folder pair.
 using BackupTimeMap = std::unordered_map<std::string, std::time_t>;
 
-class CBackupSQLUtility : public CSQLiteHelper {
+class CBackupSQLUtility {
 public:
     // The process's object, on the data folder's database.
     static CBackupSQLUtility& GetInstance();
     // An object on another database file (tests, tools).
     explicit CBackupSQLUtility(const std::string& databasePath);
-    ~CBackupSQLUtility();
+    CBackupSQLUtility(const CBackupSQLUtility&) = delete;
+    CBackupSQLUtility& operator=(const CBackupSQLUtility&) = delete;
 
     // Creates the table and indexes if missing and prepares the statements. 0 on success.
     int Initialize();
@@ -61,32 +64,43 @@ public:
     int CreateTable();
     int PrepareStatements();
     // True once PrepareStatements has succeeded.
-    bool IsPrepared() const;
+    bool IsPrepared() const { return statements_.IsPrepared(); }
+
+    // Opens a batch: the writes made until it ends join one transaction (each write is a
+    // savepoint of its own, so a failed row undoes only itself). Commit() keeps them; a batch
+    // left without Commit() rolls them back. Other threads wait for this file list meanwhile.
+    [[nodiscard]] CTransactionGuard BeginBatch() { return CTransactionGuard(connection_); }
+    bool IsInTransaction() const { return connection_.IsInTransaction(); }
+    // The connection, to look at (its path, its lock, its open statements).
+    const CSQLiteHelper& Connection() const { return connection_; }
 
 private:
     CBackupSQLUtility();  // on the data folder's database
 
-    // The statements, numbered as they are prepared.
+    // The statements, in the order they are prepared; the number is logged when one fails.
     enum class Statement : std::size_t {
-        kInsertInformation,    // 0  AddBackupInformation
-        kUpdateAllStatus,      // 1  UpdateBackupStatus, EndSettingChange
-        kUpdateStatus,         // 2  prepared only
-        kUpdateInformation,    // 3  UpdateBackupInformation
-        kMoveSetting,          // 4  UpdateBackupSetting
-        kSelectInformation,    // 5  GetBackupInformation
-        kSelectSettingStatus,  // 6  BindBackupSettingStatusStatement
-        kSelectSetting,        // 7  BindBackupSettingStatement, GetBackupSetting
-        kCountSetting,         // 8  GetBackupFileCount
-        kDeleteInformation,    // 9  DeleteBackupInformation
-        kDeleteSetting,        // 10 DeleteBackupSetting
-        kSelectTimes,          // 11 GetBackupTimes
-        kSelectSourceMount,    // 12 GetSourceMount
-        kReplaceSourceMount,   // 13 SetSourceMount
+        kInsertInformation,
+        kUpdateAllStatus,
+        kUpdateStatus,
+        kUpdateInformation,
+        kMoveSetting,
+        kSelectInformation,
+        kSelectSettingStatus,
+        kSelectSetting,
+        kCountSetting,
+        kDeleteInformation,
+        kDeleteSetting,
+        kSelectTimes,
+        kSelectSourceMount,
+        kReplaceSourceMount,
         kCount
     };
     static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);
+    using Statements = CStatementTable<Statement, kStatementCount>;
+    static const Statements::Definitions& StatementDefinitions();
 
-    CStatementTable<Statement, kStatementCount> statements_{*this};
+    CSQLiteHelper connection_;
+    Statements statements_{connection_};  // after the connection: finalized before it closes
     // Set by the first successful bind of a listing; GetBackupSetting refuses to run before.
     bool listingBound_ = false;
 };
@@ -107,7 +121,7 @@ std::vector<BackupSettingChange> ComputeBackupSettingChanges(const BackupFolderP
                                                              const BackupFolderPairs& newPairs);
 
 // Applies the changes inside one transaction (StartSettingChange ... EndSettingChange(true)),
-// holding the statement lock throughout; initializes the object first when it is not prepared.
+// holding the file list's lock throughout; initializes the object first when it is not prepared.
 // No changes: true without touching the database. On failure logs, rolls back and returns false.
 bool ApplyBackupSettingChanges(CBackupSQLUtility& fileList,
                                const std::vector<BackupSettingChange>& changes);

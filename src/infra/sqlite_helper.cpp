@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <exception>
 
 #include "infra/app_log.h"
@@ -36,13 +37,6 @@ void CreateOwnerOnlyFile(const std::string& path) {
 
 }  // namespace
 
-std::recursive_mutex& CSQLiteHelper::StatementLock() {
-    // Never destroyed: the database singletons and their statements are torn down among the
-    // other static objects at exit, in an order we do not choose, and still take this lock.
-    static auto* const lock = new std::recursive_mutex;
-    return *lock;
-}
-
 std::string CSQLiteHelper::DefaultDatabasePath() {
     return Format("%s%s%s", GetDataFolderPath().c_str(), GetExecutableTitle().c_str(), ".db");
 }
@@ -55,7 +49,7 @@ CSQLiteHelper::CSQLiteHelper(const std::string& databasePath) : databasePath_(da
 
 CSQLiteHelper::~CSQLiteHelper() {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (connection_ == nullptr) return;
     for (auto*& statement : transactionStatements_) {
         sqlite3_finalize(statement);
@@ -75,7 +69,7 @@ void CSQLiteHelper::Open() {
     CreateOwnerOnlyFile(databasePath_);
 
     sqlite3* connection = nullptr;
-    // Multi-thread mode: the statement lock keeps a connection to one thread at a time. No
+    // Multi-thread mode: the connection's lock keeps it to one thread at a time. No
     // shared cache: its table locks fail at once instead of waiting for the busy time-out, and
     // it is not meant to be combined with WAL.
     // A link planted in place of the database file is refused, not followed.
@@ -132,17 +126,44 @@ void CSQLiteHelper::Open() {
 }
 
 bool CSQLiteHelper::IsInTransaction() const {
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     return connection_ != nullptr && sqlite3_get_autocommit(connection_) == 0;
 }
 
+void CSQLiteHelper::SyncTransactionDepth() const {
+    if (connection_ == nullptr || sqlite3_get_autocommit(connection_) != 0) transactionDepth_ = 0;
+}
+
+int CSQLiteHelper::TransactionDepth() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SyncTransactionDepth();
+    return transactionDepth_;
+}
+
+int CSQLiteHelper::OpenStatementCount() const {
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (connection_ == nullptr) return 0;
+    int count = 0;
+    for (auto* s = sqlite3_next_stmt(connection_, nullptr); s != nullptr;
+         s = sqlite3_next_stmt(connection_, s)) {
+        if (std::find(transactionStatements_.begin(), transactionStatements_.end(), s) ==
+            transactionStatements_.end())
+            ++count;
+    }
+    return count;
+}
+
 int CSQLiteHelper::RunTransactionStep(TransactionStep step) {
+    // Savepoints all carry one name: SQLite releases and rolls back to the innermost of that
+    // name, and levels are opened and closed strictly inside each other.
     static constexpr const char* kSql[kTransactionStepCount] = {
-        "BEGIN TRANSACTION;", "COMMIT TRANSACTION;", "ROLLBACK TRANSACTION;"};
+        "BEGIN TRANSACTION;",      "COMMIT TRANSACTION;",   "ROLLBACK TRANSACTION;",
+        "SAVEPOINT NESTED_LEVEL;", "RELEASE NESTED_LEVEL;", "ROLLBACK TO NESTED_LEVEL;"};
     static constexpr const char* kFailure[kTransactionStepCount] = {
+        "Begin Transaction Error. ", "Commit Transaction Error. ", "Rollback Transaction Error. ",
         "Begin Transaction Error. ", "Commit Transaction Error. ", "Rollback Transaction Error. "};
 
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (connection_ == nullptr) {
         LOG_ERROR("DataBase Handle is NULL");
         return kSqlNoConnection;
@@ -168,22 +189,45 @@ int CSQLiteHelper::RunTransactionStep(TransactionStep step) {
 
 int CSQLiteHelper::BeginTransaction() {
     LOG_METHOD();
-    return RunTransactionStep(kBegin);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SyncTransactionDepth();
+    const int result = RunTransactionStep(transactionDepth_ == 0 ? kBegin : kSavepoint);
+    if (result == kSqlOk) ++transactionDepth_;
+    return result;
 }
 
 int CSQLiteHelper::CommitTransaction() {
     LOG_METHOD();
-    return RunTransactionStep(kCommit);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SyncTransactionDepth();
+    // Without an open level this is a plain COMMIT, which SQLite refuses.
+    const int result = RunTransactionStep(transactionDepth_ <= 1 ? kCommit : kRelease);
+    if (result == kSqlOk && transactionDepth_ > 0) --transactionDepth_;
+    SyncTransactionDepth();
+    return result;
 }
 
 int CSQLiteHelper::RollbackTransaction() {
     LOG_METHOD();
-    return RunTransactionStep(kRollback);
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    SyncTransactionDepth();
+    if (transactionDepth_ <= 1) {
+        const int result = RunTransactionStep(kRollback);
+        if (result == kSqlOk) transactionDepth_ = 0;
+        SyncTransactionDepth();
+        return result;
+    }
+    // Undo the savepoint's work, then drop the savepoint itself.
+    int result = RunTransactionStep(kRollbackTo);
+    if (result == kSqlOk) result = RunTransactionStep(kRelease);
+    if (result == kSqlOk) --transactionDepth_;
+    SyncTransactionDepth();
+    return result;
 }
 
 int CSQLiteHelper::ExecuteStatement(const char* sql) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (sql == nullptr) {
         LOG_ERROR("Parameter Error");
         return kSqlNullArgument;
@@ -221,7 +265,7 @@ int CSQLiteHelper::ExecuteStatement(const char* sql) {
 
 int CSQLiteHelper::ExecuteStatement(sqlite3_stmt* statement, bool useTransaction) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (!useTransaction) {
         const int result = GetRow(statement);
         return (result == kSqlRowAvailable || result == kSqlStatementDone) ? kSqlOk : result;
@@ -252,7 +296,7 @@ int CSQLiteHelper::ExecuteStatement(sqlite3_stmt* statement, bool useTransaction
 
 sqlite3_stmt* CSQLiteHelper::PrepareStatement(const char* sql) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (sql == nullptr) {
         LOG_ERROR("Parameter Error");
         return nullptr;
@@ -279,7 +323,7 @@ sqlite3_stmt* CSQLiteHelper::PrepareStatement(const char* sql) {
 
 int CSQLiteHelper::ResetStatement(sqlite3_stmt* statement) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (statement == nullptr) {
         LOG_ERROR("Statement Handle is NULL");
         return kSqlNoStatement;
@@ -302,7 +346,7 @@ int CSQLiteHelper::ResetStatement(sqlite3_stmt* statement) {
 int CSQLiteHelper::FinalizeStatement(sqlite3_stmt* statement) {
     LOG_METHOD();
     if (statement == nullptr) return kSqlOk;
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     // The result repeats the error of a failed last step; the statement is freed in any case.
     const int result = sqlite3_finalize(statement);
     if (result != SQLITE_OK) {
@@ -314,7 +358,7 @@ int CSQLiteHelper::FinalizeStatement(sqlite3_stmt* statement) {
 
 int CSQLiteHelper::GetRow(sqlite3_stmt* statement) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (statement == nullptr) {
         LOG_ERROR("Statement Handle is NULL");
         return kSqlNoStatement;
@@ -329,7 +373,7 @@ int CSQLiteHelper::GetRow(sqlite3_stmt* statement) {
 
 int CSQLiteHelper::BindParameter(sqlite3_stmt* statement, int index, int value) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     LOG_TRACE("Param:" + IntToString(index) + ", " + IntToString(value));
     if (statement == nullptr) {
         LOG_ERROR("Statement Handle is NULL");
@@ -355,7 +399,7 @@ int CSQLiteHelper::BindParameter(sqlite3_stmt* statement, int index, const char*
 int CSQLiteHelper::BindStringParameter(sqlite3_stmt* statement, int index,
                                        const std::string& text) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     LOG_TRACE("Param:" + IntToString(index) + ", " + text);
     if (statement == nullptr) {
         LOG_ERROR("Statement Handle is NULL");
@@ -374,7 +418,7 @@ int CSQLiteHelper::BindStringParameter(sqlite3_stmt* statement, int index,
 
 int CSQLiteHelper::GetColumn(sqlite3_stmt* statement) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (statement == nullptr) {
         LOG_ERROR("Statement Handle is NULL");
         return kSqlNoStatement;
@@ -384,7 +428,7 @@ int CSQLiteHelper::GetColumn(sqlite3_stmt* statement) {
 
 int CSQLiteHelper::GetColumn(sqlite3_stmt* statement, int index, std::string* text) {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(StatementLock());
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
     if (text == nullptr) {
         LOG_ERROR("Parameter Error");
         return kSqlNullArgument;
@@ -441,7 +485,7 @@ int CSQLiteHelper::GetColumnByTime(sqlite3_stmt* statement, int index, std::time
 }
 
 CStatementUse::CStatementUse(CSQLiteHelper& helper, sqlite3_stmt* statement, Start start)
-    : lock_(CSQLiteHelper::StatementLock()), helper_(helper), statement_(statement) {
+    : lock_(helper.StatementLock()), helper_(helper), statement_(statement) {
     if (start == Start::kFresh && statement_ != nullptr) helper_.ResetStatement(statement_);
 }
 
@@ -453,14 +497,19 @@ CStatementUse::~CStatementUse() {
 }
 
 CTransactionGuard::CTransactionGuard(CSQLiteHelper& helper)
-    : lock_(CSQLiteHelper::StatementLock()), helper_(helper) {
+    : lock_(helper.StatementLock()), helper_(helper) {
     beginCode_ = helper_.BeginTransaction();
     open_ = beginCode_ == kSqlOk;
+    if (open_) level_ = helper_.TransactionDepth();
 }
 
 CTransactionGuard::~CTransactionGuard() {
-    // A failed commit may already have ended the transaction in SQLite.
-    if (open_ && helper_.IsInTransaction()) helper_.RollbackTransaction();
+    if (!open_) return;
+    // SQLite may already have ended the level (a failed commit, a rolled back transaction); a
+    // level opened inside this one and left open goes with it.
+    while (helper_.TransactionDepth() >= level_) {
+        if (helper_.RollbackTransaction() != kSqlOk) break;
+    }
 }
 
 int CTransactionGuard::Commit() {

@@ -1,12 +1,12 @@
-// The thin layer between the program's database objects and SQLite: one connection to the
-// program's database file, transactions, prepared statements, bindings and column reads. SQLite
+// One connection to an SQLite database file, the thin layer between a database object and
+// SQLite: nestable transactions, prepared statements, bindings and column reads, serialised by
+// the connection's own lock. A database object has one (it does not derive from it). SQLite
 // failures never throw; every operation returns a small result code and writes an error line.
 #pragma once
 
 #include <sqlite3.h>
 
 #include <array>
-#include <cstddef>
 #include <ctime>
 #include <mutex>
 #include <string>
@@ -38,23 +38,34 @@ public:
 
     // GetDataFolderPath() + GetExecutableTitle() + ".db".
     static std::string DefaultDatabasePath();
-    // The one recursive lock that serialises statement work of every connection in the process.
-    // Hold it across several calls to make them one step for other threads.
-    static std::recursive_mutex& StatementLock();
+    // The lock that serialises statement work on this connection (other connections have their
+    // own). Every operation takes it; hold it across several calls to make them one step for
+    // other threads. Recursive: ExecuteStatement takes it again in GetRow.
+    std::recursive_mutex& StatementLock() const { return mutex_; }
 
     const std::string& DatabasePath() const { return databasePath_; }
     bool IsOpen() const { return connection_ != nullptr; }
     // True while the connection has an open transaction.
     bool IsInTransaction() const;
+    // Open transaction levels: 0 none, 1 a transaction, 2 and more savepoints inside it.
+    int TransactionDepth() const;
+    // Statements prepared on the connection and not yet finalized, besides its own transaction
+    // statements.
+    int OpenStatementCount() const;
 
-    int BeginTransaction();     // "BEGIN TRANSACTION;"
-    int CommitTransaction();    // "COMMIT TRANSACTION;"
-    int RollbackTransaction();  // "ROLLBACK TRANSACTION;"
+    // Transactions nest: outside a transaction these run "BEGIN TRANSACTION;",
+    // "COMMIT TRANSACTION;" and "ROLLBACK TRANSACTION;"; inside one, Begin opens a savepoint,
+    // Commit releases it into the enclosing level and Rollback undoes the savepoint's work only.
+    int BeginTransaction();
+    int CommitTransaction();
+    int RollbackTransaction();
 
-    // Runs a complete SQL text (one or more statements) inside its own transaction.
+    // Runs a complete SQL text (one or more statements) inside its own transaction (a savepoint
+    // when the caller has one open).
     int ExecuteStatement(const char* sql);
-    // Steps a prepared, bound statement once, in its own transaction when asked. Whether the step
-    // produced a row is not reported (both give 0): read the columns or call GetRow again.
+    // Steps a prepared, bound statement once, in its own transaction (or savepoint) when asked.
+    // Whether the step produced a row is not reported (both give 0): read the columns or call
+    // GetRow again.
     int ExecuteStatement(sqlite3_stmt* statement, bool useTransaction);
 
     // A new statement owned by the caller; null on failure.
@@ -82,25 +93,37 @@ public:
     // and time gives 4 and an error line; `when` is unchanged on failure.
     int GetColumnByTime(sqlite3_stmt* statement, int index, std::time_t& when);
 
-protected:
-    sqlite3* connection_ = nullptr;
-
 private:
-    enum TransactionStep { kBegin, kCommit, kRollback, kTransactionStepCount };
+    enum TransactionStep {
+        kBegin,
+        kCommit,
+        kRollback,
+        kSavepoint,
+        kRelease,
+        kRollbackTo,
+        kTransactionStepCount
+    };
 
     void Open();
     int RunTransactionStep(TransactionStep step);
+    // Forgets levels that SQLite has ended on its own (a failed commit, an error that rolls the
+    // whole transaction back).
+    void SyncTransactionDepth() const;
 
     std::string databasePath_;
-    // "BEGIN", "COMMIT" and "ROLLBACK", prepared on first use: a backup run commits every row on
-    // its own, and parsing these each time costs a tenth of the row.
+    sqlite3* connection_ = nullptr;
+    mutable std::recursive_mutex mutex_;
+    mutable int transactionDepth_ = 0;
+    // The transaction and savepoint statements, prepared on first use: a backup run commits
+    // every row on its own, and parsing these each time costs a tenth of the row.
     std::array<sqlite3_stmt*, kTransactionStepCount> transactionStatements_{};
 };
 
 // Resets a statement and clears its bindings on entry (for a fresh use) and again on exit, so an
-// operation binds afresh and never leaves a statement bound or a read open. Holds the statement
-// lock for its lifetime, which makes the whole reset-bind-step-read sequence one step for other
-// threads. Keep() leaves the statement as it is at exit (a listing continued by later calls).
+// operation binds afresh and never leaves a statement bound or a read open. Holds the
+// connection's lock for its lifetime, which makes the whole reset-bind-step-read sequence one
+// step for other threads. Keep() leaves the statement as it is at exit (a listing continued by
+// later calls).
 class CStatementUse {
 public:
     enum class Start { kFresh, kContinue };
@@ -119,9 +142,11 @@ private:
     bool keep_ = false;
 };
 
-// Begins a transaction on construction and rolls it back at scope end unless Commit() succeeded.
-// A transaction that could not begin is never rolled back (that would end a transaction the
-// caller had open).
+// Begins a transaction (a savepoint inside an open one) on construction and rolls it back at
+// scope end unless Commit() succeeded, holding the connection's lock throughout. A level that
+// could not begin is never rolled back (that would undo work of the level the caller had open).
+// A database object hands one out so that a caller can batch rows: each write inside it is a
+// savepoint of its own, and the batch commits or rolls back as a whole.
 class CTransactionGuard {
 public:
     explicit CTransactionGuard(CSQLiteHelper& helper);
@@ -138,43 +163,8 @@ private:
     std::lock_guard<std::recursive_mutex> lock_;
     CSQLiteHelper& helper_;
     int beginCode_;
+    int level_ = 0;  // the depth this guard opened
     bool open_;
-};
-
-// The prepared statements of one database object, indexed by the object's statement enum
-// (numbered from 0 in preparation order). The table owns the handles: replacing a handle
-// finalizes the old one, and the table finalizes all of them before the connection closes (it
-// is a member of the object derived from CSQLiteHelper, so it dies first).
-template <typename Id, std::size_t Count>
-class CStatementTable {
-public:
-    explicit CStatementTable(CSQLiteHelper& helper) : helper_(helper) {}
-    ~CStatementTable() { FinalizeAll(); }
-    CStatementTable(const CStatementTable&) = delete;
-    CStatementTable& operator=(const CStatementTable&) = delete;
-
-    static constexpr std::size_t Size() { return Count; }
-    sqlite3_stmt* operator[](Id id) const { return handles_[static_cast<std::size_t>(id)]; }
-    sqlite3_stmt* At(std::size_t index) const { return handles_[index]; }
-
-    // Takes ownership of `statement`, finalizing the handle it replaces.
-    void Replace(std::size_t index, sqlite3_stmt* statement) {
-        std::lock_guard<std::recursive_mutex> lock(CSQLiteHelper::StatementLock());
-        helper_.FinalizeStatement(handles_[index]);
-        handles_[index] = statement;
-    }
-
-    void FinalizeAll() {
-        std::lock_guard<std::recursive_mutex> lock(CSQLiteHelper::StatementLock());
-        for (auto& handle : handles_) {
-            helper_.FinalizeStatement(handle);
-            handle = nullptr;
-        }
-    }
-
-private:
-    CSQLiteHelper& helper_;
-    std::array<sqlite3_stmt*, Count> handles_{};
 };
 
 }  // namespace tessarine

@@ -14,6 +14,7 @@
 #include "fakes/test_support.h"
 #include "infra/app_exception.h"
 #include "infra/app_log.h"
+#include "infra/sqlite_helper.h"
 #include "infra/string_utility.h"
 #include "infra/time_utility.h"
 
@@ -22,22 +23,6 @@ namespace {
 
 using testing::ReadFile;
 using testing::TempDir;
-
-// Gives tests the connection, to count the statements the object keeps.
-class InspectableFileList : public CBackupSQLUtility {
-public:
-    using CBackupSQLUtility::CBackupSQLUtility;
-    // Prepared statements on the connection, besides the helper's own transaction statements.
-    int OpenStatementCount() const {
-        int count = 0;
-        for (auto* s = sqlite3_next_stmt(connection_, nullptr); s != nullptr;
-             s = sqlite3_next_stmt(connection_, s)) {
-            const std::string sql = sqlite3_sql(s);
-            if (sql.find(" TRANSACTION;") == std::string::npos) ++count;
-        }
-        return count;
-    }
-};
 
 // A second, plain connection that looks at (or tampers with) the file behind the object's back.
 class RawDatabase {
@@ -108,7 +93,7 @@ protected:
 
     TempDir dir_;
     std::string path_ = dir_.Sub("TessarineTool.db");
-    InspectableFileList fileList_{path_};
+    CBackupSQLUtility fileList_{path_};
     RawDatabase raw_{path_};
 };
 
@@ -135,12 +120,13 @@ TEST_F(BackupSqlUtilityTest, FreshDatabaseHasExactSchemaAndSecondInitializeChang
     };
     const std::string schema = "SELECT type, name, sql FROM sqlite_master ORDER BY rowid;";
     EXPECT_EQ(raw_.Rows(schema), expected);
-    EXPECT_EQ(fileList_.OpenStatementCount(), 14);
+    EXPECT_EQ(fileList_.Connection().OpenStatementCount(), 14);
 
     fileList_.AddBackupInformation(0, "/a", "\\\\h\\zereda\\a", LocalTime(2020, 1, 2, 3, 4, 5), 0);
     ASSERT_EQ(fileList_.Initialize(), 0);
     EXPECT_EQ(raw_.Rows(schema), expected);
-    EXPECT_EQ(fileList_.OpenStatementCount(), 14);  // the replaced handles are finalized
+    EXPECT_EQ(fileList_.Connection().OpenStatementCount(),
+              14);                                  // the replaced handles are finalized
     EXPECT_EQ(fileList_.GetBackupFileCount(0), 1);  // and the new ones work
 }
 
@@ -501,6 +487,37 @@ TEST_F(SettingChangeApplyTest, FailedChangeRollsBackAndReportsFailure) {
     EXPECT_FALSE(fileList_.IsInTransaction());
     EXPECT_EQ(raw_.Table(), before);
     EXPECT_NE(Log().find(Utf8ToCp932("バックアップ設定更新エラー")), std::string::npos);
+}
+
+TEST_F(BackupSqlUtilityTest, BatchKeepsGoodRowsOfAFailedOneAndCommitsOrDropsThemTogether) {
+    const std::time_t when = LocalTime(2020, 1, 1, 0, 0, 0);
+    fileList_.AddBackupInformation(0, "/existing", "\\\\h\\zereda\\existing", when, 0);
+    {
+        auto batch = fileList_.BeginBatch();
+        ASSERT_EQ(batch.BeginCode(), kSqlOk);
+        fileList_.AddBackupInformation(0, "/a", "\\\\h\\zereda\\a", when, 0);
+        // A failing row undoes only itself; the batch stays open.
+        EXPECT_EQ(ThrownCode(
+                      [&] { fileList_.AddBackupInformation(0, "/existing", "\\\\h\\x", when, 0); }),
+                  4);
+        EXPECT_TRUE(fileList_.IsInTransaction());
+        fileList_.UpdateBackupInformation(0, "/existing", LocalTime(2021, 1, 1, 0, 0, 0));
+        EXPECT_EQ(raw_.Rows("SELECT COUNT(*) FROM BACKUP_FILELIST;"),  // not visible to others yet
+                  std::vector<std::string>{"1"});
+        EXPECT_EQ(batch.Commit(), kSqlOk);
+    }
+    EXPECT_EQ(raw_.Table(), (std::vector<std::string>{
+                                "0|/a|\\\\h\\zereda\\a|20200101000000|0|ADD",
+                                "0|/existing|\\\\h\\zereda\\existing|20210101000000|0|UPDATE",
+                            }));
+    {
+        auto batch = fileList_.BeginBatch();
+        fileList_.AddBackupInformation(0, "/b", "\\\\h\\zereda\\b", when, 0);
+        fileList_.DeleteBackupInformation(0, "/a");
+    }  // no commit: rolled back
+    EXPECT_EQ(raw_.Rows("SELECT SOURCE_FILE_PATH FROM BACKUP_FILELIST ORDER BY 1;"),
+              (std::vector<std::string>{"/a", "/existing"}));
+    EXPECT_FALSE(fileList_.IsInTransaction());
 }
 
 TEST_F(BackupSqlUtilityTest, TwoThreadsShareTheObjectWithoutDeadlock) {

@@ -12,6 +12,7 @@
 
 #include "fakes/test_support.h"
 #include "infra/app_log.h"
+#include "infra/sqlite_statement_table.h"
 #include "infra/time_utility.h"
 #include "platform/app_paths.h"
 
@@ -21,13 +22,6 @@ namespace {
 using testing::ReadFile;
 using testing::ScopedEnv;
 using testing::TempDir;
-
-// Gives tests the connection, to look at what the helper leaves behind.
-class InspectableHelper : public CSQLiteHelper {
-public:
-    using CSQLiteHelper::CSQLiteHelper;
-    sqlite3* Connection() const { return connection_; }
-};
 
 // A text of at least `bytes` bytes made of three-byte characters, so any cut by byte count would
 // split a UTF-8 sequence.
@@ -62,17 +56,27 @@ protected:
         return rows;
     }
     std::string Log() { return ReadFile(dir_.Path() + "/test.log"); }
-    int OpenSelectStatements() {
-        int open = 0;
-        for (auto* s = sqlite3_next_stmt(helper_.Connection(), nullptr); s != nullptr;
-             s = sqlite3_next_stmt(helper_.Connection(), s)) {
-            if (std::string(sqlite3_sql(s)).rfind("SELECT", 0) == 0) ++open;
+    std::vector<std::string> Values() {
+        std::vector<std::string> values;
+        sqlite3_stmt* select = Prepare("SELECT V FROM T ORDER BY K;");
+        std::string value;
+        while (helper_.GetRow(select) == kSqlRowAvailable) {
+            helper_.GetColumn(select, 0, &value);
+            values.push_back(value);
         }
-        return open;
+        helper_.ResetStatement(select);
+        return values;
+    }
+    void Insert(int key, const std::string& value) {
+        sqlite3_stmt* insert = Prepare("INSERT INTO T (K, V) VALUES (?, ?);");
+        helper_.BindParameter(insert, 1, key);
+        helper_.BindStringParameter(insert, 2, value);
+        ASSERT_EQ(helper_.ExecuteStatement(insert, false), kSqlOk);
+        helper_.ResetStatement(insert);
     }
 
     TempDir dir_;
-    InspectableHelper helper_{dir_.Sub("helper.db")};
+    CSQLiteHelper helper_{dir_.Sub("helper.db")};
     std::vector<sqlite3_stmt*> statements_;
 };
 
@@ -294,16 +298,88 @@ TEST_F(SqliteHelperTest, FailingStepRollsBackItsOwnTransaction) {
     EXPECT_NE(Log().find("Get Row Error. Code:19"), std::string::npos);
 }
 
-TEST_F(SqliteHelperTest, OwnTransactionInsideCallersTransactionLeavesItOpen) {
+TEST_F(SqliteHelperTest, OwnTransactionInsideCallersTransactionIsASavepoint) {
+    ASSERT_EQ(helper_.ExecuteStatement("CREATE UNIQUE INDEX UNIQUE_K ON T(K);"), kSqlOk);
     ASSERT_EQ(helper_.BeginTransaction(), kSqlOk);
-    ASSERT_EQ(helper_.ExecuteStatement("INSERT INTO T VALUES (1, 'caller');"), kSqlError);
-    sqlite3_stmt* insert = Prepare("INSERT INTO T (K, V) VALUES (2, 'caller');");
+    ASSERT_EQ(helper_.ExecuteStatement("INSERT INTO T VALUES (1, 'caller');"), kSqlOk);
+    sqlite3_stmt* insert = Prepare("INSERT INTO T (K, V) VALUES (?, 'row');");
+    ASSERT_EQ(helper_.BindParameter(insert, 1, 2), kSqlOk);
+    EXPECT_EQ(helper_.ExecuteStatement(insert, true), kSqlOk);
+    // A failing row undoes only itself: the caller's work and the earlier row stay.
+    helper_.ResetStatement(insert);
+    ASSERT_EQ(helper_.BindParameter(insert, 1, 1), kSqlOk);
     EXPECT_EQ(helper_.ExecuteStatement(insert, true), kSqlError);
-    // The failed nested begin must not roll back the caller's work.
-    EXPECT_TRUE(helper_.IsInTransaction());
-    EXPECT_EQ(helper_.ExecuteStatement(insert, false), kSqlOk);
+    EXPECT_EQ(
+        helper_.ExecuteStatement("INSERT INTO T VALUES (3, 'x'); INSERT INTO MISSING VALUES (1);"),
+        kSqlError);
+    EXPECT_EQ(helper_.TransactionDepth(), 1);
+    EXPECT_EQ(CountRows(), 2);
     EXPECT_EQ(helper_.CommitTransaction(), kSqlOk);
-    EXPECT_EQ(CountRows(), 1);
+    EXPECT_EQ(helper_.TransactionDepth(), 0);
+    EXPECT_EQ(Values(), (std::vector<std::string>{"caller", "row"}));
+}
+
+TEST_F(SqliteHelperTest, NestedLevelsCommitAndRollBackOnlyTheirOwnWork) {
+    // Begin '(', commit ')', roll back 'x', insert a letter; the rows left after the outermost
+    // level ends.
+    struct Case {
+        const char* steps;
+        std::vector<std::string> rows;
+    };
+    const Case cases[] = {
+        {"(a(b)c)", {"a", "b", "c"}}, {"(a(bx c)", {"a", "c"}}, {"(a(b(c)x d)", {"a", "d"}},
+        {"(a(b(cxx)", {"a"}},         {"(a(b)c x", {}},         {"(a(b(c)))", {"a", "b", "c"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.steps);
+        ASSERT_EQ(helper_.ExecuteStatement("DELETE FROM T;"), kSqlOk);
+        int depth = 0;
+        int key = 0;
+        for (const char* step = c.steps; *step != '\0'; ++step) {
+            switch (*step) {
+                case '(':
+                    ASSERT_EQ(helper_.BeginTransaction(), kSqlOk);
+                    ++depth;
+                    break;
+                case ')':
+                    ASSERT_EQ(helper_.CommitTransaction(), kSqlOk);
+                    --depth;
+                    break;
+                case 'x':
+                    ASSERT_EQ(helper_.RollbackTransaction(), kSqlOk);
+                    --depth;
+                    break;
+                case ' ':
+                    break;
+                default:
+                    Insert(++key, std::string(1, *step));
+            }
+            EXPECT_EQ(helper_.TransactionDepth(), depth);
+        }
+        EXPECT_FALSE(helper_.IsInTransaction());
+        EXPECT_EQ(Values(), c.rows);
+    }
+    // Without an open level, commit and rollback fail as SQLite's plain statements do.
+    EXPECT_EQ(helper_.CommitTransaction(), kSqlError);
+    EXPECT_EQ(helper_.RollbackTransaction(), kSqlError);
+    EXPECT_EQ(helper_.TransactionDepth(), 0);
+}
+
+TEST_F(SqliteHelperTest, GuardInsideAnOpenTransactionRollsBackItsSavepointOnly) {
+    ASSERT_EQ(helper_.BeginTransaction(), kSqlOk);
+    Insert(1, "outer");
+    {
+        CTransactionGuard inner(helper_);
+        ASSERT_EQ(inner.BeginCode(), kSqlOk);
+        Insert(2, "inner");
+        // A level opened inside the guard and left open goes with it.
+        ASSERT_EQ(helper_.BeginTransaction(), kSqlOk);
+        Insert(3, "left open");
+        EXPECT_EQ(helper_.TransactionDepth(), 3);
+    }
+    EXPECT_EQ(helper_.TransactionDepth(), 1);
+    ASSERT_EQ(helper_.CommitTransaction(), kSqlOk);
+    EXPECT_EQ(Values(), std::vector<std::string>{"outer"});
 }
 
 TEST_F(SqliteHelperTest, TransactionGuardRollsBackUnlessCommitted) {
@@ -338,18 +414,34 @@ TEST_F(SqliteHelperTest, StatementUseLeavesNoReadOpen) {
     EXPECT_EQ(helper_.GetRow(select), kSqlStatementDone);
 }
 
-TEST_F(SqliteHelperTest, StatementTableFinalizesReplacedAndRemainingHandles) {
-    enum class Id : std::size_t { kFirst, kSecond };
+TEST_F(SqliteHelperTest, StatementTablePreparesByKeyAllOrNothing) {
+    enum class Id : std::size_t { kFirst, kSecond, kCount };
+    using Table = CStatementTable<Id, 2>;
+    constexpr Table::Definitions kGood = {{{Id::kFirst, "SELECT 1;"}, {Id::kSecond, "SELECT 2;"}}};
+    static_assert(IsInKeyOrder(kGood));
+    static_assert(
+        !IsInKeyOrder(Table::Definitions{{{Id::kSecond, "SELECT 2;"}, {Id::kFirst, "SELECT 1;"}}}));
+    static_assert(
+        !IsInKeyOrder(Table::Definitions{{{Id::kFirst, "SELECT 1;"}, {Id::kSecond, ""}}}));
     {
-        CStatementTable<Id, 2> table(helper_);
-        table.Replace(0, helper_.PrepareStatement("SELECT 1;"));
-        table.Replace(0, helper_.PrepareStatement("SELECT 2;"));
-        table.Replace(1, helper_.PrepareStatement("SELECT 3;"));
+        Table table(helper_);
+        EXPECT_FALSE(table.IsPrepared());
+        ASSERT_EQ(table.PrepareAll(kGood), 2u);
+        ASSERT_EQ(helper_.GetRow(table[Id::kSecond]), kSqlRowAvailable);
+        EXPECT_EQ(helper_.GetColumn(table[Id::kSecond]), 2);
+        helper_.ResetStatement(table[Id::kSecond]);
+        // Preparing again replaces the handles and finalizes the old ones.
+        ASSERT_EQ(table.PrepareAll(kGood), 2u);
+        EXPECT_EQ(helper_.OpenStatementCount(), 2);
+        // A failure names the statement and keeps the earlier handles.
+        EXPECT_EQ(table.PrepareAll({{{Id::kFirst, "SELECT 3;"}, {Id::kSecond, "SELEC 4;"}}}), 1u);
+        EXPECT_EQ(table.PrepareAll({{{Id::kSecond, "SELECT 3;"}, {Id::kFirst, "SELECT 4;"}}}), 0u);
+        EXPECT_EQ(helper_.OpenStatementCount(), 2);
         ASSERT_EQ(helper_.GetRow(table[Id::kFirst]), kSqlRowAvailable);
-        EXPECT_EQ(helper_.GetColumn(table[Id::kFirst]), 2);
-        EXPECT_EQ(OpenSelectStatements(), 2);
+        EXPECT_EQ(helper_.GetColumn(table[Id::kFirst]), 1);
+        EXPECT_TRUE(table.IsPrepared());
     }
-    EXPECT_EQ(OpenSelectStatements(), 0);
+    EXPECT_EQ(helper_.OpenStatementCount(), 0);
 }
 
 TEST(SqliteHelperConcurrencyTest, TwoThreadsOnTwoConnectionsDoNotDeadlock) {
@@ -367,7 +459,7 @@ TEST(SqliteHelperConcurrencyTest, TwoThreadsOnTwoConnectionsDoNotDeadlock) {
         for (int i = 0; i < kRowsPerThread; ++i) {
             CStatementUse use(helper, insert);
             // The lock is held by this thread already; every nested call takes it again.
-            std::lock_guard<std::recursive_mutex> again(CSQLiteHelper::StatementLock());
+            std::lock_guard<std::recursive_mutex> again(helper.StatementLock());
             failures += helper.BindParameter(use.Get(), 1, base + i) != kSqlOk;
             failures +=
                 helper.BindStringParameter(use.Get(), 2, "値" + std::to_string(i)) != kSqlOk;
@@ -388,6 +480,27 @@ TEST(SqliteHelperConcurrencyTest, TwoThreadsOnTwoConnectionsDoNotDeadlock) {
     ASSERT_EQ(check.GetRow(count), kSqlRowAvailable);
     EXPECT_EQ(check.GetColumn(count), 2 * kRowsPerThread);
     check.FinalizeStatement(count);
+}
+
+TEST(SqliteHelperConcurrencyTest, TwoDatabasesDoNotSerialiseEachOther) {
+    TempDir dir;
+    CSQLiteHelper first(dir.Sub("first.db"));
+    CSQLiteHelper second(dir.Sub("second.db"));
+    ASSERT_EQ(second.ExecuteStatement("CREATE TABLE T (K INTEGER);"), kSqlOk);
+    std::future<int> other;  // declared first: waited for after the lock below is released
+    // This thread holds the first connection's lock, inside a transaction, throughout.
+    CTransactionGuard holding(first);
+    ASSERT_EQ(holding.BeginCode(), kSqlOk);
+    other = std::async(std::launch::async, [&second] {
+        sqlite3_stmt* insert = second.PrepareStatement("INSERT INTO T VALUES (1);");
+        int result = second.ExecuteStatement(insert, true);
+        if (second.FinalizeStatement(insert) != kSqlOk) result = -1;
+        return result;
+    });
+    ASSERT_EQ(other.wait_for(std::chrono::seconds(30)), std::future_status::ready)
+        << "work on the second database waited for the first one's lock";
+    EXPECT_EQ(other.get(), kSqlOk);
+    EXPECT_TRUE(first.IsInTransaction());
 }
 
 }  // namespace

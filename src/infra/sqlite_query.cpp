@@ -1,0 +1,17 @@
+#include "infra/sqlite_query.h"
+
+#include <cerrno>
+
+#include "infra/string_utility.h"
+
+namespace tessarine {
+
+void LogSqlStepFailure(std::string_view message, int result, const std::source_location& where) {
+    const int lastError = errno;
+    std::string text(message);
+    if (text.ends_with("Code:")) text += IntToString(result);
+    CAppLog::Get().Error(LogPrefix(static_cast<int>(where.line()), where.function_name()) + " " +
+                         text + "[" + std::to_string(lastError) + "]");
+}
+
+}  // namespace tessarine
