@@ -17,10 +17,12 @@ void WireBackup(CBackupUtilityApp& app) {
     app.SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&app](Platform& platform) {
         const ShareOptions options = ShareOptionsFromEnvironment();
         if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
-        auto makeExecutor = [&app, &platform, options]() -> WorkerPtr<CBackupRunner> {
+        // Taken here, on the main thread during start-up; every run gets the same objects.
+        CBackupSQLUtility& fileList = app.BackupFileList();
+        auto makeExecutor = [&app, &platform, &fileList, options]() -> WorkerPtr<CBackupRunner> {
             return MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
                 .shareFactory = [options] { return MakeDeviceShare(options); },
-                .fileList = app.BackupFileList(),
+                .fileList = fileList,
                 .messageSink = platform.messageSink,
                 .namedEvents = platform.events,
                 .clock = platform.clock,

@@ -15,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/backup_wiring.h"
 #include "app/headless_message_sink.h"
 #include "backup/backup_schedule.h"
+#include "backup/backup_sql_utility.h"
 #include "core/event_names.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
@@ -551,6 +553,21 @@ TEST_F(BackupUtilityAppTest, ExitReturnsAndLeavesASchedulerWhoseRunNeverEnds) {
     release = true;
     ASSERT_TRUE(WaitFor([&] { return !runner.load()->IsThreadRunning(); }));
     EXPECT_EQ(app->TakeAbandonedWorkers().size(), 1u);
+}
+
+// The backup worker gets what the application owns: the file list on the data folder's
+// database and the application's settings file.
+TEST_F(BackupUtilityAppTest, BackupWiringUsesTheApplicationsObjects) {
+    auto app = MakeApp();
+    WireBackup(*app);
+    clock_.SetSleepHook([](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); });
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(app->BackupFileList().DatabasePath(), DataFolder() + Title() + ".db");
+    EXPECT_TRUE(fs::exists(DataFolder() + Title() + ".db"));
+    ASSERT_NE(app->Worker(CBackupUtilityApp::kBackupSchedule), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return app->BackupScheduleRunning().load() == 1; }));
+    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_FALSE(app->HasAbandonedWorkers());
 }
 
 TEST_F(BackupUtilityAppTest, FailedStartUpStepEndsStartUpWithItsLogLine) {
