@@ -29,8 +29,7 @@ using namespace tessarine;
 
 class NullMessageSink : public MessageSink {
 public:
-    using MessageSink::Post;
-    void Post(int, int, long, std::unique_ptr<BalloonRequest>) override {}
+    void Post(Message) override {}
 };
 
 std::string HostOf(const std::string& devicePath) {
@@ -84,14 +83,13 @@ int main(int argc, char** argv) {
     CAppLog::Get().InitWith(data, "bench", false, std::int64_t{1} << 30);
 
     CProfileStore store(data + "bench.msf");
-    SetDefaultProfileStore(&store);
-    CCommonSetting common;
+    CCommonSetting common(&store);
     common.Load();
     common.ipv4Address = HostOf(dest);
     common.userName = user;
     common.userPassword = password;
     common.Save();
-    CBackupSetting backup;
+    CBackupSetting backup(&store);
     backup.Load();
     backup.folderPairs[0] = {source, dest};
     backup.isDeletedFileBackup = mirror;
@@ -111,8 +109,11 @@ int main(int argc, char** argv) {
     ShareOptions options;
     options.port = port;
     options.localRoot = localRoot;
+    BackupProgress progress;
+    std::atomic<int> shutdownAfterBackup{1};
     CBackupExecute executor({[&] { return MakeDeviceShare(options); }, fileList, sink, events,
-                             SystemClock(), backupFolder, DefaultSystemInfo(), nullptr, nullptr});
+                             SystemClock(), backupFolder, DefaultSystemInfo(), nullptr, nullptr,
+                             &store, progress, shutdownAfterBackup});
     executor.SetControlBlock(&block);
     const int result = executor.ThreadCore();
     const BackupErrorList& errors = executor.GetErrorList();

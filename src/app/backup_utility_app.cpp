@@ -7,6 +7,8 @@
 #include <filesystem>
 #include <system_error>
 
+#include "backup/backup_sql_utility.h"
+#include "core/deadline_wait.h"
 #include "core/event_names.h"
 #include "infra/app_log.h"
 #include "infra/log_setting.h"
@@ -14,7 +16,6 @@
 #include "platform/posix/folders.h"
 #include "settings/first_run.h"
 #include "settings/profile_store.h"
-#include "settings/setting_common.h"
 
 namespace tessarine {
 
@@ -22,6 +23,7 @@ namespace {
 
 constexpr char kClassTitle[] = "BackupUtilityApp";
 constexpr char kProfileExtension[] = ".msf";
+constexpr char kDatabaseExtension[] = ".db";
 constexpr char kLogSettingFile[] = "setting.xml";
 constexpr std::array<const char*, 4> kDataSubFolders = {"log/", "backup/", "detectfile/",
                                                         "detectfile/result/"};
@@ -60,13 +62,19 @@ CBackupUtilityApp::~CBackupUtilityApp() {
     if (started_ && !exited_) ExitInstance();
     if (!abandonedWorkers_.empty()) {
         // A worker still running must not be destroyed (its destructor would wait for the
-        // thread), nor the settings it may still read. The process is ending; both are left
-        // to it.
-        for (auto& worker : abandonedWorkers_) static_cast<void>(worker.release());
+        // thread), nor the settings and the file list it may still use. The process is ending;
+        // they are left to it.
+        for (auto& worker : abandonedWorkers_) AbandonWorker(std::move(worker));
         static_cast<void>(profileStore_.release());
-    } else if (profileStore_ && GetDefaultProfileStore() == profileStore_.get()) {
-        SetDefaultProfileStore(nullptr);
+        static_cast<void>(backupFileList_.release());
     }
+}
+
+CBackupSQLUtility& CBackupUtilityApp::BackupFileList() {
+    if (!backupFileList_)
+        backupFileList_ =
+            std::make_unique<CBackupSQLUtility>(dataFolder_ + title_ + kDatabaseExtension);
+    return *backupFileList_;
 }
 
 void CBackupUtilityApp::AddDatabaseInitializer(DatabaseInitializer initialize,
@@ -193,7 +201,6 @@ bool CBackupUtilityApp::PrepareDataFolders() {
     firstRun_ = !EntryExists(profilePath);
 
     profileStore_ = std::make_unique<CProfileStore>(profilePath);
-    SetDefaultProfileStore(profileStore_.get());
     if (firstRun_) {
         if (WriteFirstRunSettings(*profileStore_) != 0)
             pendingErrors_.push_back("Write First Run Settings Error. Path:" + profilePath);
@@ -249,8 +256,8 @@ void CBackupUtilityApp::WireControlBlocks() {
     blocks_[kBackupSchedule] = {&stopRequested_, &backupScheduleRunning_, &backupExecuting_};
     blocks_[kDetectFileSchedule] = {&stopRequested_, &detectFileScheduleRunning_,
                                     &detectFileExecuting_};
-    // The result checker has no executor; its third slot is its own running flag.
-    blocks_[kDetectFileResultCheck] = {&stopRequested_, nullptr, &detectFileResultCheckRunning_};
+    // The result checker starts no runs: it has its own running flag only.
+    blocks_[kDetectFileResultCheck] = {&stopRequested_, &detectFileResultCheckRunning_, nullptr};
 }
 
 void CBackupUtilityApp::StartWorkers() {
@@ -289,9 +296,6 @@ int CBackupUtilityApp::ExitInstance() {
     platform_.events.CloseAll();
 
     DeleteWorkers();
-    if (abandonedWorkers_.empty() && profileStore_ &&
-        GetDefaultProfileStore() == profileStore_.get())
-        SetDefaultProfileStore(nullptr);
 
     LOG_BANNER(std::string(kClassTitle) + " Finish");
     return 0;
@@ -301,9 +305,9 @@ void CBackupUtilityApp::WaitForWorkers() {
     const std::array<const std::atomic<int>*, kWorkerCount> flags = {
         &backupScheduleRunning_, &detectFileScheduleRunning_, &detectFileResultCheckRunning_};
     for (int slot = 0; slot < kWorkerCount; ++slot) {
-        for (int round = 0; round < kWorkerWaitRounds && flags[slot]->load() != 0; ++round)
-            platform_.clock.Sleep(kWorkerWaitRound);
-        if (flags[slot]->load() != 0) {
+        const std::atomic<int>* flag = flags[slot];
+        if (!WaitUntilDone(platform_.clock, kWorkerWaitLimit, kWorkerWaitSlice,
+                           [flag] { return flag->load() == 0; })) {
             LOG_ERROR(std::string("Worker Did Not Finish In Time. Worker:") + kWorkerNames[slot]);
         }
     }

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_platform.h"
+#include "core/progress_counters.h"
 #include "core/thread_common.h"
 #include "platform/named_events.h"
 #include "platform/posix/control_socket.h"
@@ -20,6 +21,7 @@
 
 namespace tessarine {
 
+class CBackupSQLUtility;
 class CProfileStore;
 
 // Why InitInstance returned false.
@@ -44,15 +46,15 @@ public:
         kDetectFileResultCheck = 2,
         kWorkerCount = 3,
     };
-    using WorkerFactory = std::function<std::unique_ptr<CThreadCommon>(Platform&)>;
+    using WorkerFactory = std::function<WorkerPtr<CThreadCommon>(Platform&)>;
     // Returns 0 on success, non-zero on failure (the databases' Initialize).
     using DatabaseInitializer = std::function<int()>;
     using StartupStep = std::function<bool()>;
 
-    // Shutdown waits: each long-lived worker gets this many rounds of this length to drop its
-    // running flag.
-    static constexpr int kWorkerWaitRounds = 10;
-    static constexpr std::chrono::milliseconds kWorkerWaitRound{10000};
+    // Shutdown waits: each long-lived worker gets this long to drop its running flag, looked
+    // at every slice.
+    static constexpr std::chrono::milliseconds kWorkerWaitLimit{100000};
+    static constexpr std::chrono::milliseconds kWorkerWaitSlice{100};
     static constexpr std::chrono::milliseconds kShutdownSettleTime{500};
 
     CBackupUtilityApp(Clock& clock, const SystemInfo& systemInfo, MessageSink& messageSink);
@@ -90,7 +92,15 @@ public:
     Platform& GetPlatform() { return platform_; }
     const std::string& DataFolderPath() const { return dataFolder_; }
     const std::string& ExecutableTitle() const { return title_; }
+    // The settings file, from the data folder step of start-up on; null before.
     CProfileStore* ProfileStore() const { return profileStore_.get(); }
+    // The backup file list on the data folder's database file, opened by the first call (the
+    // database step of start-up).
+    CBackupSQLUtility& BackupFileList();
+    // Progress of the backup run, written by the executor and read by the tray.
+    BackupProgress& Progress() { return backupProgress_; }
+    // Whether the PC shuts down after the backup before shutdown (1 unless the user said no).
+    std::atomic<int>& ShutdownAfterBackup() { return shutdownAfterBackup_; }
     const ControlServer& GetControlServer() const { return controlServer_; }
 
     const std::atomic<int>& StopFlag() const { return stopRequested_; }
@@ -112,7 +122,7 @@ public:
     // application; the process ends with them. A test takes them to let them finish and
     // destroy them itself.
     bool HasAbandonedWorkers() const { return !abandonedWorkers_.empty(); }
-    std::vector<std::unique_ptr<CThreadCommon>> TakeAbandonedWorkers() {
+    std::vector<WorkerPtr<CThreadCommon>> TakeAbandonedWorkers() {
         return std::move(abandonedWorkers_);
     }
 
@@ -151,13 +161,17 @@ private:
     std::array<ThreadControlBlock, kWorkerCount> blocks_{};
 
     std::array<WorkerFactory, kWorkerCount> factories_{};
-    std::array<std::unique_ptr<CThreadCommon>, kWorkerCount> workers_{};
-    std::vector<std::unique_ptr<CThreadCommon>> abandonedWorkers_;
+    std::array<WorkerPtr<CThreadCommon>, kWorkerCount> workers_{};
+    std::vector<WorkerPtr<CThreadCommon>> abandonedWorkers_;
     std::vector<std::pair<DatabaseInitializer, std::string>> databases_;
     StartupStep mainWindowStep_;
 
     SingleInstanceLock instanceLock_;
+    // What the application lends its workers; the workers go before these do.
     std::unique_ptr<CProfileStore> profileStore_;
+    std::unique_ptr<CBackupSQLUtility> backupFileList_;
+    BackupProgress backupProgress_;
+    std::atomic<int> shutdownAfterBackup_{1};
     std::array<EventHandle, 8> events_{};
     ControlServer controlServer_;
 };

@@ -12,19 +12,31 @@
 namespace tessarine {
 
 void WireBackup(CBackupUtilityApp& app) {
-    app.AddDatabaseInitializer([] { return CBackupSQLUtility::GetInstance().Initialize(); },
+    app.AddDatabaseInitializer([&app] { return app.BackupFileList().Initialize(); },
                                "Initialize Backup Table Error.");
     app.SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&app](Platform& platform) {
         const ShareOptions options = ShareOptionsFromEnvironment();
         if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
-        auto makeExecutor = [&app, &platform, options]() -> std::unique_ptr<CBackupRunner> {
-            return std::make_unique<CBackupExecute>(CBackupExecute::Dependencies{
-                [options] { return MakeDeviceShare(options); }, CBackupSQLUtility::GetInstance(),
-                platform.messageSink, platform.events, platform.clock,
-                app.DataFolderPath() + "backup/", platform.systemInfo, nullptr, nullptr});
+        // Taken here, on the main thread during start-up; every run gets the same objects.
+        CBackupSQLUtility& fileList = app.BackupFileList();
+        auto makeExecutor = [&app, &platform, &fileList, options]() -> WorkerPtr<CBackupRunner> {
+            return MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
+                .shareFactory = [options] { return MakeDeviceShare(options); },
+                .fileList = fileList,
+                .messageSink = platform.messageSink,
+                .namedEvents = platform.events,
+                .clock = platform.clock,
+                .backupFolderPath = app.DataFolderPath() + "backup/",
+                .systemInfo = platform.systemInfo,
+                .loadCommonSetting = {},
+                .loadBackupSetting = {},
+                .profileStore = app.ProfileStore(),
+                .progress = app.Progress(),
+                .shutdownAfterBackup = app.ShutdownAfterBackup(),
+            });
         };
-        return std::make_unique<CBackupSchedule>(platform.clock, platform.events,
-                                                 std::move(makeExecutor));
+        return MakeWorker<CBackupSchedule>(platform.clock, platform.events, app.ProfileStore(),
+                                           std::move(makeExecutor));
     });
 }
 

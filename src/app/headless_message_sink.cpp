@@ -5,10 +5,12 @@
 
 namespace tessarine {
 
-void HeadlessMessageSink::Post(int messageId, int wParam, long lParam,
-                               std::unique_ptr<BalloonRequest> balloon) {
-    std::string text = Format("Message:%d wParam:%d lParam:%ld", messageId, wParam, lParam);
-    if (balloon) text += Format(" result:%d value:%d", balloon->result, balloon->value);
+void HeadlessMessageSink::Post(Message message) {
+    const MessageWords words = ToWords(message);
+    std::string text =
+        Format("Message:%d wParam:%d lParam:%ld", words.id, words.wParam, words.lParam);
+    if (const auto* balloon = std::get_if<BalloonRequest>(&message))
+        text += Format(" result:%d value:%d", balloon->result, balloon->value);
     LOG_NOTICE(text);
 }
 

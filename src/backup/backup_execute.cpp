@@ -17,7 +17,6 @@
 
 #include "backup/backup_xml_utility.h"
 #include "core/event_names.h"
-#include "core/progress_counters.h"
 #include "infra/app_exception.h"
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
@@ -26,8 +25,6 @@
 #include "platform/unc_path.h"
 
 namespace tessarine {
-
-std::atomic<int> ShutdownAfterBackup{1};
 
 // One entry of a local folder as the backup sees it.
 struct LocalEntry {
@@ -264,23 +261,27 @@ CBackupExecute::CBackupExecute(Dependencies dependencies)
       backupFolderPath_(std::move(dependencies.backupFolderPath)),
       systemInfo_(dependencies.systemInfo),
       loadCommonSetting_(std::move(dependencies.loadCommonSetting)),
-      loadBackupSetting_(std::move(dependencies.loadBackupSetting)) {
+      loadBackupSetting_(std::move(dependencies.loadBackupSetting)),
+      profileStore_(dependencies.profileStore),
+      progress_(dependencies.progress),
+      shutdownAfterBackup_(dependencies.shutdownAfterBackup) {
     if (!loadCommonSetting_)
         loadCommonSetting_ = [](CCommonSetting& record) { return record.Load(); };
     if (!loadBackupSetting_)
         loadBackupSetting_ = [](CBackupSetting& record) { return record.Load(); };
 
     // The error list's capacity is fixed for the executor's life.
-    errorList_.capacity = 10;
+    const int defaultCapacity = CBackupSetting::DefaultBackupErrorMaxCount();
+    errorList_.capacity = defaultCapacity;
     try {
-        CBackupSetting setting;
+        CBackupSetting setting(profileStore_);
         const int ret = loadBackupSetting_(setting);
         if (ret != 0) {
             LOG_ERROR("Load BackupSetting Error. ret:" + IntToString(ret) +
-                      " BackupErrorMaxCount:10");
+                      " BackupErrorMaxCount:" + IntToString(defaultCapacity));
         } else if (setting.backupErrorMaxCount < 0) {
             LOG_ERROR("Invalid BackupErrorMaxCount:" + IntToString(setting.backupErrorMaxCount) +
-                      " Use:10");
+                      " Use:" + IntToString(defaultCapacity));
         } else {
             errorList_.capacity = setting.backupErrorMaxCount;
         }
@@ -291,7 +292,7 @@ CBackupExecute::CBackupExecute(Dependencies dependencies)
     }
 }
 
-CBackupExecute::~CBackupExecute() { StopThread(); }
+CBackupExecute::~CBackupExecute() = default;
 
 int CBackupExecute::ThreadCore() {
     LOG_BANNER("BackupExecute Start up");
@@ -305,9 +306,9 @@ int CBackupExecute::ThreadCore() {
     EventHandle backupComplete = namedEvents_.Open(std::string(kEventBackupComplete));
     if (!backupComplete) LOG_ERROR("Open Event Error. Name:" + std::string(kEventBackupComplete));
 
-    ShutdownAfterBackup.store(1);
-    BackupTotalCount.store(-1);
-    BackupDoneCount.store(0);
+    shutdownAfterBackup_.store(1);
+    progress_.totalCount.store(-1);
+    progress_.doneCount.store(0);
 
     RunOutcome outcome;
     try {
@@ -330,7 +331,7 @@ int CBackupExecute::ThreadCore() {
         NotifyBackupResult(outcome.result, outcome.isNotify, outcome.popupTimeout);
     } else if (shutdownMode_ == 1) {
         // The tray waits for this to end its backup before shutdown, also when nothing ran.
-        messageSink_.Post(WM_SHUTDOWN_BACKUP_COMPLETE);
+        messageSink_.Post(ShutdownBackupComplete{});
     }
     SignalBackupComplete(backupComplete);
     LOG_NOTICE("ThreadCore End Execute:" + IntToString(errorList_.executeCount) +
@@ -346,14 +347,14 @@ void CBackupExecute::Run(RunOutcome& outcome) {
     ClearCandidates();
     connectionFailures_ = 0;
 
-    CCommonSetting common;
+    CCommonSetting common(profileStore_);
     int ret = loadCommonSetting_(common);
     if (ret != 0 || common.userName.empty()) {
         LOG_ERROR("CommonSetting Error. ret:" + IntToString(ret) + " User:" + common.userName +
                   " Password:" + kMaskedPassword);
         return;
     }
-    CBackupSetting backup;
+    CBackupSetting backup(profileStore_);
     ret = loadBackupSetting_(backup);
     if (ret != 0 || backup.folderPairs[0].source.empty()) {
         LOG_ERROR("BackupSetting Error. ret:" + IntToString(ret) +
@@ -380,9 +381,9 @@ void CBackupExecute::Run(RunOutcome& outcome) {
 
     int result = 0;
     try {
-        BackupTotalCount.store(CountBackupTargets(mirroring));
-        BackupDoneCount.store(0);
-        LOG_NOTICE("BackupFileCountMax = " + IntToString(BackupTotalCount.load()));
+        progress_.totalCount.store(CountBackupTargets(mirroring));
+        progress_.doneCount.store(0);
+        LOG_NOTICE("BackupFileCountMax = " + IntToString(progress_.totalCount.load()));
 
         for (int i = 0; i < kBackupFolderPairCount; ++i) {
             if (IsStopRequested()) {
@@ -630,7 +631,7 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
         }
         CheckConnection();
         const LocalEntry& entry = local.entries[index];
-        ++BackupDoneCount;
+        ++progress_.doneCount;
         const std::string path = JoinLocalPath(folderPath, entry.name);
         if (entry.statusError != 0) {
             LOG_ERROR_CODE(entry.statusError, "Get File Status Error. file:" + path);
@@ -828,7 +829,7 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
         }
         CheckConnection();
         DeleteCopy(settingNumber, source, false);
-        ++BackupDoneCount;
+        ++progress_.doneCount;
     }
     // Deeper folders sort after the folders that hold them, so they go first.
     for (auto it = folderCandidates_.rbegin(); it != folderCandidates_.rend(); ++it) {
@@ -838,7 +839,7 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
         }
         CheckConnection();
         DeleteCopy(settingNumber, *it, true);
-        ++BackupDoneCount;
+        ++progress_.doneCount;
     }
     ClearCandidates();
 }
@@ -1096,20 +1097,17 @@ void CBackupExecute::SetBackupRunning(int state) {
     if (ThreadControlBlock* block = GetControlBlock();
         block != nullptr && block->executorRunning != nullptr)
         block->executorRunning->store(state);
-    messageSink_.Post(WM_REFRESH_BACKUP_NOW);
-    messageSink_.Post(WM_EXECUTE_STATE_CHANGED);
+    messageSink_.Post(RefreshBackupNow{});
+    messageSink_.Post(ExecuteStateChanged{});
 }
 
 void CBackupExecute::NotifyBackupResult(int result, bool notify, int popupTimeout) {
     LOG_METHOD();
-    if (shutdownMode_ == 1) messageSink_.Post(WM_SHUTDOWN_BACKUP_COMPLETE);
+    if (shutdownMode_ == 1) messageSink_.Post(ShutdownBackupComplete{});
     // A run that did nothing and failed in nothing gives no pop-up.
     if (result == 0 && errorList_.executeCount == 0) return;
     if (!notify) return;
-    auto request = std::make_unique<BalloonRequest>();
-    request->result = result;
-    request->value = popupTimeout;
-    messageSink_.Post(WM_REQUEST_BALLOON, kBalloonBackupResult, 0, std::move(request));
+    messageSink_.Post(BalloonRequest{kBalloonBackupResult, result, popupTimeout});
 }
 
 bool CBackupExecute::WriteResultFiles(std::time_t start, std::time_t end, int resultCode) {

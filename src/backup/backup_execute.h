@@ -17,6 +17,7 @@
 #include "backup/backup_runner.h"
 #include "backup/backup_sql_utility.h"
 #include "core/message_sink.h"
+#include "core/progress_counters.h"
 #include "platform/clock.h"
 #include "platform/device_share.h"
 #include "platform/named_events.h"
@@ -24,10 +25,6 @@
 #include "settings/setting_records.h"
 
 namespace tessarine {
-
-// 1: shut the PC down after the backup before shutdown; 0: do not. Set to 1 at the start of
-// every run and by the shutdown question; read by JudgeShutdown.
-extern std::atomic<int> ShutdownAfterBackup;
 
 struct LocalEntry;
 
@@ -45,12 +42,19 @@ public:
         Clock& clock;
         std::string backupFolderPath;  // where the result files go, ending with '/'
         const SystemInfo& systemInfo;
-        // Fill a record; 0 on success. Empty: the record's own Load (default profile store).
+        // Fill a record made on `profileStore`; 0 on success. Empty: the record's own Load.
         CommonSettingLoader loadCommonSetting;
         BackupSettingLoader loadBackupSetting;
+        // The settings file; null: no settings can be read, so no run does anything.
+        CProfileStore* profileStore;
+        BackupProgress& progress;  // written for the tray's tooltip
+        // 1: shut the PC down after the backup before shutdown; 0: do not. Set to 1 at the
+        // start of every run and by the shutdown question; read by JudgeShutdown.
+        std::atomic<int>& shutdownAfterBackup;
     };
 
-    // Reads BackupErrorMaxCount for the error list's capacity (10 when it cannot be read).
+    // Reads BackupErrorMaxCount for the error list's capacity (its default when it cannot be
+    // read).
     explicit CBackupExecute(Dependencies dependencies);
     ~CBackupExecute() override;
 
@@ -156,6 +160,9 @@ private:
     const SystemInfo& systemInfo_;
     CommonSettingLoader loadCommonSetting_;
     BackupSettingLoader loadBackupSetting_;
+    CProfileStore* profileStore_;
+    BackupProgress& progress_;
+    std::atomic<int>& shutdownAfterBackup_;
     std::function<void()> messageBoxForShutdownBackup_;
     std::function<void()> judgeShutdown_;
 

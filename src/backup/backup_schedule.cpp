@@ -6,6 +6,7 @@
 #include <string_view>
 #include <utility>
 
+#include "core/deadline_wait.h"
 #include "core/event_names.h"
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
@@ -62,22 +63,21 @@ int ReadFlag(const std::atomic<int>* flag) { return flag != nullptr ? flag->load
 
 }  // namespace
 
-CBackupSchedule::CBackupSchedule(Clock& clock, NamedEvents& events, RunnerFactory runnerFactory,
-                                 SettingLoader settingLoader)
+CBackupSchedule::CBackupSchedule(Clock& clock, NamedEvents& events, CProfileStore* profileStore,
+                                 RunnerFactory runnerFactory, SettingLoader settingLoader)
     : clock_(clock),
       events_(events),
+      profileStore_(profileStore),
       runnerFactory_(std::move(runnerFactory)),
       settingLoader_(std::move(settingLoader)) {}
 
 CBackupSchedule::~CBackupSchedule() {
-    // The loop uses this object's members: end it first, then the run it may have left going.
-    StopThread();
     if (runner_ && runner_->IsThreadRunning()) {
         // A run that ignores the stop flag (a hung share call) may never end: joining it would
         // hang the caller, and freeing the runner would pull it from under the run. The runner
         // is left to end with the process.
         LOG_ERROR("Backup thread is still running. Its runner is left to the process end.");
-        static_cast<void>(runner_.release());
+        AbandonWorker(std::move(runner_));
         return;
     }
     ReleaseRunner();
@@ -88,24 +88,18 @@ int CBackupSchedule::LoadSetting(CBackupSetting& setting) const {
 }
 
 bool CBackupSchedule::SleepUnlessStopped(std::chrono::milliseconds duration) {
-    while (duration.count() > 0) {
-        if (IsStopRequested()) return false;
-        const auto slice = std::min(duration, kStopCheckSlice);
-        clock_.Sleep(slice);
-        duration -= slice;
-    }
-    return !IsStopRequested();
+    return !WaitUntilDone(clock_, duration, kStopCheckSlice, [this] { return IsStopRequested(); });
 }
 
 void CBackupSchedule::SignalStartupBackup() {
     LOG_METHOD();
-    CBackupSetting setting;
+    CBackupSetting setting(profileStore_);
     if (LoadSetting(setting) != 0 || !setting.isBackupWhenStart) return;
     if (!SleepUnlessStopped(kStartupDelay)) {
         LOG_TRACE("Stop requested during the start-up delay. No start-up backup.");
         return;
     }
-    CBackupSetting again;
+    CBackupSetting again(profileStore_);
     if (LoadSetting(again) != 0 || !again.isBackupWhenStart) return;
     if (!events_.Signal(std::string(kEventBackupNow)))
         LOG_ERROR("Can't open event. Name:" + std::string(kEventBackupNow));
@@ -137,11 +131,7 @@ void CBackupSchedule::StartRun(ThreadControlBlock& block, int shutdownMode) {
     if (!runner_->StartThread()) block.executorRunning->store(0);
 }
 
-void CBackupSchedule::ReleaseRunner() {
-    if (!runner_) return;
-    runner_->StopThread();
-    runner_.reset();
-}
+void CBackupSchedule::ReleaseRunner() { runner_.reset(); }
 
 int CBackupSchedule::ThreadCore() {
     LOG_BANNER("BackupSchedule Start up");
@@ -168,12 +158,12 @@ int CBackupSchedule::ThreadCore() {
     OpenEvents(handles, true);
 
     // The setting of the last successful load decides a backup before shutdown.
-    CBackupSetting heldSetting;
+    CBackupSetting heldSetting(profileStore_);
     std::uint32_t lastResult = kWaitSettingChanged;
     bool noWaitReported = false;
     bool waitFailedReported = false;
     for (;;) {
-        CBackupSetting setting;
+        CBackupSetting setting(profileStore_);
         std::uint32_t wait = kInfinite;
         if (LoadSetting(setting) == 0) {
             heldSetting = setting;
@@ -229,15 +219,11 @@ int CBackupSchedule::ThreadCore() {
 
     handles.clear();
 
-    int count = 0;
-    while (ReadFlag(block->executorRunning) != 0 && count < kExitWaitPasses) {
-        ++count;
-        LOG_TRACE("Wait Backup Thread. Count:" + IntToString(count));
-        clock_.Sleep(kExitWaitInterval);
-    }
+    if (ReadFlag(block->executorRunning) != 0) LOG_TRACE("Wait Backup Thread.");
+    const bool runEnded = WaitUntilDone(clock_, kExitWaitLimit, kExitWaitSlice,
+                                        [block] { return ReadFlag(block->executorRunning) == 0; });
 
     // Logged before the flag drops, so it precedes what the application logs about it.
-    const bool runEnded = ReadFlag(block->executorRunning) == 0;
     if (!runEnded) LOG_ERROR("Backup thread is still running. The scheduler ends without it.");
     block->threadRunning->store(0);
     if (runEnded) ReleaseRunner();

@@ -20,8 +20,8 @@ namespace tessarine {
 
 class CBackupSchedule : public CThreadCommon {
 public:
-    using RunnerFactory = std::function<std::unique_ptr<CBackupRunner>()>;
-    // Loads a fresh record; 0 on success.
+    using RunnerFactory = std::function<WorkerPtr<CBackupRunner>()>;
+    // Loads a fresh record made on the scheduler's profile store; 0 on success.
     using SettingLoader = std::function<int(CBackupSetting&)>;
     using TimeoutCalculator = std::function<std::uint32_t(const CBackupSetting&)>;
 
@@ -34,17 +34,20 @@ public:
     static constexpr std::chrono::milliseconds kStartupDelay{30000};
     // A timer wake-up whose next wait is shorter than this fired early: no run yet.
     static constexpr std::uint32_t kMinimumRunWaitMs = 6000;
-    static constexpr int kExitWaitPasses = 10;
-    static constexpr std::chrono::milliseconds kExitWaitInterval{10000};
+    // At its end the scheduler waits this long for a run still going, looking every slice.
+    static constexpr std::chrono::milliseconds kExitWaitLimit{100000};
+    static constexpr std::chrono::milliseconds kExitWaitSlice{100};
     // A computed wait of 0 (unusable schedule) is waited as this instead of spinning.
     static constexpr std::uint32_t kNoWaitPaceMs = 60000;
     // Pause after a failed event wait (an event could not be opened).
     static constexpr std::chrono::milliseconds kWaitFailedPause{1000};
 
     // The runner is made by `runnerFactory` when the thread starts. Without a loader the
-    // settings are read with CBackupSetting::Load from the default profile store.
-    CBackupSchedule(Clock& clock, NamedEvents& events, RunnerFactory runnerFactory,
-                    SettingLoader settingLoader = {});
+    // settings are read with CBackupSetting::Load from `profileStore` (null: never readable).
+    CBackupSchedule(Clock& clock, NamedEvents& events, CProfileStore* profileStore,
+                    RunnerFactory runnerFactory, SettingLoader settingLoader = {});
+    // Owners hold the scheduler in a WorkerPtr, so its loop has ended by now. A run still
+    // going is abandoned with its runner.
     ~CBackupSchedule() override;
 
     // Replaces CalculateTimeout in the loop (tests drive the loop with short waits). Set it
@@ -84,12 +87,13 @@ private:
 
     Clock& clock_;
     NamedEvents& events_;
+    CProfileStore* profileStore_;
     RunnerFactory runnerFactory_;
     SettingLoader settingLoader_;
     TimeoutCalculator timeoutCalculator_;
     // Made when the thread starts; released when it ends, or by the destructor when a run was
     // still going when the thread ended. A run still going even then keeps it: never freed.
-    std::unique_ptr<CBackupRunner> runner_;
+    WorkerPtr<CBackupRunner> runner_;
 };
 
 }  // namespace tessarine

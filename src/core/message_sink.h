@@ -1,8 +1,9 @@
-// How workers report to the user interface: messages posted to the tray window (Qt), logged
-// (headless) or recorded (tests). Workers never touch a window.
+// How workers report to the user interface: typed messages posted to the tray window (Qt),
+// logged (headless) or recorded (tests). Workers never touch a window. Each message keeps the
+// number and parameter words of the window message it stands for.
 #pragma once
 
-#include <memory>
+#include <variant>
 
 namespace tessarine {
 
@@ -21,20 +22,40 @@ enum BalloonKind : int {
     kBalloonDetectFileResult = 1126,
 };
 
-// The pop-up request: result 0 when the reported run succeeded, value = seconds the pop-up
-// stays open (0 keeps it open). Ownership passes to the receiver.
+// WM_REQUEST_BALLOON: show the pop-up. `result` is 0 when the reported run succeeded; `value`
+// is how many seconds the pop-up stays open (0 keeps it open).
 struct BalloonRequest {
+    BalloonKind kind = kBalloonBackupResult;
     int result = 0;
     int value = 0;
 };
+// WM_REFRESH_BACKUP_NOW: the backup-executing flag changed (the settings page's button).
+struct RefreshBackupNow {};
+// WM_SHOW_RESULT: open the result window at the page of `kind` (any other value: no page).
+struct ShowResult {
+    int kind = 0;
+};
+// WM_EXECUTE_STATE_CHANGED: a backup or forwarding run started or ended (the busy icon).
+struct ExecuteStateChanged {};
+// WM_SHUTDOWN_BACKUP_COMPLETE: the backup before shutdown has ended.
+struct ShutdownBackupComplete {};
+
+using Message = std::variant<BalloonRequest, RefreshBackupNow, ShowResult, ExecuteStateChanged,
+                             ShutdownBackupComplete>;
+
+// The window-message form of a message, for logs and a window-message based receiver.
+struct MessageWords {
+    int id = 0;
+    int wParam = 0;
+    long lParam = 0;
+};
+MessageWords ToWords(const Message& message);
 
 class MessageSink {
 public:
     virtual ~MessageSink() = default;
-    virtual void Post(int messageId, int wParam, long lParam,
-                      std::unique_ptr<BalloonRequest> balloon) = 0;
-
-    void Post(int messageId) { Post(messageId, 0, 0, nullptr); }
+    // Called from any thread; the message is the receiver's from here on.
+    virtual void Post(Message message) = 0;
 };
 
 }  // namespace tessarine

@@ -1,13 +1,16 @@
-// Backup progress shared by the executor (writer) and the tray tooltip (reader).
+// Progress of the current backup run, shared by the executor (writer) and the tray tooltip
+// (reader). Owned by the application and handed to both.
 #pragma once
 
 #include <atomic>
 
 namespace tessarine {
 
-// Files the current run will process; -1 while counting; 0 when unknown.
-extern std::atomic<int> BackupTotalCount;
-// Files processed so far in the current run.
-extern std::atomic<int> BackupDoneCount;
+struct BackupProgress {
+    // Files the current run will process; -1 while counting; 0 when unknown.
+    std::atomic<int> totalCount{0};
+    // Files processed so far in the current run.
+    std::atomic<int> doneCount{0};
+};
 
 }  // namespace tessarine

@@ -29,4 +29,14 @@ bool CThreadCommon::StopThread() {
     return true;
 }
 
+void CThreadCommon::DetachThread() {
+    if (thread_.joinable()) thread_.detach();
+}
+
+void WorkerDeleter::operator()(CThreadCommon* worker) const {
+    if (worker == nullptr) return;
+    worker->StopThread();
+    delete worker;
+}
+
 }  // namespace tessarine

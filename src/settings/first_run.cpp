@@ -2,26 +2,16 @@
 
 #include "infra/app_log.h"
 #include "settings/profile_store.h"
-#include "settings/setting_records.h"
+#include "settings/setting_table.h"
 
 namespace tessarine {
-
-namespace {
-
-constexpr char kBackupSection[] = "BackupSetting";
-constexpr char kDetectFileSection[] = "DetectFileSetting";
-
-}  // namespace
 
 int WriteFirstRunSettings(CProfileStore& store) {
     LOG_METHOD();
     CProfileStore::Transaction transaction(store);
-    CCommonSetting common(&store);
-    CBackupSetting backup(&store);
-    const bool written =
-        common.WriteDefaults() == 0 && backup.WriteDefaults() == 0 &&
-        store.WriteString(kDetectFileSection, "IsNotifyDetectFileComplete", "TRUE") &&
-        store.WriteInt(kDetectFileSection, "ResultWatchInterval", 10);
+    bool written = true;
+    for (const SettingRow& row : SettingTable())
+        written = store.WriteString(row.section, row.key, row.firstRunValue) && written;
     if (!written || !transaction.Commit()) {
         LOG_ERROR("The first-run settings could not be written to " + store.FilePath());
         return -1;
@@ -32,13 +22,21 @@ int WriteFirstRunSettings(CProfileStore& store) {
 int UpgradeProfile(CProfileStore& store) {
     LOG_METHOD();
     CProfileStore::Transaction transaction(store);
-    if (!store.HasKey(kBackupSection, "IsDeletedFileBackup")) {
-        LOG_TRACE("Adding IsDeletedFileBackup");
-        store.WriteString(kBackupSection, "IsDeletedFileBackup", "FALSE");
-    }
-    if (store.GetInt(kBackupSection, "BackupErrorMaxCount", -1) == -1) {
-        LOG_TRACE("Adding BackupErrorMaxCount");
-        store.WriteInt(kBackupSection, "BackupErrorMaxCount", 10);
+    for (const SettingRow& row : SettingTable()) {
+        bool add = false;
+        switch (row.upgrade) {
+            case SettingUpgrade::kNone:
+                break;
+            case SettingUpgrade::kAddWhenMissing:
+                add = !store.HasKey(row.section, row.key);
+                break;
+            case SettingUpgrade::kAddWhenMissingOrMinus1:
+                add = store.GetInt(row.section, row.key, -1) == -1;
+                break;
+        }
+        if (!add) continue;
+        LOG_TRACE("Adding " + row.key);
+        store.WriteString(row.section, row.key, row.firstRunValue);
     }
     if (!transaction.Commit()) {
         LOG_ERROR("The profile file " + store.FilePath() + " could not be brought up to date");

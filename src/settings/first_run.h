@@ -6,14 +6,15 @@ namespace tessarine {
 
 class CProfileStore;
 
-// Writes the first-run values of "CommonSetting", "BackupSetting" and "DetectFileSetting"
-// (notification on, result watch interval 10) with one file replacement. 0, or -1 when the
-// file cannot be written (it then stays as it was).
+// Writes the first-run value of every key of the settings table (settings/setting_table.h), in
+// table order, with one file replacement. 0, or -1 when the file cannot be written (it then
+// stays as it was).
 int WriteFirstRunSettings(CProfileStore& store);
 
-// Adds to "BackupSetting" what older versions did not write: "IsDeletedFileBackup" as "FALSE"
-// when missing, "BackupErrorMaxCount" as 10 when missing or -1. Other lines stay as they are;
-// a file that needs nothing is not rewritten. 0, or -1 when the file cannot be written.
+// Adds what older versions did not write, as the settings table marks it: "IsDeletedFileBackup"
+// as "FALSE" when missing, "BackupErrorMaxCount" as 10 when missing or -1. Other lines stay as
+// they are; a file that needs nothing is not rewritten. 0, or -1 when the file cannot be
+// written.
 int UpgradeProfile(CProfileStore& store);
 
 }  // namespace tessarine

@@ -1,24 +1,25 @@
 #include "settings/setting_common.h"
 
-#include <atomic>
 #include <utility>
+#include <variant>
 
+#include "infra/app_log.h"
 #include "infra/string_utility.h"
 #include "settings/profile_store.h"
+#include "settings/setting_table.h"
 
 namespace tessarine {
 
 namespace {
 
-std::atomic<CProfileStore*> defaultProfileStore{nullptr};
-
 constexpr char kTrue[] = "TRUE";
 
+template <typename... Handlers>
+struct Overloaded : Handlers... {
+    using Handlers::operator()...;
+};
+
 }  // namespace
-
-void SetDefaultProfileStore(CProfileStore* store) { defaultProfileStore.store(store); }
-
-CProfileStore* GetDefaultProfileStore() { return defaultProfileStore.load(); }
 
 CSettingCommon::CSettingCommon(CProfileStore* store, std::string section)
     : store_(store), section_(std::move(section)) {}
@@ -50,6 +51,63 @@ void CSettingCommon::SetIntValue(const std::string& key, int value) {
 
 void CSettingCommon::EnsureBoolValue(const std::string& key) {
     if (!store_->HasKey(section_, key)) SetBoolValue(key, false);
+}
+
+void CSettingCommon::ReadFields() {
+    for (const SettingRow& row : SettingTable()) {
+        if (row.section != section_) continue;
+        std::visit(Overloaded{
+                       [&](std::string* text) {
+                           *text = store_->GetString(section_, row.key, row.defaultValue);
+                       },
+                       [&](int* number) {
+                           *number = GetIntValue(row.key, SettingIntValue(row.defaultValue));
+                       },
+                       [&](bool* flag) {
+                           *flag = store_->GetString(section_, row.key, row.defaultValue) == kTrue;
+                       },
+                   },
+                   row.field(*this));
+    }
+    FieldsRead();
+}
+
+bool CSettingCommon::WriteFields(bool allKeys) {
+    PrepareWrite();
+    CProfileStore::Transaction transaction(*store_);
+    for (const SettingRow& row : SettingTable()) {
+        if (row.section != section_ || !(allKeys || row.writtenBySave)) continue;
+        std::visit(Overloaded{
+                       [&](std::string* text) { SetStringValue(row.key, *text); },
+                       [&](int* number) { SetIntValue(row.key, *number); },
+                       [&](bool* flag) { SetBoolValue(row.key, *flag); },
+                   },
+                   row.field(*this));
+    }
+    return transaction.Commit();
+}
+
+int CSettingCommon::WriteDefaults() {
+    LOG_METHOD();
+    if (!HasStore()) {
+        LOG_TRACE("No profile store");
+        return -1;
+    }
+    for (const SettingRow& row : SettingTable()) {
+        if (row.section != section_) continue;
+        std::visit(Overloaded{
+                       [&](std::string* text) { *text = row.firstRunValue; },
+                       [&](int* number) { *number = SettingIntValue(row.firstRunValue); },
+                       [&](bool* flag) { *flag = row.firstRunValue == kTrue; },
+                   },
+                   row.field(*this));
+    }
+    FieldsRead();
+    if (!WriteFields(true)) {
+        LOG_ERROR("The defaults of " + section_ + " could not be written");
+        return -1;
+    }
+    return 0;
 }
 
 }  // namespace tessarine

@@ -1,4 +1,5 @@
-// Base of the settings records: typed access to one section of the profile file.
+// Base of the settings records: typed access to one section of the profile file, and the
+// table-driven reading and writing of all its keys (settings/setting_table.h).
 #pragma once
 
 #include <string>
@@ -7,19 +8,18 @@ namespace tessarine {
 
 class CProfileStore;
 
-// The profile store records use when constructed without one (set once at start-up, like the
-// framework's profile file name). Null until set.
-void SetDefaultProfileStore(CProfileStore* store);
-CProfileStore* GetDefaultProfileStore();
-
 class CSettingCommon {
 public:
+    // A record without a store (null) holds values only: Load and Save return -1.
     CSettingCommon(CProfileStore* store, std::string section);
     virtual ~CSettingCommon() = default;
 
     // 0 on success; -1 without a profile store, or (Save) when the file cannot be written.
     virtual int Load() = 0;
     virtual int Save() = 0;
+    // Sets every field of the section to its first-run value and writes every key of the
+    // section, those Save leaves out included. 0, or -1 (nothing written).
+    int WriteDefaults();
 
     const std::string& Section() const { return section_; }
 
@@ -32,6 +32,16 @@ protected:
     int GetIntValue(const std::string& key, int defaultValue) const;
     void SetIntValue(const std::string& key, int value);
     void EnsureBoolValue(const std::string& key);
+
+    // Reads every key of the section into its field, missing keys as their defaults.
+    void ReadFields();
+    // Writes the fields of the section in one file replacement: the keys Save writes, or
+    // (`allKeys`) every key. False when the file could not be written.
+    bool WriteFields(bool allKeys);
+    // After ReadFields or the first-run values: derives what is not stored as it is used.
+    virtual void FieldsRead() {}
+    // Before WriteFields: forms the stored values from what the program uses.
+    virtual void PrepareWrite() {}
 
     CProfileStore* store_;
     std::string section_;

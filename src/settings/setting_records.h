@@ -21,11 +21,11 @@ using BackupFolderPairs = std::array<BackupFolderPair, kBackupFolderPairCount>;
 // Section "CommonSetting": the device connection and common options.
 class CCommonSetting : public CSettingCommon {
 public:
+    // Without a store the record holds values only (Load and Save return -1).
     CCommonSetting();
     explicit CCommonSetting(CProfileStore* store);
     int Load() override;
     int Save() override;
-    int WriteDefaults();
 
     std::string hostName;
     std::string ipv4Address;
@@ -40,6 +40,10 @@ public:
     std::string userPassword;        // plain text, used by the program
     std::string userPasswordStored;  // the stored Base64 form
     int popupTimeout = 0;
+
+protected:
+    void FieldsRead() override;
+    void PrepareWrite() override;
 };
 
 // Section "BackupSetting": the one backup job.
@@ -49,7 +53,9 @@ public:
     explicit CBackupSetting(CProfileStore* store);
     int Load() override;
     int Save() override;
-    int WriteDefaults();
+
+    // What BackupErrorMaxCount reads as when it is missing.
+    static int DefaultBackupErrorMaxCount();
 
     bool isSchedule = false;
     int scheduleSetting = 0;  // 0 day of month, 1 weekdays, 2 daily, 3 every N hours

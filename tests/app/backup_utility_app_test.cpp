@@ -15,8 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "app/backup_wiring.h"
 #include "app/headless_message_sink.h"
 #include "backup/backup_schedule.h"
+#include "backup/backup_sql_utility.h"
 #include "core/event_names.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
@@ -25,7 +27,6 @@
 #include "infra/log_setting.h"
 #include "platform/app_paths.h"
 #include "settings/profile_store.h"
-#include "settings/setting_common.h"
 #include "settings/setting_records.h"
 
 namespace tessarine {
@@ -60,7 +61,6 @@ public:
           shutdownEvent_(std::move(shutdownEvent)),
           journal_(journal) {}
     ~ObedientWorker() override {
-        StopThread();
         std::lock_guard lock(journal_.mutex);
         journal_.destroyed.push_back(name_);
     }
@@ -79,10 +79,7 @@ protected:
         return 0;
     }
 
-    std::atomic<int>* RunningFlag() {
-        ThreadControlBlock* block = GetControlBlock();
-        return block->threadRunning != nullptr ? block->threadRunning : block->executorRunning;
-    }
+    std::atomic<int>* RunningFlag() { return GetControlBlock()->threadRunning; }
 
     NamedEvents& events_;
     std::string name_;
@@ -94,12 +91,10 @@ protected:
 class HungWorker : public CThreadCommon {
 public:
     explicit HungWorker(std::atomic<bool>& release) : release_(release) {}
-    ~HungWorker() override { StopThread(); }
 
 protected:
     int ThreadCore() override {
-        ThreadControlBlock* block = GetControlBlock();
-        (block->threadRunning != nullptr ? block->threadRunning : block->executorRunning)->store(1);
+        GetControlBlock()->threadRunning->store(1);
         while (!release_.load()) std::this_thread::sleep_for(1ms);
         return 0;
     }
@@ -112,7 +107,6 @@ private:
 class StuckRunner : public CBackupRunner {
 public:
     explicit StuckRunner(std::atomic<bool>& release) : release_(release) {}
-    ~StuckRunner() override { StopThread(); }
 
 protected:
     int ThreadCore() override {
@@ -195,10 +189,10 @@ TEST_F(BackupUtilityAppTest, FirstRunPreparesFoldersSettingsAndLogSwitch) {
     for (const Expected& e : expected)
         EXPECT_EQ(store.GetString(e.section, e.key, "<missing>"), e.value) << e.key;
 
-    // Records made without a store read the application's profile file.
-    ASSERT_EQ(GetDefaultProfileStore(), app->ProfileStore());
+    // The application's store reads the profile file.
+    ASSERT_NE(app->ProfileStore(), nullptr);
     EXPECT_EQ(app->ProfileStore()->FilePath(), ProfilePath());
-    CBackupSetting backup;
+    CBackupSetting backup(app->ProfileStore());
     ASSERT_EQ(backup.Load(), 0);
     EXPECT_TRUE(backup.isNotifyBackupComplete);
 
@@ -313,12 +307,12 @@ TEST_F(BackupUtilityAppTest, MissingSubFolderIsNotAFirstRun) {
         SCOPED_TRACE(removed);
         auto app = MakeApp();
         ASSERT_TRUE(app->InitInstance());
-        CCommonSetting common;
+        CCommonSetting common(app->ProfileStore());
         ASSERT_EQ(common.Load(), 0);
         common.ipv4Address = "192.168.1.10";
         common.userPassword = "secret";
         ASSERT_EQ(common.Save(), 0);
-        CBackupSetting backup;
+        CBackupSetting backup(app->ProfileStore());
         ASSERT_EQ(backup.Load(), 0);
         backup.folderPairs[0] = {"/home/u/My Docs ", "\\\\192.168.1.10\\zereda\\pc"};
         ASSERT_EQ(backup.Save(), 0);
@@ -335,11 +329,11 @@ TEST_F(BackupUtilityAppTest, MissingSubFolderIsNotAFirstRun) {
         for (const char* sub : kDataSubFolders)
             EXPECT_TRUE(fs::is_directory(DataFolder() + sub)) << sub;
         EXPECT_EQ(ReadFile(ProfilePath()), settings);
-        CCommonSetting loaded;
+        CCommonSetting loaded(app->ProfileStore());
         ASSERT_EQ(loaded.Load(), 0);
         EXPECT_EQ(loaded.ipv4Address, "192.168.1.10");
         EXPECT_EQ(loaded.userPassword, "secret");
-        CBackupSetting loadedBackup;
+        CBackupSetting loadedBackup(app->ProfileStore());
         ASSERT_EQ(loadedBackup.Load(), 0);
         EXPECT_EQ(loadedBackup.folderPairs[0].source, "/home/u/My Docs ");
         // The log switch is written again only where it went missing.
@@ -387,10 +381,10 @@ TEST_F(BackupUtilityAppTest, SecondInstanceIsRefusedAndTouchesNothing) {
     EXPECT_FALSE(second->InitInstance());
     EXPECT_EQ(second->StartupFailureReason(), StartupFailure::kAlreadyRunning);
     EXPECT_EQ(second->ExitInstance(), 0);
+    EXPECT_EQ(second->ProfileStore(), nullptr);  // it never reached the settings file
     second.reset();
 
     EXPECT_EQ(Snapshot(temp_.Path()), before);
-    EXPECT_EQ(GetDefaultProfileStore(), first->ProfileStore());
     // The first instance's shutdown events were not signalled and it still takes signals.
     NamedEvents& events = first->GetPlatform().events;
     for (std::size_t i : {2, 3, 4})
@@ -425,7 +419,7 @@ TEST_F(BackupUtilityAppTest, DataFolderThatCannotBeMadeEndsStartUp) {
     EXPECT_EQ(app->StartupFailureReason(), StartupFailure::kDataFolders);
     EXPECT_EQ(app->StartupFailureDetail(), temp_.Sub("profile/corvane/"));
     EXPECT_EQ(app->ExitInstance(), 0);
-    EXPECT_EQ(GetDefaultProfileStore(), nullptr);
+    EXPECT_EQ(app->ProfileStore(), nullptr);
 }
 
 std::string WorkerName(int slot) {
@@ -442,8 +436,8 @@ TEST_F(BackupUtilityAppTest, WorkersAreWiredAndStoppedInOrder) {
     for (int slot = 0; slot < CBackupUtilityApp::kWorkerCount; ++slot) {
         app->SetWorkerFactory(
             static_cast<CBackupUtilityApp::WorkerSlot>(slot), [&, slot](Platform& platform) {
-                return std::make_unique<ObedientWorker>(platform.events, WorkerName(slot),
-                                                        shutdownEvents[slot], journal);
+                return MakeWorker<ObedientWorker>(platform.events, WorkerName(slot),
+                                                  shutdownEvents[slot], journal);
             });
     }
     // The waits of the shutdown pass quickly but in real time, so the workers can finish.
@@ -460,7 +454,8 @@ TEST_F(BackupUtilityAppTest, WorkersAreWiredAndStoppedInOrder) {
          &app->BackupExecuting()},
         {CBackupUtilityApp::kDetectFileSchedule, &app->DetectFileScheduleRunning(),
          &app->DetectFileExecuting()},
-        {CBackupUtilityApp::kDetectFileResultCheck, nullptr, &app->DetectFileResultCheckRunning()},
+        // The result checker starts no runs: its own running flag only.
+        {CBackupUtilityApp::kDetectFileResultCheck, &app->DetectFileResultCheckRunning(), nullptr},
     };
     for (const Wiring& w : wiring) {
         ASSERT_NE(app->Worker(w.slot), nullptr);
@@ -486,19 +481,21 @@ TEST_F(BackupUtilityAppTest, HungWorkersAreGivenUpAfterTenRoundsEach) {
     auto app = MakeApp();
     for (auto slot :
          {CBackupUtilityApp::kBackupSchedule, CBackupUtilityApp::kDetectFileResultCheck})
-        app->SetWorkerFactory(slot,
-                              [&](Platform&) { return std::make_unique<HungWorker>(release); });
+        app->SetWorkerFactory(slot, [&](Platform&) { return MakeWorker<HungWorker>(release); });
     ASSERT_TRUE(app->InitInstance());
     while (app->BackupScheduleRunning().load() == 0 ||
            app->DetectFileResultCheckRunning().load() == 0)
         std::this_thread::sleep_for(1ms);
 
     EXPECT_EQ(app->ExitInstance(), 0);
-    // 500 ms settle time, then ten 10 s rounds for each of the two hung workers; the missing
-    // detection scheduler costs nothing.
-    std::vector<std::chrono::milliseconds> expected{500ms};
-    expected.insert(expected.end(), 20, 10000ms);
-    EXPECT_EQ(clock_.Sleeps(), expected);
+    // 500 ms settle time, then 100 s in short slices for each of the two hung workers; the
+    // missing detection scheduler costs nothing.
+    const auto sleeps = clock_.Sleeps();
+    ASSERT_FALSE(sleeps.empty());
+    EXPECT_EQ(sleeps.front(), 500ms);
+    for (std::size_t i = 1; i < sleeps.size(); ++i)
+        ASSERT_LE(sleeps[i], CBackupUtilityApp::kWorkerWaitSlice) << i;
+    EXPECT_EQ(clock_.TotalSlept(), 500ms + 2 * CBackupUtilityApp::kWorkerWaitLimit);
     ASSERT_TRUE(app->HasAbandonedWorkers());
     const std::string log = LogText();
     EXPECT_NE(log.find("Worker Left Running. Worker:BackupSchedule"), std::string::npos);
@@ -513,10 +510,10 @@ TEST_F(BackupUtilityAppTest, ExitReturnsAndLeavesASchedulerWhoseRunNeverEnds) {
     std::atomic<CBackupRunner*> runner{nullptr};
     auto app = MakeApp();
     app->SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&](Platform& platform) {
-        return std::make_unique<CBackupSchedule>(
-            platform.clock, platform.events,
-            [&]() -> std::unique_ptr<CBackupRunner> {
-                auto made = std::make_unique<StuckRunner>(release);
+        return MakeWorker<CBackupSchedule>(
+            platform.clock, platform.events, nullptr,
+            [&]() -> WorkerPtr<CBackupRunner> {
+                auto made = MakeWorker<StuckRunner>(release);
                 runner = made.get();
                 return made;
             },
@@ -558,6 +555,21 @@ TEST_F(BackupUtilityAppTest, ExitReturnsAndLeavesASchedulerWhoseRunNeverEnds) {
     EXPECT_EQ(app->TakeAbandonedWorkers().size(), 1u);
 }
 
+// The backup worker gets what the application owns: the file list on the data folder's
+// database and the application's settings file.
+TEST_F(BackupUtilityAppTest, BackupWiringUsesTheApplicationsObjects) {
+    auto app = MakeApp();
+    WireBackup(*app);
+    clock_.SetSleepHook([](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); });
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(app->BackupFileList().DatabasePath(), DataFolder() + Title() + ".db");
+    EXPECT_TRUE(fs::exists(DataFolder() + Title() + ".db"));
+    ASSERT_NE(app->Worker(CBackupUtilityApp::kBackupSchedule), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return app->BackupScheduleRunning().load() == 1; }));
+    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_FALSE(app->HasAbandonedWorkers());
+}
+
 TEST_F(BackupUtilityAppTest, FailedStartUpStepEndsStartUpWithItsLogLine) {
     struct Case {
         int failingStep;  // 1-3 the databases in order, 4 the main window
@@ -587,7 +599,7 @@ TEST_F(BackupUtilityAppTest, FailedStartUpStepEndsStartUpWithItsLogLine) {
                 texts[step - 1]);
         }
         app->SetWorkerFactory(CBackupUtilityApp::kBackupSchedule,
-                              [&](Platform&) -> std::unique_ptr<CThreadCommon> {
+                              [&](Platform&) -> WorkerPtr<CThreadCommon> {
                                   workerMade = true;
                                   return nullptr;
                               });
@@ -611,12 +623,9 @@ TEST(HeadlessMessageSinkTest, PostedMessagesBecomeLogLines) {
     TempDir temp;
     CAppLog::Get().InitWith(temp.Path() + "/", "headless", false, 1 << 20);
     HeadlessMessageSink sink;
-    sink.Post(WM_EXECUTE_STATE_CHANGED);
-    auto balloon = std::make_unique<BalloonRequest>();
-    balloon->result = 1;
-    balloon->value = 10;
-    sink.Post(WM_REQUEST_BALLOON, kBalloonBackupResult, 0, std::move(balloon));
-    sink.Post(WM_SHOW_RESULT, 0, kBalloonDetectFileResult, nullptr);
+    sink.Post(ExecuteStateChanged{});
+    sink.Post(BalloonRequest{kBalloonBackupResult, 1, 10});
+    sink.Post(ShowResult{kBalloonDetectFileResult});
     const std::string log = ReadFile(temp.Path() + "/headless.log");
     CAppLog::Get().Reset();
     EXPECT_NE(log.find("Post Message:1136 wParam:0 lParam:0\r\n"), std::string::npos);

@@ -151,7 +151,7 @@ public:
         fs::create_directories(ShareRoot() + "/zereda/backup");
         CAppLog::Get().InitWith(temp_.Sub("log/"), "TessarineTool", true, std::int64_t{64} << 20);
         store_ = std::make_unique<CProfileStore>(temp_.Sub("TessarineTool.msf"));
-        SetDefaultProfileStore(store_.get());
+        runStore_ = store_.get();
         fileList_ = std::make_unique<CBackupSQLUtility>(temp_.Sub("TessarineTool.db"));
         ASSERT_EQ(0, fileList_->Initialize());
         for (const auto name : kNamedEventsInOrder) events_.Create(std::string(name));
@@ -161,10 +161,7 @@ public:
         Configure(Config{});
     }
 
-    void TearDown() override {
-        SetDefaultProfileStore(nullptr);
-        CAppLog::Get().Reset();
-    }
+    void TearDown() override { CAppLog::Get().Reset(); }
 
     std::string ShareRoot() const { return temp_.Sub("share"); }
     // Local folder behind \\host\zereda\backup\<name>.
@@ -211,9 +208,9 @@ public:
         ASSERT_TRUE(store_->WriteInt("BackupSetting", "BackupErrorMaxCount", config.errorMaxCount));
     }
 
-    std::unique_ptr<CBackupExecute> MakeExecutor(std::string backupFolder = "") {
+    WorkerPtr<CBackupExecute> MakeExecutor(std::string backupFolder = "") {
         if (backupFolder.empty()) backupFolder = temp_.Sub("data/backup/");
-        auto executor = std::make_unique<CBackupExecute>(CBackupExecute::Dependencies{
+        auto executor = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
                 return std::make_unique<WatchedShare>(ShareRoot(), hooks_);
             },
@@ -225,6 +222,9 @@ public:
             .systemInfo = systemInfo_,
             .loadCommonSetting = {},
             .loadBackupSetting = {},
+            .profileStore = runStore_,
+            .progress = progress_,
+            .shutdownAfterBackup = shutdownAfterBackup_,
         });
         executor->SetControlBlock(&block_);
         return executor;
@@ -319,6 +319,7 @@ public:
 
     TempDir temp_;
     std::unique_ptr<CProfileStore> store_;
+    CProfileStore* runStore_ = nullptr;  // the settings the executor is given
     std::unique_ptr<CBackupSQLUtility> fileList_;
     RecordingMessageSink sink_;
     NamedEvents events_;
@@ -329,7 +330,9 @@ public:
     std::atomic<int> threadRunning_{0};
     std::atomic<int> executorRunning_{0};
     ThreadControlBlock block_;
-    std::unique_ptr<CBackupExecute> executor_;
+    BackupProgress progress_;
+    std::atomic<int> shutdownAfterBackup_{1};
+    WorkerPtr<CBackupExecute> executor_;
 };
 
 }  // namespace tessarine::backup_test

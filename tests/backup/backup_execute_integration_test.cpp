@@ -121,7 +121,6 @@ protected:
         fs::create_directories(temp_.Sub("data/backup"));
         CAppLog::Get().InitWith(temp_.Sub("log/"), "TessarineTool", true, std::int64_t{64} << 20);
         store_ = std::make_unique<CProfileStore>(temp_.Sub("TessarineTool.msf"));
-        SetDefaultProfileStore(store_.get());
         fileList_ = std::make_unique<CBackupSQLUtility>(temp_.Sub("TessarineTool.db"));
         ASSERT_EQ(0, fileList_->Initialize());
         for (const auto name : kNamedEventsInOrder) events_.Create(std::string(name));
@@ -143,7 +142,6 @@ protected:
             fs::remove_all(Served(folder_), ignored);
             fs::remove(ServerFile(), ignored);
         }
-        SetDefaultProfileStore(nullptr);
         CAppLog::Get().Reset();
     }
 
@@ -181,7 +179,7 @@ protected:
     int RunWith(CBackupSQLUtility& fileList, int port = 0) {
         if (port == 0) port = smb_.port;
         sink_.Clear();
-        executor_ = std::make_unique<CBackupExecute>(CBackupExecute::Dependencies{
+        executor_ = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
             .shareFactory = [this, port]() -> std::unique_ptr<DeviceShare> {
                 auto share = std::make_unique<SmbShare>(port, 5000);
                 if (blockObserver_) share->SetBlockObserver(blockObserver_);
@@ -195,6 +193,9 @@ protected:
             .systemInfo = *systemInfo_,
             .loadCommonSetting = {},
             .loadBackupSetting = {},
+            .profileStore = store_.get(),
+            .progress = progress_,
+            .shutdownAfterBackup = shutdownAfterBackup_,
         });
         executor_->SetControlBlock(&block_);
         return executor_->ThreadCore();
@@ -251,7 +252,9 @@ protected:
     std::atomic<int> stop_{0};
     std::atomic<int> executorRunning_{0};
     ThreadControlBlock block_;
-    std::unique_ptr<CBackupExecute> executor_;
+    BackupProgress progress_;
+    std::atomic<int> shutdownAfterBackup_{1};
+    WorkerPtr<CBackupExecute> executor_;
 };
 
 TEST_F(BackupExecuteSmbTest, FullBackupLandsOnTheServerWithTimesKept) {

@@ -66,8 +66,8 @@ TEST_F(BackupExecuteTest, FirstRunCopiesTheWholeTreeAndRecordsEveryEntry) {
     EXPECT_EQ(2, sink_.Count(WM_EXECUTE_STATE_CHANGED));
     EXPECT_EQ(0, sink_.Count(WM_SHUTDOWN_BACKUP_COMPLETE));
     EXPECT_EQ(0, executorRunning_.load());
-    EXPECT_EQ(6, BackupTotalCount.load());
-    EXPECT_EQ(6, BackupDoneCount.load());
+    EXPECT_EQ(6, progress_.totalCount.load());
+    EXPECT_EQ(6, progress_.doneCount.load());
     EXPECT_TRUE(BackupCompleteSignalled());
 }
 
@@ -87,7 +87,7 @@ TEST_F(BackupExecuteTest, DifferentialRunWithoutChangesLeavesNoTrace) {
     EXPECT_FALSE(fs::exists(ServerFile()));
     EXPECT_TRUE(Balloons().empty());
     EXPECT_TRUE(BackupCompleteSignalled());
-    EXPECT_EQ(3, BackupTotalCount.load());
+    EXPECT_EQ(3, progress_.totalCount.load());
     const auto rowsAfter = Rows();
     ASSERT_EQ(rowsBefore.size(), rowsAfter.size());
     for (std::size_t i = 0; i < rowsAfter.size(); ++i) {
@@ -225,7 +225,7 @@ TEST_F(BackupExecuteTest, MirroringDeletesTheCopiesOfADeletedFolder) {
     EXPECT_EQ(3, executor_->GetErrorList().executeCount);
     EXPECT_EQ(3, executor_->GetErrorList().successCount);
     // One entry to walk and three copies to delete.
-    EXPECT_EQ(4, BackupTotalCount.load());
+    EXPECT_EQ(4, progress_.totalCount.load());
     EXPECT_EQ(0, ClientResultCode());
 }
 
@@ -320,7 +320,7 @@ TEST_F(BackupExecuteTest, MissingSourceFolderKeepsItsCopiesWhenMirroring) {
     EXPECT_TRUE(fs::exists(ShareFolder("dst1/a.txt")));
     EXPECT_TRUE(fs::exists(ShareFolder("dst1/sub/b.txt")));
     EXPECT_EQ(3u, Rows().size());
-    EXPECT_EQ(0, BackupTotalCount.load());
+    EXPECT_EQ(0, progress_.totalCount.load());
     EXPECT_NE(std::string::npos, Log().find("Source Folder Not Exist. Path:" + Source("src1")));
     EXPECT_EQ(std::vector<std::string>{Source("src1")}, executor_->GetErrorList().paths);
     EXPECT_EQ(2, ClientResultCode());
@@ -454,12 +454,12 @@ TEST_F(BackupExecuteTest, UnusableSettingsEndTheRunWithoutResultFiles) {
              t.Configure({.pairs = {{"", ""}, {"src2", "dst2"}}});
          },
          "BackupSetting Error. ret:0 Source:"},
-        {"no settings file", [](BackupExecuteTest&) { SetDefaultProfileStore(nullptr); },
+        {"no settings file", [](BackupExecuteTest& t) { t.runStore_ = nullptr; },
          "CommonSetting Error. ret:-1"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        SetDefaultProfileStore(store_.get());
+        runStore_ = store_.get();
         Configure(Config{});
         MakeFiles({"src1/a.txt", "src2/b.txt"});
         c.setUp(*this);
@@ -557,7 +557,7 @@ TEST_F(BackupExecuteTest, ShutdownModeHandsOverAtEveryEnding) {
         hooks_ = ShareHooks{};
         Configure(Config{});
         c.setUp(*this);
-        ShutdownAfterBackup = 0;  // a No from the previous run applies to that run only
+        shutdownAfterBackup_ = 0;  // a No from the previous run applies to that run only
         int questions = 0;
         std::vector<bool> judgedAfterComplete;
         sink_.Clear();
@@ -565,7 +565,7 @@ TEST_F(BackupExecuteTest, ShutdownModeHandsOverAtEveryEnding) {
         executor_->SetShutdownMode(1);
         executor_->SetMessageBoxForShutdownBackup([&] {
             ++questions;
-            EXPECT_EQ(1, ShutdownAfterBackup.load());
+            EXPECT_EQ(1, shutdownAfterBackup_.load());
         });
         executor_->SetJudgeShutdown(
             [&] { judgedAfterComplete.push_back(BackupCompleteSignalled()); });
@@ -575,7 +575,7 @@ TEST_F(BackupExecuteTest, ShutdownModeHandsOverAtEveryEnding) {
         EXPECT_EQ(c.asksQuestion ? 1 : 0, questions);
         EXPECT_EQ(std::vector<bool>{true}, judgedAfterComplete);
         EXPECT_EQ(1, sink_.Count(WM_SHUTDOWN_BACKUP_COMPLETE));
-        EXPECT_EQ(1, ShutdownAfterBackup.load());
+        EXPECT_EQ(1, shutdownAfterBackup_.load());
     }
 }
 

@@ -394,7 +394,7 @@ const CalculationCase kCalculationCases[] = {
 TEST_F(BackupScheduleTest, CalculatesTheWaitUntilTheNextMoment) {
     FakeClock clock;
     NamedEvents events;
-    CBackupSchedule schedule(clock, events, nullptr);
+    CBackupSchedule schedule(clock, events, nullptr, nullptr);
     for (const auto& c : kCalculationCases) {
         SCOPED_TRACE(c.name);
         UseTimeZone(c.zone);
@@ -417,7 +417,7 @@ TEST_F(BackupScheduleTest, CalculatesTheWaitUntilTheNextMoment) {
 TEST_F(BackupScheduleTest, ScheduleOffWaitsWithoutTimeOut) {
     FakeClock clock(Local({2024, 3, 15, 9, 59, 59}));
     NamedEvents events;
-    CBackupSchedule schedule(clock, events, nullptr);
+    CBackupSchedule schedule(clock, events, nullptr, nullptr);
     CBackupSetting setting(nullptr);
     setting.isSchedule = false;
     setting.scheduleSetting = 3;
@@ -428,7 +428,7 @@ TEST_F(BackupScheduleTest, ScheduleOffWaitsWithoutTimeOut) {
 TEST_F(BackupScheduleTest, CalculationTracesTheMomentAndTheWait) {
     FakeClock clock(Local({2024, 3, 15, 9, 59, 59}));
     NamedEvents events;
-    CBackupSchedule schedule(clock, events, nullptr);
+    CBackupSchedule schedule(clock, events, nullptr, nullptr);
     CBackupSetting setting(nullptr);
     setting.isSchedule = true;
     setting.scheduleSetting = 0;
@@ -490,8 +490,7 @@ public:
         }
         CBackupRunner* self = this;
         record_.runner.compare_exchange_strong(self, nullptr);
-        record_.Open();  // never hang on a released runner
-        StopThread();
+        record_.Open();
     }
 
 protected:
@@ -529,8 +528,9 @@ struct ScheduleHarness {
     }
 
     void Start(int startupLoads = 1) {
-        schedule = std::make_unique<CBackupSchedule>(
-            clock, events, [this] { return std::make_unique<GatedRunner>(record, calcs); },
+        schedule = MakeWorker<CBackupSchedule>(
+            clock, events, nullptr,
+            [this] { return WorkerPtr<CBackupRunner>(MakeWorker<GatedRunner>(record, calcs)); },
             [this](CBackupSetting& out) {
                 int result = 0;
                 if (loader)
@@ -595,7 +595,7 @@ struct ScheduleHarness {
     CBackupSetting setting{nullptr};
     std::function<int(CBackupSetting&, int)> loader;
     std::function<std::uint32_t(int)> calculator;
-    std::unique_ptr<CBackupSchedule> schedule;
+    WorkerPtr<CBackupSchedule> schedule;
 };
 
 TEST_F(BackupScheduleTest, BackupNowStartsOneRunAndDropsRequestsDuringIt) {
@@ -751,10 +751,11 @@ TEST_F(BackupScheduleTest, ExitDuringTheStartupDelayEndsWithoutABackup) {
 TEST_F(BackupScheduleTest, ExitWaitsABoundedTimeForARunningBackup) {
     struct Case {
         const char* name;
-        int runEndsInPass;  // 0: the run outlasts every pass
-        int expectedPasses;
+        std::chrono::milliseconds runEndsAfter;  // 0: the run outlasts the wait
+        std::chrono::milliseconds expectedWait;
     };
-    const Case cases[] = {{"run ends in the third pass", 3, 3}, {"run outlasts the wait", 0, 10}};
+    const Case cases[] = {{"run ends after 25 s", 25000ms, 25000ms},
+                          {"run outlasts the wait", 0ms, CBackupSchedule::kExitWaitLimit}};
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScheduleHarness h;
@@ -762,10 +763,11 @@ TEST_F(BackupScheduleTest, ExitWaitsABoundedTimeForARunningBackup) {
         h.SignalAndSettle(kEventBackupNow);
         ASSERT_TRUE(WaitFor([&] { return h.record.Started() == 1; }));
 
-        int passes = 0;
+        std::chrono::milliseconds waited{0};
         h.clock.SetSleepHook([&](std::chrono::milliseconds duration) {
-            EXPECT_EQ(duration, 10000ms);
-            if (++passes == c.runEndsInPass) {
+            EXPECT_LE(duration, CBackupSchedule::kExitWaitSlice);
+            waited += duration;
+            if (waited == c.runEndsAfter) {
                 h.record.Open();
                 WaitFor([&] { return h.executorRunning.load() == 0; });
             }
@@ -775,13 +777,13 @@ TEST_F(BackupScheduleTest, ExitWaitsABoundedTimeForARunningBackup) {
         ASSERT_TRUE(WaitFor([&] { return h.threadRunning.load() == 0; }));
         h.schedule->StopThread();
 
-        EXPECT_EQ(passes, c.expectedPasses);
+        // A run that ends is noticed within one slice; one that does not costs the limit.
+        EXPECT_EQ(waited, c.expectedWait);
         const std::string log = LogText();
-        EXPECT_EQ(CountOf(log, "Wait Backup Thread. Count:"), c.expectedPasses);
-        EXPECT_EQ(
-            CountOf(log, "Wait Backup Thread. Count:" + std::to_string(c.expectedPasses) + "\r\n"),
-            1);
-        if (c.runEndsInPass == 0) {
+        EXPECT_EQ(CountOf(log, "Wait Backup Thread."), 1);
+        EXPECT_EQ(CountOf(log, "Backup thread is still running. The scheduler ends without it."),
+                  c.runEndsAfter.count() == 0 ? 1 : 0);
+        if (c.runEndsAfter.count() == 0) {
             // The scheduler has ended; the runner is kept until its run is over.
             EXPECT_EQ(h.executorRunning.load(), 1);
             EXPECT_EQ(h.record.runnersDestroyed, 0);

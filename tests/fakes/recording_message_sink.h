@@ -14,17 +14,18 @@ struct RecordedMessage {
     int wParam = 0;
     long lParam = 0;
     std::optional<BalloonRequest> balloon;
+    Message message;
 };
 
 class RecordingMessageSink : public MessageSink {
 public:
-    using MessageSink::Post;
-    void Post(int messageId, int wParam, long lParam,
-              std::unique_ptr<BalloonRequest> balloon) override {
+    void Post(Message message) override {
+        const MessageWords words = ToWords(message);
+        RecordedMessage recorded{words.id, words.wParam, words.lParam, std::nullopt, message};
+        if (const auto* balloon = std::get_if<BalloonRequest>(&message))
+            recorded.balloon = *balloon;
         std::lock_guard lock(mutex_);
-        RecordedMessage message{messageId, wParam, lParam, std::nullopt};
-        if (balloon) message.balloon = *balloon;
-        messages_.push_back(message);
+        messages_.push_back(std::move(recorded));
     }
     std::vector<RecordedMessage> Messages() const {
         std::lock_guard lock(mutex_);

@@ -254,27 +254,19 @@ TEST(BackupSettingChangedTest, ComparesEveryFieldButTheErrorListLimit) {
 }
 
 TEST_F(SettingRecordsTest, WithoutAStoreRecordsTouchNothing) {
-    SetDefaultProfileStore(nullptr);
+    // Records made without a store hold values only; no file is behind them.
     CBackupSetting backup;
     backup.interval = 5;
     EXPECT_EQ(backup.Load(), -1);
     EXPECT_EQ(backup.interval, 5);
     EXPECT_EQ(backup.Save(), -1);
+    EXPECT_EQ(backup.WriteDefaults(), -1);
+    EXPECT_EQ(backup.interval, 5);
     CCommonSetting common;
     EXPECT_EQ(common.Save(), -1);
-    CDetectFileSetting detect;
+    CDetectFileSetting detect(nullptr);
     EXPECT_EQ(detect.Load(), -1);
     EXPECT_FALSE(std::filesystem::exists(path_));
-
-    // Records made without a store use the default one.
-    SetDefaultProfileStore(&store_);
-    CDetectFileSetting viaDefault;
-    viaDefault.resultWatchInterval = 30;
-    EXPECT_EQ(viaDefault.Save(), 0);
-    SetDefaultProfileStore(nullptr);
-    CDetectFileSetting loaded(&store_);
-    ASSERT_EQ(loaded.Load(), 0);
-    EXPECT_EQ(loaded.resultWatchInterval, 30);
 }
 
 TEST_F(SettingRecordsTest, SaveReportsAFileThatCannotBeWritten) {
