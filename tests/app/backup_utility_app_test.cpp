@@ -562,7 +562,7 @@ TEST_F(BackupUtilityAppTest, BackupWiringUsesTheApplicationsObjects) {
     WireBackup(*app);
     clock_.SetSleepHook([](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); });
     ASSERT_TRUE(app->InitInstance());
-    EXPECT_EQ(app->BackupFileList().DatabasePath(), DataFolder() + Title() + ".db");
+    EXPECT_EQ(app->BackupFileList().Connection().DatabasePath(), DataFolder() + Title() + ".db");
     EXPECT_TRUE(fs::exists(DataFolder() + Title() + ".db"));
     ASSERT_NE(app->Worker(CBackupUtilityApp::kBackupSchedule), nullptr);
     ASSERT_TRUE(WaitFor([&] { return app->BackupScheduleRunning().load() == 1; }));
