@@ -558,11 +558,9 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
 }
 
 void CBackupExecute::ListDestination(const std::string& folder, DestinationListing& listing) {
-    std::vector<ShareEntry> entries;
-    const bool listed = share_->List(folder, "*", entries);
-    const int error = listed ? 0 : share_->LastError();
-    NoteShareOutcome(listed, error);
-    if (!listed) {
+    auto [entries, error] = share_->List(folder, "*");
+    NoteShareOutcome(error);
+    if (error != 0) {
         // A folder that is not there holds nothing; any other failure leaves it unknown.
         listing.known = error == ENOENT || error == ENOTDIR;
         if (!listing.known) LOG_ERROR_CODE(error, "List Folder Error. folder:" + folder);
@@ -574,10 +572,10 @@ void CBackupExecute::ListDestination(const std::string& folder, DestinationListi
         if (!entry.isFolder && IsTemporaryCopyName(entry.name)) {
             // Left by a copy that was cut off (a killed program, a dropped connection).
             const std::string leftover = JoinShareName(folder, entry.name);
-            if (share_->DeleteFile(leftover))
+            if (const IoStatus deleted = share_->DeleteFile(leftover))
                 LOG_NOTICE("Removed Leftover Temporary File. file:" + leftover);
             else
-                LOG_ERROR_CODE(share_->LastError(), "Leftover Delete Error. file:" + leftover);
+                LOG_ERROR_CODE(deleted.error, "Leftover Delete Error. file:" + leftover);
             continue;
         }
         std::string folded = FoldShareName(entry.name);
@@ -716,9 +714,9 @@ void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folder
         // new name first, so the copies stand under the name the PC shows.
         const std::string current =
             JoinShareName(MakeDestinationPath(settingNumber, folderPath), onShare->name);
-        const bool renamed = share_->Rename(current, destination);
-        NoteShareOutcome(renamed, renamed ? 0 : share_->LastError());
-        if (!renamed) LOG_ERROR_CODE(share_->LastError(), "Rename Error. file:" + current);
+        const IoStatus renamed = share_->Rename(current, destination);
+        NoteShareOutcome(renamed.error);
+        if (!renamed) LOG_ERROR_CODE(renamed.error, "Rename Error. file:" + current);
         // Only the name changed: the copy is already whole (copying it again over SMB could
         // even bring the old case back through the server's name cache).
         if (renamed && !entry.isFolder && onShare->size == entry.size &&
@@ -777,8 +775,8 @@ void CBackupExecute::RecordRow(const std::function<void()>& write, const std::st
     errorList_.AddSuccess();
 }
 
-void CBackupExecute::NoteShareOutcome(bool succeeded, int error) {
-    if (succeeded || !IsConnectionError(error)) {
+void CBackupExecute::NoteShareOutcome(int error) {
+    if (!IsConnectionError(error)) {
         connectionFailures_ = 0;
         return;
     }
@@ -853,18 +851,20 @@ void CBackupExecute::DeleteCopy(int settingNumber, const std::string& source, bo
     auto remove = [&] {
         return isFolder ? share_->RemoveFolder(destination) : share_->DeleteFile(destination);
     };
-    bool removed = remove();
+    IoStatus removed = remove();
     // A read-only copy is made writable only to be deleted.
-    if (!removed && share_->LastError() == EACCES && share_->ClearReadOnly(destination))
-        removed = remove();
-    if (!removed && isFolder && share_->LastError() == ENOTEMPTY) {
+    if (removed.error == EACCES) {
+        const IoStatus cleared = share_->ClearReadOnly(destination);
+        removed = cleared ? remove() : cleared;
+    }
+    if (isFolder && removed.error == ENOTEMPTY) {
         // Leftovers of cut-off copies must not keep the folder: they are ours to remove.
         DestinationListing listing;
         ListDestination(destination, listing);
         removed = share_->RemoveFolder(destination);
     }
-    const int error = removed ? 0 : share_->LastError();
-    NoteShareOutcome(removed, error);
+    const int error = removed.error;
+    NoteShareOutcome(error);
     if (removed) {
         fileList_.DeleteBackupInformation(settingNumber, source);
         errorList_.AddSuccess();
@@ -891,16 +891,13 @@ int CBackupExecute::BackupFileOverwrite(int settingNumber, const std::string& so
 int CBackupExecute::CopyToDestination(int settingNumber, const std::string& sourcePath,
                                       bool overwriteReadOnly) {
     const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
-    bool copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
-    int error = copied ? 0 : share_->LastError();
+    IoStatus copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
     // The share refuses to replace a read-only copy; it is made writable only to be replaced
     // (asked after the refusal, so an ordinary copy costs no extra request).
-    if (!copied && error == EACCES && overwriteReadOnly && share_->ClearReadOnly(destination)) {
+    if (copied.error == EACCES && overwriteReadOnly && share_->ClearReadOnly(destination))
         copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
-        error = copied ? 0 : share_->LastError();
-    }
-    if (!copied) LOG_ERROR_CODE(error, "File Copy Error. file:" + sourcePath + destination);
-    NoteShareOutcome(copied, error);
+    if (!copied) LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + sourcePath + destination);
+    NoteShareOutcome(copied.error);
     return copied ? 0 : 1;
 }
 
@@ -908,17 +905,17 @@ int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePat
                                  bool* created) {
     const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
     if (created != nullptr) *created = false;
-    if (!knownAbsent && share_->IsFolder(destination)) return 0;
-    if (share_->CreateFolder(destination)) {
-        NoteShareOutcome(true, 0);
+    if (!knownAbsent && share_->IsFolder(destination).value) return 0;
+    const int error = share_->CreateFolder(destination).error;
+    if (error == 0) {
+        NoteShareOutcome(0);
         if (created != nullptr) *created = true;
         return 0;
     }
-    const int error = share_->LastError();
     // Made meanwhile by someone else: as good as made by us, but not known to be empty.
-    if (knownAbsent && error == EEXIST && share_->IsFolder(destination)) return 0;
+    if (knownAbsent && error == EEXIST && share_->IsFolder(destination).value) return 0;
     LOG_ERROR_CODE(error, "Create Directory Error. folder:" + destination);
-    NoteShareOutcome(false, error);
+    NoteShareOutcome(error);
     return 1;
 }
 
@@ -1005,10 +1002,11 @@ int CBackupExecute::ForwardResultFile(const std::string& address, std::time_t en
     const std::string target =
         "\\\\" + address + kShareBackupFolder + resultFile.GetServerResultFileName();
     LOG_TRACE("Forward to:" + target);
-    if (!share_->CopyToShare(resultFile.GetServerResultFilePath(), target, CancelFlag())) {
-        LOG_ERROR_CODE(share_->LastError(), "Server Result File Copy Error. file:" +
-                                                resultFile.GetServerResultFilePath() + " " +
-                                                target);
+    if (const IoStatus copied =
+            share_->CopyToShare(resultFile.GetServerResultFilePath(), target, CancelFlag());
+        !copied) {
+        LOG_ERROR_CODE(copied.error, "Server Result File Copy Error. file:" +
+                                         resultFile.GetServerResultFilePath() + " " + target);
         return 1;
     }
     return 0;

@@ -106,8 +106,8 @@ private:
     // Writes a row after a successful copy and counts the entry: a success, or a failure when
     // the row cannot be written (the exception goes on).
     void RecordRow(const std::function<void()>& write, const std::string& path);
-    // Counts consecutive requests that found the device gone.
-    void NoteShareOutcome(bool succeeded, int error);
+    // Counts consecutive requests that found the device gone (`error`: the request's outcome).
+    void NoteShareOutcome(int error);
     // Ends the run (by an exception) once the device has stopped answering; called between
     // entries, so the entry that failed last is counted first.
     void CheckConnection() const;
