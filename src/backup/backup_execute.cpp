@@ -1,12 +1,5 @@
 #include "backup/backup_execute.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <exception>
@@ -22,21 +15,13 @@
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
 #include "infra/time_utility.h"
+#include "platform/posix/posix_file_system.h"
 #include "platform/share_name.h"
 #include "platform/unc_path.h"
 
 namespace tessarine {
 
 std::atomic<int> ShutdownAfterBackup{1};
-
-// One entry of a local folder as the backup sees it.
-struct LocalEntry {
-    std::string name;
-    bool isFolder = false;
-    std::time_t lastWriteTime = 0;
-    std::uint64_t size = 0;
-    int statusError = 0;  // errno when the entry's status could not be read
-};
 
 namespace {
 
@@ -115,98 +100,6 @@ bool SameTimeStamp(std::time_t stored, std::time_t actual) {
     return stored == actual || ToTimeStamp(stored) == ToTimeStamp(actual);
 }
 
-// The root of the mounted file system that holds `path` ("/", "/media/u/disk"); "" when the
-// path cannot be resolved.
-std::string MountRootOf(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return "";
-    std::string current = resolved;
-    struct stat status {};
-    if (::stat(current.c_str(), &status) != 0) return "";
-    const dev_t device = status.st_dev;
-    while (current != "/") {
-        const std::size_t slash = current.find_last_of('/');
-        const std::string parent = slash == 0 ? "/" : current.substr(0, slash);
-        if (::stat(parent.c_str(), &status) != 0 || status.st_dev != device) break;
-        current = parent;
-    }
-    return current;
-}
-
-// A local folder read whole: readdir plus fstatat relative to the folder's descriptor. Regular
-// files (also through a link) and folders (never through a link, so a link cannot make the
-// walk loop) are kept; other kinds of entry and entries that vanished are passed over.
-struct LocalFolder {
-    int openError = 0;  // errno when the folder could not be opened (no entries then)
-    int readError = 0;  // errno when reading broke off after `entries`
-    std::vector<LocalEntry> entries;
-};
-
-// Opens a folder for reading; `followLink`: the folder may be reached through a link (a
-// configured source folder); folders found by the walk itself are opened only as what they
-// were found to be. Null with errno set on failure.
-DIR* OpenLocalFolder(const std::string& path, bool followLink) {
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return nullptr;
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-    }
-    return dir;
-}
-
-// Pipes, sockets and devices are no files to back up (reading a pipe would block).
-bool IsSpecialFile(unsigned char type) {
-    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
-}
-
-LocalFolder ReadLocalFolder(const std::string& path, bool followLink) {
-    LocalFolder folder;
-    DIR* dir = OpenLocalFolder(path, followLink);
-    if (dir == nullptr) {
-        folder.openError = errno != 0 ? errno : EIO;
-        return folder;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (item == nullptr) {
-            folder.readError = errno;
-            break;
-        }
-        const std::string_view name(item->d_name);
-        if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
-        LocalEntry entry;
-        entry.name = name;
-        struct stat status {};
-        if (::fstatat(::dirfd(dir), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) continue;  // gone since it was listed
-            entry.statusError = errno != 0 ? errno : EIO;
-            folder.entries.push_back(std::move(entry));
-            continue;
-        }
-        if (S_ISLNK(status.st_mode)) {
-            if (::fstatat(::dirfd(dir), item->d_name, &status, 0) != 0) {
-                if (errno == ENOENT) continue;  // a dangling link
-                entry.statusError = errno != 0 ? errno : EIO;
-                folder.entries.push_back(std::move(entry));
-                continue;
-            }
-            if (!S_ISREG(status.st_mode)) continue;  // a link to a folder is not followed
-        }
-        if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
-        entry.isFolder = S_ISDIR(status.st_mode);
-        entry.lastWriteTime = status.st_mtime;
-        entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(status.st_size);
-        folder.entries.push_back(std::move(entry));
-    }
-    ::closedir(dir);
-    return folder;
-}
-
 // A name that cannot be reproduced on the share: '\' separates folders there.
 bool IsRepresentableOnShare(const std::string& name) {
     return name.find('\\') == std::string::npos;
@@ -264,7 +157,12 @@ CBackupExecute::CBackupExecute(Dependencies dependencies)
       backupFolderPath_(std::move(dependencies.backupFolderPath)),
       systemInfo_(dependencies.systemInfo),
       loadCommonSetting_(std::move(dependencies.loadCommonSetting)),
-      loadBackupSetting_(std::move(dependencies.loadBackupSetting)) {
+      loadBackupSetting_(std::move(dependencies.loadBackupSetting)),
+      fileSystem_(dependencies.localFileSystem) {
+    if (fileSystem_ == nullptr) {
+        ownedFileSystem_ = std::make_unique<PosixFileSystem>();
+        fileSystem_ = ownedFileSystem_.get();
+    }
     if (!loadCommonSetting_)
         loadCommonSetting_ = [](CCommonSetting& record) { return record.Load(); };
     if (!loadBackupSetting_)
@@ -482,8 +380,7 @@ int CBackupExecute::ConnectShare(const CCommonSetting& common) {
 
 bool CBackupExecute::CheckFolderPair(int settingNumber, bool report) {
     const BackupFolderPair& pair = folderPairs_[settingNumber];
-    struct stat status {};
-    if (stat(pair.source.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    if (!fileSystem_->IsFolder(pair.source).value) {
         if (report) {
             LOG_ERROR("Source Folder Not Exist. Path:" + pair.source);
             errorList_.AddFailure(pair.source);
@@ -504,7 +401,7 @@ void CBackupExecute::RecordSourceMount(int settingNumber) {
     // Only a later mirroring pass needs it: a failure here must not keep the backup from running.
     try {
         const std::string& source = folderPairs_[settingNumber].source;
-        fileList_.SetSourceMount(source, MountRootOf(source));
+        fileList_.SetSourceMount(source, fileSystem_->MountRoot(source));
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
     }
@@ -512,7 +409,7 @@ void CBackupExecute::RecordSourceMount(int settingNumber) {
 
 bool CBackupExecute::IsSourceMountUnchanged(int settingNumber) {
     const std::string& source = folderPairs_[settingNumber].source;
-    const std::string mountRoot = MountRootOf(source);
+    const std::string mountRoot = fileSystem_->MountRoot(source);
     std::string recorded;
     if (fileList_.GetSourceMount(source, &recorded) != 0 || recorded.empty()) {
         fileList_.SetSourceMount(source, mountRoot);
@@ -586,7 +483,7 @@ void CBackupExecute::ListDestination(const std::string& folder, DestinationListi
 void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPath,
                                   bool differential, bool mirroring, bool destinationIsNew) {
     const bool isTop = folderPath == folderPairs_[settingNumber].source;
-    LocalFolder local = ReadLocalFolder(folderPath, isTop);
+    const LocalFolder local = fileSystem_->ReadFolder(folderPath, {.followLink = isTop});
     if (local.openError != 0) {
         LOG_ERROR_CODE(local.openError, "Open Folder Error. folder:" + folderPath);
         errorList_.AddFailure(folderPath);
@@ -940,50 +837,30 @@ void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink
                                   int& count) {
     // Counting needs only names and kinds: the status of an entry is read by the pass itself,
     // right before it decides, so nothing it decides on is older than the pass.
-    DIR* dir = OpenLocalFolder(folderPath, followLink);
-    if (dir == nullptr) {
+    const LocalFolder local =
+        fileSystem_->ReadFolder(folderPath, {.followLink = followLink, .kindsOnly = true});
+    if (local.openError != 0) {
         // Reported by the backup pass; here it only must not look like a deletion.
         if (removeFound) KeepCandidatesBelow(folderPath);
         return;
     }
-    struct Closer {
-        DIR* dir;
-        ~Closer() { ::closedir(dir); }
-    } closer{dir};
     std::string path;
-    for (;;) {
+    for (const LocalEntry& entry : local.entries) {
         if (IsStopRequested()) return;
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (item == nullptr) {
-            if (errno != 0 && removeFound) KeepCandidatesBelow(folderPath);
-            return;
-        }
-        const std::string_view name(item->d_name);
-        if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
-        bool isFolder = item->d_type == DT_DIR;
-        if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
-            struct stat status {};
-            if (::fstatat(::dirfd(dir), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) continue;
-                ++count;  // reported by the pass
-                if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, item->d_name));
-                continue;
-            }
-            if (S_ISLNK(status.st_mode) &&
-                (::fstatat(::dirfd(dir), item->d_name, &status, 0) != 0 ||
-                 !S_ISREG(status.st_mode)))
-                continue;  // dangling, or a link to a folder: not followed
-            if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
-            isFolder = S_ISDIR(status.st_mode);
-        }
         ++count;
+        if (entry.statusError != 0) {
+            // Reported by the pass.
+            if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, entry.name));
+            continue;
+        }
         // Paths are needed only to descend and to match deletion candidates.
-        if (!removeFound && !isFolder) continue;
-        path = JoinLocalPath(folderPath, item->d_name);
-        if (removeFound) RemoveFromBackupList(path, isFolder);
-        if (isFolder) CountEntries(path, false, removeFound, count);
+        if (!removeFound && !entry.isFolder) continue;
+        path = JoinLocalPath(folderPath, entry.name);
+        if (removeFound) RemoveFromBackupList(path, entry.isFolder);
+        if (entry.isFolder) CountEntries(path, false, removeFound, count);
     }
+    if (IsStopRequested()) return;
+    if (local.readError != 0 && removeFound) KeepCandidatesBelow(folderPath);
 }
 
 int CBackupExecute::ForwardResultFile(const std::string& address, std::time_t endTime) {

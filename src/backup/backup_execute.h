@@ -19,6 +19,7 @@
 #include "core/message_sink.h"
 #include "platform/clock.h"
 #include "platform/device_share.h"
+#include "platform/local_file_system.h"
 #include "platform/named_events.h"
 #include "platform/system_info.h"
 #include "settings/setting_records.h"
@@ -28,8 +29,6 @@ namespace tessarine {
 // 1: shut the PC down after the backup before shutdown; 0: do not. Set to 1 at the start of
 // every run and by the shutdown question; read by JudgeShutdown.
 extern std::atomic<int> ShutdownAfterBackup;
-
-struct LocalEntry;
 
 class CBackupExecute : public CBackupRunner {
 public:
@@ -48,6 +47,8 @@ public:
         // Fill a record; 0 on success. Empty: the record's own Load (default profile store).
         CommonSettingLoader loadCommonSetting;
         BackupSettingLoader loadBackupSetting;
+        // The source folders are read through this; null: the local disk.
+        LocalFileSystem* localFileSystem = nullptr;
     };
 
     // Reads BackupErrorMaxCount for the error list's capacity (10 when it cannot be read).
@@ -156,6 +157,8 @@ private:
     const SystemInfo& systemInfo_;
     CommonSettingLoader loadCommonSetting_;
     BackupSettingLoader loadBackupSetting_;
+    std::unique_ptr<LocalFileSystem> ownedFileSystem_;  // when none was handed in
+    LocalFileSystem* fileSystem_;
     std::function<void()> messageBoxForShutdownBackup_;
     std::function<void()> judgeShutdown_;
 

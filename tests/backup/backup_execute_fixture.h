@@ -215,6 +215,7 @@ public:
             .systemInfo = systemInfo_,
             .loadCommonSetting = {},
             .loadBackupSetting = {},
+            .localFileSystem = fileSystem_,
         });
         executor->SetControlBlock(&block_);
         return executor;
@@ -320,6 +321,8 @@ public:
     std::atomic<int> executorRunning_{0};
     ThreadControlBlock block_;
     std::unique_ptr<CBackupExecute> executor_;
+    LocalFileSystem* fileSystem_ =
+        nullptr;  // what the next run reads its sources through; null: the disk
 };
 
 }  // namespace tessarine::backup_test
