@@ -14,7 +14,9 @@
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <future>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/test_support.h"
@@ -245,6 +247,44 @@ TEST_F(SmbShareTest, TargetMadeOnTheDeviceAfterItsFolderWasCreatedIsCheckedAtThe
         EACCES);
     EXPECT_EQ(ReadFile(Served("new/writable.txt")), ReadFile(source));
     EXPECT_EQ(FolderNames(Served("new")), names);
+}
+
+// The library lock is taken per call: while one share is in the middle of a copy, another share
+// on another thread gets its requests through, and both copies come out whole.
+TEST_F(SmbShareTest, TwoSharesWorkFromTwoThreadsAtOnce) {
+    const std::string big = MakeSource("big.bin", 6 * (1 << 20), 'b');
+    const std::string small = MakeSource("small.bin", 70'000, 's');
+    std::promise<int> otherDone;  // the other share's outcome, 0 when all of it worked
+    std::future<int> otherOutcome = otherDone.get_future();
+    bool otherFinishedMidCopy = false;
+
+    std::thread other;
+    share_->SetBlockObserver([&](std::uint64_t copied) {
+        if (copied != 1u << 20) return;
+        // First block written: the other share starts now and must finish while this copy is
+        // still open.
+        other = std::thread([&] {
+            SmbShare second(fixture_.port, 5000);
+            int outcome = second.Connect(fixture_.host, fixture_.user, fixture_.password);
+            if (outcome == kShareConnected) outcome = second.CreateFolder(Device("other")).error;
+            if (outcome == 0)
+                outcome = second.CopyToShare(small, Device("other/small.bin"), nullptr).error;
+            if (outcome == 0) outcome = second.List(Device("other"), "*").error;
+            otherDone.set_value(outcome);
+        });
+        otherFinishedMidCopy =
+            otherOutcome.wait_for(std::chrono::seconds(20)) == std::future_status::ready;
+    });
+    const IoStatus copied = share_->CopyToShare(big, Device("big.bin"), nullptr);
+    if (other.joinable()) other.join();
+
+    EXPECT_TRUE(copied) << copied.error;
+    EXPECT_TRUE(otherFinishedMidCopy);
+    ASSERT_EQ(otherOutcome.wait_for(std::chrono::seconds(0)), std::future_status::ready);
+    EXPECT_EQ(otherOutcome.get(), 0);
+    EXPECT_EQ(ReadFile(Served("big.bin")), ReadFile(big));
+    EXPECT_EQ(ReadFile(Served("other/small.bin")), ReadFile(small));
+    EXPECT_EQ(FolderNames(Served("")), (std::vector<std::string>{"big.bin", "other"}));
 }
 
 }  // namespace

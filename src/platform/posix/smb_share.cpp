@@ -31,6 +31,15 @@ std::mutex& LibraryMutex() {
     return mutex;
 }
 
+// Runs library calls that belong together under the library lock and hands on their result
+// (errno values are taken inside). Copies lock per call, so a long copy holds off the requests
+// of other shares for one block at most.
+template <typename Call>
+auto Locked(Call&& call) {
+    std::lock_guard lock(LibraryMutex());
+    return call();
+}
+
 // Contexts of shares that are gone, ready for the next one (under LibraryMutex).
 std::vector<SMBCCTX*>& IdleContexts() {
     static auto* contexts = new std::vector<SMBCCTX*>();  // lives to the process end
@@ -349,11 +358,10 @@ IoStatus SmbShare::CopyToShare(const std::string& localPath, const std::string& 
     std::string url;
     if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return parsed;
     if (target.parts.empty()) return IoFailure(EISDIR);  // the share itself
-    std::lock_guard lock(LibraryMutex());
-    return CopyToShareLocked(localPath, target, cancel);
+    return CopyBlocksToShare(localPath, target, cancel);
 }
 
-IoStatus SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath& target,
+IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
                                      const std::atomic<int>* cancel) {
     if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
     struct stat source {};
@@ -370,7 +378,8 @@ IoStatus SmbShare::CopyToShareLocked(const std::string& localPath, const DeviceP
     // rename below and checked then.
     bool targetExists = false;
     if (!IsKnownFree(target)) {
-        if (const int error = CheckTarget(targetUrl, targetExists); error != 0)
+        if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
+            error != 0)
             return IoFailure(error);
     }
 
@@ -385,17 +394,23 @@ IoStatus SmbShare::CopyToShareLocked(const std::string& localPath, const DeviceP
     auto close = smbc_getFunctionClose(context_);
     std::string temporaryUrl;
     SMBCFILE* out = nullptr;
+    int openError = 0;
     for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
         temporaryUrl = siblingUrl(".tmp");
-        errno = 0;
-        out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (out == nullptr && errno != EEXIST) break;
+        Locked([&] {
+            errno = 0;
+            out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            openError = out == nullptr ? ErrnoOr(EIO) : 0;
+        });
+        if (out == nullptr && openError != EEXIST) break;
     }
-    if (out == nullptr) return IoFailure(ErrnoOr(EIO));
+    if (out == nullptr) return IoFailure(openError);
 
     auto fail = [&](int error) {
-        if (out != nullptr) close(context_, out);
-        UnlinkQuietly(temporaryUrl);
+        Locked([&] {
+            if (out != nullptr) close(context_, out);
+            UnlinkQuietly(temporaryUrl);
+        });
         return IoFailure(error);
     };
 
@@ -417,47 +432,61 @@ IoStatus SmbShare::CopyToShareLocked(const std::string& localPath, const DeviceP
             filled += static_cast<size_t>(got);
         }
         for (size_t sent = 0; sent < filled;) {
-            errno = 0;
-            const ssize_t written = write(context_, out, buffer_.get() + sent, filled - sent);
-            if (written <= 0) return fail(ErrnoOr(EIO));
+            int writeError = 0;
+            const ssize_t written = Locked([&] {
+                errno = 0;
+                const ssize_t n = write(context_, out, buffer_.get() + sent, filled - sent);
+                if (n <= 0) writeError = ErrnoOr(EIO);
+                return n;
+            });
+            if (written <= 0) return fail(writeError);
             sent += static_cast<size_t>(written);
         }
         copiedBytes += filled;
         if (blockObserver_ && filled > 0) blockObserver_(copiedBytes);
     }
-    errno = 0;
-    const int closeResult = close(context_, out);
+    const int closeError = Locked([&] {
+        errno = 0;
+        return close(context_, out) != 0 ? ErrnoOr(EIO) : 0;
+    });
     out = nullptr;
-    if (closeResult != 0) return fail(ErrnoOr(EIO));
+    if (closeError != 0) return fail(closeError);
 
     struct timeval times[2] = {ToTimeval(source.st_atim), ToTimeval(source.st_mtim)};
-    errno = 0;
-    if (smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0)
-        return fail(ErrnoOr(EIO));
+    const int timesError = Locked([&] {
+        errno = 0;
+        return smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0
+                   ? ErrnoOr(EIO)
+                   : 0;
+    });
+    if (timesError != 0) return fail(timesError);
 
     if (!targetExists) {
         // The library's rename deletes a target that is in the way and tries again; one the
         // server will not delete (a folder with entries; a read-only file, where the server
         // honours the attribute) comes back as EEXIST and is checked as any existing target.
-        const int renameError = RenameUrl(temporaryUrl, targetUrl);
+        const int renameError = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); });
         if (renameError == 0) {
             NoteNameUsed(target);
             return {};
         }
         if (renameError != EEXIST) return fail(renameError);
-        if (const int error = CheckTarget(targetUrl, targetExists); error != 0) return fail(error);
+        if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
+            error != 0)
+            return fail(error);
         if (!targetExists) return fail(EEXIST);
     }
 
     // Replace: the old copy steps aside, the new one takes its name, then the old one goes.
     // Whatever fails on the way, the old copy stays or returns under its name.
     const std::string asideUrl = siblingUrl(".bak");
-    if (const int error = RenameUrl(targetUrl, asideUrl); error != 0) return fail(error);
-    if (const int error = RenameUrl(temporaryUrl, targetUrl); error != 0) {
-        RenameUrl(asideUrl, targetUrl);
+    if (const int error = Locked([&] { return RenameUrl(targetUrl, asideUrl); }); error != 0)
+        return fail(error);
+    if (const int error = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); }); error != 0) {
+        Locked([&] { return RenameUrl(asideUrl, targetUrl); });
         return fail(error);
     }
-    UnlinkQuietly(asideUrl);
+    Locked([&] { UnlinkQuietly(asideUrl); });
     NoteNameUsed(target);
     return {};
 }
@@ -469,13 +498,18 @@ IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& loc
     if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
     if (const int error = posix::CheckLocalTarget(localPath); error != 0) return IoFailure(error);
 
-    std::lock_guard lock(LibraryMutex());
     struct stat source {};
-    if (const int error = StatUrl(url, source); error != 0) return IoFailure(error);
+    if (const int error = Locked([&] { return StatUrl(url, source); }); error != 0)
+        return IoFailure(error);
     if (S_ISDIR(source.st_mode)) return IoFailure(EISDIR);
-    errno = 0;
-    SMBCFILE* in = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
-    if (in == nullptr) return IoFailure(ErrnoOr(EIO));
+    int openError = 0;
+    SMBCFILE* in = Locked([&] {
+        errno = 0;
+        SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
+        if (file == nullptr) openError = ErrnoOr(EIO);
+        return file;
+    });
+    if (in == nullptr) return IoFailure(openError);
     auto close = smbc_getFunctionClose(context_);
     auto read = smbc_getFunctionRead(context_);
 
@@ -483,11 +517,11 @@ IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& loc
     const int out = posix::CreateTemporaryFile(posix::ParentFolder(localPath), temporaryPath);
     if (out < 0) {
         const int error = errno;
-        close(context_, in);
+        Locked([&] { return close(context_, in); });
         return IoFailure(error);
     }
     auto fail = [&](int error) {
-        close(context_, in);
+        Locked([&] { return close(context_, in); });
         ::close(out);
         ::unlink(temporaryPath.c_str());
         return IoFailure(error);
@@ -497,9 +531,14 @@ IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& loc
     std::uint64_t copiedBytes = 0;
     for (;;) {
         if (posix::IsCancelled(cancel)) return fail(ECANCELED);
-        errno = 0;
-        const ssize_t got = read(context_, in, buffer_.get(), posix::kCopyBlockSize);
-        if (got < 0) return fail(ErrnoOr(EIO));
+        int readError = 0;
+        const ssize_t got = Locked([&] {
+            errno = 0;
+            const ssize_t n = read(context_, in, buffer_.get(), posix::kCopyBlockSize);
+            if (n < 0) readError = ErrnoOr(EIO);
+            return n;
+        });
+        if (got < 0) return fail(readError);
         if (got == 0) break;
         for (ssize_t written = 0; written < got;) {
             const ssize_t n = ::write(out, buffer_.get() + written, got - written);
@@ -514,7 +553,7 @@ IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& loc
     }
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (::futimens(out, times) != 0) return fail(errno);
-    close(context_, in);
+    Locked([&] { return close(context_, in); });
     const int closeResult = ::close(out);
     if (closeResult != 0) {
         const int error = errno;

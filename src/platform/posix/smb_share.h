@@ -96,7 +96,8 @@ private:
     int StatUrl(const std::string& url, struct stat& info);
     int RenameUrl(const std::string& from, const std::string& to);
     void UnlinkQuietly(const std::string& url);
-    IoStatus CopyToShareLocked(const std::string& localPath, const DevicePath& target,
+    // The copy itself; the library lock is taken per call, never for the whole copy.
+    IoStatus CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
                                const std::atomic<int>* cancel);
     // The checks on an existing target: 0, EISDIR, EACCES (read-only) or the stat error;
     // `exists` tells whether there is one.
