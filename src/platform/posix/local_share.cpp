@@ -43,8 +43,13 @@ IoStatus LocalShare::MapPath(const std::string& path, std::string& localPath) co
     DevicePath parsed;
     if (!ParseDevicePath(path, parsed) || parsed.share.empty()) return IoStatus{EINVAL};
     localPath = root_;
-    localPath += "/" + ResolveName(localPath, parsed.share);
-    for (const auto& part : parsed.parts) localPath += "/" + ResolveName(localPath, part);
+    auto append = [&](const std::string& name) {
+        const std::string resolved = ResolveName(localPath, name);
+        localPath += '/';
+        localPath += resolved;
+    };
+    append(parsed.share);
+    for (const auto& part : parsed.parts) append(part);
     return {};
 }
 
