@@ -1,12 +1,5 @@
 #include "backup/backup_execute.h"
 
-#include <dirent.h>
-#include <fcntl.h>
-#include <limits.h>
-#include <stdlib.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <algorithm>
 #include <cerrno>
 #include <exception>
@@ -21,19 +14,12 @@
 #include "infra/app_log.h"
 #include "infra/string_utility.h"
 #include "infra/time_utility.h"
+#include "platform/posix/posix_file_system.h"
 #include "platform/share_name.h"
 #include "platform/unc_path.h"
 
 namespace tessarine {
 
-// One entry of a local folder as the backup sees it.
-struct LocalEntry {
-    std::string name;
-    bool isFolder = false;
-    std::time_t lastWriteTime = 0;
-    std::uint64_t size = 0;
-    int statusError = 0;  // errno when the entry's status could not be read
-};
 
 namespace {
 
@@ -112,98 +98,6 @@ bool SameTimeStamp(std::time_t stored, std::time_t actual) {
     return stored == actual || ToTimeStamp(stored) == ToTimeStamp(actual);
 }
 
-// The root of the mounted file system that holds `path` ("/", "/media/u/disk"); "" when the
-// path cannot be resolved.
-std::string MountRootOf(const std::string& path) {
-    char resolved[PATH_MAX];
-    if (::realpath(path.c_str(), resolved) == nullptr) return "";
-    std::string current = resolved;
-    struct stat status {};
-    if (::stat(current.c_str(), &status) != 0) return "";
-    const dev_t device = status.st_dev;
-    while (current != "/") {
-        const std::size_t slash = current.find_last_of('/');
-        const std::string parent = slash == 0 ? "/" : current.substr(0, slash);
-        if (::stat(parent.c_str(), &status) != 0 || status.st_dev != device) break;
-        current = parent;
-    }
-    return current;
-}
-
-// A local folder read whole: readdir plus fstatat relative to the folder's descriptor. Regular
-// files (also through a link) and folders (never through a link, so a link cannot make the
-// walk loop) are kept; other kinds of entry and entries that vanished are passed over.
-struct LocalFolder {
-    int openError = 0;  // errno when the folder could not be opened (no entries then)
-    int readError = 0;  // errno when reading broke off after `entries`
-    std::vector<LocalEntry> entries;
-};
-
-// Opens a folder for reading; `followLink`: the folder may be reached through a link (a
-// configured source folder); folders found by the walk itself are opened only as what they
-// were found to be. Null with errno set on failure.
-DIR* OpenLocalFolder(const std::string& path, bool followLink) {
-    const int flags = O_RDONLY | O_DIRECTORY | O_CLOEXEC | (followLink ? 0 : O_NOFOLLOW);
-    const int fd = ::open(path.c_str(), flags);
-    if (fd < 0) return nullptr;
-    DIR* dir = ::fdopendir(fd);
-    if (dir == nullptr) {
-        const int error = errno;
-        ::close(fd);
-        errno = error;
-    }
-    return dir;
-}
-
-// Pipes, sockets and devices are no files to back up (reading a pipe would block).
-bool IsSpecialFile(unsigned char type) {
-    return type == DT_FIFO || type == DT_SOCK || type == DT_CHR || type == DT_BLK;
-}
-
-LocalFolder ReadLocalFolder(const std::string& path, bool followLink) {
-    LocalFolder folder;
-    DIR* dir = OpenLocalFolder(path, followLink);
-    if (dir == nullptr) {
-        folder.openError = errno != 0 ? errno : EIO;
-        return folder;
-    }
-    for (;;) {
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (item == nullptr) {
-            folder.readError = errno;
-            break;
-        }
-        const std::string_view name(item->d_name);
-        if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
-        LocalEntry entry;
-        entry.name = name;
-        struct stat status {};
-        if (::fstatat(::dirfd(dir), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-            if (errno == ENOENT) continue;  // gone since it was listed
-            entry.statusError = errno != 0 ? errno : EIO;
-            folder.entries.push_back(std::move(entry));
-            continue;
-        }
-        if (S_ISLNK(status.st_mode)) {
-            if (::fstatat(::dirfd(dir), item->d_name, &status, 0) != 0) {
-                if (errno == ENOENT) continue;  // a dangling link
-                entry.statusError = errno != 0 ? errno : EIO;
-                folder.entries.push_back(std::move(entry));
-                continue;
-            }
-            if (!S_ISREG(status.st_mode)) continue;  // a link to a folder is not followed
-        }
-        if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
-        entry.isFolder = S_ISDIR(status.st_mode);
-        entry.lastWriteTime = status.st_mtime;
-        entry.size = entry.isFolder ? 0 : static_cast<std::uint64_t>(status.st_size);
-        folder.entries.push_back(std::move(entry));
-    }
-    ::closedir(dir);
-    return folder;
-}
-
 // A name that cannot be reproduced on the share: '\' separates folders there.
 bool IsRepresentableOnShare(const std::string& name) {
     return name.find('\\') == std::string::npos;
@@ -264,7 +158,12 @@ CBackupExecute::CBackupExecute(Dependencies dependencies)
       loadBackupSetting_(std::move(dependencies.loadBackupSetting)),
       profileStore_(dependencies.profileStore),
       progress_(dependencies.progress),
-      shutdownAfterBackup_(dependencies.shutdownAfterBackup) {
+      shutdownAfterBackup_(dependencies.shutdownAfterBackup),
+      fileSystem_(dependencies.localFileSystem) {
+    if (fileSystem_ == nullptr) {
+        ownedFileSystem_ = std::make_unique<PosixFileSystem>();
+        fileSystem_ = ownedFileSystem_.get();
+    }
     if (!loadCommonSetting_)
         loadCommonSetting_ = [](CCommonSetting& record) { return record.Load(); };
     if (!loadBackupSetting_)
@@ -483,8 +382,7 @@ int CBackupExecute::ConnectShare(const CCommonSetting& common) {
 
 bool CBackupExecute::CheckFolderPair(int settingNumber, bool report) {
     const BackupFolderPair& pair = folderPairs_[settingNumber];
-    struct stat status {};
-    if (stat(pair.source.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) {
+    if (!fileSystem_->IsFolder(pair.source).value) {
         if (report) {
             LOG_ERROR("Source Folder Not Exist. Path:" + pair.source);
             errorList_.AddFailure(pair.source);
@@ -505,7 +403,7 @@ void CBackupExecute::RecordSourceMount(int settingNumber) {
     // Only a later mirroring pass needs it: a failure here must not keep the backup from running.
     try {
         const std::string& source = folderPairs_[settingNumber].source;
-        fileList_.SetSourceMount(source, MountRootOf(source));
+        fileList_.SetSourceMount(source, fileSystem_->MountRoot(source));
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
     }
@@ -513,7 +411,7 @@ void CBackupExecute::RecordSourceMount(int settingNumber) {
 
 bool CBackupExecute::IsSourceMountUnchanged(int settingNumber) {
     const std::string& source = folderPairs_[settingNumber].source;
-    const std::string mountRoot = MountRootOf(source);
+    const std::string mountRoot = fileSystem_->MountRoot(source);
     std::string recorded;
     if (fileList_.GetSourceMount(source, &recorded) != 0 || recorded.empty()) {
         fileList_.SetSourceMount(source, mountRoot);
@@ -559,11 +457,9 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
 }
 
 void CBackupExecute::ListDestination(const std::string& folder, DestinationListing& listing) {
-    std::vector<ShareEntry> entries;
-    const bool listed = share_->List(folder, "*", entries);
-    const int error = listed ? 0 : share_->LastError();
-    NoteShareOutcome(listed, error);
-    if (!listed) {
+    auto [entries, error] = share_->List(folder, "*");
+    NoteShareOutcome(error);
+    if (error != 0) {
         // A folder that is not there holds nothing; any other failure leaves it unknown.
         listing.known = error == ENOENT || error == ENOTDIR;
         if (!listing.known) LOG_ERROR_CODE(error, "List Folder Error. folder:" + folder);
@@ -575,10 +471,10 @@ void CBackupExecute::ListDestination(const std::string& folder, DestinationListi
         if (!entry.isFolder && IsTemporaryCopyName(entry.name)) {
             // Left by a copy that was cut off (a killed program, a dropped connection).
             const std::string leftover = JoinShareName(folder, entry.name);
-            if (share_->DeleteFile(leftover))
+            if (const IoStatus deleted = share_->DeleteFile(leftover))
                 LOG_NOTICE("Removed Leftover Temporary File. file:" + leftover);
             else
-                LOG_ERROR_CODE(share_->LastError(), "Leftover Delete Error. file:" + leftover);
+                LOG_ERROR_CODE(deleted.error, "Leftover Delete Error. file:" + leftover);
             continue;
         }
         std::string folded = FoldShareName(entry.name);
@@ -589,7 +485,7 @@ void CBackupExecute::ListDestination(const std::string& folder, DestinationListi
 void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPath,
                                   bool differential, bool mirroring, bool destinationIsNew) {
     const bool isTop = folderPath == folderPairs_[settingNumber].source;
-    LocalFolder local = ReadLocalFolder(folderPath, isTop);
+    const LocalFolder local = fileSystem_->ReadFolder(folderPath, {.followLink = isTop});
     if (local.openError != 0) {
         LOG_ERROR_CODE(local.openError, "Open Folder Error. folder:" + folderPath);
         errorList_.AddFailure(folderPath);
@@ -717,9 +613,9 @@ void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folder
         // new name first, so the copies stand under the name the PC shows.
         const std::string current =
             JoinShareName(MakeDestinationPath(settingNumber, folderPath), onShare->name);
-        const bool renamed = share_->Rename(current, destination);
-        NoteShareOutcome(renamed, renamed ? 0 : share_->LastError());
-        if (!renamed) LOG_ERROR_CODE(share_->LastError(), "Rename Error. file:" + current);
+        const IoStatus renamed = share_->Rename(current, destination);
+        NoteShareOutcome(renamed.error);
+        if (!renamed) LOG_ERROR_CODE(renamed.error, "Rename Error. file:" + current);
         // Only the name changed: the copy is already whole (copying it again over SMB could
         // even bring the old case back through the server's name cache).
         if (renamed && !entry.isFolder && onShare->size == entry.size &&
@@ -778,8 +674,8 @@ void CBackupExecute::RecordRow(const std::function<void()>& write, const std::st
     errorList_.AddSuccess();
 }
 
-void CBackupExecute::NoteShareOutcome(bool succeeded, int error) {
-    if (succeeded || !IsConnectionError(error)) {
+void CBackupExecute::NoteShareOutcome(int error) {
+    if (!IsConnectionError(error)) {
         connectionFailures_ = 0;
         return;
     }
@@ -854,18 +750,20 @@ void CBackupExecute::DeleteCopy(int settingNumber, const std::string& source, bo
     auto remove = [&] {
         return isFolder ? share_->RemoveFolder(destination) : share_->DeleteFile(destination);
     };
-    bool removed = remove();
+    IoStatus removed = remove();
     // A read-only copy is made writable only to be deleted.
-    if (!removed && share_->LastError() == EACCES && share_->ClearReadOnly(destination))
-        removed = remove();
-    if (!removed && isFolder && share_->LastError() == ENOTEMPTY) {
+    if (removed.error == EACCES) {
+        const IoStatus cleared = share_->ClearReadOnly(destination);
+        removed = cleared ? remove() : cleared;
+    }
+    if (isFolder && removed.error == ENOTEMPTY) {
         // Leftovers of cut-off copies must not keep the folder: they are ours to remove.
         DestinationListing listing;
         ListDestination(destination, listing);
         removed = share_->RemoveFolder(destination);
     }
-    const int error = removed ? 0 : share_->LastError();
-    NoteShareOutcome(removed, error);
+    const int error = removed.error;
+    NoteShareOutcome(error);
     if (removed) {
         fileList_.DeleteBackupInformation(settingNumber, source);
         errorList_.AddSuccess();
@@ -892,16 +790,13 @@ int CBackupExecute::BackupFileOverwrite(int settingNumber, const std::string& so
 int CBackupExecute::CopyToDestination(int settingNumber, const std::string& sourcePath,
                                       bool overwriteReadOnly) {
     const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
-    bool copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
-    int error = copied ? 0 : share_->LastError();
+    IoStatus copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
     // The share refuses to replace a read-only copy; it is made writable only to be replaced
     // (asked after the refusal, so an ordinary copy costs no extra request).
-    if (!copied && error == EACCES && overwriteReadOnly && share_->ClearReadOnly(destination)) {
+    if (copied.error == EACCES && overwriteReadOnly && share_->ClearReadOnly(destination))
         copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
-        error = copied ? 0 : share_->LastError();
-    }
-    if (!copied) LOG_ERROR_CODE(error, "File Copy Error. file:" + sourcePath + destination);
-    NoteShareOutcome(copied, error);
+    if (!copied) LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + sourcePath + destination);
+    NoteShareOutcome(copied.error);
     return copied ? 0 : 1;
 }
 
@@ -909,17 +804,17 @@ int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePat
                                  bool* created) {
     const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
     if (created != nullptr) *created = false;
-    if (!knownAbsent && share_->IsFolder(destination)) return 0;
-    if (share_->CreateFolder(destination)) {
-        NoteShareOutcome(true, 0);
+    if (!knownAbsent && share_->IsFolder(destination).value) return 0;
+    const int error = share_->CreateFolder(destination).error;
+    if (error == 0) {
+        NoteShareOutcome(0);
         if (created != nullptr) *created = true;
         return 0;
     }
-    const int error = share_->LastError();
     // Made meanwhile by someone else: as good as made by us, but not known to be empty.
-    if (knownAbsent && error == EEXIST && share_->IsFolder(destination)) return 0;
+    if (knownAbsent && error == EEXIST && share_->IsFolder(destination).value) return 0;
     LOG_ERROR_CODE(error, "Create Directory Error. folder:" + destination);
-    NoteShareOutcome(false, error);
+    NoteShareOutcome(error);
     return 1;
 }
 
@@ -944,50 +839,30 @@ void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink
                                   int& count) {
     // Counting needs only names and kinds: the status of an entry is read by the pass itself,
     // right before it decides, so nothing it decides on is older than the pass.
-    DIR* dir = OpenLocalFolder(folderPath, followLink);
-    if (dir == nullptr) {
+    const LocalFolder local =
+        fileSystem_->ReadFolder(folderPath, {.followLink = followLink, .kindsOnly = true});
+    if (local.openError != 0) {
         // Reported by the backup pass; here it only must not look like a deletion.
         if (removeFound) KeepCandidatesBelow(folderPath);
         return;
     }
-    struct Closer {
-        DIR* dir;
-        ~Closer() { ::closedir(dir); }
-    } closer{dir};
     std::string path;
-    for (;;) {
+    for (const LocalEntry& entry : local.entries) {
         if (IsStopRequested()) return;
-        errno = 0;
-        const dirent* item = ::readdir(dir);
-        if (item == nullptr) {
-            if (errno != 0 && removeFound) KeepCandidatesBelow(folderPath);
-            return;
-        }
-        const std::string_view name(item->d_name);
-        if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
-        bool isFolder = item->d_type == DT_DIR;
-        if (item->d_type == DT_LNK || item->d_type == DT_UNKNOWN) {
-            struct stat status {};
-            if (::fstatat(::dirfd(dir), item->d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
-                if (errno == ENOENT) continue;
-                ++count;  // reported by the pass
-                if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, item->d_name));
-                continue;
-            }
-            if (S_ISLNK(status.st_mode) &&
-                (::fstatat(::dirfd(dir), item->d_name, &status, 0) != 0 ||
-                 !S_ISREG(status.st_mode)))
-                continue;  // dangling, or a link to a folder: not followed
-            if (!S_ISREG(status.st_mode) && !S_ISDIR(status.st_mode)) continue;
-            isFolder = S_ISDIR(status.st_mode);
-        }
         ++count;
+        if (entry.statusError != 0) {
+            // Reported by the pass.
+            if (removeFound) KeepCandidatesBelow(JoinLocalPath(folderPath, entry.name));
+            continue;
+        }
         // Paths are needed only to descend and to match deletion candidates.
-        if (!removeFound && !isFolder) continue;
-        path = JoinLocalPath(folderPath, item->d_name);
-        if (removeFound) RemoveFromBackupList(path, isFolder);
-        if (isFolder) CountEntries(path, false, removeFound, count);
+        if (!removeFound && !entry.isFolder) continue;
+        path = JoinLocalPath(folderPath, entry.name);
+        if (removeFound) RemoveFromBackupList(path, entry.isFolder);
+        if (entry.isFolder) CountEntries(path, false, removeFound, count);
     }
+    if (IsStopRequested()) return;
+    if (local.readError != 0 && removeFound) KeepCandidatesBelow(folderPath);
 }
 
 int CBackupExecute::ForwardResultFile(const std::string& address, std::time_t endTime) {
@@ -1006,10 +881,11 @@ int CBackupExecute::ForwardResultFile(const std::string& address, std::time_t en
     const std::string target =
         "\\\\" + address + kShareBackupFolder + resultFile.GetServerResultFileName();
     LOG_TRACE("Forward to:" + target);
-    if (!share_->CopyToShare(resultFile.GetServerResultFilePath(), target, CancelFlag())) {
-        LOG_ERROR_CODE(share_->LastError(), "Server Result File Copy Error. file:" +
-                                                resultFile.GetServerResultFilePath() + " " +
-                                                target);
+    if (const IoStatus copied =
+            share_->CopyToShare(resultFile.GetServerResultFilePath(), target, CancelFlag());
+        !copied) {
+        LOG_ERROR_CODE(copied.error, "Server Result File Copy Error. file:" +
+                                         resultFile.GetServerResultFilePath() + " " + target);
         return 1;
     }
     return 0;

@@ -20,13 +20,13 @@
 #include "core/progress_counters.h"
 #include "platform/clock.h"
 #include "platform/device_share.h"
+#include "platform/local_file_system.h"
 #include "platform/named_events.h"
 #include "platform/system_info.h"
 #include "settings/setting_records.h"
 
 namespace tessarine {
 
-struct LocalEntry;
 
 class CBackupExecute : public CBackupRunner {
 public:
@@ -51,6 +51,8 @@ public:
         // 1: shut the PC down after the backup before shutdown; 0: do not. Set to 1 at the
         // start of every run and by the shutdown question; read by JudgeShutdown.
         std::atomic<int>& shutdownAfterBackup;
+        // The source folders are read through this; null: the local disk.
+        LocalFileSystem* localFileSystem = nullptr;
     };
 
     // Reads BackupErrorMaxCount for the error list's capacity (its default when it cannot be
@@ -110,8 +112,8 @@ private:
     // Writes a row after a successful copy and counts the entry: a success, or a failure when
     // the row cannot be written (the exception goes on).
     void RecordRow(const std::function<void()>& write, const std::string& path);
-    // Counts consecutive requests that found the device gone.
-    void NoteShareOutcome(bool succeeded, int error);
+    // Counts consecutive requests that found the device gone (`error`: the request's outcome).
+    void NoteShareOutcome(int error);
     // Ends the run (by an exception) once the device has stopped answering; called between
     // entries, so the entry that failed last is counted first.
     void CheckConnection() const;
@@ -163,6 +165,8 @@ private:
     CProfileStore* profileStore_;
     BackupProgress& progress_;
     std::atomic<int>& shutdownAfterBackup_;
+    std::unique_ptr<LocalFileSystem> ownedFileSystem_;  // when none was handed in
+    LocalFileSystem* fileSystem_;
     std::function<void()> messageBoxForShutdownBackup_;
     std::function<void()> judgeShutdown_;
 

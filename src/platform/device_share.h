@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "platform/io_result.h"
+
 namespace tessarine {
 
 // Results of Connect, as the Windows connection call gives them.
@@ -33,41 +35,41 @@ public:
     // Drops the connection to the host; no effect when there is none.
     virtual void Cancel(const std::string& host) = 0;
 
-    // Creates one folder level (its parent must exist). True when created.
-    virtual bool CreateFolder(const std::string& path) = 0;
-    virtual bool Exists(const std::string& path) = 0;
-    virtual bool IsFolder(const std::string& path) = 0;
-    virtual bool IsReadOnly(const std::string& path) = 0;
-    // Clears the read-only attribute; true when the entry is now writable.
-    virtual bool ClearReadOnly(const std::string& path) = 0;
+    // Every call below returns its own outcome: 0, or the errno value it failed with. ENOENT and
+    // ENOTDIR mean the entry is not there; anything else leaves open whether it is.
 
-    // Copies a local file to the share, overwriting the target unless it is read-only, in 1 MiB
-    // blocks, checking `cancel` (non-zero stops) between blocks. The target gets the source's
-    // last-write time. A failed or cancelled copy leaves no file under the target name (and an
-    // existing target untouched). True when copied.
-    virtual bool CopyToShare(const std::string& localPath, const std::string& path,
-                             const std::atomic<int>* cancel) = 0;
+    // Creates one folder level (its parent must exist).
+    virtual IoStatus CreateFolder(const std::string& path) = 0;
+    // Succeeds when the entry exists.
+    virtual IoStatus Exists(const std::string& path) = 0;
+    virtual IoResult<bool> IsFolder(const std::string& path) = 0;
+    virtual IoResult<bool> IsReadOnly(const std::string& path) = 0;
+    // Clears the read-only attribute; succeeds when the entry is now writable.
+    virtual IoStatus ClearReadOnly(const std::string& path) = 0;
+
+    // Copies a local file to the share, overwriting the target unless it is read-only (EACCES),
+    // in 1 MiB blocks, checking `cancel` (non-zero stops: ECANCELED) between blocks. The target
+    // gets the source's last-write time. A failed or cancelled copy leaves no file under the
+    // target name (and an existing target untouched).
+    virtual IoStatus CopyToShare(const std::string& localPath, const std::string& path,
+                                 const std::atomic<int>* cancel) = 0;
     // The same from the share to a local file.
-    virtual bool CopyFromShare(const std::string& path, const std::string& localPath,
-                               const std::atomic<int>* cancel) = 0;
+    virtual IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                                   const std::atomic<int>* cancel) = 0;
 
-    virtual bool DeleteFile(const std::string& path) = 0;
+    virtual IoStatus DeleteFile(const std::string& path) = 0;
     // Renames a file or folder within one folder of the share (used for a change of letter
     // case only, which the share would otherwise keep). Fails with EEXIST when another entry
-    // holds the new name. True when renamed.
-    virtual bool Rename(const std::string& path, const std::string& newPath) = 0;
-    // Removes an empty folder; true when removed.
-    virtual bool RemoveFolder(const std::string& path) = 0;
+    // holds the new name.
+    virtual IoStatus Rename(const std::string& path, const std::string& newPath) = 0;
+    // Removes an empty folder (ENOTEMPTY otherwise).
+    virtual IoStatus RemoveFolder(const std::string& path) = 0;
 
     // Entries of a folder whose names match a wildcard ("*", "*.xml", "PC01_*.xml"; '?' and '*'
-    // as in Windows, case-insensitive); "." and ".." are never listed. False when the folder
-    // cannot be read.
-    virtual bool List(const std::string& folder, const std::string& wildcard,
-                      std::vector<ShareEntry>& entries) = 0;
-
-    // System error number of the last failed operation (errno values). ENOENT and ENOTDIR
-    // mean the entry is not there; anything else leaves open whether it is.
-    virtual int LastError() const = 0;
+    // as in Windows, case-insensitive), sorted by name in byte order; "." and ".." are never
+    // listed. Fails when the folder cannot be read (no entries then).
+    virtual IoResult<std::vector<ShareEntry>> List(const std::string& folder,
+                                                   const std::string& wildcard) = 0;
 };
 
 }  // namespace tessarine

@@ -39,8 +39,10 @@
 namespace tessarine::backup_test {
 
 namespace fs = std::filesystem;
+using testing::ModifiedTime;
 using testing::ReadFile;
 using testing::RecordingMessageSink;
+using testing::SetModifiedTime;
 using testing::TempDir;
 using testing::WriteFile;
 
@@ -76,31 +78,30 @@ public:
         return faults_.Connect(host, user, password);
     }
     void Cancel(const std::string& host) override { faults_.Cancel(host); }
-    bool CreateFolder(const std::string& path) override { return faults_.CreateFolder(path); }
-    bool Exists(const std::string& path) override { return faults_.Exists(path); }
-    bool IsFolder(const std::string& path) override { return faults_.IsFolder(path); }
-    bool IsReadOnly(const std::string& path) override { return faults_.IsReadOnly(path); }
-    bool ClearReadOnly(const std::string& path) override { return faults_.ClearReadOnly(path); }
-    bool CopyToShare(const std::string& localPath, const std::string& path,
-                     const std::atomic<int>* cancel) override {
+    IoStatus CreateFolder(const std::string& path) override { return faults_.CreateFolder(path); }
+    IoStatus Exists(const std::string& path) override { return faults_.Exists(path); }
+    IoResult<bool> IsFolder(const std::string& path) override { return faults_.IsFolder(path); }
+    IoResult<bool> IsReadOnly(const std::string& path) override { return faults_.IsReadOnly(path); }
+    IoStatus ClearReadOnly(const std::string& path) override { return faults_.ClearReadOnly(path); }
+    IoStatus CopyToShare(const std::string& localPath, const std::string& path,
+                         const std::atomic<int>* cancel) override {
         hooks_.copyTargets.push_back(path);
         if (hooks_.beforeCopy) hooks_.beforeCopy(path);
         return faults_.CopyToShare(localPath, path, cancel);
     }
-    bool CopyFromShare(const std::string& path, const std::string& localPath,
-                       const std::atomic<int>* cancel) override {
+    IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                           const std::atomic<int>* cancel) override {
         return faults_.CopyFromShare(path, localPath, cancel);
     }
-    bool DeleteFile(const std::string& path) override { return faults_.DeleteFile(path); }
-    bool RemoveFolder(const std::string& path) override { return faults_.RemoveFolder(path); }
-    bool Rename(const std::string& path, const std::string& newPath) override {
+    IoStatus DeleteFile(const std::string& path) override { return faults_.DeleteFile(path); }
+    IoStatus RemoveFolder(const std::string& path) override { return faults_.RemoveFolder(path); }
+    IoStatus Rename(const std::string& path, const std::string& newPath) override {
         return faults_.Rename(path, newPath);
     }
-    bool List(const std::string& folder, const std::string& wildcard,
-              std::vector<ShareEntry>& entries) override {
-        return faults_.List(folder, wildcard, entries);
+    IoResult<std::vector<ShareEntry>> List(const std::string& folder,
+                                           const std::string& wildcard) override {
+        return faults_.List(folder, wildcard);
     }
-    int LastError() const override { return faults_.LastError(); }
 
 private:
     LocalShare local_;
@@ -131,17 +132,6 @@ struct Config {
     std::string userName = "tessa";
     int popupTimeout = 7;
 };
-
-inline void SetModifiedTime(const std::string& path, std::time_t when) {
-    const timespec times[2] = {{when, 0}, {when, 0}};
-    ASSERT_EQ(0, utimensat(AT_FDCWD, path.c_str(), times, 0)) << path;
-}
-
-inline std::time_t ModifiedTime(const std::string& path) {
-    struct stat status {};
-    if (stat(path.c_str(), &status) != 0) return -1;
-    return status.st_mtime;
-}
 
 class BackupExecuteTest : public ::testing::Test {
 public:
@@ -225,6 +215,7 @@ public:
             .profileStore = runStore_,
             .progress = progress_,
             .shutdownAfterBackup = shutdownAfterBackup_,
+            .localFileSystem = fileSystem_,
         });
         executor->SetControlBlock(&block_);
         return executor;
@@ -333,6 +324,8 @@ public:
     BackupProgress progress_;
     std::atomic<int> shutdownAfterBackup_{1};
     WorkerPtr<CBackupExecute> executor_;
+    // What the next run reads its sources through; null: the disk.
+    LocalFileSystem* fileSystem_ = nullptr;
 };
 
 }  // namespace tessarine::backup_test

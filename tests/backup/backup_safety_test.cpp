@@ -8,6 +8,8 @@
 #include <set>
 
 #include "backup/backup_execute_fixture.h"
+#include "fakes/virtual_file_system.h"
+#include "platform/posix/posix_file_system.h"
 
 namespace tessarine {
 namespace {
@@ -240,6 +242,75 @@ TEST_F(BackupSafetyTest, SourceOnAnotherMountThanBeforeDeletesNothing) {
     EXPECT_TRUE(RowOf(Source("src1/a.txt")));
     EXPECT_NE(std::string::npos, Log().find("Source Folder Mount Changed. Nothing Deleted."));
 }
+
+// What the walk cannot see must not be taken for deleted: a folder that breaks off while it is
+// read, an entry whose status cannot be read, a folder that cannot be opened, a source folder
+// on another mount than before. The first case shows that a vanished file's copy does go.
+struct WalkFaultCase {
+    const char* what;
+    std::function<void(testing::VirtualFileSystem&, const std::string& source)> configure;
+    const char* logged;  // "" for none
+    int result;
+    bool copiesKept;
+};
+
+class BackupWalkFaultTest : public BackupSafetyTest,
+                            public ::testing::WithParamInterface<WalkFaultCase> {};
+
+TEST_P(BackupWalkFaultTest, CopiesOfWhatTheWalkCannotSeeAreKept) {
+    const WalkFaultCase& c = GetParam();
+    Configure({.mirroring = true});
+    MakeFiles({"src1/a.txt", "src1/b.txt", "src1/sub/c.txt"});
+    ASSERT_EQ(0, Run());
+
+    // The second run sees src1 through a virtual file system: b.txt and sub/c.txt are gone.
+    testing::VirtualFileSystem disk;
+    const std::string source = Source("src1");
+    disk.AddFromDisk(source);
+    disk.SetMountRoot("/", PosixFileSystem().MountRoot(source));
+    disk.Remove(Source("src1/b.txt"));
+    disk.Remove(Source("src1/sub/c.txt"));
+    c.configure(disk, source);
+    fileSystem_ = &disk;
+
+    EXPECT_EQ(c.result, Run());
+
+    EXPECT_EQ(c.copiesKept, fs::exists(ShareFolder("dst1/b.txt")));
+    EXPECT_EQ(c.copiesKept, RowOf(Source("src1/b.txt")).has_value());
+    EXPECT_EQ(c.copiesKept, fs::exists(ShareFolder("dst1/sub/c.txt")));
+    EXPECT_TRUE(fs::exists(ShareFolder("dst1/a.txt")));
+    EXPECT_EQ(0, CopiesInto("dst1"));  // nothing changed that needs a copy
+    if (*c.logged != '\0') {
+        EXPECT_NE(std::string::npos, Log().find(std::string(c.logged))) << c.logged;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Faults, BackupWalkFaultTest,
+    ::testing::Values(
+        WalkFaultCase{"none", [](testing::VirtualFileSystem&, const std::string&) {}, "", 0, false},
+        WalkFaultCase{"read breaks off",
+                      [](testing::VirtualFileSystem& disk, const std::string& source) {
+                          disk.FailReadAfter(source, 1, EIO);
+                      },
+                      "Read Folder Error. folder:", 1, true},
+        WalkFaultCase{"sub folder unreadable",
+                      [](testing::VirtualFileSystem& disk, const std::string& source) {
+                          disk.FailOpen(source + "/sub", EACCES);
+                          disk.AddFile(source + "/b.txt", 1, 1);  // only sub/c.txt is gone
+                          disk.FailStatus(source + "/b.txt", EACCES);
+                      },
+                      "Get File Status Error. file:", 1, true},
+        WalkFaultCase{"source on another mount",
+                      [](testing::VirtualFileSystem& disk, const std::string& source) {
+                          disk.SetMountRoot(source, "/media/usb");
+                      },
+                      "Source Folder Mount Changed. Nothing Deleted.", 1, true}),
+    [](const auto& info) {
+        std::string name = info.param.what;
+        std::replace(name.begin(), name.end(), ' ', '_');
+        return name;
+    });
 
 // A local time stamp of the hour a clock change repeats stands for two moments; a file stamped
 // in either must not look changed in every run.

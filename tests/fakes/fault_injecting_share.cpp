@@ -28,86 +28,107 @@ int FaultInjectingShare::Calls(ShareOp op) const {
     return calls_[static_cast<size_t>(op)];
 }
 
-bool FaultInjectingShare::ShouldFail(ShareOp op) {
+std::vector<ShareCall> FaultInjectingShare::Record() const {
+    std::lock_guard lock(mutex_);
+    return record_;
+}
+
+std::vector<std::string> FaultInjectingShare::PathsOf(ShareOp op) const {
+    std::lock_guard lock(mutex_);
+    std::vector<std::string> paths;
+    for (const ShareCall& call : record_)
+        if (call.op == op) paths.push_back(call.path);
+    return paths;
+}
+
+int FaultInjectingShare::InjectedError(ShareOp op) {
     std::lock_guard lock(mutex_);
     const auto index = static_cast<size_t>(op);
     ++calls_[index];
-    if (failEverything_ != 0) {
-        injectedError_ = failEverything_;
-        return true;
-    }
+    if (failEverything_ != 0) return failEverything_;
     Fault& fault = faults_[index];
     if (fault.remaining > 0 && --fault.remaining == 0) {
-        injectedError_ = fault.error;
         if (fault.sticky) fault.remaining = 1;
-        return true;
+        return fault.error;
     }
-    injectedError_ = 0;
-    return false;
+    return 0;
+}
+
+int FaultInjectingShare::Note(ShareOp op, const std::string& path, const std::string& other,
+                              int error) {
+    std::lock_guard lock(mutex_);
+    record_.push_back(ShareCall{op, path, other, error});
+    return error;
+}
+
+template <typename Call>
+auto FaultInjectingShare::Pass(ShareOp op, const std::string& path, const std::string& other,
+                               Call call) -> decltype(call()) {
+    decltype(call()) result{};
+    if (const int injected = InjectedError(op); injected != 0)
+        result.error = injected;
+    else
+        result = call();
+    Note(op, path, other, result.error);
+    return result;
 }
 
 int FaultInjectingShare::Connect(const std::string& host, const std::string& user,
                                  const std::string& password) {
-    if (ShouldFail(ShareOp::kConnect)) return LastError();
-    return inner_.Connect(host, user, password);
+    const int injected = InjectedError(ShareOp::kConnect);
+    return Note(ShareOp::kConnect, host, "",
+                injected != 0 ? injected : inner_.Connect(host, user, password));
 }
 
 void FaultInjectingShare::Cancel(const std::string& host) { inner_.Cancel(host); }
 
-bool FaultInjectingShare::CreateFolder(const std::string& path) {
-    return !ShouldFail(ShareOp::kCreateFolder) && inner_.CreateFolder(path);
+IoStatus FaultInjectingShare::CreateFolder(const std::string& path) {
+    return Pass(ShareOp::kCreateFolder, path, "", [&] { return inner_.CreateFolder(path); });
 }
 
-bool FaultInjectingShare::Exists(const std::string& path) {
-    return !ShouldFail(ShareOp::kExists) && inner_.Exists(path);
+IoStatus FaultInjectingShare::Exists(const std::string& path) {
+    return Pass(ShareOp::kExists, path, "", [&] { return inner_.Exists(path); });
 }
 
-bool FaultInjectingShare::IsFolder(const std::string& path) {
-    return !ShouldFail(ShareOp::kIsFolder) && inner_.IsFolder(path);
+IoResult<bool> FaultInjectingShare::IsFolder(const std::string& path) {
+    return Pass(ShareOp::kIsFolder, path, "", [&] { return inner_.IsFolder(path); });
 }
 
-bool FaultInjectingShare::IsReadOnly(const std::string& path) {
-    return !ShouldFail(ShareOp::kIsReadOnly) && inner_.IsReadOnly(path);
+IoResult<bool> FaultInjectingShare::IsReadOnly(const std::string& path) {
+    return Pass(ShareOp::kIsReadOnly, path, "", [&] { return inner_.IsReadOnly(path); });
 }
 
-bool FaultInjectingShare::ClearReadOnly(const std::string& path) {
-    return !ShouldFail(ShareOp::kClearReadOnly) && inner_.ClearReadOnly(path);
+IoStatus FaultInjectingShare::ClearReadOnly(const std::string& path) {
+    return Pass(ShareOp::kClearReadOnly, path, "", [&] { return inner_.ClearReadOnly(path); });
 }
 
-bool FaultInjectingShare::CopyToShare(const std::string& localPath, const std::string& path,
-                                      const std::atomic<int>* cancel) {
-    return !ShouldFail(ShareOp::kCopyToShare) && inner_.CopyToShare(localPath, path, cancel);
+IoStatus FaultInjectingShare::CopyToShare(const std::string& localPath, const std::string& path,
+                                          const std::atomic<int>* cancel) {
+    return Pass(ShareOp::kCopyToShare, path, localPath,
+                [&] { return inner_.CopyToShare(localPath, path, cancel); });
 }
 
-bool FaultInjectingShare::CopyFromShare(const std::string& path, const std::string& localPath,
-                                        const std::atomic<int>* cancel) {
-    return !ShouldFail(ShareOp::kCopyFromShare) && inner_.CopyFromShare(path, localPath, cancel);
+IoStatus FaultInjectingShare::CopyFromShare(const std::string& path, const std::string& localPath,
+                                            const std::atomic<int>* cancel) {
+    return Pass(ShareOp::kCopyFromShare, path, localPath,
+                [&] { return inner_.CopyFromShare(path, localPath, cancel); });
 }
 
-bool FaultInjectingShare::DeleteFile(const std::string& path) {
-    return !ShouldFail(ShareOp::kDeleteFile) && inner_.DeleteFile(path);
+IoStatus FaultInjectingShare::DeleteFile(const std::string& path) {
+    return Pass(ShareOp::kDeleteFile, path, "", [&] { return inner_.DeleteFile(path); });
 }
 
-bool FaultInjectingShare::RemoveFolder(const std::string& path) {
-    return !ShouldFail(ShareOp::kRemoveFolder) && inner_.RemoveFolder(path);
+IoStatus FaultInjectingShare::RemoveFolder(const std::string& path) {
+    return Pass(ShareOp::kRemoveFolder, path, "", [&] { return inner_.RemoveFolder(path); });
 }
 
-bool FaultInjectingShare::Rename(const std::string& path, const std::string& newPath) {
-    return !ShouldFail(ShareOp::kRename) && inner_.Rename(path, newPath);
+IoStatus FaultInjectingShare::Rename(const std::string& path, const std::string& newPath) {
+    return Pass(ShareOp::kRename, path, newPath, [&] { return inner_.Rename(path, newPath); });
 }
 
-bool FaultInjectingShare::List(const std::string& folder, const std::string& wildcard,
-                               std::vector<ShareEntry>& entries) {
-    if (ShouldFail(ShareOp::kList)) {
-        entries.clear();
-        return false;
-    }
-    return inner_.List(folder, wildcard, entries);
-}
-
-int FaultInjectingShare::LastError() const {
-    std::lock_guard lock(mutex_);
-    return injectedError_ != 0 ? injectedError_ : inner_.LastError();
+IoResult<std::vector<ShareEntry>> FaultInjectingShare::List(const std::string& folder,
+                                                            const std::string& wildcard) {
+    return Pass(ShareOp::kList, folder, "", [&] { return inner_.List(folder, wildcard); });
 }
 
 }  // namespace tessarine::testing

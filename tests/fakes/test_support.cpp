@@ -1,7 +1,11 @@
 #include "fakes/test_support.h"
 
+#include <fcntl.h>
+#include <gtest/gtest.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -54,6 +58,27 @@ bool WriteFile(const std::string& path, const std::string& content) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out << content;
     return static_cast<bool>(out);
+}
+
+void SetModifiedTime(const std::string& path, std::time_t when) {
+    const timespec times[2] = {{when, 0}, {when, 0}};
+    EXPECT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0)) << path;
+}
+
+std::time_t ModifiedTime(const std::string& path) {
+    struct stat status {};
+    if (::stat(path.c_str(), &status) != 0) return -1;
+    return status.st_mtim.tv_sec;
+}
+
+std::vector<std::string> FolderNames(const std::string& folder) {
+    std::vector<std::string> names;
+    std::error_code error;
+    for (auto it = std::filesystem::directory_iterator(folder, error);
+         it != std::filesystem::directory_iterator(); it.increment(error))
+        names.push_back(it->path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
 }
 
 }  // namespace tessarine::testing

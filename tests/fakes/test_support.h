@@ -1,8 +1,10 @@
 // Small fixtures shared by the test suites: temporary folders and environment overrides.
 #pragma once
 
+#include <ctime>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace tessarine::testing {
 
@@ -40,5 +42,12 @@ private:
 std::string ReadFile(const std::string& path);
 // Writes bytes, creating parent folders; true on success.
 bool WriteFile(const std::string& path, const std::string& content);
+
+// Sets a file's modification (and access) time to whole seconds; a failure fails the test.
+void SetModifiedTime(const std::string& path, std::time_t when);
+// A file's modification time in seconds; -1 when it cannot be read.
+std::time_t ModifiedTime(const std::string& path);
+// The names in a folder (hidden temporary copies included), sorted; empty when it cannot be read.
+std::vector<std::string> FolderNames(const std::string& folder);
 
 }  // namespace tessarine::testing

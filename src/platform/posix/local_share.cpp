@@ -20,11 +20,6 @@ LocalShare::LocalShare(std::string root) : root_(std::move(root)) {
     while (root_.size() > 1 && root_.back() == '/') root_.pop_back();
 }
 
-bool LocalShare::Fail(int error) {
-    lastError_ = error != 0 ? error : EIO;
-    return false;
-}
-
 std::string LocalShare::ResolveName(const std::string& folder, const std::string& name) const {
     if (!foldCase_) return name;
     struct stat info {};
@@ -44,147 +39,142 @@ std::string LocalShare::ResolveName(const std::string& folder, const std::string
     return found;
 }
 
-bool LocalShare::MapPath(const std::string& path, std::string& localPath) {
+IoStatus LocalShare::MapPath(const std::string& path, std::string& localPath) const {
     DevicePath parsed;
-    if (!ParseDevicePath(path, parsed) || parsed.share.empty()) return Fail(EINVAL);
+    if (!ParseDevicePath(path, parsed) || parsed.share.empty()) return IoStatus{EINVAL};
     localPath = root_;
-    localPath += "/" + ResolveName(localPath, parsed.share);
-    for (const auto& part : parsed.parts) localPath += "/" + ResolveName(localPath, part);
-    return true;
+    auto append = [&](const std::string& name) {
+        const std::string resolved = ResolveName(localPath, name);
+        localPath += '/';
+        localPath += resolved;
+    };
+    append(parsed.share);
+    for (const auto& part : parsed.parts) append(part);
+    return {};
 }
 
-bool LocalShare::MapParent(const std::string& path, std::string& folder, std::string& name) {
+IoStatus LocalShare::MapParent(const std::string& path, std::string& folder,
+                               std::string& name) const {
     DevicePath parsed;
     if (!ParseDevicePath(path, parsed) || parsed.share.empty() || parsed.parts.empty())
-        return Fail(EINVAL);
+        return IoStatus{EINVAL};
     name = parsed.parts.back();
     parsed.parts.pop_back();
     return MapPath(ToUncPath(parsed), folder);
 }
 
 int LocalShare::Connect(const std::string& host, const std::string&, const std::string&) {
-    if (connectResult_) {
-        if (*connectResult_ != kShareConnected) lastError_ = *connectResult_;
-        return *connectResult_;
-    }
+    if (connectResult_) return *connectResult_;
     DevicePath parsed;
-    if (!ParseDevicePath("\\\\" + host, parsed)) {
-        lastError_ = EINVAL;
-        return EINVAL;
-    }
+    if (!ParseDevicePath("\\\\" + host, parsed)) return EINVAL;
     struct stat info {};
-    if (::stat(root_.c_str(), &info) != 0) {
-        lastError_ = errno;
-        return lastError_;
-    }
-    if (!S_ISDIR(info.st_mode)) {
-        lastError_ = ENOTDIR;
-        return ENOTDIR;
-    }
+    if (::stat(root_.c_str(), &info) != 0) return errno;
+    if (!S_ISDIR(info.st_mode)) return ENOTDIR;
     return kShareConnected;
 }
 
 void LocalShare::Cancel(const std::string&) {}
 
-bool LocalShare::CreateFolder(const std::string& path) {
+IoStatus LocalShare::CreateFolder(const std::string& path) {
     std::string local;
-    if (!MapPath(path, local)) return false;
-    if (::mkdir(local.c_str(), 0777) != 0) return Fail(errno);
-    return true;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return mapped;
+    if (::mkdir(local.c_str(), 0777) != 0) return IoFailure(errno);
+    return {};
 }
 
-bool LocalShare::Exists(const std::string& path) {
+IoStatus LocalShare::Exists(const std::string& path) {
     std::string local;
-    if (!MapPath(path, local)) return false;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return mapped;
     struct stat info {};
-    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
-    return true;
+    if (::stat(local.c_str(), &info) != 0) return IoFailure(errno);
+    return {};
 }
 
-bool LocalShare::IsFolder(const std::string& path) {
+IoResult<bool> LocalShare::IsFolder(const std::string& path) {
     std::string local;
-    if (!MapPath(path, local)) return false;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return {false, mapped.error};
     struct stat info {};
-    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
-    return S_ISDIR(info.st_mode);
+    if (::stat(local.c_str(), &info) != 0) return {false, IoFailure(errno).error};
+    return {S_ISDIR(info.st_mode), 0};
 }
 
-bool LocalShare::IsReadOnly(const std::string& path) {
+IoResult<bool> LocalShare::IsReadOnly(const std::string& path) {
     std::string local;
-    if (!MapPath(path, local)) return false;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return {false, mapped.error};
     struct stat info {};
-    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
-    return (info.st_mode & S_IWUSR) == 0;
+    if (::stat(local.c_str(), &info) != 0) return {false, IoFailure(errno).error};
+    return {(info.st_mode & S_IWUSR) == 0, 0};
 }
 
-bool LocalShare::SetReadOnly(const std::string& path, bool readOnly) {
+IoStatus LocalShare::SetReadOnly(const std::string& path, bool readOnly) {
     std::string local;
-    if (!MapPath(path, local)) return false;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return mapped;
     struct stat info {};
-    if (::stat(local.c_str(), &info) != 0) return Fail(errno);
+    if (::stat(local.c_str(), &info) != 0) return IoFailure(errno);
     const mode_t mode =
         readOnly ? (info.st_mode & ~mode_t{S_IWUSR | S_IWGRP | S_IWOTH}) : (info.st_mode | S_IWUSR);
-    if ((mode & 07777) == (info.st_mode & 07777)) return true;
-    if (::chmod(local.c_str(), mode & 07777) != 0) return Fail(errno);
-    return true;
+    if ((mode & 07777) == (info.st_mode & 07777)) return {};
+    if (::chmod(local.c_str(), mode & 07777) != 0) return IoFailure(errno);
+    return {};
 }
 
-bool LocalShare::ClearReadOnly(const std::string& path) { return SetReadOnly(path, false); }
+IoStatus LocalShare::ClearReadOnly(const std::string& path) { return SetReadOnly(path, false); }
 
-bool LocalShare::CopyToShare(const std::string& localPath, const std::string& path,
-                             const std::atomic<int>* cancel) {
+IoStatus LocalShare::CopyToShare(const std::string& localPath, const std::string& path,
+                                 const std::atomic<int>* cancel) {
     std::string folder;
     std::string name;
-    if (!MapParent(path, folder, name)) return false;
+    if (const IoStatus mapped = MapParent(path, folder, name); !mapped) return mapped;
     // Under the case rule a file whose name differs only in case is the target: the copy
     // replaces it under the new name, as the device's rename into place does.
     const std::string existing = ResolveName(folder, name);
     if (existing != name) {
         if (const int error = posix::CheckLocalTarget(folder + "/" + existing); error != 0)
-            return Fail(error);
+            return IoFailure(error);
     }
     if (const int error =
             posix::CopyLocalFile(localPath, folder + "/" + name, cancel, blockObserver_);
         error != 0)
-        return Fail(error);
+        return IoFailure(error);
     if (existing != name) ::unlink((folder + "/" + existing).c_str());
-    return true;
+    return {};
 }
 
-bool LocalShare::CopyFromShare(const std::string& path, const std::string& localPath,
-                               const std::atomic<int>* cancel) {
+IoStatus LocalShare::CopyFromShare(const std::string& path, const std::string& localPath,
+                                   const std::atomic<int>* cancel) {
     std::string local;
-    if (!MapPath(path, local)) return false;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return mapped;
     if (const int error = posix::CopyLocalFile(local, localPath, cancel, blockObserver_);
         error != 0)
-        return Fail(error);
-    return true;
+        return IoFailure(error);
+    return {};
 }
 
-bool LocalShare::DeleteFile(const std::string& path) {
+IoStatus LocalShare::DeleteFile(const std::string& path) {
     std::string local;
-    if (!MapPath(path, local)) return false;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return mapped;
     struct stat info {};
-    if (::lstat(local.c_str(), &info) != 0) return Fail(errno);
-    if (S_ISDIR(info.st_mode)) return Fail(EISDIR);
-    if (::unlink(local.c_str()) != 0) return Fail(errno);
-    return true;
+    if (::lstat(local.c_str(), &info) != 0) return IoFailure(errno);
+    if (S_ISDIR(info.st_mode)) return IoStatus{EISDIR};
+    if (::unlink(local.c_str()) != 0) return IoFailure(errno);
+    return {};
 }
 
-bool LocalShare::RemoveFolder(const std::string& path) {
+IoStatus LocalShare::RemoveFolder(const std::string& path) {
     std::string local;
-    if (!MapPath(path, local)) return false;
-    if (::rmdir(local.c_str()) != 0) return Fail(errno);
-    return true;
+    if (const IoStatus mapped = MapPath(path, local); !mapped) return mapped;
+    if (::rmdir(local.c_str()) != 0) return IoFailure(errno);
+    return {};
 }
 
-bool LocalShare::Rename(const std::string& path, const std::string& newPath) {
+IoStatus LocalShare::Rename(const std::string& path, const std::string& newPath) {
     std::string from;
     std::string folder;
     std::string name;
-    if (!MapPath(path, from) || !MapParent(newPath, folder, name)) return false;
+    if (const IoStatus mapped = MapPath(path, from); !mapped) return mapped;
+    if (const IoStatus mapped = MapParent(newPath, folder, name); !mapped) return mapped;
     const std::string to = folder + "/" + name;
-    if (from == to) return true;
+    if (from == to) return {};
     const std::string existing = folder + "/" + ResolveName(folder, name);
     // Another entry under the new name (a change of case only is no clash).
     struct stat fromInfo {};
@@ -192,19 +182,26 @@ bool LocalShare::Rename(const std::string& path, const std::string& newPath) {
     if (::lstat(existing.c_str(), &toInfo) == 0 &&
         (::lstat(from.c_str(), &fromInfo) != 0 || fromInfo.st_ino != toInfo.st_ino ||
          fromInfo.st_dev != toInfo.st_dev))
-        return Fail(EEXIST);
+        return IoStatus{EEXIST};
     if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) != 0)
-        return Fail(errno);
-    return true;
+        return IoFailure(errno);
+    return {};
 }
 
-bool LocalShare::List(const std::string& folder, const std::string& wildcard,
-                      std::vector<ShareEntry>& entries) {
-    entries.clear();
+IoResult<std::vector<ShareEntry>> LocalShare::List(const std::string& folder,
+                                                   const std::string& wildcard) {
+    IoResult<std::vector<ShareEntry>> result;
     std::string local;
-    if (!MapPath(folder, local)) return false;
+    if (const IoStatus mapped = MapPath(folder, local); !mapped) {
+        result.error = mapped.error;
+        return result;
+    }
     DIR* dir = ::opendir(local.c_str());
-    if (dir == nullptr) return Fail(errno);
+    if (dir == nullptr) {
+        result.error = IoFailure(errno).error;
+        return result;
+    }
+    std::vector<ShareEntry>& entries = result.value;
     const int dirFd = ::dirfd(dir);
     int readError = 0;
     for (;;) {
@@ -230,11 +227,12 @@ bool LocalShare::List(const std::string& folder, const std::string& wildcard,
     ::closedir(dir);
     if (readError != 0) {
         entries.clear();
-        return Fail(readError);
+        result.error = readError;
+        return result;
     }
     std::sort(entries.begin(), entries.end(),
               [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
-    return true;
+    return result;
 }
 
 }  // namespace tessarine

@@ -26,13 +26,13 @@ public:
     // copy over an existing file whose name differs in case takes the new name.
     void SetFoldCase(bool fold) { foldCase_ = fold; }
 
-    // The local path a device path stands for; false (and EINVAL) for a malformed path or one
-    // without a share name. When folding case, every component that exists under another
-    // case is taken as it exists.
-    bool MapPath(const std::string& path, std::string& localPath);
+    // The local path a device path stands for; EINVAL for a malformed path or one without a
+    // share name. When folding case, every component that exists under another case is taken
+    // as it exists.
+    IoStatus MapPath(const std::string& path, std::string& localPath) const;
 
     // Sets or clears the read-only attribute (the owner write bit).
-    bool SetReadOnly(const std::string& path, bool readOnly);
+    IoStatus SetReadOnly(const std::string& path, bool readOnly);
 
     const std::string& Root() const { return root_; }
 
@@ -41,11 +41,11 @@ public:
                 const std::string& password) override;
     void Cancel(const std::string& host) override;
 
-    bool CreateFolder(const std::string& path) override;
-    bool Exists(const std::string& path) override;
-    bool IsFolder(const std::string& path) override;
-    bool IsReadOnly(const std::string& path) override;
-    bool ClearReadOnly(const std::string& path) override;
+    IoStatus CreateFolder(const std::string& path) override;
+    IoStatus Exists(const std::string& path) override;
+    IoResult<bool> IsFolder(const std::string& path) override;
+    IoResult<bool> IsReadOnly(const std::string& path) override;
+    IoStatus ClearReadOnly(const std::string& path) override;
 
     // Called after every block a copy moves, with the bytes moved so far (on the copying
     // thread; it must not call back into this share).
@@ -53,34 +53,29 @@ public:
         blockObserver_ = std::move(observer);
     }
 
-    bool CopyToShare(const std::string& localPath, const std::string& path,
-                     const std::atomic<int>* cancel) override;
-    bool CopyFromShare(const std::string& path, const std::string& localPath,
-                       const std::atomic<int>* cancel) override;
+    IoStatus CopyToShare(const std::string& localPath, const std::string& path,
+                         const std::atomic<int>* cancel) override;
+    IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                           const std::atomic<int>* cancel) override;
 
-    bool DeleteFile(const std::string& path) override;
-    bool RemoveFolder(const std::string& path) override;
-    bool Rename(const std::string& path, const std::string& newPath) override;
+    IoStatus DeleteFile(const std::string& path) override;
+    IoStatus RemoveFolder(const std::string& path) override;
+    IoStatus Rename(const std::string& path, const std::string& newPath) override;
 
-    // Entries sorted by name (byte order).
-    bool List(const std::string& folder, const std::string& wildcard,
-              std::vector<ShareEntry>& entries) override;
-
-    int LastError() const override { return lastError_; }
+    IoResult<std::vector<ShareEntry>> List(const std::string& folder,
+                                           const std::string& wildcard) override;
 
 private:
-    bool Fail(int error);
     // The name in `folder` that `name` stands for under the case rule: `name` itself when it
     // exists or nothing matches it.
     std::string ResolveName(const std::string& folder, const std::string& name) const;
     // Maps the folder of `path` and gives the final name as written (not resolved).
-    bool MapParent(const std::string& path, std::string& folder, std::string& name);
+    IoStatus MapParent(const std::string& path, std::string& folder, std::string& name) const;
 
     std::string root_;
     std::optional<int> connectResult_;
     bool foldCase_ = false;
     std::function<void(std::uint64_t)> blockObserver_;
-    int lastError_ = 0;
 };
 
 }  // namespace tessarine

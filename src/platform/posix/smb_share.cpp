@@ -31,6 +31,15 @@ std::mutex& LibraryMutex() {
     return mutex;
 }
 
+// Runs library calls that belong together under the library lock and hands on their result
+// (errno values are taken inside). Copies lock per call, so a long copy holds off the requests
+// of other shares for one block at most.
+template <typename Call>
+auto Locked(Call&& call) {
+    std::lock_guard lock(LibraryMutex());
+    return call();
+}
+
 // Contexts of shares that are gone, ready for the next one (under LibraryMutex).
 std::vector<SMBCCTX*>& IdleContexts() {
     static auto* contexts = new std::vector<SMBCCTX*>();  // lives to the process end
@@ -102,7 +111,7 @@ SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
     if (context == nullptr) {
         context = smbc_new_context();
         if (context == nullptr) {
-            lastError_ = ErrnoOr(ENOMEM);
+            contextError_ = ErrnoOr(ENOMEM);
             return;
         }
         // The library's debug set-up is process-wide: made once, with the first context.
@@ -117,7 +126,7 @@ SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
         smbc_setOptionUseCCache(context, 0);
         smbc_setOptionNoAutoAnonymousLogin(context, 1);
         if (smbc_init_context(context) == nullptr) {
-            lastError_ = ErrnoOr(EIO);
+            contextError_ = ErrnoOr(EIO);
             smbc_free_context(context, 1);
             return;
         }
@@ -154,20 +163,15 @@ void SmbShare::Authenticate(SMBCCTX* context, const char* server, const char*, c
     CopyField(password, passwordLength, found->second.password);
 }
 
-bool SmbShare::Fail(int error) {
-    lastError_ = error != 0 ? error : EIO;
-    return false;
-}
-
 std::string SmbShare::UrlOf(const DevicePath& path) const { return ToSmbUrl(path, 0); }
 
-bool SmbShare::UrlOf(const std::string& path, std::string& url, DevicePath* parsed) {
+IoStatus SmbShare::UrlOf(const std::string& path, std::string& url, DevicePath* parsed) const {
     DevicePath devicePath;
-    if (!ParseDevicePath(path, devicePath) || devicePath.share.empty()) return Fail(EINVAL);
-    if (context_ == nullptr) return Fail(lastError_ != 0 ? lastError_ : EIO);
+    if (!ParseDevicePath(path, devicePath) || devicePath.share.empty()) return IoStatus{EINVAL};
+    if (context_ == nullptr) return IoFailure(contextError_);
     url = UrlOf(devicePath);
     if (parsed != nullptr) *parsed = std::move(devicePath);
-    return true;
+    return {};
 }
 
 int SmbShare::StatUrl(const std::string& url, struct stat& info) {
@@ -239,14 +243,8 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
     std::string hostName = host;
     while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
     DevicePath probe;
-    if (!ParseDevicePath("\\\\" + hostName + "\\IPC$", probe)) {
-        Fail(EINVAL);
-        return EINVAL;
-    }
-    if (context_ == nullptr) {
-        Fail(lastError_);
-        return lastError_;
-    }
+    if (!ParseDevicePath("\\\\" + hostName + "\\IPC$", probe)) return EINVAL;
+    if (context_ == nullptr) return IoFailure(contextError_).error;
     Credentials wanted;
     if (const size_t slash = user.find('\\'); slash != std::string::npos) {
         wanted.workgroup = user.substr(0, slash);
@@ -262,7 +260,6 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
         if (held.workgroup == wanted.workgroup && held.user == wanted.user &&
             held.password == wanted.password)
             return kShareConnected;
-        lastError_ = kShareCredentialConflict;
         return kShareCredentialConflict;
     }
 
@@ -284,8 +281,7 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
         return kShareConnected;
     }
     credentials_.erase(key);
-    lastError_ = error != 0 ? error : EIO;
-    return lastError_;
+    return IoFailure(error).error;
 }
 
 void SmbShare::Cancel(const std::string& host) {
@@ -299,79 +295,78 @@ void SmbShare::Cancel(const std::string& host) {
     smbc_getFunctionPurgeCachedServers(context_)(context_);
 }
 
-bool SmbShare::CreateFolder(const std::string& path) {
+IoStatus SmbShare::CreateFolder(const std::string& path) {
     std::string url;
     DevicePath folder;
-    if (!UrlOf(path, url, &folder)) return false;
+    if (const IoStatus parsed = UrlOf(path, url, &folder); !parsed) return parsed;
     std::lock_guard lock(LibraryMutex());
     errno = 0;
     if (smbc_getFunctionMkdir(context_)(context_, url.c_str(), 0755) != 0)
-        return Fail(ErrnoOr(EIO));
+        return IoFailure(ErrnoOr(EIO));
     NoteCreatedFolder(folder);
-    return true;
+    return {};
 }
 
-bool SmbShare::Exists(const std::string& path) {
+IoStatus SmbShare::Exists(const std::string& path) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    if (const IoStatus parsed = UrlOf(path, url); !parsed) return parsed;
     std::lock_guard lock(LibraryMutex());
     struct stat info {};
-    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
-    return true;
+    if (const int error = StatUrl(url, info); error != 0) return IoFailure(error);
+    return {};
 }
 
-bool SmbShare::IsFolder(const std::string& path) {
+IoResult<bool> SmbShare::IsFolder(const std::string& path) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    if (const IoStatus parsed = UrlOf(path, url); !parsed) return {false, parsed.error};
     std::lock_guard lock(LibraryMutex());
     struct stat info {};
-    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
-    return S_ISDIR(info.st_mode);
+    if (const int error = StatUrl(url, info); error != 0) return {false, error};
+    return {S_ISDIR(info.st_mode), 0};
 }
 
-bool SmbShare::IsReadOnly(const std::string& path) {
+IoResult<bool> SmbShare::IsReadOnly(const std::string& path) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    if (const IoStatus parsed = UrlOf(path, url); !parsed) return {false, parsed.error};
     std::lock_guard lock(LibraryMutex());
     struct stat info {};
-    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
-    return ModeIsReadOnly(info.st_mode);
+    if (const int error = StatUrl(url, info); error != 0) return {false, error};
+    return {ModeIsReadOnly(info.st_mode), 0};
 }
 
-bool SmbShare::SetReadOnly(const std::string& path, bool readOnly) {
+IoStatus SmbShare::SetReadOnly(const std::string& path, bool readOnly) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
+    if (const IoStatus parsed = UrlOf(path, url); !parsed) return parsed;
     std::lock_guard lock(LibraryMutex());
     struct stat info {};
-    if (const int error = StatUrl(url, info); error != 0) return Fail(error);
-    if (ModeIsReadOnly(info.st_mode) == readOnly) return true;
+    if (const int error = StatUrl(url, info); error != 0) return IoFailure(error);
+    if (ModeIsReadOnly(info.st_mode) == readOnly) return {};
     // libsmbclient turns the mode back into DOS attributes: no write bit is read-only, and
     // the execute bits it reported for archive, system and hidden are handed back unchanged.
     const mode_t mode = readOnly ? (info.st_mode & 0555) : ((info.st_mode & 0777) | 0200);
     errno = 0;
     if (smbc_getFunctionChmod(context_)(context_, url.c_str(), mode) != 0)
-        return Fail(ErrnoOr(EIO));
-    return true;
+        return IoFailure(ErrnoOr(EIO));
+    return {};
 }
 
-bool SmbShare::ClearReadOnly(const std::string& path) { return SetReadOnly(path, false); }
+IoStatus SmbShare::ClearReadOnly(const std::string& path) { return SetReadOnly(path, false); }
 
-bool SmbShare::CopyToShare(const std::string& localPath, const std::string& path,
-                           const std::atomic<int>* cancel) {
+IoStatus SmbShare::CopyToShare(const std::string& localPath, const std::string& path,
+                               const std::atomic<int>* cancel) {
     DevicePath target;
     std::string url;
-    if (!UrlOf(path, url, &target)) return false;
-    if (target.parts.empty()) return Fail(EISDIR);  // the share itself
-    std::lock_guard lock(LibraryMutex());
-    return CopyToShareLocked(localPath, target, cancel);
+    if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return parsed;
+    if (target.parts.empty()) return IoFailure(EISDIR);  // the share itself
+    return CopyBlocksToShare(localPath, target, cancel);
 }
 
-bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath& target,
-                                 const std::atomic<int>* cancel) {
-    if (posix::IsCancelled(cancel)) return Fail(ECANCELED);
+IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
+                                     const std::atomic<int>* cancel) {
+    if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
     struct stat source {};
     const int in = posix::OpenCopySource(localPath, source);
-    if (in < 0) return Fail(ErrnoOr(EIO));
+    if (in < 0) return IoFailure(ErrnoOr(EIO));
     struct LocalCloser {
         int fd;
         ~LocalCloser() { ::close(fd); }
@@ -383,7 +378,9 @@ bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath&
     // rename below and checked then.
     bool targetExists = false;
     if (!IsKnownFree(target)) {
-        if (const int error = CheckTarget(targetUrl, targetExists); error != 0) return Fail(error);
+        if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
+            error != 0)
+            return IoFailure(error);
     }
 
     DevicePath sibling = target;
@@ -397,18 +394,24 @@ bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath&
     auto close = smbc_getFunctionClose(context_);
     std::string temporaryUrl;
     SMBCFILE* out = nullptr;
+    int openError = 0;
     for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
         temporaryUrl = siblingUrl(".tmp");
-        errno = 0;
-        out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-        if (out == nullptr && errno != EEXIST) break;
+        Locked([&] {
+            errno = 0;
+            out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            openError = out == nullptr ? ErrnoOr(EIO) : 0;
+        });
+        if (out == nullptr && openError != EEXIST) break;
     }
-    if (out == nullptr) return Fail(ErrnoOr(EIO));
+    if (out == nullptr) return IoFailure(openError);
 
     auto fail = [&](int error) {
-        if (out != nullptr) close(context_, out);
-        UnlinkQuietly(temporaryUrl);
-        return Fail(error);
+        Locked([&] {
+            if (out != nullptr) close(context_, out);
+            UnlinkQuietly(temporaryUrl);
+        });
+        return IoFailure(error);
     };
 
     if (!buffer_) buffer_ = std::make_unique<char[]>(posix::kCopyBlockSize);
@@ -429,65 +432,84 @@ bool SmbShare::CopyToShareLocked(const std::string& localPath, const DevicePath&
             filled += static_cast<size_t>(got);
         }
         for (size_t sent = 0; sent < filled;) {
-            errno = 0;
-            const ssize_t written = write(context_, out, buffer_.get() + sent, filled - sent);
-            if (written <= 0) return fail(ErrnoOr(EIO));
+            int writeError = 0;
+            const ssize_t written = Locked([&] {
+                errno = 0;
+                const ssize_t n = write(context_, out, buffer_.get() + sent, filled - sent);
+                if (n <= 0) writeError = ErrnoOr(EIO);
+                return n;
+            });
+            if (written <= 0) return fail(writeError);
             sent += static_cast<size_t>(written);
         }
         copiedBytes += filled;
         if (blockObserver_ && filled > 0) blockObserver_(copiedBytes);
     }
-    errno = 0;
-    const int closeResult = close(context_, out);
+    const int closeError = Locked([&] {
+        errno = 0;
+        return close(context_, out) != 0 ? ErrnoOr(EIO) : 0;
+    });
     out = nullptr;
-    if (closeResult != 0) return fail(ErrnoOr(EIO));
+    if (closeError != 0) return fail(closeError);
 
     struct timeval times[2] = {ToTimeval(source.st_atim), ToTimeval(source.st_mtim)};
-    errno = 0;
-    if (smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0)
-        return fail(ErrnoOr(EIO));
+    const int timesError = Locked([&] {
+        errno = 0;
+        return smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0
+                   ? ErrnoOr(EIO)
+                   : 0;
+    });
+    if (timesError != 0) return fail(timesError);
 
     if (!targetExists) {
         // The library's rename deletes a target that is in the way and tries again; one the
         // server will not delete (a folder with entries; a read-only file, where the server
         // honours the attribute) comes back as EEXIST and is checked as any existing target.
-        const int renameError = RenameUrl(temporaryUrl, targetUrl);
+        const int renameError = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); });
         if (renameError == 0) {
             NoteNameUsed(target);
-            return true;
+            return {};
         }
         if (renameError != EEXIST) return fail(renameError);
-        if (const int error = CheckTarget(targetUrl, targetExists); error != 0) return fail(error);
+        if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
+            error != 0)
+            return fail(error);
         if (!targetExists) return fail(EEXIST);
     }
 
     // Replace: the old copy steps aside, the new one takes its name, then the old one goes.
     // Whatever fails on the way, the old copy stays or returns under its name.
     const std::string asideUrl = siblingUrl(".bak");
-    if (const int error = RenameUrl(targetUrl, asideUrl); error != 0) return fail(error);
-    if (const int error = RenameUrl(temporaryUrl, targetUrl); error != 0) {
-        RenameUrl(asideUrl, targetUrl);
+    if (const int error = Locked([&] { return RenameUrl(targetUrl, asideUrl); }); error != 0)
+        return fail(error);
+    if (const int error = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); }); error != 0) {
+        Locked([&] { return RenameUrl(asideUrl, targetUrl); });
         return fail(error);
     }
-    UnlinkQuietly(asideUrl);
+    Locked([&] { UnlinkQuietly(asideUrl); });
     NoteNameUsed(target);
-    return true;
+    return {};
 }
 
-bool SmbShare::CopyFromShare(const std::string& path, const std::string& localPath,
-                             const std::atomic<int>* cancel) {
+IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& localPath,
+                                 const std::atomic<int>* cancel) {
     std::string url;
-    if (!UrlOf(path, url)) return false;
-    if (posix::IsCancelled(cancel)) return Fail(ECANCELED);
-    if (const int error = posix::CheckLocalTarget(localPath); error != 0) return Fail(error);
+    if (const IoStatus parsed = UrlOf(path, url); !parsed) return parsed;
+    if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
+    if (const int error = posix::CheckLocalTarget(localPath); error != 0) return IoFailure(error);
 
-    std::lock_guard lock(LibraryMutex());
     struct stat source {};
-    if (const int error = StatUrl(url, source); error != 0) return Fail(error);
-    if (S_ISDIR(source.st_mode)) return Fail(EISDIR);
-    errno = 0;
-    SMBCFILE* in = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
-    if (in == nullptr) return Fail(ErrnoOr(EIO));
+    if (const int error = Locked([&] { return StatUrl(url, source); }); error != 0)
+        return IoFailure(error);
+    if (S_ISDIR(source.st_mode)) return IoFailure(EISDIR);
+    int openError = 0;
+    SMBCFILE* in = Locked([&] {
+        errno = 0;
+        SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
+        if (file == nullptr) openError = ErrnoOr(EIO);
+        return file;
+    });
+    if (in == nullptr) return IoFailure(openError);
     auto close = smbc_getFunctionClose(context_);
     auto read = smbc_getFunctionRead(context_);
 
@@ -495,23 +517,28 @@ bool SmbShare::CopyFromShare(const std::string& path, const std::string& localPa
     const int out = posix::CreateTemporaryFile(posix::ParentFolder(localPath), temporaryPath);
     if (out < 0) {
         const int error = errno;
-        close(context_, in);
-        return Fail(error);
+        Locked([&] { return close(context_, in); });
+        return IoFailure(error);
     }
     auto fail = [&](int error) {
-        close(context_, in);
+        Locked([&] { return close(context_, in); });
         ::close(out);
         ::unlink(temporaryPath.c_str());
-        return Fail(error);
+        return IoFailure(error);
     };
 
     if (!buffer_) buffer_ = std::make_unique<char[]>(posix::kCopyBlockSize);
     std::uint64_t copiedBytes = 0;
     for (;;) {
         if (posix::IsCancelled(cancel)) return fail(ECANCELED);
-        errno = 0;
-        const ssize_t got = read(context_, in, buffer_.get(), posix::kCopyBlockSize);
-        if (got < 0) return fail(ErrnoOr(EIO));
+        int readError = 0;
+        const ssize_t got = Locked([&] {
+            errno = 0;
+            const ssize_t n = read(context_, in, buffer_.get(), posix::kCopyBlockSize);
+            if (n < 0) readError = ErrnoOr(EIO);
+            return n;
+        });
+        if (got < 0) return fail(readError);
         if (got == 0) break;
         for (ssize_t written = 0; written < got;) {
             const ssize_t n = ::write(out, buffer_.get() + written, got - written);
@@ -526,72 +553,86 @@ bool SmbShare::CopyFromShare(const std::string& path, const std::string& localPa
     }
     const struct timespec times[2] = {source.st_atim, source.st_mtim};
     if (::futimens(out, times) != 0) return fail(errno);
-    close(context_, in);
+    Locked([&] { return close(context_, in); });
     const int closeResult = ::close(out);
     if (closeResult != 0) {
         const int error = errno;
         ::unlink(temporaryPath.c_str());
-        return Fail(error);
+        return IoFailure(error);
     }
     if (const int error = posix::CommitTemporaryFile(temporaryPath, localPath); error != 0)
-        return Fail(error);
-    return true;
+        return IoFailure(error);
+    return {};
 }
 
-bool SmbShare::DeleteFile(const std::string& path) {
+IoStatus SmbShare::DeleteFile(const std::string& path) {
     std::string url;
     DevicePath file;
-    if (!UrlOf(path, url, &file)) return false;
+    if (const IoStatus parsed = UrlOf(path, url, &file); !parsed) return parsed;
     std::lock_guard lock(LibraryMutex());
+    // Over SMB2 the library's unlink of a folder reports success (and leaves a full folder in
+    // place): a folder is refused here, as on any file system.
+    struct stat info {};
+    if (const int error = StatUrl(url, info); error != 0) return IoFailure(error);
+    if (S_ISDIR(info.st_mode)) return IoStatus{EISDIR};
     errno = 0;
-    if (smbc_getFunctionUnlink(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
+    if (smbc_getFunctionUnlink(context_)(context_, url.c_str()) != 0)
+        return IoFailure(ErrnoOr(EIO));
     NoteNameFreed(file);
-    return true;
+    return {};
 }
 
-bool SmbShare::RemoveFolder(const std::string& path) {
+IoStatus SmbShare::RemoveFolder(const std::string& path) {
     std::string url;
     DevicePath folder;
-    if (!UrlOf(path, url, &folder)) return false;
+    if (const IoStatus parsed = UrlOf(path, url, &folder); !parsed) return parsed;
     std::lock_guard lock(LibraryMutex());
     errno = 0;
-    if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0) return Fail(ErrnoOr(EIO));
+    if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0) return IoFailure(ErrnoOr(EIO));
     NoteFolderRemoved(folder);
-    return true;
+    return {};
 }
 
-bool SmbShare::Rename(const std::string& path, const std::string& newPath) {
+IoStatus SmbShare::Rename(const std::string& path, const std::string& newPath) {
     std::string fromUrl;
     std::string toUrl;
     DevicePath from;
     DevicePath to;
-    if (!UrlOf(path, fromUrl, &from) || !UrlOf(newPath, toUrl, &to)) return false;
-    if (from.parts.empty() || to.parts.empty()) return Fail(EINVAL);
+    if (const IoStatus parsed = UrlOf(path, fromUrl, &from); !parsed) return parsed;
+    if (const IoStatus parsed = UrlOf(newPath, toUrl, &to); !parsed) return parsed;
+    if (from.parts.empty() || to.parts.empty()) return IoFailure(EINVAL);
     const bool caseOnly = UrlOf(ParentOf(from)) == UrlOf(ParentOf(to)) &&
                           FoldShareName(from.parts.back()) == FoldShareName(to.parts.back());
     std::lock_guard lock(LibraryMutex());
     if (!caseOnly) {
         struct stat info {};
         const int error = StatUrl(toUrl, info);
-        if (error == 0) return Fail(EEXIST);
-        if (error != ENOENT) return Fail(error);
+        if (error == 0) return IoFailure(EEXIST);
+        if (error != ENOENT) return IoFailure(error);
     }
-    if (const int error = RenameUrl(fromUrl, toUrl); error != 0) return Fail(error);
+    if (const int error = RenameUrl(fromUrl, toUrl); error != 0) return IoFailure(error);
     NoteNameFreed(from);
     NoteNameUsed(to);
-    return true;
+    return {};
 }
 
-bool SmbShare::List(const std::string& folder, const std::string& wildcard,
-                    std::vector<ShareEntry>& entries) {
-    entries.clear();
+IoResult<std::vector<ShareEntry>> SmbShare::List(const std::string& folder,
+                                                 const std::string& wildcard) {
+    IoResult<std::vector<ShareEntry>> result;
     std::string url;
-    if (!UrlOf(folder, url)) return false;
+    if (const IoStatus parsed = UrlOf(folder, url); !parsed) {
+        result.error = parsed.error;
+        return result;
+    }
     std::lock_guard lock(LibraryMutex());
     errno = 0;
     // The library fetches the whole listing when the folder is opened; reading walks it.
     SMBCFILE* dir = smbc_getFunctionOpendir(context_)(context_, url.c_str());
-    if (dir == nullptr) return Fail(ErrnoOr(EIO));
+    if (dir == nullptr) {
+        result.error = ErrnoOr(EIO);
+        return result;
+    }
+    std::vector<ShareEntry>& entries = result.value;
     auto readPlus = smbc_getFunctionReaddirPlus(context_);
     while (const struct libsmb_file_info* info = readPlus(context_, dir)) {
         if (info->name == nullptr) continue;
@@ -608,7 +649,7 @@ bool SmbShare::List(const std::string& folder, const std::string& wildcard,
     smbc_getFunctionClosedir(context_)(context_, dir);
     std::sort(entries.begin(), entries.end(),
               [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
-    return true;
+    return result;
 }
 
 }  // namespace tessarine

@@ -43,13 +43,13 @@ public:
     // Forgets the host's credentials and closes the idle server connections of the object.
     void Cancel(const std::string& host) override;
 
-    bool CreateFolder(const std::string& path) override;
-    bool Exists(const std::string& path) override;
-    bool IsFolder(const std::string& path) override;
-    bool IsReadOnly(const std::string& path) override;
-    bool ClearReadOnly(const std::string& path) override;
+    IoStatus CreateFolder(const std::string& path) override;
+    IoStatus Exists(const std::string& path) override;
+    IoResult<bool> IsFolder(const std::string& path) override;
+    IoResult<bool> IsReadOnly(const std::string& path) override;
+    IoStatus ClearReadOnly(const std::string& path) override;
     // Sets or clears the read-only attribute, keeping the other attributes.
-    bool SetReadOnly(const std::string& path, bool readOnly);
+    IoStatus SetReadOnly(const std::string& path, bool readOnly);
 
     // Called after every block a copy moves, with the bytes moved so far (on the copying
     // thread; it must not call back into this share).
@@ -63,22 +63,20 @@ public:
     // looked up first (one request less per file of a full backup); a file another client
     // put there meanwhile is then replaced by the library's rename, or refused when the
     // server will not delete it.
-    bool CopyToShare(const std::string& localPath, const std::string& path,
-                     const std::atomic<int>* cancel) override;
-    bool CopyFromShare(const std::string& path, const std::string& localPath,
-                       const std::atomic<int>* cancel) override;
+    IoStatus CopyToShare(const std::string& localPath, const std::string& path,
+                         const std::atomic<int>* cancel) override;
+    IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                           const std::atomic<int>* cancel) override;
 
-    bool DeleteFile(const std::string& path) override;
-    bool RemoveFolder(const std::string& path) override;
+    // Refuses a folder (EISDIR), which the library's unlink would not.
+    IoStatus DeleteFile(const std::string& path) override;
+    IoStatus RemoveFolder(const std::string& path) override;
     // A name another entry holds is refused (EEXIST) before the library's rename, which
     // would delete that entry; a change of letter case only is left to the server.
-    bool Rename(const std::string& path, const std::string& newPath) override;
+    IoStatus Rename(const std::string& path, const std::string& newPath) override;
 
-    // Entries sorted by name (byte order).
-    bool List(const std::string& folder, const std::string& wildcard,
-              std::vector<ShareEntry>& entries) override;
-
-    int LastError() const override { return lastError_; }
+    IoResult<std::vector<ShareEntry>> List(const std::string& folder,
+                                           const std::string& wildcard) override;
 
 private:
     struct Credentials {
@@ -91,16 +89,16 @@ private:
                              char* workgroup, int workgroupLength, char* user, int userLength,
                              char* password, int passwordLength);
 
-    bool Fail(int error);
-    // The smb:// URL of a device path that names at least a share; false (EINVAL) otherwise.
-    bool UrlOf(const std::string& path, std::string& url, DevicePath* parsed = nullptr);
+    // The smb:// URL of a device path that names at least a share; EINVAL otherwise.
+    IoStatus UrlOf(const std::string& path, std::string& url, DevicePath* parsed = nullptr) const;
     std::string UrlOf(const DevicePath& path) const;
     // stat of a URL: 0 or errno.
     int StatUrl(const std::string& url, struct stat& info);
     int RenameUrl(const std::string& from, const std::string& to);
     void UnlinkQuietly(const std::string& url);
-    bool CopyToShareLocked(const std::string& localPath, const DevicePath& target,
-                           const std::atomic<int>* cancel);
+    // The copy itself; the library lock is taken per call, never for the whole copy.
+    IoStatus CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
+                               const std::atomic<int>* cancel);
     // The checks on an existing target: 0, EISDIR, EACCES (read-only) or the stat error;
     // `exists` tells whether there is one.
     int CheckTarget(const std::string& url, bool& exists);
@@ -122,7 +120,7 @@ private:
     std::map<std::string, std::set<std::string>> createdFolders_;
     std::unique_ptr<char[]> buffer_;  // one copy block, made on first use
     std::function<void(std::uint64_t)> blockObserver_;
-    int lastError_ = 0;
+    int contextError_ = 0;  // why the library context could not be made; 0 when it was
 };
 
 }  // namespace tessarine
