@@ -410,6 +410,20 @@ TEST_F(DetectFileXmlUtilityTest, ResultDocumentsYieldTheirHitsInDocumentOrder) {
     EXPECT_EQ(result.detectedTime, "20240102030405");
 }
 
+TEST_F(DetectFileXmlUtilityTest, ReadsTheResultTheSimulatedDeviceWrites) {
+    const auto golden = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
+                        "tools/devicesim/tests/golden/PC01_20240102030405.xml";
+    CDetectFileResult result;
+    ASSERT_EQ(CDetectFileXMLUtility().ReadDetectFileResult(golden.string(), &result), 0);
+    EXPECT_EQ(result.fileName, "memo.txt");
+    EXPECT_EQ(result.filePath, "/home/a/memo & <1>.txt");
+    EXPECT_EQ(result.detectedTime, "20240102030405");
+    EXPECT_EQ(Flatten(result), (Details{{"社外秘", "社外秘"},
+                                        {"社外秘", "CONFIDENTIAL"},
+                                        {"電話番号", "03-1234-5678"},
+                                        {"電話番号", "045-111-2222"}}));
+}
+
 TEST_F(DetectFileXmlUtilityTest, BrokenResultDocumentsFailAndKeepTheDetails) {
     const std::string head =
         std::string(kDeclaration) +
