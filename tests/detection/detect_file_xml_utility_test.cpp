@@ -435,7 +435,7 @@ TEST_F(DetectFileXmlUtilityTest, BrokenResultDocumentsFailAndKeepTheDetails) {
     };
     const std::vector<Case> cases = {
         {"count larger than the hits", Result(Group("c", "3", {"x", "y"})),
-         "Read <text> element Error. Element:["},
+         "CDetectFileXMLUtility::ReadDetectFileResult Read <text> element Error. Element:["},
         {"huge count", Result(Group("c", "99999999999", {"x"})),
          "Read <text> element Error. Element:["},
         {"more hits than the count", Result(Group("c", "1", {"x", "y"}) + Group("d", "0", {})),
