@@ -8,9 +8,9 @@ service (UDP search, web login, examination) is one more module in SERVICES.
 import argparse
 import sys
 
-from devicesim import search, share, weblogin
+from devicesim import examine, search, share, weblogin
 
-SERVICES = [share, search, weblogin]
+SERVICES = [share, search, weblogin, examine]
 
 
 def build_parser():

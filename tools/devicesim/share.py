@@ -90,6 +90,31 @@ def layout(root, enabled=True, extensions=DEFAULT_EXTENSIONS, max_size_mib=10, t
     return tree
 
 
+def change_setting(root, enabled=None, extensions=None, max_size_mib=None, timestamp=None,
+                   keep_timestamp=False):
+    """Rewrites setting.xml with the given values changed and the others kept. The time stamp
+    becomes `timestamp`, or stays with keep_timestamp, or else moves on to now (at least one
+    second past the old one), as the device's does whenever its setting changes.
+    Returns (enabled, timestamp, extensions, max_size_mib) as written."""
+    tree = ShareTree(root)
+    relative = os.path.join(IMPORT, formats.SETTING_FILE)
+    with open(tree.path(relative), "rb") as source:
+        old_enabled, old_timestamp, old_extensions, old_size = \
+            formats.parse_detection_setting(source.read())
+    if timestamp is None:
+        if keep_timestamp:
+            timestamp = old_timestamp
+        else:
+            timestamp = formats.now_timestamp()
+            if old_timestamp.isdigit() and len(old_timestamp) == 14 and timestamp <= old_timestamp:
+                timestamp = formats.next_timestamp(old_timestamp)
+    values = (old_enabled if enabled is None else enabled, timestamp,
+              list(old_extensions if extensions is None else extensions),
+              old_size if max_size_mib is None else max_size_mib)
+    tree.write_file(relative, formats.detection_setting_xml(*values))
+    return values
+
+
 def _human(size):
     for unit in ("B", "KiB", "MiB", "GiB"):
         if size < 1024 or unit == "GiB":
@@ -149,6 +174,18 @@ def _layout_command(args):
     return 0
 
 
+def _setting_command(args):
+    extensions = None
+    if args.extensions is not None:
+        extensions = [e.strip() for e in args.extensions.split(",") if e.strip()]
+    enabled = None if args.switch is None else args.switch == "on"
+    enabled, timestamp, extensions, size = change_setting(
+        args.root, enabled, extensions, args.max_size, args.timestamp, args.keep_timestamp)
+    print("setting switch=%s timestamp=%s extensions=%s max-size=%d"
+          % ("on" if enabled else "off", timestamp, ",".join(extensions), size))
+    return 0
+
+
 def _show_command(args):
     return show(args.root, "" if args.all else args.folder)
 
@@ -169,6 +206,20 @@ def register(subparsers):
     parser.add_argument("--timestamp", default=None,
                         help="setting time stamp, 14 digits (default: now)")
     parser.set_defaults(handler=_layout_command)
+
+    parser = subparsers.add_parser(
+        "setting", help="change the detection setting in setting.xml",
+        description="Changes the given values of zereda/import/setting.xml and keeps the "
+                    "others; the time stamp moves on unless given or kept.")
+    parser.add_argument("root", metavar="SHARE_ROOT")
+    parser.add_argument("--switch", choices=("on", "off"))
+    parser.add_argument("--extensions", help="comma-separated extensions")
+    parser.add_argument("--max-size", type=int, metavar="MIB")
+    stamp = parser.add_mutually_exclusive_group()
+    stamp.add_argument("--timestamp", help="new time stamp, 14 digits")
+    stamp.add_argument("--keep-timestamp", action="store_true",
+                       help="keep the old time stamp (the program then forwards differentially)")
+    parser.set_defaults(handler=_setting_command)
 
     parser = subparsers.add_parser(
         "show", help="print what landed on the share",
