@@ -13,8 +13,8 @@
 
 #include "backup/backup_execute.h"
 #include "backup/backup_sql_utility.h"
+#include "base/app_log.h"
 #include "core/message_sink.h"
-#include "infra/app_log.h"
 #include "platform/clock.h"
 #include "platform/device_share_factory.h"
 #include "platform/named_events.h"

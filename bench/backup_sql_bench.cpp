@@ -15,9 +15,9 @@
 #include <fstream>
 #include <string>
 
+#include "backup/backup_exceptions.h"
 #include "backup/backup_sql_utility.h"
-#include "infra/app_exception.h"
-#include "infra/time_utility.h"
+#include "base/time_utility.h"
 
 extern char** environ;
 

@@ -8,9 +8,9 @@
 #include <system_error>
 
 #include "backup/backup_sql_utility.h"
+#include "base/app_log.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
-#include "infra/app_log.h"
 #include "infra/log_setting.h"
 #include "platform/app_paths.h"
 #include "platform/posix/folders.h"
@@ -101,7 +101,7 @@ bool CBackupUtilityApp::InitInstance() {
     if (!AcquireSingleInstance()) return false;
     if (!PrepareDataFolders()) return false;
 
-    CAppLog::Get().Init(dataFolder_, title_);
+    InitAppLog(dataFolder_, title_);
     for (const std::string& text : pendingErrors_) LOG_ERROR(text);
     pendingErrors_.clear();
     LOG_BANNER(std::string(kClassTitle) + " Start up");

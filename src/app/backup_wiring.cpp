@@ -6,7 +6,7 @@
 #include "backup/backup_execute.h"
 #include "backup/backup_schedule.h"
 #include "backup/backup_sql_utility.h"
-#include "infra/app_log.h"
+#include "base/app_log.h"
 #include "platform/device_share_factory.h"
 
 namespace tessarine {

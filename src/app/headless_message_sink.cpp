@@ -1,7 +1,7 @@
 #include "app/headless_message_sink.h"
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 

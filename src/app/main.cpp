@@ -15,8 +15,9 @@
 #include "app/backup_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/version.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "infra/log_setting.h"
 #include "network/http_utility.h"
 #include "network/search_agent_utility.h"
 #include "platform/app_paths.h"
@@ -155,7 +156,7 @@ bool LoadCommonSetting(CCommonSetting& setting) {
     const std::string dataFolder = GetDataFolderPath();
     const std::string title = GetExecutableTitle();
     if (dataFolder.empty() || title.empty() || access(dataFolder.c_str(), F_OK) != 0) return false;
-    CAppLog::Get().Init(dataFolder, title);
+    InitAppLog(dataFolder, title);
     CProfileStore store(dataFolder + title + ".msf");
     CCommonSetting loaded(&store);
     if (loaded.Load() != 0) return false;

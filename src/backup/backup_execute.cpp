@@ -8,18 +8,17 @@
 #include <utility>
 #include <vector>
 
+#include "backup/backup_exceptions.h"
 #include "backup/backup_xml_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 #include "core/event_names.h"
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/share_name.h"
 #include "platform/unc_path.h"
 
 namespace tessarine {
-
 
 namespace {
 

@@ -27,7 +27,6 @@
 
 namespace tessarine {
 
-
 class CBackupExecute : public CBackupRunner {
 public:
     using ShareFactory = std::function<std::unique_ptr<DeviceShare>()>;

@@ -6,11 +6,11 @@
 #include <string_view>
 #include <utility>
 
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
 
 namespace tessarine {
 

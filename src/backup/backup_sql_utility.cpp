@@ -5,11 +5,11 @@
 #include <mutex>
 #include <vector>
 
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
+#include "backup/backup_exceptions.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 #include "infra/sqlite_query.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
 
 namespace tessarine {
 
@@ -125,13 +125,6 @@ const CBackupSQLUtility::Statements::Definitions& CBackupSQLUtility::StatementDe
     static_assert(IsInKeyOrder(kDefinitions));
     return kDefinitions;
 }
-
-CBackupSQLUtility& CBackupSQLUtility::GetInstance() {
-    static CBackupSQLUtility instance;
-    return instance;
-}
-
-CBackupSQLUtility::CBackupSQLUtility() = default;
 
 CBackupSQLUtility::CBackupSQLUtility(const std::string& databasePath) : connection_(databasePath) {}
 

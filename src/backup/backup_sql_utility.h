@@ -20,9 +20,7 @@ using BackupTimeMap = std::unordered_map<std::string, std::time_t>;
 
 class CBackupSQLUtility {
 public:
-    // The process's object, on the data folder's database.
-    static CBackupSQLUtility& GetInstance();
-    // An object on another database file (tests, tools).
+    // The file list in `databasePath` (the application owns the one on its data folder).
     explicit CBackupSQLUtility(const std::string& databasePath);
     CBackupSQLUtility(const CBackupSQLUtility&) = delete;
     CBackupSQLUtility& operator=(const CBackupSQLUtility&) = delete;
@@ -75,8 +73,6 @@ public:
     const CSQLiteHelper& Connection() const { return connection_; }
 
 private:
-    CBackupSQLUtility();  // on the data folder's database
-
     // The statements, in the order they are prepared; the number is logged when one fails.
     enum class Statement : std::size_t {
         kInsertInformation,

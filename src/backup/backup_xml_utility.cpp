@@ -5,10 +5,10 @@
 #include <cerrno>
 #include <exception>
 
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
+#include "backup/backup_exceptions.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 #include "platform/app_paths.h"
 
 namespace tessarine {

@@ -2,7 +2,7 @@
 
 #include <system_error>
 
-#include "infra/app_log.h"
+#include "base/app_log.h"
 
 namespace tessarine {
 

@@ -11,10 +11,10 @@
 #include <utility>
 #include <vector>
 
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
+#include "detection/detect_file_exceptions.h"
 #include "platform/app_paths.h"
 
 namespace tessarine {

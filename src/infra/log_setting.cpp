@@ -1,7 +1,7 @@
 #include "infra/log_setting.h"
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 #include "infra/xml_parse.h"
 
 namespace tessarine {
@@ -67,6 +67,19 @@ bool CreateDefaultLogSetting(const std::string& logFolderPath) {
                          path.c_str()));
     }
     return written;
+}
+
+void InitAppLog(const std::string& dataFolderPath, const std::string& executableTitle) {
+    const std::string logFolder = dataFolderPath + "log/";
+    const LogSetting setting = ReadLogSetting(logFolder + "setting.xml");
+    CAppLog::Get().InitWith(logFolder, executableTitle, setting.debug,
+                            static_cast<std::int64_t>(setting.maxSizeMiB) << 20);
+    if (!setting.problem.empty()) {
+        errno = EINVAL;
+        LOG_ERROR(Format("Log Setting Unusable, %s. MaxSize:%d MiB Path:", setting.problem.c_str(),
+                         setting.maxSizeMiB) +
+                  logFolder + "setting.xml");
+    }
 }
 
 }  // namespace tessarine

@@ -22,6 +22,11 @@ struct LogSetting {
 // Reads the file. It is never changed here, whatever it holds.
 LogSetting ReadLogSetting(const std::string& settingFilePath);
 
+// Sets the process's log up: reads "<dataFolder>log/setting.xml" (debug switch, size limit)
+// and forms the log file paths from the log folder and the executable title. An unusable file
+// gives the first-run limit and one error line saying why.
+void InitAppLog(const std::string& dataFolderPath, const std::string& executableTitle);
+
 // Writes the default file (debug "FALSE", max_size "10"). Returns true when written.
 bool CreateDefaultLogSetting(const std::string& logFolderPath);
 

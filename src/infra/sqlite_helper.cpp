@@ -6,10 +6,9 @@
 #include <algorithm>
 #include <exception>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
-#include "platform/app_paths.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 
 namespace tessarine {
 
@@ -36,12 +35,6 @@ void CreateOwnerOnlyFile(const std::string& path) {
 }
 
 }  // namespace
-
-std::string CSQLiteHelper::DefaultDatabasePath() {
-    return Format("%s%s%s", GetDataFolderPath().c_str(), GetExecutableTitle().c_str(), ".db");
-}
-
-CSQLiteHelper::CSQLiteHelper() : databasePath_(DefaultDatabasePath()) { Open(); }
 
 CSQLiteHelper::CSQLiteHelper(const std::string& databasePath) : databasePath_(databasePath) {
     Open();

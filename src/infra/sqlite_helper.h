@@ -27,17 +27,13 @@ inline constexpr int kSqlBusyTimeoutMs = 3000;
 
 class CSQLiteHelper {
 public:
-    // Opens the program's database: data folder + executable title + ".db".
-    CSQLiteHelper();
-    // Opens another database file (tests, tools).
+    // Opens a database file (the application hands down its data folder's "<title>.db").
     explicit CSQLiteHelper(const std::string& databasePath);
     // Closes the connection; statements must have been finalized before.
     ~CSQLiteHelper();
     CSQLiteHelper(const CSQLiteHelper&) = delete;
     CSQLiteHelper& operator=(const CSQLiteHelper&) = delete;
 
-    // GetDataFolderPath() + GetExecutableTitle() + ".db".
-    static std::string DefaultDatabasePath();
     // The lock that serialises statement work on this connection (other connections have their
     // own). Every operation takes it; hold it across several calls to make them one step for
     // other threads. Recursive: ExecuteStatement takes it again in GetRow.

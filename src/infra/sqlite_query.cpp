@@ -2,7 +2,7 @@
 
 #include <cerrno>
 
-#include "infra/string_utility.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 

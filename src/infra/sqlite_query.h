@@ -12,8 +12,8 @@
 #include <string>
 #include <string_view>
 
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
+#include "base/app_exception.h"
+#include "base/app_log.h"
 #include "infra/sqlite_helper.h"
 
 namespace tessarine {

@@ -15,8 +15,8 @@
 #include <cstring>
 #include <mutex>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "infra/app_exception.h"
+#include "base/app_exception.h"
 
 namespace tessarine {
 

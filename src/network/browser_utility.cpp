@@ -8,8 +8,8 @@
 
 #include <cstdlib>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 
 extern char** environ;
 

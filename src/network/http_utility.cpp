@@ -7,8 +7,8 @@
 #include <mutex>
 #include <utility>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 

@@ -7,7 +7,7 @@
 
 #include <algorithm>
 
-#include "infra/app_log.h"
+#include "base/app_log.h"
 
 namespace tessarine {
 

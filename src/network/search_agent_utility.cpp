@@ -6,9 +6,9 @@
 #include <chrono>
 #include <system_error>
 
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
+#include "base/app_log.h"
 #include "network/blocking_socket_exception.h"
+#include "network/search_agent_xml_exception.h"
 #include "network/search_agent_xml_utility.h"
 
 namespace tessarine {

@@ -2,9 +2,9 @@
 
 #include <array>
 
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "network/search_agent_xml_exception.h"
 #include "network/udp_blocking_socket.h"
 
 namespace tessarine {

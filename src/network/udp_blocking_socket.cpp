@@ -6,7 +6,7 @@
 
 #include <cerrno>
 
-#include "infra/app_log.h"
+#include "base/app_log.h"
 #include "network/blocking_socket_exception.h"
 
 namespace tessarine {

@@ -1,6 +1,6 @@
 #include "settings/first_run.h"
 
-#include "infra/app_log.h"
+#include "base/app_log.h"
 #include "settings/profile_store.h"
 #include "settings/setting_table.h"
 

@@ -11,8 +11,8 @@
 #include <string_view>
 #include <utility>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 

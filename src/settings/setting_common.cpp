@@ -3,8 +3,8 @@
 #include <utility>
 #include <variant>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 #include "settings/profile_store.h"
 #include "settings/setting_table.h"
 

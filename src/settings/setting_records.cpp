@@ -1,7 +1,7 @@
 #include "settings/setting_records.h"
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 #include "settings/profile_store.h"
 #include "settings/setting_table.h"
 

@@ -1,6 +1,6 @@
 #include "settings/setting_table.h"
 
-#include "infra/string_utility.h"
+#include "base/string_utility.h"
 #include "settings/setting_records.h"
 
 namespace tessarine {

@@ -17,8 +17,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/string_utility.h"
 #include "fakes/test_support.h"
-#include "infra/string_utility.h"
 #include "settings/child_process.h"
 #include "settings/profile_store.h"
 

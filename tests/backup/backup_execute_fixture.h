@@ -18,18 +18,18 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_exceptions.h"
 #include "backup/backup_execute.h"
 #include "backup/backup_sql_utility.h"
 #include "backup/backup_xml_utility.h"
+#include "base/app_log.h"
+#include "base/time_utility.h"
 #include "core/event_names.h"
 #include "core/progress_counters.h"
 #include "fakes/fake_clock.h"
 #include "fakes/fault_injecting_share.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/test_support.h"
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
-#include "infra/time_utility.h"
 #include "platform/named_events.h"
 #include "platform/posix/local_share.h"
 #include "platform/system_info.h"

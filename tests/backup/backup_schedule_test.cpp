@@ -15,10 +15,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/app_log.h"
 #include "core/event_names.h"
 #include "fakes/fake_clock.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
 
 namespace tessarine {
 namespace {

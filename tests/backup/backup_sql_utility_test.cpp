@@ -11,12 +11,12 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_exceptions.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 #include "fakes/test_support.h"
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
 #include "infra/sqlite_helper.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
 
 namespace tessarine {
 namespace {

@@ -11,8 +11,8 @@
 #include <string>
 #include <vector>
 
+#include "backup/backup_exceptions.h"
 #include "fakes/test_support.h"
-#include "infra/app_exception.h"
 
 namespace tessarine {
 namespace {

@@ -10,9 +10,9 @@
 #include <string>
 #include <vector>
 
+#include "base/app_log.h"
+#include "detection/detect_file_exceptions.h"
 #include "fakes/test_support.h"
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
 
 namespace tessarine {
 namespace {

@@ -3,9 +3,12 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <optional>
 #include <string>
 
+#include "base/app_log.h"
 #include "fakes/test_support.h"
 
 namespace tessarine {
@@ -108,6 +111,27 @@ TEST(LogSettingTest, DefaultFileFailsWithoutAFolder) {
     TempDir dir;
     EXPECT_FALSE(CreateDefaultLogSetting(""));
     EXPECT_FALSE(CreateDefaultLogSetting(dir.Sub("missing/")));
+}
+
+// An unusable "setting.xml" gives the first-run limit and one line saying so; the log then
+// keeps its lines instead of rotating after each.
+TEST(InitAppLogTest, UnusableSettingFileMeansTenMiBAndOneLine) {
+    TempDir dir;
+    const std::string data = dir.Path() + "/";
+    std::filesystem::create_directory(data + "log");
+    WriteFile(data + "log/setting.xml", "<log><debug>FALSE</debug><max_size>0</max_size></log>");
+    InitAppLog(data, "TessarineTool");
+    EXPECT_EQ(CAppLog::Get().SizeLimit(), std::int64_t{10} << 20);
+    CAppLog::Get().Error("second line");
+    const std::string text = ReadFile(data + "log/TessarineTool.log");
+    EXPECT_EQ(std::count(text.begin(), text.end(), '\n'), 2) << text;
+    EXPECT_NE(text.find("Log Setting Unusable, the size limit \"0\" is not a positive number. "
+                        "MaxSize:10 MiB Path:" +
+                        data + "log/setting.xml[22]\r\n"),
+              std::string::npos)
+        << text;
+    EXPECT_FALSE(std::filesystem::exists(data + "log/TessarineTool_old.log"));
+    CAppLog::Get().Reset();
 }
 
 }  // namespace

@@ -10,17 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "base/app_log.h"
+#include "base/time_utility.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
 #include "infra/sqlite_statement_table.h"
-#include "infra/time_utility.h"
-#include "platform/app_paths.h"
 
 namespace tessarine {
 namespace {
 
 using testing::ReadFile;
-using testing::ScopedEnv;
 using testing::TempDir;
 
 // A text of at least `bytes` bytes made of three-byte characters, so any cut by byte count would
@@ -102,16 +100,6 @@ TEST_F(SqliteHelperTest, CreatesOwnerOnlyFileInWalModeWithNormalSync) {
     sqlite3_stmt* pageSize = Prepare("PRAGMA page_size;");
     ASSERT_EQ(helper_.GetRow(pageSize), kSqlRowAvailable);
     EXPECT_EQ(helper_.GetColumn(pageSize), 1024);  // small pages keep per-row commits small
-}
-
-TEST(SqliteHelperPathTest, DefaultPathIsDataFolderAndExecutableTitle) {
-    TempDir profile;
-    ScopedEnv env("ALLUSERSPROFILE", profile.Path());
-    std::filesystem::create_directories(GetDataFolderPath());
-    CSQLiteHelper helper;
-    EXPECT_EQ(helper.DatabasePath(), GetDataFolderPath() + GetExecutableTitle() + ".db");
-    EXPECT_TRUE(helper.IsOpen());
-    EXPECT_TRUE(std::filesystem::exists(helper.DatabasePath()));
 }
 
 TEST(SqliteHelperOpenTest, FailedOpenKeepsNullConnectionAndReportsCodes) {

@@ -6,10 +6,10 @@
 #include <stdexcept>
 #include <string>
 
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
 
 namespace tessarine {
 namespace {

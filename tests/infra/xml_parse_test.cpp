@@ -11,8 +11,8 @@
 #include <utility>
 #include <vector>
 
+#include "base/app_log.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
 
 namespace tessarine {
 namespace {

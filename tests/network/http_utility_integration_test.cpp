@@ -9,9 +9,9 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "base/app_log.h"
+#include "base/string_utility.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
 #include "network/devicesim_process.h"
 #include "network/http_utility.h"
 

@@ -2,7 +2,7 @@
 
 #include <gtest/gtest.h>
 
-#include "infra/string_utility.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 namespace {

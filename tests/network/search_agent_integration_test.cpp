@@ -12,9 +12,9 @@
 #include <memory>
 #include <thread>
 
+#include "base/app_log.h"
+#include "base/string_utility.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
 #include "network/devicesim_process.h"
 #include "network/search_agent_utility.h"
 #include "network/udp_blocking_socket.h"

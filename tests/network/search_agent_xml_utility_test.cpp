@@ -2,9 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include "base/app_log.h"
 #include "fakes/test_support.h"
-#include "infra/app_exception.h"
-#include "infra/app_log.h"
+#include "network/search_agent_xml_exception.h"
 
 namespace tessarine {
 namespace {

@@ -15,8 +15,8 @@
 #include <thread>
 #include <vector>
 
+#include "base/app_log.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
 #include "settings/child_process.h"
 
 namespace tessarine {

@@ -9,8 +9,8 @@
 #include <type_traits>
 #include <variant>
 
+#include "base/string_utility.h"
 #include "fakes/test_support.h"
-#include "infra/string_utility.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
 

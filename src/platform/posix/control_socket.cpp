@@ -14,8 +14,8 @@
 #include <cstring>
 #include <vector>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 #include "platform/app_paths.h"
 #include "platform/posix/single_instance.h"
 

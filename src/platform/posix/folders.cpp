@@ -5,8 +5,8 @@
 
 #include <cerrno>
 
-#include "infra/app_log.h"
-#include "infra/string_utility.h"
+#include "base/app_log.h"
+#include "base/string_utility.h"
 
 namespace tessarine {
 

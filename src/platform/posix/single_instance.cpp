@@ -7,7 +7,7 @@
 
 #include <cerrno>
 
-#include "infra/app_log.h"
+#include "base/app_log.h"
 #include "platform/app_paths.h"
 
 namespace tessarine {

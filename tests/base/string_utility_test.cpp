@@ -1,11 +1,11 @@
-#include "infra/string_utility.h"
+#include "base/string_utility.h"
 
 #include <gtest/gtest.h>
 
 #include <regex>
 
+#include "base/app_log.h"
 #include "fakes/test_support.h"
-#include "infra/app_log.h"
 
 namespace tessarine {
 namespace {

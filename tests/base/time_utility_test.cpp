@@ -1,4 +1,4 @@
-#include "infra/time_utility.h"
+#include "base/time_utility.h"
 
 #include <gtest/gtest.h>
 #include <stdlib.h>

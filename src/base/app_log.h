@@ -20,14 +20,11 @@ public:
     // The one log of the process.
     static CAppLog& Get();
 
-    // Reads "<dataFolder>log/setting.xml" (debug switch, size limit in MiB) and forms the two
-    // log file paths from the log folder and the executable title. A missing or unreadable
-    // setting file leaves debug off and the size limit at 0.
-    void Init(const std::string& dataFolderPath, const std::string& executableTitle);
-    // Direct set-up for tests and tools: the log folder ends with '/'.
+    // Forms the two log file paths from the log folder (ending with '/') and the executable
+    // title. The program sets the log up with InitAppLog (infra), which reads the switch file.
     void InitWith(const std::string& logFolderPath, const std::string& executableTitle, bool debug,
                   std::int64_t sizeLimitBytes);
-    // Forgets the file paths: later lines are dropped (as before Init).
+    // Forgets the file paths: later lines are dropped (as before InitWith).
     void Reset();
 
     bool IsDebug() const { return debug_.load(std::memory_order_relaxed) != 0; }

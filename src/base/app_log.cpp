@@ -1,4 +1,4 @@
-#include "infra/app_log.h"
+#include "base/app_log.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -9,9 +9,8 @@
 #include <ctime>
 #include <vector>
 
-#include "infra/log_setting.h"
-#include "infra/string_utility.h"
-#include "infra/time_utility.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
 
 namespace tessarine {
 
@@ -35,19 +34,6 @@ void AppendEscapingLineBreaks(std::string& line, std::string_view message) {
 CAppLog& CAppLog::Get() {
     static CAppLog log;
     return log;
-}
-
-void CAppLog::Init(const std::string& dataFolderPath, const std::string& executableTitle) {
-    const std::string logFolder = dataFolderPath + "log/";
-    const LogSetting setting = ReadLogSetting(logFolder + "setting.xml");
-    InitWith(logFolder, executableTitle, setting.debug,
-             static_cast<std::int64_t>(setting.maxSizeMiB) << 20);
-    if (!setting.problem.empty()) {
-        errno = EINVAL;
-        LOG_ERROR(Format("Log Setting Unusable, %s. MaxSize:%d MiB Path:", setting.problem.c_str(),
-                         setting.maxSizeMiB) +
-                  logFolder + "setting.xml");
-    }
 }
 
 void CAppLog::InitWith(const std::string& logFolderPath, const std::string& executableTitle,

@@ -1,4 +1,4 @@
-#include "infra/app_log.h"
+#include "base/app_log.h"
 
 #include <gtest/gtest.h>
 
@@ -8,8 +8,8 @@
 #include <regex>
 #include <thread>
 
+#include "base/string_utility.h"
 #include "fakes/test_support.h"
-#include "infra/string_utility.h"
 
 namespace tessarine {
 namespace {
@@ -124,26 +124,6 @@ TEST_F(AppLogTest, MessagesStayOnOneLineWithEveryGoodCharacter) {
     }
 }
 
-// An unusable "setting.xml" gives the first-run limit and one line saying so; the log then
-// keeps its lines instead of rotating after each.
-TEST_F(AppLogTest, UnusableSettingFileMeansTenMiBAndOneLine) {
-    const std::string data = dir_.Path() + "/";
-    std::filesystem::create_directory(data + "log");
-    testing::WriteFile(data + "log/setting.xml",
-                       "<log><debug>FALSE</debug><max_size>0</max_size></log>");
-    CAppLog::Get().Init(data, "TessarineTool");
-    EXPECT_EQ(CAppLog::Get().SizeLimit(), std::int64_t{10} << 20);
-    CAppLog::Get().Error("second line");
-    const std::string text = ReadFile(data + "log/TessarineTool.log");
-    EXPECT_EQ(CountLines(text), 2) << text;
-    EXPECT_NE(text.find("Log Setting Unusable, the size limit \"0\" is not a positive number. "
-                        "MaxSize:10 MiB Path:" +
-                        data + "log/setting.xml[22]\r\n"),
-              std::string::npos)
-        << text;
-    EXPECT_FALSE(std::filesystem::exists(data + "log/TessarineTool_old.log"));
-}
-
 TEST_F(AppLogTest, LogFileIsOwnerOnly) {
     Init(false, 1 << 20);
     CAppLog::Get().Error("x");
@@ -186,8 +166,8 @@ TEST(LogPrefixTest, NamesClassAndMethod) {
         const char* expected;
     } cases[] = {
         {"int tessarine::CBackupSchedule::ThreadCore()", "L[  12] CBackupSchedule::ThreadCore"},
-        {"void tessarine::CAppLog::Init(const std::string&, const std::string&)",
-         "L[  12] CAppLog::Init"},
+        {"void tessarine::CAppLog::InitWith(const std::string&, const std::string&, bool, long)",
+         "L[  12] CAppLog::InitWith"},
         {"std::vector<std::pair<int, int> > tessarine::X::F(int)", "L[  12] X::F"},
         {"int tessarine::{anonymous}::Helper(int)", "L[  12] Helper"},
         {"tessarine::CBackupExecute::CBackupExecute()", "L[  12] CBackupExecute::CBackupExecute"},

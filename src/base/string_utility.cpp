@@ -1,4 +1,4 @@
-#include "infra/string_utility.h"
+#include "base/string_utility.h"
 
 #include <iconv.h>
 
@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <mutex>
 
-#include "infra/app_log.h"
+#include "base/app_log.h"
 
 namespace tessarine {
 

@@ -1,6 +1,9 @@
-#include "infra/app_exception.h"
-
+// Every component's exceptions turn their codes into the texts of the family.
 #include <gtest/gtest.h>
+
+#include "backup/backup_exceptions.h"
+#include "detection/detect_file_exceptions.h"
+#include "network/search_agent_xml_exception.h"
 
 namespace tessarine {
 namespace {
