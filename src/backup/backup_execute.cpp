@@ -72,25 +72,6 @@ std::string JoinShareName(const std::string& folder, const std::string& name) {
     return JoinDevicePath(folder, escaped);
 }
 
-// Errors that say the device is gone or silent rather than that one request was refused.
-bool IsConnectionError(int error) {
-    switch (error) {
-        case ETIMEDOUT:
-        case ECONNRESET:
-        case ECONNABORTED:
-        case ECONNREFUSED:
-        case ENOTCONN:
-        case EPIPE:
-        case EHOSTDOWN:
-        case EHOSTUNREACH:
-        case ENETDOWN:
-        case ENETUNREACH:
-            return true;
-        default:
-            return false;
-    }
-}
-
 // Stored times are local 14-digit stamps: in the hour a clock change repeats, one stamp stands
 // for two moments, and a file stamped in it matches either.
 bool SameTimeStamp(std::time_t stored, std::time_t actual) {
@@ -102,31 +83,37 @@ bool IsRepresentableOnShare(const std::string& name) {
     return name.find('\\') == std::string::npos;
 }
 
-// Local entries whose names are one name on the share. The entry that keeps the name is the
-// one already in the file list, else the one the share holds under its exact name, else the
-// first in byte order; every other one of the group loses it. Returns, per entry, the index of
-// the entry it lost to, or -1.
+// Local entries whose names are one name on the share (`folded`: each entry's name as the share
+// compares it). The entry that keeps the name is the one already in the file list, else the one
+// the share holds under its exact name, else the first in byte order; every other one of the
+// group loses it. Returns, per entry, the index of the entry it lost to, or -1.
 std::vector<int> FindNameClashes(const std::vector<LocalEntry>& entries,
-                                 const std::function<bool(const LocalEntry&)>& preferred) {
+                                 const std::vector<std::string>& folded,
+                                 const std::function<bool(std::size_t)>& preferred) {
     std::vector<int> loserOf(entries.size(), -1);
-    std::unordered_map<std::string, std::vector<int>> groups;
-    groups.reserve(entries.size());
-    for (std::size_t i = 0; i < entries.size(); ++i)
-        groups[FoldShareName(entries[i].name)].push_back(static_cast<int>(i));
-    for (const auto& [folded, members] : groups) {
-        if (members.size() < 2) continue;
-        int winner = members.front();
-        for (int candidate : members) {
-            const bool candidatePreferred = preferred(entries[candidate]);
-            const bool winnerPreferred = preferred(entries[winner]);
-            if (candidatePreferred != winnerPreferred) {
-                if (candidatePreferred) winner = candidate;
-            } else if (entries[candidate].name < entries[winner].name) {
-                winner = candidate;
+    std::vector<std::size_t> order(entries.size());
+    for (std::size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(),
+              [&](std::size_t x, std::size_t y) { return folded[x] < folded[y]; });
+    for (std::size_t first = 0; first < order.size();) {
+        std::size_t last = first + 1;
+        while (last < order.size() && folded[order[last]] == folded[order[first]]) ++last;
+        if (last - first > 1) {
+            std::size_t winner = order[first];
+            for (std::size_t k = first; k < last; ++k) {
+                const std::size_t candidate = order[k];
+                const bool candidatePreferred = preferred(candidate);
+                const bool winnerPreferred = preferred(winner);
+                if (candidatePreferred != winnerPreferred) {
+                    if (candidatePreferred) winner = candidate;
+                } else if (entries[candidate].name < entries[winner].name) {
+                    winner = candidate;
+                }
             }
+            for (std::size_t k = first; k < last; ++k)
+                if (order[k] != winner) loserOf[order[k]] = static_cast<int>(winner);
         }
-        for (int member : members)
-            if (member != winner) loserOf[member] = winner;
+        first = last;
     }
     return loserOf;
 }
@@ -139,8 +126,9 @@ struct CBackupExecute::DestinationListing {
     bool known = false;
     std::unordered_map<std::string, ShareEntry> byFoldedName;
 
-    const ShareEntry* Find(const std::string& name) const {
-        const auto found = byFoldedName.find(FoldShareName(name));
+    // `folded`: the name as the share compares it (FoldShareName).
+    const ShareEntry* Find(const std::string& folded) const {
+        const auto found = byFoldedName.find(folded);
         return found == byFoldedName.end() ? nullptr : &found->second;
     }
 };
@@ -511,12 +499,17 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
         // there): the file list decides, and reports a row it cannot read.
         return fileList_.GetBackupInformation(settingNumber, path, nullptr, &storedTime) == 0;
     };
-    const std::vector<int> clashes = FindNameClashes(local.entries, [&](const LocalEntry& entry) {
+    std::vector<std::string> folded(local.entries.size());
+    for (std::size_t i = 0; i < folded.size(); ++i)
+        folded[i] = FoldShareName(local.entries[i].name);
+    const std::vector<int> clashes = FindNameClashes(local.entries, folded, [&](std::size_t i) {
         std::time_t ignored = 0;
-        const ShareEntry* onShare = listing.Find(entry.name);
-        return storedTimeOf(JoinLocalPath(folderPath, entry.name), ignored) ||
-               (onShare != nullptr && onShare->name == entry.name);
+        const ShareEntry* onShare = listing.Find(folded[i]);
+        return storedTimeOf(JoinLocalPath(folderPath, local.entries[i].name), ignored) ||
+               (onShare != nullptr && onShare->name == local.entries[i].name);
     });
+    // Mirroring: the folded paths of the live entries are claimed (see claimedNames_).
+    const std::string foldedFolder = mirroring ? FoldShareName(folderPath) : std::string();
 
     for (std::size_t index = 0; index < local.entries.size(); ++index) {
         if (IsStopRequested()) {
@@ -551,12 +544,13 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
         // takes for the same name (a change of letter case).
         if (mirroring) {
             RemoveFromBackupList(path, entry.isFolder);
-            claimedNames_.insert(std::hash<std::string>{}(FoldShareName(path)));
+            claimedNames_.insert(
+                std::hash<std::string>{}(JoinLocalPath(foldedFolder, folded[index])));
         }
 
         std::time_t storedTime = 0;
         const bool stored = storedTimeOf(path, storedTime);
-        const ShareEntry* onShare = listing.known ? listing.Find(entry.name) : nullptr;
+        const ShareEntry* onShare = listing.known ? listing.Find(folded[index]) : nullptr;
         if (!stored) {
             BackupNewEntry(settingNumber, folderPath, entry, onShare, listing.known, differential,
                            mirroring);
@@ -674,7 +668,7 @@ void CBackupExecute::RecordRow(const std::function<void()>& write, const std::st
 }
 
 void CBackupExecute::NoteShareOutcome(int error) {
-    if (!IsConnectionError(error)) {
+    if (!IsConnectionLoss(error)) {
         connectionFailures_ = 0;
         return;
     }

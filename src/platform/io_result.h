@@ -26,4 +26,24 @@ struct [[nodiscard]] IoResult {
 // A failure with `error`, EIO when the failing call left no error number.
 constexpr IoStatus IoFailure(int error) { return IoStatus{error != 0 ? error : EIO}; }
 
+// True for the errors that say a server is gone or silent (a time-out, a dropped connection),
+// not that it refused one request.
+inline bool IsConnectionLoss(int error) {
+    switch (error) {
+        case ETIMEDOUT:
+        case ECONNRESET:
+        case ECONNABORTED:
+        case ECONNREFUSED:
+        case ENOTCONN:
+        case EPIPE:
+        case EHOSTDOWN:
+        case EHOSTUNREACH:
+        case ENETDOWN:
+        case ENETUNREACH:
+            return true;
+        default:
+            return false;
+    }
+}
+
 }  // namespace tessarine

@@ -54,6 +54,9 @@ SMBCCTX* TakeIdleContext() {
     return context;
 }
 
+// Requests that only tidy up (closing, removing a temporary file, logging off) wait this long.
+constexpr int kGoodbyeTimeoutMs = 1000;
+
 // Library messages would otherwise land on stdout/stderr of the tray program.
 void DiscardLibraryMessage(void*, int, const char*) {}
 
@@ -104,7 +107,7 @@ DevicePath ParentOf(const DevicePath& path) {
 
 }  // namespace
 
-SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
+SmbShare::SmbShare(int port, int timeoutMs) : port_(port), timeoutMs_(timeoutMs) {
     IgnoreSigpipeOnce();
     std::lock_guard lock(LibraryMutex());
     SMBCCTX* context = TakeIdleContext();
@@ -142,7 +145,9 @@ SmbShare::~SmbShare() {
     if (context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());
     // Every context the library makes keeps some memory after it is freed: contexts are
-    // kept for the next share instead, without their connections and credentials.
+    // kept for the next share instead, without their connections and credentials. Saying
+    // goodbye to a server that stopped answering must not take a whole request time-out.
+    smbc_setTimeout(context_, kGoodbyeTimeoutMs);
     smbc_getFunctionPurgeCachedServers(context_)(context_);
     smbc_setOptionUserData(context_, nullptr);
     IdleContexts().push_back(context_);
@@ -292,7 +297,9 @@ void SmbShare::Cancel(const std::string& host) {
     if (!known || context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());
     createdFolders_.clear();
+    smbc_setTimeout(context_, kGoodbyeTimeoutMs);
     smbc_getFunctionPurgeCachedServers(context_)(context_);
+    smbc_setTimeout(context_, timeoutMs_);
 }
 
 IoStatus SmbShare::CreateFolder(const std::string& path) {
@@ -408,8 +415,12 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
 
     auto fail = [&](int error) {
         Locked([&] {
+            // After a time-out or a dropped connection the clean-up gets a short time-out of
+            // its own: a temporary file it cannot remove is removed by the next run.
+            if (IsConnectionLoss(error)) smbc_setTimeout(context_, kGoodbyeTimeoutMs);
             if (out != nullptr) close(context_, out);
             UnlinkQuietly(temporaryUrl);
+            smbc_setTimeout(context_, timeoutMs_);
         });
         return IoFailure(error);
     };

@@ -112,6 +112,7 @@ private:
 
     SMBCCTX* context_ = nullptr;
     int port_;
+    int timeoutMs_;
     std::map<std::string, Credentials> credentials_;  // by host in lower case
     std::set<std::string> connected_;                 // hosts that Connect logged on to
     // Folders this object created (by URL, exactly as created), each with the names it has put
