@@ -430,7 +430,8 @@ std::vector<pid_t> FixtureServerProcesses(const std::string& root) {
 // A server that stops answering in the middle of a run ends it after a few failed requests,
 // not after every remaining file has waited for its own time-out.
 TEST_F(BackupExecuteSmbTest, FrozenServerEndsTheRunInBoundedTime) {
-    for (int i = 0; i < 40; ++i) MakeFiles({"f" + std::to_string(i) + ".txt"});
+    for (int i = 0; i < 40; ++i)
+        MakeFiles({std::string("f").append(std::to_string(i)).append(".txt")});
     ASSERT_TRUE(WriteFile(Source("a-big.bin"), std::string(3 * 1024 * 1024, 'b')));
     std::vector<pid_t> frozen;
     struct Thaw {

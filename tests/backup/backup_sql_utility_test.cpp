@@ -207,7 +207,7 @@ TEST_F(BackupSqlUtilityTest, UpdateBackupStatusSetsEveryRowWhateverItHeld) {
         ASSERT_TRUE(raw_.Execute("DELETE FROM BACKUP_FILELIST;"));
         int n = 0;
         for (const char* held : {"ADD", "COMPLETE", "INIT", "TEMPORARY", "UPDATE"}) {
-            const std::string path = "/" + std::to_string(n);
+            const std::string path = std::string("/").append(std::to_string(n));
             fileList_.AddBackupInformation(n % 2, path, "\\\\h\\zereda" + path, when, 0);
             ASSERT_TRUE(raw_.Execute("UPDATE BACKUP_FILELIST SET STATUS = '" + std::string(held) +
                                      "' WHERE SOURCE_FILE_PATH = '" + path + "';"));
