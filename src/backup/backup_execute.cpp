@@ -24,8 +24,9 @@ namespace {
 
 constexpr char kShareBackupFolder[] = "\\zereda\\backup\\";
 
-// Consecutive requests that found the device gone or silent before a run gives up: with the
-// library's 20 s request time-out a frozen device ends the run in about a minute.
+// Consecutive requests that found the device gone or silent before a run gives up. Each waits
+// at most the share's request time-out (an SMB share fails every later request at once after
+// one time-out), so a frozen device ends the run within about a minute.
 constexpr int kConnectionFailureLimit = 3;
 
 // Thrown through the passes when the device stopped answering; ends the run.

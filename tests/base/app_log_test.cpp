@@ -136,9 +136,11 @@ TEST_F(AppLogTest, TwoThreadsLoggingTogetherLoseNoLine) {
     Init(false, std::int64_t{1} << 30);
     constexpr int kLines = 10000;
     auto worker = [](char tag) {
-        for (int i = 0; i < kLines; ++i) std::string line(1, tag);
-        line += std::to_string(i);
-        CAppLog::Get().Error(line);
+        for (int i = 0; i < kLines; ++i) {
+            std::string line(1, tag);
+            line += std::to_string(i);
+            CAppLog::Get().Error(line);
+        }
     };
     std::thread a(worker, 'a');
     std::thread b(worker, 'b');

@@ -40,6 +40,12 @@ auto Locked(Call&& call) {
     return call();
 }
 
+// Contexts whose server stopped answering, never used again (under LibraryMutex).
+std::vector<SMBCCTX*>& RetiredContexts() {
+    static auto* contexts = new std::vector<SMBCCTX*>();  // lives to the process end
+    return *contexts;
+}
+
 // Contexts of shares that are gone, ready for the next one (under LibraryMutex).
 std::vector<SMBCCTX*>& IdleContexts() {
     static auto* contexts = new std::vector<SMBCCTX*>();  // lives to the process end
@@ -53,9 +59,6 @@ SMBCCTX* TakeIdleContext() {
     idle.pop_back();
     return context;
 }
-
-// Requests that only tidy up (closing, removing a temporary file, logging off) wait this long.
-constexpr int kGoodbyeTimeoutMs = 1000;
 
 // Library messages would otherwise land on stdout/stderr of the tray program.
 void DiscardLibraryMessage(void*, int, const char*) {}
@@ -86,8 +89,6 @@ void CopyField(char* target, int length, const std::string& value) {
     target[count] = '\0';
 }
 
-int ErrnoOr(int fallback) { return errno != 0 ? errno : fallback; }
-
 struct timeval ToTimeval(const struct timespec& time) {
     struct timeval value {};
     value.tv_sec = time.tv_sec;
@@ -107,14 +108,14 @@ DevicePath ParentOf(const DevicePath& path) {
 
 }  // namespace
 
-SmbShare::SmbShare(int port, int timeoutMs) : port_(port), timeoutMs_(timeoutMs) {
+SmbShare::SmbShare(int port, int timeoutMs) : port_(port) {
     IgnoreSigpipeOnce();
     std::lock_guard lock(LibraryMutex());
     SMBCCTX* context = TakeIdleContext();
     if (context == nullptr) {
         context = smbc_new_context();
         if (context == nullptr) {
-            contextError_ = ErrnoOr(ENOMEM);
+            contextError_ = LibraryErrno(ENOMEM);
             return;
         }
         // The library's debug set-up is process-wide: made once, with the first context.
@@ -129,7 +130,7 @@ SmbShare::SmbShare(int port, int timeoutMs) : port_(port), timeoutMs_(timeoutMs)
         smbc_setOptionUseCCache(context, 0);
         smbc_setOptionNoAutoAnonymousLogin(context, 1);
         if (smbc_init_context(context) == nullptr) {
-            contextError_ = ErrnoOr(EIO);
+            contextError_ = LibraryErrno(EIO);
             smbc_free_context(context, 1);
             return;
         }
@@ -144,13 +145,24 @@ SmbShare::SmbShare(int port, int timeoutMs) : port_(port), timeoutMs_(timeoutMs)
 SmbShare::~SmbShare() {
     if (context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());
-    // Every context the library makes keeps some memory after it is freed: contexts are
-    // kept for the next share instead, without their connections and credentials. Saying
-    // goodbye to a server that stopped answering must not take a whole request time-out.
-    smbc_setTimeout(context_, kGoodbyeTimeoutMs);
-    smbc_getFunctionPurgeCachedServers(context_)(context_);
     smbc_setOptionUserData(context_, nullptr);
+    if (connectionLost_) {
+        // Logging off from a server that stopped answering waits a whole request time-out per
+        // request, and the library offers no way to drop a connection without asking the
+        // server: the context is set aside, untouched, until the process ends.
+        RetiredContexts().push_back(context_);
+        return;
+    }
+    // Every context the library makes keeps some memory after it is freed: contexts are
+    // kept for the next share instead, without their connections and credentials.
+    smbc_getFunctionPurgeCachedServers(context_)(context_);
     IdleContexts().push_back(context_);
+}
+
+int SmbShare::LibraryErrno(int fallback) {
+    const int error = errno != 0 ? errno : fallback;
+    if (IsConnectionLoss(error)) connectionLost_ = true;
+    return error;
 }
 
 void SmbShare::Authenticate(SMBCCTX* context, const char* server, const char*, char* workgroup,
@@ -174,6 +186,10 @@ IoStatus SmbShare::UrlOf(const std::string& path, std::string& url, DevicePath* 
     DevicePath devicePath;
     if (!ParseDevicePath(path, devicePath) || devicePath.share.empty()) return IoStatus{EINVAL};
     if (context_ == nullptr) return IoFailure(contextError_);
+    // A server that let a request time out (or dropped the connection) is not asked again by
+    // this object: each further request would wait a whole time-out. The next share (the next
+    // run) connects anew.
+    if (connectionLost_) return IoFailure(ENOTCONN);
     url = UrlOf(devicePath);
     if (parsed != nullptr) *parsed = std::move(devicePath);
     return {};
@@ -182,14 +198,14 @@ IoStatus SmbShare::UrlOf(const std::string& path, std::string& url, DevicePath* 
 int SmbShare::StatUrl(const std::string& url, struct stat& info) {
     errno = 0;
     if (smbc_getFunctionStat(context_)(context_, url.c_str(), &info) == 0) return 0;
-    return ErrnoOr(EIO);
+    return LibraryErrno(EIO);
 }
 
 int SmbShare::RenameUrl(const std::string& from, const std::string& to) {
     errno = 0;
     if (smbc_getFunctionRename(context_)(context_, from.c_str(), context_, to.c_str()) == 0)
         return 0;
-    return ErrnoOr(EIO);
+    return LibraryErrno(EIO);
 }
 
 int SmbShare::CheckTarget(const std::string& url, bool& exists) {
@@ -282,6 +298,8 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
     SMBCSRV* server = smbc_getFunctionGetCachedServer(context_)(
         context_, probe.host.c_str(), "IPC$", workgroup.c_str(), wanted.user.c_str());
     if (server != nullptr) {
+        // The probe's own answer does not count (servers differ in what a stat of IPC$ says).
+        connectionLost_ = false;
         connected_.insert(key);
         return kShareConnected;
     }
@@ -297,9 +315,8 @@ void SmbShare::Cancel(const std::string& host) {
     if (!known || context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());
     createdFolders_.clear();
-    smbc_setTimeout(context_, kGoodbyeTimeoutMs);
+    if (connectionLost_) return;  // see the destructor: nothing is asked of a silent server
     smbc_getFunctionPurgeCachedServers(context_)(context_);
-    smbc_setTimeout(context_, timeoutMs_);
 }
 
 IoStatus SmbShare::CreateFolder(const std::string& path) {
@@ -309,7 +326,7 @@ IoStatus SmbShare::CreateFolder(const std::string& path) {
     std::lock_guard lock(LibraryMutex());
     errno = 0;
     if (smbc_getFunctionMkdir(context_)(context_, url.c_str(), 0755) != 0)
-        return IoFailure(ErrnoOr(EIO));
+        return IoFailure(LibraryErrno(EIO));
     NoteCreatedFolder(folder);
     return {};
 }
@@ -353,7 +370,7 @@ IoStatus SmbShare::SetReadOnly(const std::string& path, bool readOnly) {
     const mode_t mode = readOnly ? (info.st_mode & 0555) : ((info.st_mode & 0777) | 0200);
     errno = 0;
     if (smbc_getFunctionChmod(context_)(context_, url.c_str(), mode) != 0)
-        return IoFailure(ErrnoOr(EIO));
+        return IoFailure(LibraryErrno(EIO));
     return {};
 }
 
@@ -373,7 +390,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
     if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
     struct stat source {};
     const int in = posix::OpenCopySource(localPath, source);
-    if (in < 0) return IoFailure(ErrnoOr(EIO));
+    if (in < 0) return IoFailure(LibraryErrno(EIO));
     struct LocalCloser {
         int fd;
         ~LocalCloser() { ::close(fd); }
@@ -407,20 +424,19 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
         Locked([&] {
             errno = 0;
             out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-            openError = out == nullptr ? ErrnoOr(EIO) : 0;
+            openError = out == nullptr ? LibraryErrno(EIO) : 0;
         });
         if (out == nullptr && openError != EEXIST) break;
     }
     if (out == nullptr) return IoFailure(openError);
 
     auto fail = [&](int error) {
+        // After a time-out or a dropped connection each clean-up request would wait a whole
+        // time-out again: the temporary file is left for the next run to remove.
+        if (connectionLost_) return IoFailure(error);
         Locked([&] {
-            // After a time-out or a dropped connection the clean-up gets a short time-out of
-            // its own: a temporary file it cannot remove is removed by the next run.
-            if (IsConnectionLoss(error)) smbc_setTimeout(context_, kGoodbyeTimeoutMs);
             if (out != nullptr) close(context_, out);
             UnlinkQuietly(temporaryUrl);
-            smbc_setTimeout(context_, timeoutMs_);
         });
         return IoFailure(error);
     };
@@ -447,7 +463,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
             const ssize_t written = Locked([&] {
                 errno = 0;
                 const ssize_t n = write(context_, out, buffer_.get() + sent, filled - sent);
-                if (n <= 0) writeError = ErrnoOr(EIO);
+                if (n <= 0) writeError = LibraryErrno(EIO);
                 return n;
             });
             if (written <= 0) return fail(writeError);
@@ -458,7 +474,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
     }
     const int closeError = Locked([&] {
         errno = 0;
-        return close(context_, out) != 0 ? ErrnoOr(EIO) : 0;
+        return close(context_, out) != 0 ? LibraryErrno(EIO) : 0;
     });
     out = nullptr;
     if (closeError != 0) return fail(closeError);
@@ -467,7 +483,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
     const int timesError = Locked([&] {
         errno = 0;
         return smbc_getFunctionUtimes(context_)(context_, temporaryUrl.c_str(), times) != 0
-                   ? ErrnoOr(EIO)
+                   ? LibraryErrno(EIO)
                    : 0;
     });
     if (timesError != 0) return fail(timesError);
@@ -517,7 +533,7 @@ IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& loc
     SMBCFILE* in = Locked([&] {
         errno = 0;
         SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_RDONLY, 0);
-        if (file == nullptr) openError = ErrnoOr(EIO);
+        if (file == nullptr) openError = LibraryErrno(EIO);
         return file;
     });
     if (in == nullptr) return IoFailure(openError);
@@ -546,7 +562,7 @@ IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& loc
         const ssize_t got = Locked([&] {
             errno = 0;
             const ssize_t n = read(context_, in, buffer_.get(), posix::kCopyBlockSize);
-            if (n < 0) readError = ErrnoOr(EIO);
+            if (n < 0) readError = LibraryErrno(EIO);
             return n;
         });
         if (got < 0) return fail(readError);
@@ -588,7 +604,7 @@ IoStatus SmbShare::DeleteFile(const std::string& path) {
     if (S_ISDIR(info.st_mode)) return IoStatus{EISDIR};
     errno = 0;
     if (smbc_getFunctionUnlink(context_)(context_, url.c_str()) != 0)
-        return IoFailure(ErrnoOr(EIO));
+        return IoFailure(LibraryErrno(EIO));
     NoteNameFreed(file);
     return {};
 }
@@ -599,7 +615,8 @@ IoStatus SmbShare::RemoveFolder(const std::string& path) {
     if (const IoStatus parsed = UrlOf(path, url, &folder); !parsed) return parsed;
     std::lock_guard lock(LibraryMutex());
     errno = 0;
-    if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0) return IoFailure(ErrnoOr(EIO));
+    if (smbc_getFunctionRmdir(context_)(context_, url.c_str()) != 0)
+        return IoFailure(LibraryErrno(EIO));
     NoteFolderRemoved(folder);
     return {};
 }
@@ -640,7 +657,7 @@ IoResult<std::vector<ShareEntry>> SmbShare::List(const std::string& folder,
     // The library fetches the whole listing when the folder is opened; reading walks it.
     SMBCFILE* dir = smbc_getFunctionOpendir(context_)(context_, url.c_str());
     if (dir == nullptr) {
-        result.error = ErrnoOr(EIO);
+        result.error = LibraryErrno(EIO);
         return result;
     }
     std::vector<ShareEntry>& entries = result.value;

@@ -24,7 +24,7 @@ struct DevicePath;
 class SmbShare : public DeviceShare {
 public:
     static constexpr int kDefaultPort = 445;
-    static constexpr int kDefaultTimeoutMs = 20000;
+    static constexpr int kDefaultTimeoutMs = 15000;
 
     // `port` is the server's TCP port for every host; `timeoutMs` bounds each request,
     // including the connection to an unreachable host.
@@ -85,6 +85,8 @@ private:
         std::string password;
     };
 
+    // errno after a library call (`fallback` when it is 0); notes a lost connection.
+    int LibraryErrno(int fallback);
     static void Authenticate(SMBCCTX* context, const char* server, const char* share,
                              char* workgroup, int workgroupLength, char* user, int userLength,
                              char* password, int passwordLength);
@@ -112,7 +114,10 @@ private:
 
     SMBCCTX* context_ = nullptr;
     int port_;
-    int timeoutMs_;
+    // Set once a library call failed because the server is gone or silent: every later call
+    // fails at once with ENOTCONN, nothing is asked of the server for tidying up, and the
+    // context is not used again.
+    std::atomic<bool> connectionLost_{false};
     std::map<std::string, Credentials> credentials_;  // by host in lower case
     std::set<std::string> connected_;                 // hosts that Connect logged on to
     // Folders this object created (by URL, exactly as created), each with the names it has put
