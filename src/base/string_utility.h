@@ -2,6 +2,7 @@
 // code page 932 and printf-style formatting.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -15,6 +16,12 @@ std::string ULongToString(std::uint32_t value);  // "%lu"
 int StringToInt(std::string_view text);
 // True when every character is one of "0123456789"; true for "".
 bool IsDigitsOnly(std::string_view text);
+
+// Decodes the UTF-8 sequence at text[pos] into `code`: its length in bytes, or 0 when the bytes
+// there are not a valid sequence (overlong, surrogate, beyond U+10FFFF, cut off).
+std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& code);
+// Appends `code` (a valid code point) as UTF-8.
+void AppendUtf8(char32_t code, std::string& out);
 
 std::string WideToUtf8(std::u16string_view text);
 std::u16string Utf8ToWide(std::string_view text);

@@ -45,35 +45,11 @@ const xmlChar* ToXml(const std::string& text) {
 // Length of the valid UTF-8 sequence at text[pos] that encodes a character XML 1.0 allows
 // (#x9 | #xA | #xD | [#x20-#xD7FF] | [#xE000-#xFFFD] | [#x10000-#x10FFFF]); 0 when there is none.
 std::size_t XmlCharLength(const std::string& text, std::size_t pos) {
-    const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-    const unsigned char lead = byte(pos);
-    if (lead < 0x80) {
-        return (lead >= 0x20 || lead == 0x09 || lead == 0x0A || lead == 0x0D) ? 1 : 0;
-    }
-    std::size_t length;
-    char32_t code;
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-        code = lead & 0x1F;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        code = lead & 0x0F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        code = lead & 0x07;
-    } else {
-        return 0;
-    }
-    if (pos + length > text.size()) return 0;
-    for (std::size_t i = 1; i < length; ++i) {
-        const unsigned char next = byte(pos + i);
-        if ((next & 0xC0) != 0x80) return 0;
-        code = (code << 6) | (next & 0x3F);
-    }
-    static constexpr char32_t kMinimum[] = {0, 0, 0x80, 0x800, 0x10000};
-    if (code < kMinimum[length] || code > 0x10FFFF) return 0;  // overlong or out of range
-    if (code >= 0xD800 && code <= 0xDFFF) return 0;            // surrogate
-    if (code == 0xFFFE || code == 0xFFFF) return 0;            // not an XML character
+    char32_t code = 0;
+    const std::size_t length = DecodeUtf8(text, pos, code);
+    if (length == 0) return 0;
+    if (code < 0x20) return (code == 0x09 || code == 0x0A || code == 0x0D) ? 1 : 0;
+    if (code == 0xFFFE || code == 0xFFFF) return 0;  // not an XML character
     return length;
 }
 
