@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "backup/backup_exceptions.h"
+#include "base/time_utility.h"
 #include "fakes/test_support.h"
 
 namespace tessarine {
@@ -31,15 +32,9 @@ public:
 };
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm parts{};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    parts.tm_isdst = -1;
-    return std::mktime(&parts);
+    std::time_t when = 0;
+    EXPECT_TRUE(MakeLocalTime(year, month, day, hour, minute, second, when));
+    return when;
 }
 
 const std::time_t kStart = LocalTime(2017, 12, 31, 10, 0, 0);

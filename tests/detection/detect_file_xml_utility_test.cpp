@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "base/app_log.h"
+#include "base/time_utility.h"
 #include "detection/detect_file_exceptions.h"
 #include "fakes/test_support.h"
 
@@ -22,15 +23,9 @@ using testing::TempDir;
 using testing::WriteFile;
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
-    std::tm parts{};
-    parts.tm_year = year - 1900;
-    parts.tm_mon = month - 1;
-    parts.tm_mday = day;
-    parts.tm_hour = hour;
-    parts.tm_min = minute;
-    parts.tm_sec = second;
-    parts.tm_isdst = -1;
-    return std::mktime(&parts);
+    std::time_t when = 0;
+    EXPECT_TRUE(MakeLocalTime(year, month, day, hour, minute, second, when));
+    return when;
 }
 
 std::string GoldenPath(const std::string& name) {
