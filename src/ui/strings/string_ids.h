@@ -1,0 +1,94 @@
+// The ids by which texts are looked up: messages of the built-in string table (10000-10052),
+// dialog templates (their own id names the dialog's title or tab title) and the tray menu's
+// commands. Control captions are looked up by the control id inside its dialog.
+#pragma once
+
+namespace tessarine::ui {
+
+// Dialog templates and the menu resource; a caption lookup names the template it belongs to.
+enum DialogId : unsigned {
+    kMenuTray = 4,                     // the tray menu (menu resource 4)
+    kDlgAbout = 100,                   // version box
+    kDlgNotifyBalloon = 101,           // notification pop-up
+    kDlgCommonSetting = 133,           // settings window, common (device) page
+    kDlgBackupSetting = 134,           // settings window, backup page
+    kDlgDetectFileSetting = 135,       // settings window, detection page
+    kDlgSelectUser = 136,              // credentials dialog
+    kDlgSearchHost = 138,              // device search dialog
+    kDlgResult = 139,                  // result window
+    kDlgBackupResult = 140,            // result window, backup page
+    kDlgDetectFileResult = 142,        // result window, detection page
+    kDlgDetectFileResultDetail = 144,  // detail box of one detection result
+};
+
+// Commands of the tray menu, in menu order; their captions are looked up under kMenuTray.
+enum MenuCommandId : unsigned {
+    kCmdSetting = 32780,  // "設定（&S）"
+    kCmdResult = 32779,   // "結果（&R）"
+    kCmdLogin = 32778,    // "ログイン（&L)"
+    kCmdVersion = 57664,  // "バージョン（&A)"
+    kCmdExit = 57665,     // "終了（&E)"
+};
+
+// Standard buttons every dialog uses.
+enum CommonControlId : unsigned {
+    kCtlOk = 1,
+    kCtlCancel = 2,
+};
+
+// Messages and shared texts of the built-in string table.
+enum StringId : unsigned {
+    kStrVersion = 10000,          // "1.0.0"
+    kStrSettingTitle = 10002,     // "設定"
+    kStrResultTitle = 10003,      // "結果"
+    kStrIpAddressColumn = 10004,  // "IPアドレス"
+    kStrHostNameColumn = 10005,   // "機器名称"
+    kStrTrayTip = 10007,  // "バックアップ＆指定ファイル検出ユーティリティ"
+    kStrResultSuccess = 10008,          // "成功"
+    kStrResultConnectError = 10009,     // "接続エラー"
+    kStrResultFileAccessError = 10010,  // "ファイルアクセスエラー"
+    kStrFileNameColumn = 10011,         // "ファイル名"
+    kStrFilePathColumn = 10012,         // "ファイルパス"
+    kStrDetectedTimeColumn = 10013,     // "検出時刻"
+    kStrCountUnit = 10014,              // "件"
+    kStrErrorCaption = 10015,           // "エラー"
+    kStrCommunicationError = 10016,     // "通信エラーが発生しました。"
+    kStrLoginFailed = 10017,            // "ログインに失敗しました。…"
+    kStrConfirmCaption = 10019,         // "確認"
+    kStrConnectError = 10020,           // "接続エラー"
+    kStrEnterValue = 10021,             // "%sを入力してください。"
+    kStrValueOutOfRange = 10022,        // "%sは%sの範囲で入力してください。"
+    kStrValueBadForm = 10023,           // "%sは%sで入力してください。"
+    kStrFieldSearchPort = 10024,        // "通信ポート"
+    kStrFieldHttpPort = 10025,          // "HTTPポート"
+    kStrFieldHttpsPort = 10026,         // "HTTPSポート"
+    kStrFieldPopupTime = 10027,         // "設定時間"
+    kStrFieldUserName = 10028,          // "ユーザー名"
+    kStrFieldPassword = 10029,          // "パスワード"
+    kStrFieldWatchInterval = 10030,     // "機器監視間隔"
+    kStrRangePort = 10031,              // "0-65535"
+    kStrRangePopupTime = 10032,         // "0-60"
+    kStrRangeWatchInterval = 10033,     // "1-60"
+    kStrFormDigits = 10034,             // "半角数字"
+    kStrBadSourceFolder = 10035,  // "バックアップ元フォルダの指定が正しくありません。"
+    kStrBadDestinationFolder = 10036,  // "バックアップ先フォルダの指定が正しくありません。"
+    kStrPairExists = 10037,       // "指定のフォルダ設定は既に登録済です。"
+    kStrPairNotChosen = 10038,    // "フォルダ設定が未選択です。"
+    kStrSaveFailed = 10039,       // "設定の保存に失敗しました。"
+    kStrBackupSucceeded = 10040,  // "バックアップ成功しました。"
+    kStrBackupFailed = 10041,     // "バックアップ失敗しました。"
+    kStrFilesDetected = 10042,    // "指定ファイルが検出されました。"
+    kStrCommonSettingIncomplete = 10043,  // "共通設定を設定してください。"
+    kStrBackupSettingIncomplete = 10044,  // "バックアップ設定を設定してください。"
+    kStrBackupRunning = 10045,            // "バックアップ実行中です。"
+    kStrBusyBackup = 10046,  // "バックアップ処理実行中のため変更できません。"
+    kStrBusyForwarding = 10047,  // "指定ファイル転送処理中のため変更できません。"
+    kStrPairsMultipleChosen = 10048,  // "フォルダ設定が複数選択されているため表示できません。"
+    kStrDiscardBackupChanges =
+        10049,  // "バックアップ設定が保存されていません。処理を継続しますか？"
+    kStrSaved = 10050,  // "保存しました。"
+    kStrSourceNotLocal = 10051,  // "バックアップ元フォルダの指定が正しくありません。ローカル…"
+    kStrErrorListPathColumn = 10052,  // "ファイルパス"
+};
+
+}  // namespace tessarine::ui
