@@ -1,0 +1,55 @@
+// The windows the tray opens, one function each, so the real windows replace the placeholders
+// in one place: the settings window, the result window (on a tab), the version box and the
+// notification pop-up. Each window is made on first use, kept, and shown again on the next
+// request.
+#pragma once
+
+#include <QDialog>
+#include <QLabel>
+#include <QPointer>
+#include <QTabWidget>
+#include <QTimer>
+#include <functional>
+
+#include "core/message_sink.h"
+
+namespace tessarine::tray {
+
+class CAppWindows {
+public:
+    // `showResult` is what the pop-up's "結果" button asks for (WM_SHOW_RESULT with its kind).
+    explicit CAppWindows(std::function<void(int kind)> showResult);
+    ~CAppWindows();
+    CAppWindows(const CAppWindows&) = delete;
+    CAppWindows& operator=(const CAppWindows&) = delete;
+
+    void ShowSettings();
+    // `kind` 1125 opens the backup tab, 1126 the detection tab, anything else keeps the tab.
+    void ShowResult(int kind);
+    void ShowVersion();
+    void ShowBalloon(const BalloonRequest& request);
+    // The backup-executing flag changed: the settings window's "今すぐバックアップする".
+    void RefreshBackupNow();
+    // Session end: the settings, result and version windows that exist are hidden.
+    void HideForShutdown();
+
+    // For tests: the windows made so far (null before their first request).
+    QDialog* SettingsWindow() const { return settings_; }
+    QDialog* ResultWindow() const { return result_; }
+    QDialog* VersionWindow() const { return version_; }
+    QDialog* BalloonWindow() const { return balloon_; }
+    int ResultTab() const;
+
+private:
+    std::function<void(int kind)> showResult_;
+    QPointer<QDialog> settings_;
+    QPointer<QDialog> result_;
+    QPointer<QTabWidget> resultTabs_;
+    QPointer<QDialog> version_;
+    QPointer<QDialog> balloon_;
+    QPointer<QLabel> balloonText_;
+    QPointer<QTimer> balloonTimer_;
+    int balloonKind_ = 0;
+};
+
+}  // namespace tessarine::tray
