@@ -1,11 +1,16 @@
 // TessarineTool: the tray-resident backup and detection utility.
-//   TessarineTool [--headless]     run until SIGTERM or SIGINT
+//   TessarineTool                  the tray icon, until "終了", SIGTERM or SIGINT
+//   TessarineTool --headless       without a tray, until SIGTERM or SIGINT
+//   TessarineTool --show WINDOW    ask the running instance to open settings, results or version
 //   TessarineTool --signal NAME    signal a named event of the running instance
 //   TessarineTool --search [PORT]  search the LAN for devices and print them
 //   TessarineTool --check-login    test the stored device login
 #include <signal.h>
+#include <sys/signalfd.h>
 #include <unistd.h>
 
+#include <QApplication>
+#include <QSocketNotifier>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -14,6 +19,7 @@
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
 #include "app/headless_message_sink.h"
+#include "app/tray_startup.h"
 #include "app/version.h"
 #include "base/app_log.h"
 #include "base/string_utility.h"
@@ -26,6 +32,8 @@
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
+#include "tray/backup_utility_app_tray_wnd.h"
+#include "tray/qt_message_sink.h"
 
 namespace tessarine {
 namespace {
@@ -37,11 +45,15 @@ constexpr int kExitUsage = 64;
 void PrintUsage(std::FILE* out) {
     std::fprintf(out,
                  "Usage: TessarineTool [--headless]\n"
-                 "       TessarineTool --signal NAME\n"
+                 "       TessarineTool --signal NAME | --show settings|results|version\n"
                  "       TessarineTool --search [PORT] | --check-login\n"
                  "       TessarineTool --help | --version\n"
                  "\n"
+                 "  (no option)    run with the tray icon until its menu's exit, SIGTERM or\n"
+                 "                 SIGINT\n"
                  "  --headless     run without the tray icon until SIGTERM or SIGINT\n"
+                 "  --show WINDOW  ask the running instance to open its settings, results or\n"
+                 "                 version window\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
                  "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged\n"
                  "  --search       broadcast the device search (UDP PORT, else the stored one)\n"
@@ -126,6 +138,103 @@ int RunHeadless() {
         _exit(code);
     }
     return code;
+}
+
+// The tray mode: Qt application, start-up, the event loop until "終了", SIGTERM or SIGINT,
+// then the shutdown.
+int RunTray(int argc, char** argv) {
+    // SIGTERM and SIGINT end the event loop through a descriptor the loop watches; they are
+    // blocked before any thread exists so that every thread inherits the mask.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGTERM);
+    sigaddset(&stopSignals, SIGINT);
+    if (pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr) != 0) {
+        std::fprintf(stderr, "TessarineTool: cannot block the stop signals\n");
+        return kExitFailure;
+    }
+    signal(SIGPIPE, SIG_IGN);
+    const int signalFd = signalfd(-1, &stopSignals, SFD_CLOEXEC | SFD_NONBLOCK);
+
+    QApplication qtApp(argc, argv);
+    QApplication::setQuitOnLastWindowClosed(false);
+    QApplication::setApplicationName(QStringLiteral("TessarineTool"));
+    QApplication::setApplicationVersion(QString::fromUtf8(kVersionText));
+    QApplication::setDesktopFileName(QStringLiteral("TessarineTool"));
+
+    tray::CQtMessageSink sink;
+    auto app = std::make_unique<CBackupUtilityApp>(SystemClock(), DefaultSystemInfo(), sink);
+    WireBackup(*app);
+    CTrayStartup startup(*app, sink, [] { QCoreApplication::quit(); });
+
+    std::unique_ptr<QSocketNotifier> signalNotifier;
+    if (signalFd >= 0) {
+        signalNotifier = std::make_unique<QSocketNotifier>(signalFd, QSocketNotifier::Read);
+        QObject::connect(signalNotifier.get(), &QSocketNotifier::activated, [signalFd] {
+            signalfd_siginfo info{};
+            if (read(signalFd, &info, sizeof info) == sizeof info) {
+                LOG_NOTICE(Format("Stop Signal Received. Signal:%u", info.ssi_signo));
+            }
+            QCoreApplication::quit();
+        });
+    }
+
+    if (!app->InitInstance()) {
+        const StartupFailure failure = app->StartupFailureReason();
+        startup.DestroyTray();
+        const int code = app->ExitInstance();
+        if (failure == StartupFailure::kAlreadyRunning) {
+            std::fprintf(stderr, "TessarineTool: another instance is already running\n");
+            return code;
+        }
+        std::fprintf(stderr, "TessarineTool: %s", DescribeFailure(failure));
+        if (!app->StartupFailureDetail().empty())
+            std::fprintf(stderr, ": %s", app->StartupFailureDetail().c_str());
+        std::fprintf(stderr, "\n");
+        return kExitFailure;
+    }
+    LOG_NOTICE(Format("Tray Start. Version:%s DataFolder:", kVersionText) + app->DataFolderPath());
+
+    QApplication::exec();
+
+    LOG_NOTICE("Tray End");
+    startup.DestroyTray();
+    const int code = app->ExitInstance();
+    if (signalFd >= 0) close(signalFd);
+    if (app->HasAbandonedWorkers()) {
+        // A worker that did not stop still runs; tearing down under it would crash it.
+        std::fflush(nullptr);
+        _exit(code);
+    }
+    return code;
+}
+
+// The window a running tray instance is asked to open.
+int ShowWindow(const std::string& window) {
+    const char* event = window == "settings"  ? tray::kEventShowSettings
+                        : window == "results" ? tray::kEventShowResults
+                        : window == "version" ? tray::kEventShowVersion
+                                              : nullptr;
+    if (event == nullptr) {
+        std::fprintf(stderr, "TessarineTool: --show takes settings, results or version\n");
+        return kExitUsage;
+    }
+    switch (ControlClient::Signal(event)) {
+        case kControlDelivered:
+            return kExitOk;
+        case kControlNoInstance:
+            std::fprintf(stderr, "TessarineTool: no running instance\n");
+            return 1;
+        case kControlUnknownName:
+            std::fprintf(stderr,
+                         "TessarineTool: the running instance shows no windows "
+                         "(it runs headless)\n");
+            return 2;
+        default:
+            std::fprintf(stderr,
+                         "TessarineTool: the running instance did not accept the request\n");
+            return 3;
+    }
 }
 
 int SignalInstance(const std::string& name) {
@@ -227,13 +336,9 @@ int CheckLogin() {
 
 int main(int argc, char** argv) {
     using namespace tessarine;
-    if (argc == 1) {
-        std::fprintf(stderr,
-                     "TessarineTool: the tray icon is not available in this build; running "
-                     "headless (stop with SIGTERM or Ctrl+C)\n");
-        return RunHeadless();
-    }
+    if (argc == 1) return RunTray(argc, argv);
     const std::string option = argv[1];
+    if (option == "--show" && argc == 3) return ShowWindow(argv[2]);
     if (option == "--headless" && argc == 2) return RunHeadless();
     if (option == "--signal" && argc == 3) return SignalInstance(argv[2]);
     if (option == "--search" && argc <= 3) return SearchDevices(argc == 3 ? argv[2] : nullptr);

@@ -1,0 +1,65 @@
+#include "app/tray_startup.h"
+
+#include <QMessageBox>
+#include <QSystemTrayIcon>
+
+#include "app/backup_utility_app.h"
+#include "base/app_log.h"
+#include "tray/backup_utility_app_tray_wnd.h"
+#include "tray/qt_message_sink.h"
+#include "tray/tray_icons.h"
+#include "ui/strings/lrc_reader_wrapper.h"
+#include "ui/strings/string_ids.h"
+
+namespace tessarine {
+namespace {
+
+constexpr char kNoTrayHostText[] =
+    "通知領域（システムトレイ）が見つかりません。\n"
+    "バックアップと指定ファイル検出はこのまま動作します。\n"
+    "画面は「TessarineTool --show settings」「--show results」「--show version」で開けます。";
+
+}  // namespace
+
+CTrayStartup::CTrayStartup(CBackupUtilityApp& app, tray::CQtMessageSink& sink,
+                           std::function<void()> exitProgram, bool useLogind)
+    : app_(app), sink_(sink), exitProgram_(std::move(exitProgram)), useLogind_(useLogind) {
+    app_.SetMainWindowStep([this] { return CreateTray(); });
+}
+
+CTrayStartup::~CTrayStartup() { DestroyTray(); }
+
+void CTrayStartup::DestroyTray() {
+    sink_.SetHandler(nullptr);
+    tray_.reset();
+    browser_.reset();
+}
+
+bool CTrayStartup::CreateTray() {
+    LOG_METHOD();
+    browser_ = std::make_unique<CBrowserUtility>(opener_);
+    tray_ = std::make_unique<tray::CBackupUtilityAppTrayWnd>(
+        tray::TrayState{app_.BackupExecuting(), app_.DetectFileExecuting(), app_.Progress()},
+        tray::LoadTrayIcons(),
+        tray::TrayServices{.events = app_.GetPlatform().events,
+                           .profileStore = app_.ProfileStore(),
+                           .browser = browser_.get(),
+                           .exitProgram = exitProgram_,
+                           .useLogind = useLogind_});
+    tray_->Create();
+    sink_.SetHandler([this](const Message& message) { tray_->HandleMessage(message); });
+    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+        LOG_ERROR("System Tray Not Available. The workers keep running; windows open with --show.");
+        const QString title = QString::fromStdString(ui::LoadText(ui::kStrTrayTip));
+        auto* box = new QMessageBox(QMessageBox::Warning, title, QString::fromUtf8(kNoTrayHostText),
+                                    QMessageBox::Ok);
+        box->setObjectName(QStringLiteral("noTrayHost"));
+        box->setAttribute(Qt::WA_DeleteOnClose);
+        box->setModal(false);
+        box->show();
+        warnedNoTrayHost_ = true;
+    }
+    return true;
+}
+
+}  // namespace tessarine
