@@ -278,6 +278,33 @@ TEST(LrcReaderTest, LoadingReplacesOrDropsTheContainerBefore) {
     EXPECT_FALSE(reader.IsLoaded());
 }
 
+// Every cut and every flipped bit of a good container is refused or read whole, never read past
+// its end (the suite runs under AddressSanitizer); an entry that survives shows a text.
+TEST(LrcReaderTest, CutAndFlippedContainersAreRefusedOrReadSafely) {
+    const std::string good =
+        TwoStrings()
+            .Add(LrcString(32780, "Save\tCtrl+S").Key(u'S', kLrcFlagAccessKey | 4).Kind(5))
+            .AddSection(4, {1, 2, 3})
+            .Build();
+    CLrcReader reader(AnyFont);
+    int taken = 0;
+    for (std::size_t size = 0; size < good.size(); ++size) {
+        if (reader.Parse(std::string_view(good).substr(0, size)) == LrcError::kNone) ++taken;
+    }
+    EXPECT_EQ(taken, 0);  // a cut always breaks the size rule
+    for (std::size_t bit = 0; bit < good.size() * 8; ++bit) {
+        std::string bytes = good;
+        bytes[bit / 8] = static_cast<char>(bytes[bit / 8] ^ (1 << (bit % 8)));
+        if (reader.Parse(bytes) != LrcError::kNone) continue;
+        for (const std::uint32_t id : {10002u, 1007u, 32780u}) {
+            const LrcEntry* entry = reader.Find(id);
+            if (entry != nullptr) {
+                EXPECT_FALSE(MakeDisplayText(*entry).empty());
+            }
+        }
+    }
+}
+
 TEST(LrcReaderTest, AFileBeyondTheSizeLimitIsNotRead) {
     testing::TempDir dir;
     const std::string path = dir.Sub("big.lrc");
