@@ -8,6 +8,7 @@
 #include "detection/detect_file_schedule.h"
 #include "detection/detect_file_sql_utility.h"
 #include "platform/device_share_factory.h"
+#include "platform/posix/mount_drive_list.h"
 
 namespace tessarine {
 
@@ -17,9 +18,13 @@ void WireDetectFile(CBackupUtilityApp& app) {
     app.SetWorkerFactory(CBackupUtilityApp::kDetectFileSchedule, [&app](Platform& platform) {
         const ShareOptions options = ShareOptionsFromEnvironment();
         if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
+        std::string drivesProblem;
+        std::shared_ptr<FixedDriveList> drives = FixedDriveListFromEnvironment(drivesProblem);
+        if (!drivesProblem.empty()) LOG_ERROR("Drive Option Ignored. " + drivesProblem);
         // Taken here, on the main thread during start-up; every run gets the same objects.
         CDetectFileSQLUtility& fileList = app.DetectFileList();
-        auto makeExecutor = [&app, &platform, &fileList, options]() -> WorkerPtr<CThreadCommon> {
+        auto makeExecutor = [&app, &platform, &fileList, options,
+                             drives]() -> WorkerPtr<CThreadCommon> {
             return MakeWorker<CDetectFileExecute>(CDetectFileExecute::Dependencies{
                 .shareFactory = [options] { return MakeDeviceShare(options); },
                 .fileList = fileList,
@@ -31,6 +36,8 @@ void WireDetectFile(CBackupUtilityApp& app) {
                 .detectFileFolderPath = app.DataFolderPath() + "detectfile/",
                 // The program's own files (settings, database, results) are never sent.
                 .excludedFolders = {app.DataFolderPath()},
+                .localFileSystem = nullptr,
+                .driveList = drives,
             });
         };
         return MakeWorker<CDetectFileSchedule>(platform.clock, platform.events, fileList,

@@ -139,15 +139,12 @@ CDetectFileExecute::CDetectFileExecute(Dependencies dependencies)
       detectFileFolderPath_(std::move(dependencies.detectFileFolderPath)),
       excludedFolders_(std::move(dependencies.excludedFolders)),
       fileSystem_(dependencies.localFileSystem),
-      driveList_(dependencies.driveList) {
+      driveList_(std::move(dependencies.driveList)) {
     if (fileSystem_ == nullptr) {
         ownedFileSystem_ = std::make_unique<PosixFileSystem>();
         fileSystem_ = ownedFileSystem_.get();
     }
-    if (driveList_ == nullptr) {
-        ownedDriveList_ = std::make_unique<MountDriveList>();
-        driveList_ = ownedDriveList_.get();
-    }
+    if (driveList_ == nullptr) driveList_ = std::make_shared<MountDriveList>();
     if (!loadCommonSetting_)
         loadCommonSetting_ = [](CCommonSetting& record) { return record.Load(); };
     if (!detectFileFolderPath_.empty() && detectFileFolderPath_.back() != '/')
@@ -176,6 +173,9 @@ int CDetectFileExecute::ThreadCore() {
     } catch (...) {
         LOG_ERROR("Catch Unknown Exception");
     }
+    // Always written: what a run came to, also without the debug switch.
+    LOG_NOTICE("Detect File Forward End. Result:" + IntToString(result) +
+               " Forwarded:" + IntToString(totalForwarded_));
     share_.reset();
     states_.clear();
     settled_.clear();
@@ -188,6 +188,7 @@ int CDetectFileExecute::ThreadCore() {
 
 int CDetectFileExecute::Run() {
     forwardedCount_ = 0;
+    totalForwarded_ = 0;
     lastFileListTime_ = 0;
     setting_ = CDetectFileServerSetting{};
 
@@ -535,6 +536,7 @@ int CDetectFileExecute::ForwardFile(const std::string& localPath, const std::str
         return copied.error;
     }
     ++forwardedCount_;
+    ++totalForwarded_;
     return 0;
 }
 

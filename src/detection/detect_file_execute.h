@@ -54,7 +54,7 @@ public:
         std::vector<std::string> excludedFolders;
         // Null: the local disk and this machine's mounts.
         LocalFileSystem* localFileSystem = nullptr;
-        FixedDriveList* driveList = nullptr;
+        std::shared_ptr<FixedDriveList> driveList = nullptr;
     };
 
     explicit CDetectFileExecute(Dependencies dependencies);
@@ -115,8 +115,7 @@ private:
     std::vector<std::string> excludedFolders_;
     std::unique_ptr<LocalFileSystem> ownedFileSystem_;
     LocalFileSystem* fileSystem_;
-    std::unique_ptr<FixedDriveList> ownedDriveList_;
-    FixedDriveList* driveList_;
+    std::shared_ptr<FixedDriveList> driveList_;
 
     // State of the current run.
     std::unique_ptr<DeviceShare> share_;
@@ -126,6 +125,7 @@ private:
     std::time_t processingTime_ = 0;
     std::time_t lastFileListTime_ = 0;
     int forwardedCount_ = 0;
+    int totalForwarded_ = 0;  // copies of the run, file lists included
     std::set<std::string> mountPoints_;
     std::string currentRoot_;
     DetectFileStateMap states_;

@@ -118,8 +118,8 @@ public:
         block_.stopRequested = &stop_;
         block_.threadRunning = &threadRunning_;
         block_.executorRunning = &executorRunning_;
-        drives_.layout.fixedRoots = {Drive()};
-        drives_.layout.mountPoints = {"/", Drive()};
+        drives_->layout.fixedRoots = {Drive()};
+        drives_->layout.mountPoints = {"/", Drive()};
         SetDevice(DeviceSetting{});
     }
     void TearDown() override { CAppLog::Get().Reset(); }
@@ -167,7 +167,7 @@ public:
             .detectFileFolderPath = temp_.Sub("data/detectfile"),
             .excludedFolders = {DataFolder()},
             .localFileSystem = &tree,
-            .driveList = &drives_,
+            .driveList = drives_,
         });
         executor->SetControlBlock(&block_);
         return executor->ThreadCore();
@@ -222,7 +222,7 @@ protected:
     testing::FakeClock clock_{kNow};
     RecordingMessageSink sink_;
     FixedSystemInfo systemInfo_;
-    FixedDrives drives_;
+    std::shared_ptr<FixedDrives> drives_ = std::make_shared<FixedDrives>();
     ShareFaults faults_;
     std::vector<ShareCall> record_;
     std::atomic<int> stop_{0};

@@ -119,7 +119,6 @@ protected:
     }
 
     int Run() {
-        OneDrive drive(Drive());
         auto executor = MakeWorker<CDetectFileExecute>(CDetectFileExecute::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
                 return std::make_unique<SmbShare>(port_, 5000);
@@ -133,7 +132,7 @@ protected:
             .detectFileFolderPath = temp_.Sub("detectfile"),
             .excludedFolders = {},
             .localFileSystem = nullptr,
-            .driveList = &drive,
+            .driveList = std::make_shared<OneDrive>(Drive()),
         });
         executor->SetControlBlock(&block_);
         return executor->ThreadCore();

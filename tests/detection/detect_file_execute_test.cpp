@@ -217,7 +217,7 @@ TEST_F(DetectFileExecuteTest, WalkPassesOverWhatItMustNotOrCannotRead) {
     AddFile("usb/c.txt");  // another mount below the drive
     AddFile("bad\nname.txt");
     AddFile("bad\xff.txt");
-    drives_.layout.mountPoints.push_back(Drive() + "/usb");
+    drives_->layout.mountPoints.push_back(Drive() + "/usb");
     ASSERT_EQ(Run([&](VirtualFileSystem& tree) { tree.FailOpen(Drive() + "/locked", EACCES); }), 0);
     EXPECT_EQ(CopiedFiles(), (std::vector<std::string>{"open/a.txt", "<list>"}));
     const std::string log = Log();
@@ -239,7 +239,7 @@ TEST_F(DetectFileExecuteTest, ServerFileNames) {
         .detectFileFolderPath = temp_.Sub("data/detectfile"),
         .excludedFolders = {},
         .localFileSystem = nullptr,
-        .driveList = &drives_,
+        .driveList = drives_,
     });
     executor->SetComputerName("PC01");
     const std::string stamp = Stamp(kNow);
@@ -289,7 +289,7 @@ TEST_F(DetectFileExecuteTest, EligibilityTable) {
         .detectFileFolderPath = temp_.Sub("data/detectfile"),
         .excludedFolders = {},
         .localFileSystem = nullptr,
-        .driveList = &drives_,
+        .driveList = drives_,
     });
     CDetectFileServerSetting setting;
     setting.extensions = {"txt", "DOCX"};
