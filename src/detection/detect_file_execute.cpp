@@ -375,15 +375,17 @@ void CDetectFileExecute::Scan(const std::string& folder, bool differential) {
     int retryCount = 0;
     for (const LocalEntry& entry : listing.entries) {
         if (IsStopRequested()) throw StopRequested{};
-        const std::string path = JoinLocalPath(folder, entry.name);
         if (entry.isFolder) {
+            const std::string path = JoinLocalPath(folder, entry.name);
             if (IsWalkedFolder(path)) Scan(path, differential);
             continue;
         }
+        // Most files of a drive are no designated ones: they cost a name test, nothing more.
+        if (!options.statusFor(entry.name)) continue;
+        const std::string path = JoinLocalPath(folder, entry.name);
         if (entry.statusError != 0) {
-            if (options.statusFor(entry.name))
-                LOG_TRACE("File Status Not Readable. Skip:" + path +
-                          " errno:" + IntToString(entry.statusError));
+            LOG_TRACE("File Status Not Readable. Skip:" + path +
+                      " errno:" + IntToString(entry.statusError));
             continue;
         }
         if (!IsEnableForwardFile(entry, path)) continue;
