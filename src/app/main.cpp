@@ -18,6 +18,7 @@
 
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
+#include "app/detect_file_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/tray_startup.h"
 #include "app/version.h"
@@ -55,7 +56,8 @@ void PrintUsage(std::FILE* out) {
                  "  --show WINDOW  ask the running instance to open its settings, results or\n"
                  "                 version window\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
-                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged\n"
+                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged,\n"
+                 "                 DetectFileNow (a forwarding run at once)\n"
                  "  --search       broadcast the device search (UDP PORT, else the stored one)\n"
                  "                 and print one device a line: address, name, model, HTTP\n"
                  "                 and HTTPS ports, firmware\n"
@@ -107,6 +109,7 @@ int RunHeadless() {
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
     WireBackup(app);
+    WireDetectFile(app);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();
