@@ -22,6 +22,7 @@
 namespace tessarine {
 
 class CBackupSQLUtility;
+class CDetectFileResultSQLUtility;
 class CProfileStore;
 
 // Why InitInstance returned false.
@@ -97,6 +98,8 @@ public:
     // The backup file list on the data folder's database file, opened by the first call (the
     // database step of start-up).
     CBackupSQLUtility& BackupFileList();
+    // The detection results on the same database file, opened by the first call.
+    CDetectFileResultSQLUtility& DetectFileResults();
     // Progress of the backup run, written by the executor and read by the tray.
     BackupProgress& Progress() { return backupProgress_; }
     // Whether the PC shuts down after the backup before shutdown (1 unless the user said no).
@@ -170,6 +173,7 @@ private:
     // What the application lends its workers; the workers go before these do.
     std::unique_ptr<CProfileStore> profileStore_;
     std::unique_ptr<CBackupSQLUtility> backupFileList_;
+    std::unique_ptr<CDetectFileResultSQLUtility> detectFileResults_;
     BackupProgress backupProgress_;
     std::atomic<int> shutdownAfterBackup_{1};
     std::array<EventHandle, 8> events_{};
