@@ -14,6 +14,7 @@
 
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
+#include "app/detect_file_wiring.h"
 #include "app/detect_result_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/version.h"
@@ -48,7 +49,9 @@ void PrintUsage(std::FILE* out) {
                  "\n"
                  "  --headless     run without the tray icon until SIGTERM or SIGINT\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
-                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged\n"
+                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged,\n"
+                 "                 DetectFileNow (a forwarding run at once),\n"
+                 "                 DetectFileResultNow (look for detection results at once)\n"
                  "  --search       broadcast the device search (UDP PORT, else the stored one)\n"
                  "                 and print one device a line: address, name, model, HTTP\n"
                  "                 and HTTPS ports, firmware\n"
@@ -103,6 +106,7 @@ int RunHeadless() {
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
     WireBackup(app);
+    WireDetectFile(app);
     WireDetectFileResult(app);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();

@@ -16,8 +16,8 @@ namespace tessarine {
 namespace {
 
 // The events of the wait, in the order of the wait result.
-constexpr std::array<std::string_view, 2> kCheckEvents = {kEventDetectFileSettingChanged,
-                                                          kEventDetectFileResultShutDown};
+constexpr std::array<std::string_view, 3> kCheckEvents = {
+    kEventDetectFileSettingChanged, kEventDetectFileResultShutDown, kEventDetectFileResultNow};
 
 constexpr char kDeviceResultFolder[] = "\\zereda\\import\\result\\";
 constexpr char kResultExtension[] = ".xml";
@@ -148,7 +148,7 @@ int CDetectFileResultCheck::ThreadCore() {
         }
         const std::uint32_t wait = CalculateTimeout(detectSetting.resultWatchInterval);
 
-        if (lastResult == kWaitTimeout) {
+        if (lastResult == kWaitTimeout || lastResult == kWaitCheckNow) {
             CCommonSetting common(profileStore_);
             const int ret = loadCommonSetting_(common);
             if (ret != 0 || common.userName.empty()) {
@@ -272,6 +272,7 @@ void CDetectFileResultCheck::HandleResultFile(DeviceShare& share, const std::str
     }
     if (saved == kSaveStored) {
         stored = true;
+        ++storedCount_;
     } else {
         LOG_NOTICE("Result Already Stored. Deleted on the device. file:" + name);
     }

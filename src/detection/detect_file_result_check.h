@@ -38,7 +38,7 @@ public:
     using ShareFactory = std::function<std::unique_ptr<DeviceShare>()>;
     using CommonSettingLoader = std::function<int(CCommonSetting&)>;
     using DetectFileSettingLoader = std::function<int(CDetectFileSetting&)>;
-    // The wait on the two events (index of the signalled one, kWaitTimeout or kWaitFailed);
+    // The wait on the events (index of the signalled one, kWaitTimeout or kWaitFailed);
     // tests replace it to run the loop without real waits.
     using EventWaiter =
         std::function<std::uint32_t(const std::vector<EventHandle>&, std::uint32_t timeoutMs)>;
@@ -60,6 +60,7 @@ public:
     // Indexes of the wait result: the order in which the events are opened.
     static constexpr std::uint32_t kWaitSettingChanged = 0;
     static constexpr std::uint32_t kWaitShutDown = 1;
+    static constexpr std::uint32_t kWaitCheckNow = 2;  // "DetectFileResultNow": check at once
     // The interval when the detection settings cannot be read, in minutes.
     static constexpr int kDefaultIntervalMinutes = 10;
     // Pause after a failed event wait (an event could not be opened).
@@ -91,6 +92,8 @@ protected:
 
 private:
     void OpenEvents(std::vector<EventHandle>& handles, bool reportMissing) const;
+    int CheckDevice(const std::string& address, const std::string& user,
+                    const std::string& password);
     // One result file found on the device: copy, store, delete. Sets the flags it concerns.
     void HandleResultFile(DeviceShare& share, const std::string& deviceFolder,
                           const std::string& name, bool& stored, bool& failed);
@@ -112,6 +115,7 @@ private:
     // Used by the checker thread only.
     std::set<std::string> reported_;
     bool shortIntervalReported_ = false;
+    int storedCount_ = 0;  // new results of the current check
 };
 
 }  // namespace tessarine

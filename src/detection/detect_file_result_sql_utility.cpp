@@ -297,12 +297,11 @@ CDetectFileResultSQLUtility::StoreOutcome CDetectFileResultSQLUtility::StoreDete
     const CDetectFileResult& result) {
     LOG_METHOD();
     return Guarded(kAddResultError, [&] {
-        // Looking up and writing are one step for the other thread.
-        CTransactionGuard transaction(connection_);
-        if (transaction.BeginCode() != kSqlOk) {
-            FailSqlOperation<Exception>(kAddResultError,
-                                        "Begin Transaction Error. Code:", transaction.BeginCode());
-        }
+        // Looking up and writing are one step for the other thread: only this object writes
+        // the results, and it holds its lock throughout. The lookup comes before the
+        // transaction, so that the transaction begins with a write: one that read first could
+        // not write once another connection to the file (the file lists) had committed.
+        std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
         const std::string id = MakeId(result.detectedTime, result.filePath);
         CDetectFileResult stored;
         int found = 1;
@@ -314,6 +313,11 @@ CDetectFileResultSQLUtility::StoreOutcome CDetectFileResultSQLUtility::StoreDete
         if (found == 0) {
             return IsSameDetectFileResult(stored, result) ? StoreOutcome::kAlreadyStored
                                                           : StoreOutcome::kConflict;
+        }
+        CTransactionGuard transaction(connection_);
+        if (transaction.BeginCode() != kSqlOk) {
+            FailSqlOperation<Exception>(kAddResultError,
+                                        "Begin Transaction Error. Code:", transaction.BeginCode());
         }
         AddDetectFileResult(result.fileName, result.filePath, result.detectedTime);
         for (std::size_t i = 0; i < result.details.size(); ++i) {

@@ -75,7 +75,8 @@ protected:
         fs::create_directories(dir_.Sub("data/detectfile/result"));
         results_ = std::make_unique<CDetectFileResultSQLUtility>(dir_.Sub("data/TessarineTool.db"));
         ASSERT_EQ(results_->Initialize(), 0);
-        for (const char* name : {"DetectFileSettingChanged", "DetectFileResultShutDown"})
+        for (const char* name :
+             {"DetectFileSettingChanged", "DetectFileResultShutDown", "DetectFileResultNow"})
             events_.Create(name);
         checker_ = MakeWorker<CDetectFileResultCheck>(CDetectFileResultCheck::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
@@ -406,6 +407,11 @@ TEST_F(DetectFileResultCheckTest, LoopChecksAfterEachIntervalAndRestartsTheWaitO
          {10, 3, 3},
          {600000, 180000, 180000},
          1},
+        {"\"DetectFileResultNow\" checks at once and waits a whole interval again",
+         {CDetectFileResultCheck::kWaitCheckNow},
+         {10, 10},
+         {600000, 600000},
+         1},
         {"an interval of 0 waits one minute instead of polling without a pause",
          {kWaitTimeout},
          {0, 0},
@@ -421,7 +427,7 @@ TEST_F(DetectFileResultCheckTest, LoopChecksAfterEachIntervalAndRestartsTheWaitO
         interval_ = c.intervals[0];
         ScriptedWaits script(c.script);
         checker_->SetEventWaiter([&](const std::vector<EventHandle>& handles, std::uint32_t ms) {
-            EXPECT_EQ(handles.size(), 2u);
+            EXPECT_EQ(handles.size(), 3u);
             waits.push_back(ms);
             ++turn;
             return script.Wait(stop_, [&] {
