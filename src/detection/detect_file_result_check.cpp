@@ -186,6 +186,16 @@ int CDetectFileResultCheck::ThreadCore() {
 int CDetectFileResultCheck::GetDetectFileResult(const std::string& address, const std::string& user,
                                                 const std::string& password) {
     LOG_METHOD();
+    storedCount_ = 0;
+    const int result = CheckDevice(address, user, password);
+    // Always written: the end of every look shows in a log without debug lines.
+    LOG_NOTICE("Detect File Result Check End. Result:" + IntToString(result) +
+               " Stored:" + IntToString(storedCount_));
+    return result;
+}
+
+int CDetectFileResultCheck::CheckDevice(const std::string& address, const std::string& user,
+                                        const std::string& password) {
     std::unique_ptr<DeviceShare> share = shareFactory_ ? shareFactory_() : nullptr;
     if (!share) {
         LOG_ERROR("No Device Share");

@@ -302,6 +302,8 @@ TEST_F(DetectFileResultCheckTest, AResultStoredButNotDeletedIsDeletedAtTheNextCh
     EXPECT_TRUE(OnDevice().empty());
     EXPECT_EQ(StoredPaths(), std::vector<std::string>{"/home/u/a.txt"});
     EXPECT_EQ(CountInLog("Result Already Stored"), 1);
+    EXPECT_EQ(CountInLog("Detect File Result Check End. Result:1 Stored:1"), 1);
+    EXPECT_EQ(CountInLog("Detect File Result Check End. Result:0 Stored:0"), 1);
 }
 
 TEST_F(DetectFileResultCheckTest, ADifferentResultUnderAStoredIdStaysOnTheDeviceAndIsReportedOnce) {
