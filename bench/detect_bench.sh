@@ -20,6 +20,7 @@ trap 'rm -rf "$work"' EXIT
 tree=$work/pc
 python3 "$root/bench/make_tree.py" "$tree" --files "$files" --total-mib 100 --min-bytes 16 \
   --max-bytes 4096 --per-folder 100 --eligible-percent 3
+mkdir -p "$work/share"
 python3 "$root/tools/devicesim/devicesim.py" layout "$work/share" --switch on \
   --extensions docx,pdf,xlsx --max-size 10 >/dev/null
 ours="$runner --data '$work/data' --root '$tree' --local-root '$work/share'"

@@ -571,9 +571,11 @@ void CDetectFileExecute::CreateFileList() {
         writer.CloseFileList();
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
+        fileList_.EndFileListListing();
         throw CDetectFileExecuteException(kCreateFileListError);
     } catch (const std::exception& e) {
         LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+        fileList_.EndFileListListing();
         throw CDetectFileExecuteException(kCreateFileListError);
     }
 }

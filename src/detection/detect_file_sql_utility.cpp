@@ -169,8 +169,9 @@ int CDetectFileSQLUtility::IsDetectFileFullForwardExecute(const std::string& tim
     LOG_METHOD();
     LOG_TRACE("Param:" + timestamp);
     return Guarded(kFullForwardError, [&] {
-        // The read and the write are separate steps: the scheduler thread only reads, so no
-        // other writer can slip in between.
+        // The read ends (its statement is reset) before the write begins: no transaction spans
+        // both, so the write never has to turn a read snapshot into a writer, which fails once
+        // another connection to the file has written since.
         std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
         {
             Query query(connection_, statements_[Statement::kSelectCommonInformation],
@@ -240,6 +241,11 @@ int CDetectFileSQLUtility::BindDetectFileForFileListStatement() {
     connection_.ResetStatement(statements_[Statement::kSelectFileList]);
     listingBound_ = true;
     return 0;
+}
+
+void CDetectFileSQLUtility::EndFileListListing() {
+    std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
+    connection_.ResetStatement(statements_[Statement::kSelectFileList]);
 }
 
 int CDetectFileSQLUtility::GetDetectFileInformationForFileList(std::string* filePath,

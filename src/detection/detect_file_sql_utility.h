@@ -60,6 +60,8 @@ public:
     int GetDetectFileInformationForFileList(std::string* filePath, std::string* fileName,
                                             std::string* serverFileName, std::time_t* lastUpdate,
                                             std::time_t* processingTime);
+    // Ends a listing left part-way (its open read would hold back this connection's writes).
+    void EndFileListListing();
     // True when any row (of any status) carries the name. Code 5 on failure.
     bool IsExistServerFileName(const std::string& serverFileName);
     // A row "ADD"; 0, or -1 on failure (an empty path, a path already listed).

@@ -250,6 +250,31 @@ TEST_F(DetectFileSqlUtilityTest, ListingDeliversUnannouncedRowsOldestFirstAndRes
               4);
 }
 
+TEST_F(DetectFileSqlUtilityTest, ListingLeftPartWayIsEndedBeforeTheNextWrite) {
+    Add("/a", "a", kCopied);
+    Add("/b", "b", kCopied);
+    std::string path, name, serverName;
+    std::time_t lastUpdate = 0, processed = 0;
+    auto readOneRow = [&] {
+        fileList_.BindDetectFileForFileListStatement();
+        ASSERT_EQ(fileList_.GetDetectFileInformationForFileList(&path, &name, &serverName,
+                                                                &lastUpdate, &processed),
+                  0);
+    };
+    // A listing broken off (the file list could not be written) keeps its read open; another
+    // connection to the file writes meanwhile; this connection's next write cannot follow.
+    readOneRow();
+    ASSERT_TRUE(raw_.Execute("INSERT INTO COMMON_INFORMATION VALUES ('OTHER', '1');"));
+    EXPECT_EQ(ThrownCode([&] { fileList_.UpdateForwardStatus(); }), 9);
+    fileList_.EndFileListListing();
+
+    readOneRow();
+    ASSERT_TRUE(raw_.Execute("INSERT INTO COMMON_INFORMATION VALUES ('OTHER2', '1');"));
+    fileList_.EndFileListListing();
+    EXPECT_EQ(fileList_.UpdateForwardStatus(), 0);
+    EXPECT_EQ(raw_.Table(), (std::vector<std::string>{"/a|a|COMPLETE", "/b|b|COMPLETE"}));
+}
+
 TEST_F(DetectFileSqlUtilityTest, ServerNameCountsRowsOfEveryStatus) {
     Add("/a", "PC01_a_20170401123456.txt", kCopied);
     ASSERT_EQ(fileList_.UpdateForwardStatus(), 0);
