@@ -314,6 +314,15 @@ CDetectFileResultSQLUtility::StoreOutcome CDetectFileResultSQLUtility::StoreDete
             return IsSameDetectFileResult(stored, result) ? StoreOutcome::kAlreadyStored
                                                           : StoreOutcome::kConflict;
         }
+        // A listing left mid-way keeps the connection reading an old state of the file, and a
+        // connection that reads an old state cannot write once another one has committed: every
+        // later result would fail to store. Such a listing starts again from its first row.
+        for (const Statement cursor : {Statement::kSelectResults, Statement::kSelectDetails}) {
+            if (sqlite3_stmt_busy(statements_[cursor]) != 0) {
+                LOG_TRACE("Open Listing Reset. Statement:" + IntToString(static_cast<int>(cursor)));
+                sqlite3_reset(statements_[cursor]);
+            }
+        }
         CTransactionGuard transaction(connection_);
         if (transaction.BeginCode() != kSqlOk) {
             FailSqlOperation<Exception>(kAddResultError,

@@ -66,11 +66,12 @@ public:
 
     // The listing, newest detected time first, one result per call: 0 = delivered, 1 = no
     // more. The call after 1 starts again from the newest; a listing left before its end goes
-    // on from where it stopped.
+    // on from where it stopped, unless a result was stored meanwhile (then it starts again).
     int GetDetectFileResult(std::string* id, std::string* fileName, std::string* filePath,
                             std::string* detectedTime);
     // The hits of one result in display order: bind the ID, then one hit per call (0), 1 when
-    // there are no more. GetDetectFileResultDetail before any bind fails without a query.
+    // there are no more (from the first hit again when a result was stored meanwhile).
+    // GetDetectFileResultDetail before any bind fails without a query.
     int BindDetectFileResultDetailStatement(const std::string& id);
     int GetDetectFileResultDetail(std::string* category, std::string* hitText);
 

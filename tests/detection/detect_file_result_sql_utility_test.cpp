@@ -235,6 +235,29 @@ TEST_F(DetectFileResultSqlTest, WholeListingGivesTheNewestWithTheirHitsAndKeepsA
     EXPECT_EQ(time, "20240201000000") << "the cursor went on from its first row";
 }
 
+TEST_F(DetectFileResultSqlTest, ACursorLeftOpenDoesNotStopStoringAfterAnotherConnectionWrote) {
+    results_.StoreDetectFileResult(MakeResult("20240101000000", "/a", {{"x", "1"}}));
+    results_.StoreDetectFileResult(MakeResult("20240101000001", "/b", {{"x", "2"}}));
+    std::string id, name, path, time;
+    ASSERT_EQ(results_.GetDetectFileResult(&id, &name, &path, &time), 0);  // left mid-way
+    results_.BindDetectFileResultDetailStatement("20240101000001_/b");
+    std::string category, hit;
+    ASSERT_EQ(results_.GetDetectFileResultDetail(&category, &hit), 0);
+    // Another connection to the file (the file lists) commits meanwhile.
+    sqlite3* other = nullptr;
+    ASSERT_EQ(sqlite3_open(path_.c_str(), &other), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(other, "CREATE TABLE OTHER (X); INSERT INTO OTHER VALUES (1);", nullptr,
+                           nullptr, nullptr),
+              SQLITE_OK);
+    sqlite3_close(other);
+
+    EXPECT_EQ(results_.StoreDetectFileResult(MakeResult("20240101000002", "/c", {{"x", "3"}})),
+              CDetectFileResultSQLUtility::StoreOutcome::kStored);
+    // The interrupted listing starts again from the newest.
+    ASSERT_EQ(results_.GetDetectFileResult(&id, &name, &path, &time), 0);
+    EXPECT_EQ(path, "/c");
+}
+
 TEST_F(DetectFileResultSqlTest, ListingAndStoringOnTwoThreadsNeverMixTheirValues) {
     // Each stored result's hit text repeats its path: a listing that read a value of another
     // row (or a half-written result) would show it. Trace lines off: they would pace the race.
