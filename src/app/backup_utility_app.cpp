@@ -11,6 +11,7 @@
 #include "base/app_log.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
+#include "detection/detect_file_result_sql_utility.h"
 #include "detection/detect_file_sql_utility.h"
 #include "infra/log_setting.h"
 #include "platform/app_paths.h"
@@ -69,6 +70,7 @@ CBackupUtilityApp::~CBackupUtilityApp() {
         static_cast<void>(profileStore_.release());
         static_cast<void>(backupFileList_.release());
         static_cast<void>(detectFileList_.release());
+        static_cast<void>(detectFileResults_.release());
     }
 }
 
@@ -84,6 +86,13 @@ CDetectFileSQLUtility& CBackupUtilityApp::DetectFileList() {
         detectFileList_ =
             std::make_unique<CDetectFileSQLUtility>(dataFolder_ + title_ + kDatabaseExtension);
     return *detectFileList_;
+}
+
+CDetectFileResultSQLUtility& CBackupUtilityApp::DetectFileResults() {
+    if (!detectFileResults_)
+        detectFileResults_ = std::make_unique<CDetectFileResultSQLUtility>(dataFolder_ + title_ +
+                                                                           kDatabaseExtension);
+    return *detectFileResults_;
 }
 
 void CBackupUtilityApp::AddDatabaseInitializer(DatabaseInitializer initialize,

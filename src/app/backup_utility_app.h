@@ -24,6 +24,7 @@ namespace tessarine {
 
 class CBackupSQLUtility;
 class CDetectFileSQLUtility;
+class CDetectFileResultSQLUtility;
 class CProfileStore;
 
 // Why InitInstance returned false.
@@ -101,6 +102,8 @@ public:
     CBackupSQLUtility& BackupFileList();
     // The detection file list on the same database file (its own connection), opened likewise.
     CDetectFileSQLUtility& DetectFileList();
+    // The detection results on the same database file, opened by the first call.
+    CDetectFileResultSQLUtility& DetectFileResults();
     // Progress of the backup run, written by the executor and read by the tray.
     BackupProgress& Progress() { return backupProgress_; }
     // Whether the PC shuts down after the backup before shutdown (1 unless the user said no).
@@ -177,6 +180,7 @@ private:
     std::unique_ptr<CProfileStore> profileStore_;
     std::unique_ptr<CBackupSQLUtility> backupFileList_;
     std::unique_ptr<CDetectFileSQLUtility> detectFileList_;
+    std::unique_ptr<CDetectFileResultSQLUtility> detectFileResults_;
     BackupProgress backupProgress_;
     std::atomic<int> shutdownAfterBackup_{1};
     std::array<EventHandle, kNamedEventsInOrder.size()> events_{};
