@@ -324,8 +324,12 @@ void CBackupUtilityApp::WaitForWorkers() {
         &backupScheduleRunning_, &detectFileScheduleRunning_, &detectFileResultCheckRunning_};
     for (int slot = 0; slot < kWorkerCount; ++slot) {
         const std::atomic<int>* flag = flags[slot];
-        if (!WaitUntilDone(platform_.clock, kWorkerWaitLimit, kWorkerWaitSlice,
-                           [flag] { return flag->load() == 0; })) {
+        // A thread that has not reached its loop yet has not raised our flag: its own running
+        // state, set before the thread starts, tells that it has truly ended.
+        const CThreadCommon* worker = workers_[slot].get();
+        if (!WaitUntilDone(platform_.clock, kWorkerWaitLimit, kWorkerWaitSlice, [flag, worker] {
+                return flag->load() == 0 && (worker == nullptr || !worker->IsThreadRunning());
+            })) {
             LOG_ERROR(std::string("Worker Did Not Finish In Time. Worker:") + kWorkerNames[slot]);
         }
     }
@@ -339,7 +343,8 @@ void CBackupUtilityApp::DeleteWorkers() {
         // A scheduler that gave up on its run has ended, but the run still uses the scheduler's
         // executor and our flags: it is left running too.
         const std::atomic<int>* executing = blocks_[slot].executorRunning;
-        if (flags[slot]->load() != 0 || (executing != nullptr && executing->load() != 0)) {
+        if (flags[slot]->load() != 0 || workers_[slot]->IsThreadRunning() ||
+            (executing != nullptr && executing->load() != 0)) {
             LOG_ERROR(std::string("Worker Left Running. Worker:") + kWorkerNames[slot]);
             abandonedWorkers_.push_back(std::move(workers_[slot]));
             continue;
