@@ -23,6 +23,7 @@
 #include "platform/app_paths.h"
 #include "platform/clock.h"
 #include "platform/posix/control_socket.h"
+#include "platform/posix/share_copier.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
@@ -94,7 +95,8 @@ int RunHeadless() {
 
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
-    WireBackup(app);
+    // The copiers are this very program (whatever path it was started by).
+    WireBackup(app, "/proc/self/exe");
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();
@@ -234,6 +236,9 @@ int main(int argc, char** argv) {
         return RunHeadless();
     }
     const std::string option = argv[1];
+    // Not in the usage text: started by the program itself, with its requests on stdin.
+    if (option == kShareCopierOption && argc == 2)
+        return RunShareCopier(STDIN_FILENO, STDOUT_FILENO);
     if (option == "--headless" && argc == 2) return RunHeadless();
     if (option == "--signal" && argc == 3) return SignalInstance(argv[2]);
     if (option == "--search" && argc <= 3) return SearchDevices(argc == 3 ? argv[2] : nullptr);

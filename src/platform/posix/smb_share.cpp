@@ -382,11 +382,19 @@ IoStatus SmbShare::CopyToShare(const std::string& localPath, const std::string& 
     std::string url;
     if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return parsed;
     if (target.parts.empty()) return IoFailure(EISDIR);  // the share itself
-    return CopyBlocksToShare(localPath, target, cancel);
+    return CopyBlocksToShare(localPath, target, false, cancel);
+}
+
+IoStatus SmbShare::CopyRequestToShare(const CopyRequest& request, const std::atomic<int>* cancel) {
+    DevicePath target;
+    std::string url;
+    if (const IoStatus parsed = UrlOf(request.path, url, &target); !parsed) return parsed;
+    if (target.parts.empty()) return IoFailure(EISDIR);
+    return CopyBlocksToShare(request.localPath, target, request.targetAbsent, cancel);
 }
 
 IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
-                                     const std::atomic<int>* cancel) {
+                                     bool targetAbsent, const std::atomic<int>* cancel) {
     if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
     struct stat source {};
     const int in = posix::OpenCopySource(localPath, source);
@@ -401,7 +409,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
     // one request less per file. A file another client put there meanwhile is found by the
     // rename below and checked then.
     bool targetExists = false;
-    if (!IsKnownFree(target)) {
+    if (!targetAbsent && !IsKnownFree(target)) {
         if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
             error != 0)
             return IoFailure(error);
