@@ -61,9 +61,9 @@ public:
     virtual IoStatus ClearReadOnly(const std::string& path) = 0;
 
     // Copies a local file to the share, overwriting the target unless it is read-only (EACCES),
-    // in 1 MiB blocks, checking `cancel` (non-zero stops: ECANCELED) between blocks. The target
-    // gets the source's last-write time. A failed or cancelled copy leaves no file under the
-    // target name (and an existing target untouched).
+    // in blocks (1 MiB; over SMB as large as the server's requests), checking `cancel` (non-zero
+    // stops: ECANCELED) between blocks. The target gets the source's last-write time. A failed or
+    // cancelled copy leaves no file under the target name (and an existing target untouched).
     virtual IoStatus CopyToShare(const std::string& localPath, const std::string& path,
                                  const std::atomic<int>* cancel) = 0;
     // The same from the share to a local file.

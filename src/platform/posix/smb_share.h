@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -54,6 +55,14 @@ public:
     // Takes the server for gone or silent, as when one of this object's own requests timed out
     // (another connection to it, such as a copier process's, found it so).
     void MarkConnectionLost() { connectionLost_ = true; }
+
+    // The size of a copy's blocks: by default as large as the largest request a server offers
+    // (the library cuts a block into requests of the negotiated size); smaller for tests that
+    // act between blocks.
+    void SetBlockSize(std::size_t bytes) {
+        blockSize_ = bytes;
+        buffer_.reset();
+    }
 
     // Called after every block a copy moves, with the bytes moved so far (on the copying
     // thread; it must not call back into this share).
@@ -131,6 +140,7 @@ private:
     // there since, in lower case. Any other name in such a folder is free unless another
     // client made it meanwhile; the copy then needs no look-up before its rename.
     std::map<std::string, std::set<std::string>> createdFolders_;
+    std::size_t blockSize_;
     std::unique_ptr<char[]> buffer_;  // one copy block, made on first use
     std::function<void(std::uint64_t)> blockObserver_;
     int contextError_ = 0;  // why the library context could not be made; 0 when it was
