@@ -1,7 +1,9 @@
 #!/usr/bin/env bash
 # Backup benchmarks, each run side by side with its reference tool in one hyperfine run:
 #   copy   full backup of 10,000 files (1 KiB-4 MiB, 1 GiB) through LocalShare vs `cp -a`,
-#          and through smbd vs `smbclient ... mput *`
+#          and through smbd (copier processes) vs `smbclient ... mput *`, with one copy at a
+#          time (TESSARINE_SHARE_COPIERS=0) as a third command; then one 1 GiB file through
+#          smbd vs `smbclient ... put`
 #   diff   no-change differential run over 100,000 files (1,000 folders) through LocalShare vs
 #          `rsync -a --dry-run` and vs `find SRC -printf '%s %T@\n'`; every differential run
 #          also lists each destination folder (copies removed on the device are copied again)
@@ -27,6 +29,7 @@ cleanup() {
 trap cleanup EXIT
 
 # ratio NAME JSON: mean time of the first command over the second, printed last.
+# Further commands of the run are printed against the reference too.
 ratio() {
   python3 - "$1" "$2" <<'PY'
 import json, sys
@@ -36,6 +39,9 @@ ours, reference = results[0], results[1]
 print("%s: ours %.3f s (min %.3f), reference %.3f s (min %.3f)" % (
     name, ours["mean"], ours["min"], reference["mean"], reference["min"]))
 print("%s ratio=%.2f" % (name, ours["mean"] / reference["mean"]))
+for extra in results[2:]:
+    print("%s: also %.3f s (min %.3f), ratio=%.2f: %s" % (
+        name, extra["mean"], extra["min"], extra["mean"] / reference["mean"], extra["command"][:60]))
 PY
 }
 
@@ -54,13 +60,25 @@ copy_bench() {
   local share=$TESSARINE_SMB_ROOT/zereda/backup
   mkdir -p "$share"
   chown "$TESSARINE_SMB_USER:" "$share"
+  local ours="$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
   hyperfine --runs 3 --warmup 1 --export-json "$work/copy-smb.json" \
     --prepare "rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync" \
-    "$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'" \
-    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null"
+    "$ours" \
+    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null" \
+    "TESSARINE_SHARE_COPIERS=0 $ours"
   ratio "full backup via smbd vs smbclient mput" "$work/copy-smb.json"
-  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
   rm -rf "$src" "$work/local" "$work/cp"
+
+  local one=$work/one
+  mkdir -p "$one"
+  head -c 1G /dev/urandom >"$one/big.bin"
+  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-big.json" \
+    --prepare "rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync" \
+    "$runner --data '$work/data' --source '$one' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'" \
+    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'cd backup/smbc; lcd $one; put big.bin' >/dev/null"
+  ratio "1 GiB file via smbd vs smbclient put" "$work/copy-big.json"
+  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
+  rm -rf "$one"
 }
 
 diff_bench() {

@@ -6,6 +6,7 @@
 //
 // Prints the run result and counts on one line; exits with the run result.
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
@@ -18,6 +19,7 @@
 #include "platform/clock.h"
 #include "platform/device_share_factory.h"
 #include "platform/named_events.h"
+#include "platform/posix/share_copier.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
 #include "settings/setting_common.h"
@@ -43,6 +45,8 @@ std::string HostOf(const std::string& devicePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc == 2 && std::strcmp(argv[1], kShareCopierOption) == 0)
+        return RunShareCopier(STDIN_FILENO, STDOUT_FILENO);
     std::string data, source, dest, localRoot, user = "bench", password = "bench";
     int port = 445;
     bool mirror = false;
@@ -106,7 +110,9 @@ int main(int argc, char** argv) {
     std::atomic<int> stop{0}, threadRunning{0}, executorRunning{0};
     ThreadControlBlock block{&stop, &threadRunning, &executorRunning};
 
-    ShareOptions options;
+    // TESSARINE_SHARE_COPIERS=0 compares with one copy at a time.
+    ShareOptions options = ShareOptionsFromEnvironment();
+    options.copierExecutable = "/proc/self/exe";
     options.port = port;
     options.localRoot = localRoot;
     BackupProgress progress;

@@ -11,11 +11,13 @@
 
 namespace tessarine {
 
-void WireBackup(CBackupUtilityApp& app) {
+void WireBackup(CBackupUtilityApp& app, const std::string& copierProgram) {
     app.AddDatabaseInitializer([&app] { return app.BackupFileList().Initialize(); },
                                "Initialize Backup Table Error.");
-    app.SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&app](Platform& platform) {
-        const ShareOptions options = ShareOptionsFromEnvironment();
+    app.SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&app,
+                                                              copierProgram](Platform& platform) {
+        ShareOptions options = ShareOptionsFromEnvironment();
+        options.copierExecutable = copierProgram;
         if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
         // Taken here, on the main thread during start-up; every run gets the same objects.
         CBackupSQLUtility& fileList = app.BackupFileList();

@@ -34,6 +34,7 @@
 #include "platform/app_paths.h"
 #include "platform/clock.h"
 #include "platform/posix/control_socket.h"
+#include "platform/posix/share_copier.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
@@ -102,6 +103,14 @@ const char* DescribeFailure(StartupFailure failure) {
     return "start-up failed";
 }
 
+// The tray and the headless program run the same databases and workers, in start-up order.
+void WireWorkers(CBackupUtilityApp& app) {
+    // The copiers are this very program (whatever path it was started by).
+    WireBackup(app, "/proc/self/exe");
+    WireDetectFile(app);
+    WireDetectFileResult(app);
+}
+
 int RunHeadless() {
     // SIGTERM and SIGINT are taken by sigwait below only: block them before any thread
     // exists so that every thread inherits the mask.
@@ -117,9 +126,7 @@ int RunHeadless() {
 
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
-    WireBackup(app);
-    WireDetectFile(app);
-    WireDetectFileResult(app);
+    WireWorkers(app);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();
@@ -177,7 +184,7 @@ int RunTray(int argc, char** argv) {
 
     tray::CQtMessageSink sink;
     auto app = std::make_unique<CBackupUtilityApp>(SystemClock(), DefaultSystemInfo(), sink);
-    WireBackup(*app);
+    WireWorkers(*app);
     CTrayStartup startup(*app, sink, [] { QCoreApplication::quit(); });
 
     std::unique_ptr<QSocketNotifier> signalNotifier;
@@ -419,6 +426,9 @@ int main(int argc, char** argv) {
     using namespace tessarine;
     if (argc == 1) return RunTray(argc, argv);
     const std::string option = argv[1];
+    // Not in the usage text: started by the program itself, with its requests on stdin.
+    if (option == kShareCopierOption && argc == 2)
+        return RunShareCopier(STDIN_FILENO, STDOUT_FILENO);
     if (option == "--show" && argc == 3) return ShowWindow(argv[2]);
     if (option == "--headless" && argc == 2) return RunHeadless();
     if (option == "--signal" && argc == 3) return SignalInstance(argv[2]);

@@ -209,9 +209,13 @@ int CBackupExecute::ThreadCore() {
     }
 
     if (share_) {
+        // Copies queued ahead of a pass that was cut short (stop flag, lost device) are not
+        // made; the next run finds their files without rows and copies them.
+        share_->DropQueuedCopies();
         if (!connectedHost_.empty()) share_->Cancel(connectedHost_);
         share_.reset();
     }
+    queuedCopies_.clear();
     connectedHost_.clear();
     SetBackupRunning(0);
     if (outcome.reported) {
@@ -509,6 +513,7 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
         return storedTimeOf(JoinLocalPath(folderPath, local.entries[i].name), ignored) ||
                (onShare != nullptr && onShare->name == local.entries[i].name);
     });
+    QueueFolderCopies(settingNumber, folderPath, local, folded, clashes, listing, differential);
     // Mirroring: the folded paths of the live entries are claimed (see claimedNames_).
     const std::string foldedFolder = mirroring ? FoldShareName(folderPath) : std::string();
 
@@ -589,11 +594,53 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
                 path);
         }
     }
+    SettleFolderCopies(folderPath, local);
     CheckConnection();
     if (local.readError != 0) {
         LOG_ERROR_CODE(local.readError, "Read Folder Error. folder:" + folderPath);
         errorList_.AddFailure(folderPath);
         KeepCandidatesBelow(folderPath);
+    }
+}
+
+void CBackupExecute::QueueFolderCopies(int settingNumber, const std::string& folderPath,
+                                       const LocalFolder& local,
+                                       const std::vector<std::string>& folded,
+                                       const std::vector<int>& clashes,
+                                       const DestinationListing& listing, bool differential) {
+    for (std::size_t index = 0; index < local.entries.size(); ++index) {
+        const LocalEntry& entry = local.entries[index];
+        if (entry.isFolder || entry.statusError != 0 || !IsRepresentableOnShare(entry.name) ||
+            clashes[index] >= 0)
+            continue;
+        const std::string path = JoinLocalPath(folderPath, entry.name);
+        const ShareEntry* onShare = listing.known ? listing.Find(folded[index]) : nullptr;
+        // Only the rows read before the pass are looked at here (a file not among them is
+        // taken for new); the loop asks the file list itself, as it always did.
+        const auto stored = differential ? storedTimes_.find(path) : storedTimes_.end();
+        if (stored != storedTimes_.end()) {
+            const bool changed = !SameTimeStamp(stored->second, entry.lastWriteTime);
+            const bool missing = listing.known && (onShare == nullptr || onShare->isFolder ||
+                                                   onShare->size != entry.size);
+            if (!changed && !missing) continue;
+        } else if (onShare != nullptr && !onShare->isFolder && onShare->name != entry.name) {
+            continue;  // renamed on the device first (BackupNewEntry)
+        }
+        const CopyRequest request{path, MakeDestinationPath(settingNumber, path),
+                                  listing.known && onShare == nullptr};
+        queuedCopies_[path] = share_->QueueCopyToShare(request, CancelFlag());
+    }
+}
+
+void CBackupExecute::SettleFolderCopies(const std::string& folderPath, const LocalFolder& local) {
+    if (queuedCopies_.empty()) return;
+    for (const LocalEntry& entry : local.entries) {
+        const auto queued = queuedCopies_.find(JoinLocalPath(folderPath, entry.name));
+        if (queued == queuedCopies_.end()) continue;
+        const IoStatus copied = share_->TakeCopyResult(queued->second);
+        queuedCopies_.erase(queued);
+        LOG_TRACE("Copy Made Ahead Not Recorded. file:" + JoinLocalPath(folderPath, entry.name) +
+                  " Result:" + IntToString(copied.error));
     }
 }
 
@@ -784,7 +831,14 @@ int CBackupExecute::BackupFileOverwrite(int settingNumber, const std::string& so
 int CBackupExecute::CopyToDestination(int settingNumber, const std::string& sourcePath,
                                       bool overwriteReadOnly) {
     const std::string destination = MakeDestinationPath(settingNumber, sourcePath);
-    IoStatus copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
+    IoStatus copied;
+    if (const auto queued = queuedCopies_.find(sourcePath); queued != queuedCopies_.end()) {
+        const CopyTicket ticket = queued->second;
+        queuedCopies_.erase(queued);
+        copied = share_->TakeCopyResult(ticket);
+    } else {
+        copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
+    }
     // The share refuses to replace a read-only copy; it is made writable only to be replaced
     // (asked after the refusal, so an ordinary copy costs no extra request).
     if (copied.error == EACCES && overwriteReadOnly && share_->ClearReadOnly(destination))

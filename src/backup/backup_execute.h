@@ -11,7 +11,9 @@
 #include <memory>
 #include <set>
 #include <string>
+#include <unordered_map>
 #include <unordered_set>
+#include <vector>
 
 #include "backup/backup_error_list.h"
 #include "backup/backup_runner.h"
@@ -103,6 +105,18 @@ private:
     // `destinationIsNew`: this run made the destination folder, so it holds nothing yet.
     void BackupFolder(int settingNumber, const std::string& folderPath, bool differential,
                       bool mirroring, bool destinationIsNew);
+    // Hands the share, ahead of the loop over a folder, the copies of the files that loop will
+    // copy (new, changed, missing on the device), so that a share with several copies in flight
+    // keeps them busy; the loop takes each result where it used to copy (CopyToDestination),
+    // and so reports, records and counts in the same order as one copy at a time. A file whose
+    // copy waits for a rename on the device (letter case) is left to the loop.
+    void QueueFolderCopies(int settingNumber, const std::string& folderPath,
+                           const LocalFolder& local, const std::vector<std::string>& folded,
+                           const std::vector<int>& clashes, const DestinationListing& listing,
+                           bool differential);
+    // Waits for the queued copies of a folder's files that the loop did not take (none, unless
+    // an entry changed its mind), so that none runs on unseen.
+    void SettleFolderCopies(const std::string& folderPath, const LocalFolder& local);
     void BackupNewEntry(int settingNumber, const std::string& folderPath, const LocalEntry& entry,
                         const ShareEntry* onShare, bool listingKnown, bool differential,
                         bool mirroring);
@@ -186,6 +200,8 @@ private:
     // Hashes of the case-folded paths of the live entries of the mirroring pass: a deletion
     // candidate among them is the same name on the device and keeps its copy.
     std::unordered_set<std::size_t> claimedNames_;
+    // Copies handed to the share ahead of their turn, by source path (see QueueFolderCopies).
+    std::unordered_map<std::string, CopyTicket> queuedCopies_;
 };
 
 }  // namespace tessarine

@@ -6,6 +6,7 @@
 #include <atomic>
 #include <cstdint>
 #include <ctime>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,6 +17,18 @@ namespace tessarine {
 // Results of Connect, as the Windows connection call gives them.
 inline constexpr int kShareConnected = 0;
 inline constexpr int kShareCredentialConflict = 1219;  // already connected with other credentials
+
+// One copy to the share handed over ahead of its turn (see DeviceShare::QueueCopyToShare).
+struct CopyRequest {
+    std::string localPath;
+    std::string path;
+    // The caller's own listing of the target folder has no entry under this name: the share
+    // may skip its look-up of an existing target (a file another client put there meanwhile is
+    // then replaced by the final rename, or refused when the server will not delete it).
+    bool targetAbsent = false;
+};
+
+using CopyTicket = std::uint64_t;
 
 struct ShareEntry {
     std::string name;  // file or folder name without the folder
@@ -48,14 +61,26 @@ public:
     virtual IoStatus ClearReadOnly(const std::string& path) = 0;
 
     // Copies a local file to the share, overwriting the target unless it is read-only (EACCES),
-    // in 1 MiB blocks, checking `cancel` (non-zero stops: ECANCELED) between blocks. The target
-    // gets the source's last-write time. A failed or cancelled copy leaves no file under the
-    // target name (and an existing target untouched).
+    // in blocks (1 MiB; over SMB as large as the server's requests), checking `cancel` (non-zero
+    // stops: ECANCELED) between blocks. The target gets the source's last-write time. A failed or
+    // cancelled copy leaves no file under the target name (and an existing target untouched).
     virtual IoStatus CopyToShare(const std::string& localPath, const std::string& path,
                                  const std::atomic<int>* cancel) = 0;
     // The same from the share to a local file.
     virtual IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
                                    const std::atomic<int>* cancel) = 0;
+
+    // Copies to the share that may run ahead of the caller, several at a time where the share
+    // can (an SMB share with copier processes). Every queued copy has the guarantees of
+    // CopyToShare; `cancel` stops the ones not finished yet. TakeCopyResult waits for one copy
+    // and hands over its outcome (EINVAL for a ticket it does not know); callers take them in
+    // the order that suits them, usually the order they were queued in. Here: nothing runs
+    // ahead, each copy is made by CopyToShare when its result is taken.
+    virtual CopyTicket QueueCopyToShare(const CopyRequest& request, const std::atomic<int>* cancel);
+    virtual IoStatus TakeCopyResult(CopyTicket ticket);
+    // Forgets every queued copy whose result was not taken; the ones not started yet are not
+    // made. Copies already under way finish (or stop on their cancel flag) on their own.
+    virtual void DropQueuedCopies();
 
     virtual IoStatus DeleteFile(const std::string& path) = 0;
     // Renames a file or folder within one folder of the share (used for a change of letter
@@ -70,6 +95,14 @@ public:
     // listed. Fails when the folder cannot be read (no entries then).
     virtual IoResult<std::vector<ShareEntry>> List(const std::string& folder,
                                                    const std::string& wildcard) = 0;
+
+private:
+    struct QueuedCopy {
+        CopyRequest request;
+        const std::atomic<int>* cancel = nullptr;
+    };
+    std::map<CopyTicket, QueuedCopy> queuedCopies_;
+    CopyTicket nextTicket_ = 1;
 };
 
 }  // namespace tessarine

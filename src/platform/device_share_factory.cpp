@@ -5,6 +5,7 @@
 #include <charconv>
 
 #include "platform/posix/local_share.h"
+#include "platform/posix/pooled_smb_share.h"
 #include "platform/posix/smb_share.h"
 
 namespace tessarine {
@@ -21,6 +22,17 @@ ShareOptions ShareOptionsFromEnvironment() {
             options.problem = "TESSARINE_SMB_PORT is not a port number (1-65535): \"" +
                               std::string(text) + "\"; using " + std::to_string(options.port);
     }
+    if (const char* copiers = ::getenv("TESSARINE_SHARE_COPIERS");
+        copiers != nullptr && *copiers != '\0') {
+        const std::string_view text(copiers);
+        int value = 0;
+        const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+        if (ec == std::errc() && end == text.data() + text.size() && value >= 0 && value <= 16)
+            options.copiers = value;
+        else
+            options.problem = "TESSARINE_SHARE_COPIERS is not a count (0-16): \"" +
+                              std::string(text) + "\"; using " + std::to_string(options.copiers);
+    }
     if (const char* root = ::getenv("TESSARINE_SHARE_ROOT"); root != nullptr && *root != '\0')
         options.localRoot = root;
     return options;
@@ -28,6 +40,9 @@ ShareOptions ShareOptionsFromEnvironment() {
 
 std::unique_ptr<DeviceShare> MakeDeviceShare(const ShareOptions& options) {
     if (!options.localRoot.empty()) return std::make_unique<LocalShare>(options.localRoot);
+    if (!options.copierExecutable.empty() && options.copiers > 0)
+        return std::make_unique<PooledSmbShare>(CopierPoolOptions{
+            options.copierExecutable, options.copiers, options.port, options.timeoutMs});
     return std::make_unique<SmbShare>(options.port, options.timeoutMs);
 }
 

@@ -13,15 +13,20 @@ struct ShareOptions {
     int port = 445;         // the SMB server's TCP port
     int timeoutMs = 20000;  // bound on each SMB request, the connection included
     std::string localRoot;  // non-empty: "\\host\share\x" is <localRoot>/share/x
-    std::string problem;    // why an environment value was not taken; "" when none
+    // Non-empty: SMB copies that callers queue go to copier processes running this program
+    // (see posix/share_copier.h), `copiers` of them; empty: one copy at a time, in-process.
+    std::string copierExecutable;
+    int copiers = 4;
+    std::string problem;  // why an environment value was not taken; "" when none
 };
 
-// Defaults, overridden by TESSARINE_SMB_PORT (a port number, 1-65535) and TESSARINE_SHARE_ROOT
-// (a local folder). A value that is not usable is left out and described in `problem` for the
-// caller to log.
+// Defaults, overridden by TESSARINE_SMB_PORT (a port number, 1-65535), TESSARINE_SHARE_ROOT
+// (a local folder) and TESSARINE_SHARE_COPIERS (copier processes, 0-16; 0: none). A value that is
+// not usable is left out and described in `problem` for the caller to log.
 ShareOptions ShareOptionsFromEnvironment();
 
-// A LocalShare when `localRoot` is set, else an SmbShare on `port`.
+// A LocalShare when `localRoot` is set, else an SmbShare on `port` (with copier processes when
+// `copierExecutable` is set).
 std::unique_ptr<DeviceShare> MakeDeviceShare(const ShareOptions& options);
 
 }  // namespace tessarine

@@ -10,16 +10,19 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <set>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "backup/backup_execute.h"
@@ -31,6 +34,8 @@
 #include "fakes/recording_message_sink.h"
 #include "fakes/test_support.h"
 #include "platform/named_events.h"
+#include "platform/posix/pooled_smb_share.h"
+#include "platform/posix/share_copier.h"
 #include "platform/posix/smb_share.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
@@ -106,6 +111,7 @@ protected:
         // One destination folder (and one server result file) per test.
         folder_ = "exec" + std::to_string(getpid()) + "_" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
+        std::replace(folder_.begin(), folder_.end(), '/', '_');  // a parameterised test's name
         systemInfo_ = std::make_unique<NamedSystemInfo>(folder_);
 
         fs::create_directories(temp_.Sub("log"));
@@ -173,6 +179,9 @@ protected:
         sink_.Clear();
         executor_ = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
             .shareFactory = [this, port]() -> std::unique_ptr<DeviceShare> {
+                if (pooled_)
+                    return std::make_unique<PooledSmbShare>(
+                        CopierPoolOptions{copierProgram_, 4, port, 5000});
                 auto share = std::make_unique<SmbShare>(port, 5000);
                 if (blockObserver_) share->SetBlockObserver(blockObserver_);
                 return share;
@@ -230,8 +239,20 @@ protected:
         return names;
     }
 
-    // Told of every block the run's share copies (on the run's thread).
+    // Starts the copier processes of the next runs (this test's program cannot be one).
+    void UseCopiers() {
+        const char* program = std::getenv("TESSARINE_BINARY");
+        if (program == nullptr || *program == '\0')
+            GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
+        copierProgram_ = program;
+        pooled_ = true;
+    }
+
+    // Told of every block the run's share copies (on the run's thread; one copy at a time).
     std::function<void(std::uint64_t)> blockObserver_;
+    bool pooled_ = false;
+    std::string copierProgram_;
+    std::string current_;  // the destination sub-folder of a test that backs up twice
     SmbFixture smb_;
     std::string folder_;
     std::unique_ptr<NamedSystemInfo> systemInfo_;
@@ -249,7 +270,20 @@ protected:
     WorkerPtr<CBackupExecute> executor_;
 };
 
-TEST_F(BackupExecuteSmbTest, FullBackupLandsOnTheServerWithTimesKept) {
+// The tests below run twice: one copy at a time in this process, and through copier processes.
+class BackupExecuteSmbBothWaysTest : public BackupExecuteSmbTest,
+                                     public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        BackupExecuteSmbTest::SetUp();
+        if (!IsSkipped() && GetParam()) UseCopiers();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Copies, BackupExecuteSmbBothWaysTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Copiers" : "InProcess"; });
+
+TEST_P(BackupExecuteSmbBothWaysTest, FullBackupLandsOnTheServerWithTimesKept) {
     const std::time_t modified = kNow - 7200;
     MakeFiles({"a.txt", "sub/b.txt", "報告書/議事録.txt"}, modified);
     ASSERT_TRUE(WriteFile(Source("big.bin"), std::string(3 * 1024 * 1024 + 17, 'x')));
@@ -269,7 +303,7 @@ TEST_F(BackupExecuteSmbTest, FullBackupLandsOnTheServerWithTimesKept) {
     EXPECT_NE(std::string::npos, ReadFile(ServerFile()).find(Unc(folder_)));
 }
 
-TEST_F(BackupExecuteSmbTest, DifferentialBackupCopiesOnlyWhatChanged) {
+TEST_P(BackupExecuteSmbBothWaysTest, DifferentialBackupCopiesOnlyWhatChanged) {
     MakeFiles({"a.txt", "b.txt"});
     ASSERT_EQ(0, Run());
     fs::remove(ServerFile());
@@ -288,7 +322,7 @@ TEST_F(BackupExecuteSmbTest, DifferentialBackupCopiesOnlyWhatChanged) {
     EXPECT_EQ(4, RowCount());
 }
 
-TEST_F(BackupExecuteSmbTest, MirroringRemovesTheCopiesOfADeletedFolder) {
+TEST_P(BackupExecuteSmbBothWaysTest, MirroringRemovesTheCopiesOfADeletedFolder) {
     Configure(smb_.password, true);
     MakeFiles({"kept.txt", "gone/f1.txt", "gone/f2.txt"});
     ASSERT_EQ(0, Run());
@@ -304,7 +338,7 @@ TEST_F(BackupExecuteSmbTest, MirroringRemovesTheCopiesOfADeletedFolder) {
     EXPECT_EQ(3, executor_->GetErrorList().successCount);
 }
 
-TEST_F(BackupExecuteSmbTest, ReadOnlyCopiesAreOverwrittenAndDeleted) {
+TEST_P(BackupExecuteSmbBothWaysTest, ReadOnlyCopiesAreOverwrittenAndDeleted) {
     Configure(smb_.password, true);
     MakeFiles({"changed.txt", "deleted.txt"});
     ASSERT_EQ(0, Run());
@@ -353,7 +387,7 @@ TEST_F(BackupExecuteSmbTest, ConnectionFailuresGiveResultCodeOne) {
 
 // The server folds letter case as the device does: two local names that are one name there are
 // reported, and a rename that only changes case keeps the copies under the new name.
-TEST_F(BackupExecuteSmbTest, NamesTheServerFoldsTogetherAreNeverOverwrittenNorDeleted) {
+TEST_P(BackupExecuteSmbBothWaysTest, NamesTheServerFoldsTogetherAreNeverOverwrittenNorDeleted) {
     Configure(smb_.password, true);
     MakeFiles({"Readme.txt", "README.TXT", "Photos/p1.jpg", "Note.txt"});
 
@@ -376,7 +410,7 @@ TEST_F(BackupExecuteSmbTest, NamesTheServerFoldsTogetherAreNeverOverwrittenNorDe
     EXPECT_EQ(4, RowCount());  // README.TXT, note.txt, photos, photos/p1.jpg
 }
 
-TEST_F(BackupExecuteSmbTest, PercentInNamesAndRemovedCopiesOverAnSmbUrlDestination) {
+TEST_P(BackupExecuteSmbBothWaysTest, PercentInNamesAndRemovedCopiesOverAnSmbUrlDestination) {
     Configure(smb_.password, true);
     CBackupSetting backup(store_.get());
     ASSERT_EQ(0, backup.Load());
@@ -485,6 +519,297 @@ TEST_F(BackupExecuteSmbTest, CopyCutOffByAKillIsCleanedUpByTheNextRun) {
 
     EXPECT_EQ((std::set<std::string>{"big.bin", "small.txt"}), NamesIn(folder_));
     EXPECT_EQ(big, ReadFile(Served(folder_ + "/big.bin")));
+}
+
+// The copier processes this test process started (its children in copier mode).
+std::vector<pid_t> CopierProcesses() {
+    std::vector<pid_t> pids;
+    const std::string parent = std::to_string(getpid());
+    for (const auto& entry : fs::directory_iterator("/proc")) {
+        const std::string name = entry.path().filename();
+        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
+        const std::string stat = ReadFile(entry.path() / "stat");
+        const std::size_t close = stat.rfind(')');
+        int ppid = 0;
+        char state = 0;
+        if (close == std::string::npos ||
+            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
+            std::to_string(ppid) != parent || state == 'Z')
+            continue;
+        if (ReadFile(entry.path() / "cmdline").find(kShareCopierOption) != std::string::npos)
+            pids.push_back(std::atoi(name.c_str()));
+    }
+    return pids;
+}
+
+// The copier that has `path` open, or 0.
+pid_t CopierReading(const std::string& path) {
+    for (pid_t pid : CopierProcesses()) {
+        std::error_code error;
+        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+            if (fs::read_symlink(fd.path(), error) == fs::path(path)) return pid;
+    }
+    return 0;
+}
+
+// Runs `step` every few milliseconds on a thread of its own until it returns true or the
+// watcher is destroyed.
+class Watcher {
+public:
+    explicit Watcher(std::function<bool()> step)
+        : thread_([this, step = std::move(step)] {
+              while (!done_ && !step()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
+              fired_ = !done_;
+          }) {}
+    ~Watcher() {
+        done_ = true;
+        thread_.join();
+    }
+    bool Fired() {
+        done_ = true;
+        thread_.join();
+        thread_ = std::thread([] {});
+        return fired_;
+    }
+
+private:
+    std::atomic<bool> done_{false};
+    std::atomic<bool> fired_{false};
+    std::thread thread_;
+};
+
+class BackupExecuteCopierTest : public BackupExecuteSmbTest {
+protected:
+    void SetUp() override {
+        BackupExecuteSmbTest::SetUp();
+        if (!IsSkipped()) UseCopiers();
+    }
+
+    // Temporary copies in the destination folder and its sub-folders.
+    int TemporaryFiles() const {
+        int count = 0;
+        for (const auto& entry : fs::recursive_directory_iterator(Served(folder_)))
+            count += entry.path().filename().string().rfind("~tess", 0) == 0 ? 1 : 0;
+        return count;
+    }
+
+    // True once a temporary copy of at least `bytes` stands in the destination folder.
+    bool TemporaryCopyHolds(std::uintmax_t bytes) const {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(Served(folder_), error))
+            if (entry.path().filename().string().rfind("~tess", 0) == 0 &&
+                fs::file_size(entry.path(), error) >= bytes)
+                return true;
+        return false;
+    }
+
+    void MakeTree(int files, std::size_t bigBytes) {
+        for (int i = 0; i < files; ++i) {
+            const std::string folder = i % 3 == 0 ? "" : (i % 3 == 1 ? "one/" : "one/two/");
+            MakeFiles({folder + "f" + std::to_string(i) + ".txt"});
+        }
+        ASSERT_TRUE(WriteFile(Source("big.bin"), std::string(bigBytes, 'g')));
+        SetModifiedTime(Source("big.bin"), kNow - 3600);
+    }
+};
+
+// Rows of a file list in the order they were written: source, time, folder or not.
+std::vector<std::string> RowsInOrder(const std::string& database) {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db,
+                       "SELECT SOURCE_FILE_PATH, LAST_UPDATE, IS_DIRECTORY, STATUS FROM "
+                       "BACKUP_FILELIST ORDER BY rowid",
+                       -1, &statement, nullptr);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        std::string row;
+        for (int column = 0; column < 4; ++column) {
+            const auto* text = sqlite3_column_text(statement, column);
+            row += std::string(text != nullptr ? reinterpret_cast<const char*>(text) : "") + "|";
+        }
+        rows.push_back(row);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+// Every file below a folder with its size, time and content.
+std::map<std::string, std::string> Snapshot(const std::string& root) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : fs::recursive_directory_iterator(root)) {
+        const std::string relative = fs::relative(entry.path(), root).string();
+        if (entry.is_directory()) {
+            files[relative] = "folder";
+            continue;
+        }
+        files[relative] = std::to_string(entry.file_size()) + " " +
+                          std::to_string(ModifiedTime(entry.path().string())) + " " +
+                          std::to_string(std::hash<std::string>{}(ReadFile(entry.path())));
+    }
+    return files;
+}
+
+// Through the copiers a run leaves the same copies, rows (in the same order) and counts as one
+// copy at a time: a full backup, then a differential one with changed, new and removed files.
+TEST_F(BackupExecuteCopierTest, SameCopiesRowsAndCountsAsOneCopyAtATime) {
+    MakeTree(240, 24 * 1024 * 1024 + 5);
+    struct Result {
+        std::map<std::string, std::string> copies;
+        std::vector<std::string> rows;
+        int result = -1;
+        int execute = -1;
+        int success = -1;
+    };
+    auto change = [&] {
+        ASSERT_TRUE(WriteFile(Source("one/f1.txt"), "changed"));
+        SetModifiedTime(Source("one/f1.txt"), kNow - 60);
+        MakeFiles({"one/two/new.txt", "three/new.txt"});
+        for (const char* folder : {"one/two", "three"}) SetModifiedTime(Source(folder), kNow - 500);
+        fs::remove(Served(folder_ + "/" + current_ + "/f3.txt"));  // copy removed on the device
+    };
+    auto backUp = [&](const std::string& name, bool copiers) {
+        current_ = name;
+        pooled_ = copiers;
+        SmbShare share(smb_.port);
+        EXPECT_EQ(0, share.Connect(smb_.host, smb_.user, smb_.password));
+        EXPECT_TRUE(share.CreateFolder(Unc(folder_ + "/" + name)));
+        share.Cancel(smb_.host);
+        CBackupSetting backup(store_.get());
+        EXPECT_EQ(0, backup.Load());
+        backup.folderPairs[0].destination = Unc(folder_ + "/" + name);
+        EXPECT_EQ(0, backup.Save());
+        CBackupSQLUtility fileList(temp_.Sub(name + ".db"));
+        EXPECT_EQ(0, fileList.Initialize());
+        std::vector<Result> results(2);
+        for (Result& result : results) {
+            result.result = RunWith(fileList);
+            result.copies = Snapshot(Served(folder_ + "/" + name));
+            result.rows = RowsInOrder(temp_.Sub(name + ".db"));
+            result.execute = executor_->GetErrorList().executeCount;
+            result.success = executor_->GetErrorList().successCount;
+            if (&result == &results[0]) change();
+        }
+        return results;
+    };
+    // The same local tree for both: the second one starts from the first's changes undone.
+    const std::vector<std::string> folders = {"", "one", "one/two"};
+    std::vector<std::time_t> folderTimes;
+    for (const auto& folder : folders) folderTimes.push_back(ModifiedTime(Source(folder)));
+    const auto one = backUp("one", false);
+    fs::remove_all(Source("three"));
+    fs::remove(Source("one/two/new.txt"));
+    ASSERT_TRUE(WriteFile(Source("one/f1.txt"), "content of one/f1.txt"));
+    SetModifiedTime(Source("one/f1.txt"), kNow - 86400);
+    for (std::size_t i = 0; i < folders.size(); ++i)
+        SetModifiedTime(Source(folders[i]), folderTimes[i]);
+    const auto two = backUp("two", true);
+
+    for (std::size_t run = 0; run < 2; ++run) {
+        SCOPED_TRACE(run == 0 ? "full" : "differential");
+        EXPECT_EQ(0, one[run].result);
+        EXPECT_EQ(one[run].result, two[run].result);
+        EXPECT_EQ(one[run].execute, two[run].execute);
+        EXPECT_EQ(one[run].success, two[run].success);
+        EXPECT_EQ(one[run].copies, two[run].copies);
+        ASSERT_EQ(one[run].rows.size(), two[run].rows.size());
+        for (std::size_t row = 0; row < one[run].rows.size(); ++row)
+            ASSERT_EQ(one[run].rows[row], two[run].rows[row]) << "row " << row;
+    }
+    EXPECT_EQ(243, one[0].success);  // 241 files and 2 folders
+    EXPECT_TRUE(CopierProcesses().empty());
+}
+
+// A copier killed in the middle of a copy: that file is reported failed, the others are copied
+// (by the other copiers), and the next run removes the cut copy and copies the file whole.
+TEST_F(BackupExecuteCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRunCopiesIt) {
+    MakeTree(60, 48 * 1024 * 1024);
+    pid_t killed = 0;
+    {
+        Watcher watcher([&] {
+            if (!TemporaryCopyHolds(2 * 1024 * 1024)) return false;
+            killed = CopierReading(Source("big.bin"));
+            return killed > 0 && kill(killed, SIGKILL) == 0;
+        });
+        EXPECT_EQ(1, Run());
+        ASSERT_TRUE(watcher.Fired()) << "the big file was copied before it could be cut";
+    }
+    EXPECT_EQ(2, ClientResultCode());
+    EXPECT_EQ(63, executor_->GetErrorList().executeCount);  // 61 files and 2 folders
+    EXPECT_EQ(62, executor_->GetErrorList().successCount);
+    const std::string log = ReadFile(CAppLog::Get().LogFilePath());
+    EXPECT_NE(std::string::npos, log.find("File Copy Error. file:" + Source("big.bin")));
+    EXPECT_NE(std::string::npos, log.find("Share Copier Lost."));
+    EXPECT_FALSE(fs::exists(Served(folder_ + "/big.bin")));
+    EXPECT_TRUE(CopierProcesses().empty());
+
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(1, executor_->GetErrorList().successCount);
+    EXPECT_EQ(std::string(48 * 1024 * 1024, 'g'), ReadFile(Served(folder_ + "/big.bin")));
+    EXPECT_EQ(0, TemporaryFiles());
+    EXPECT_EQ(63, RowCount());
+}
+
+// A server that stops answering while copiers copy ends the run as it does with one copy at a
+// time: a few failed requests, bounded time, no copier left behind.
+TEST_F(BackupExecuteCopierTest, FrozenServerEndsTheRunInBoundedTime) {
+    MakeTree(60, 8 * 1024 * 1024);
+    std::vector<pid_t> frozen;
+    struct Thaw {
+        std::vector<pid_t>& pids;
+        ~Thaw() {
+            for (pid_t pid : pids) kill(pid, SIGCONT);
+        }
+    } thaw{frozen};
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Watcher watcher([&] {
+            if (!TemporaryCopyHolds(1024 * 1024)) return false;
+            frozen = FixtureServerProcesses(smb_.root);
+            for (pid_t pid : frozen) kill(pid, SIGSTOP);
+            return true;
+        });
+        EXPECT_EQ(1, Run());
+        ASSERT_TRUE(watcher.Fired());
+    }
+    const auto elapsed = std::chrono::steady_clock::now() - start;
+    // Each request waits for the share's 5 s time-out here (15 s in the program).
+    EXPECT_LT(elapsed, std::chrono::seconds(30));
+    EXPECT_EQ(2, ClientResultCode());
+    EXPECT_NE(std::string::npos,
+              ReadFile(CAppLog::Get().LogFilePath()).find("SMB Connection Lost."));
+    EXPECT_TRUE(CopierProcesses().empty());
+}
+
+// The stop flag raised while copiers copy ends the run within a block or two of each copy:
+// the copies under way are abandoned and their temporary files removed, nothing queued is
+// started, and the next run copies what is missing.
+TEST_F(BackupExecuteCopierTest, StopFlagInTheMiddleLeavesNoTemporaryFile) {
+    MakeTree(60, 64 * 1024 * 1024);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Watcher watcher([&] {
+            if (!TemporaryCopyHolds(2 * 1024 * 1024)) return false;
+            stop_ = 1;
+            return true;
+        });
+        Run();  // the copy the run waited for when it stopped may count as failed
+        ASSERT_TRUE(watcher.Fired());
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_FALSE(fs::exists(Served(folder_ + "/big.bin")));
+    EXPECT_EQ(0, TemporaryFiles());
+    EXPECT_TRUE(CopierProcesses().empty());
+    EXPECT_EQ(executor_->GetErrorList().successCount, RowCount());
+    EXPECT_LE(executor_->GetErrorList().executeCount - executor_->GetErrorList().successCount, 1);
+
+    stop_ = 0;
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(std::string(64 * 1024 * 1024, 'g'), ReadFile(Served(folder_ + "/big.bin")));
+    EXPECT_EQ(0, TemporaryFiles());
+    EXPECT_EQ(63, RowCount());
 }
 
 }  // namespace

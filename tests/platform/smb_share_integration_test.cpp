@@ -86,6 +86,7 @@ public:
         folderName_ = std::string("c_") + test->name() + "_" + std::to_string(::getpid());
         std::filesystem::remove_all(Served(""));
         share_ = std::make_unique<SmbShare>(fixture_.port, 5000);
+        share_->SetBlockSize(1 << 20);  // the tests act between 1 MiB blocks
         const int connected = share_->Connect(fixture_.host, fixture_.user, fixture_.password);
         const IoStatus made = share_->CreateFolder(Device(""));
         if (connected != kShareConnected || !made) {
@@ -124,6 +125,7 @@ protected:
             std::string("t_") + ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::filesystem::remove_all(Served(""));
         share_ = std::make_unique<SmbShare>(fixture_.port, 5000);
+        share_->SetBlockSize(1 << 20);  // the tests act between 1 MiB blocks
         ASSERT_EQ(share_->Connect(fixture_.host, fixture_.user, fixture_.password), kShareConnected)
             << "could not connect";
         const IoStatus made = share_->CreateFolder(Device(""));

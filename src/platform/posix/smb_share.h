@@ -5,6 +5,7 @@
 
 #include <sys/stat.h>
 
+#include <cstddef>
 #include <cstdint>
 #include <functional>
 #include <map>
@@ -51,6 +52,18 @@ public:
     // Sets or clears the read-only attribute, keeping the other attributes.
     IoStatus SetReadOnly(const std::string& path, bool readOnly);
 
+    // Takes the server for gone or silent, as when one of this object's own requests timed out
+    // (another connection to it, such as a copier process's, found it so).
+    void MarkConnectionLost() { connectionLost_ = true; }
+
+    // The size of a copy's blocks: by default as large as the largest request a server offers
+    // (the library cuts a block into requests of the negotiated size); smaller for tests that
+    // act between blocks.
+    void SetBlockSize(std::size_t bytes) {
+        blockSize_ = bytes;
+        buffer_.reset();
+    }
+
     // Called after every block a copy moves, with the bytes moved so far (on the copying
     // thread; it must not call back into this share).
     void SetBlockObserver(std::function<void(std::uint64_t)> observer) {
@@ -65,6 +78,9 @@ public:
     // server will not delete it.
     IoStatus CopyToShare(const std::string& localPath, const std::string& path,
                          const std::atomic<int>* cancel) override;
+    // CopyToShare with what the caller knows of the target: one the caller found absent is
+    // not looked up first either.
+    IoStatus CopyRequestToShare(const CopyRequest& request, const std::atomic<int>* cancel);
     IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
                            const std::atomic<int>* cancel) override;
 
@@ -100,7 +116,7 @@ private:
     void UnlinkQuietly(const std::string& url);
     // The copy itself; the library lock is taken per call, never for the whole copy.
     IoStatus CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
-                               const std::atomic<int>* cancel);
+                               bool targetAbsent, const std::atomic<int>* cancel);
     // The checks on an existing target: 0, EISDIR, EACCES (read-only) or the stat error;
     // `exists` tells whether there is one.
     int CheckTarget(const std::string& url, bool& exists);
@@ -124,6 +140,7 @@ private:
     // there since, in lower case. Any other name in such a folder is free unless another
     // client made it meanwhile; the copy then needs no look-up before its rename.
     std::map<std::string, std::set<std::string>> createdFolders_;
+    std::size_t blockSize_;
     std::unique_ptr<char[]> buffer_;  // one copy block, made on first use
     std::function<void(std::uint64_t)> blockObserver_;
     int contextError_ = 0;  // why the library context could not be made; 0 when it was

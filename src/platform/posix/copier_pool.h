@@ -1,0 +1,97 @@
+// Copier processes (the program itself in its copier mode, see share_copier.h), each with its
+// own SMB connection, that make queued copies to the share several at a time. Owned by the
+// share of one run: the copiers end with it, and when the program dies they are killed by the
+// kernel (the parent-death signal) or end when their requests pipe closes.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/device_share.h"
+
+namespace tessarine {
+
+struct CopierPoolOptions {
+    std::string executable;  // the program, started with kShareCopierOption
+    int copiers = 4;
+    int port = 445;
+    int timeoutMs = 15000;  // each copier's SMB request time-out
+};
+
+class CopierPool {
+public:
+    // Makes a copy in the caller's thread when no copier is left to make it.
+    using Fallback = std::function<IoStatus(const CopyRequest&, const std::atomic<int>*)>;
+
+    CopierPool(CopierPoolOptions options, Fallback fallback);
+    // Stops the copies under way (each copier is asked to stop, then killed after a short
+    // wait) and ends every copier.
+    ~CopierPool();
+    CopierPool(const CopierPool&) = delete;
+    CopierPool& operator=(const CopierPool&) = delete;
+
+    // Starts the copiers and logs each of them on to `host` with the credentials (sent over
+    // its pipe). Returns how many are ready; a copier that could not start or log on is logged
+    // and left out.
+    int Start(const std::string& host, const std::string& user, const std::string& password);
+
+    CopyTicket Queue(const CopyRequest& request, const std::atomic<int>* cancel);
+    // Waits for the copy and hands over its outcome; a copier that died in the middle of it
+    // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
+    IoStatus Take(CopyTicket ticket);
+    void DropQueued();
+
+    // The copiers' process ids (for tests that stop or kill one).
+    std::vector<pid_t> CopierProcessIds() const;
+
+private:
+    struct Copier {
+        pid_t pid = -1;
+        int requests = -1;  // our end of its standard input
+        int answers = -1;   // our end of its standard output
+        std::thread thread;
+    };
+    struct Job {
+        CopyRequest request;
+        const std::atomic<int>* cancel = nullptr;
+        bool started = false;
+        bool done = false;
+        bool dropped = false;  // nobody takes its result
+        int error = 0;
+    };
+
+    bool Spawn(Copier& copier);
+    // Waits for the answer to the log-on: the result, or -1 when none came.
+    int AwaitLogon(Copier& copier);
+    void Serve(Copier& copier);
+    // Sends one copy and waits for its answer; false when the copier is gone (or left behind
+    // at shutdown), with `error` set for the copy.
+    bool CopyOn(Copier& copier, const CopyRequest& request, const std::atomic<int>* cancel,
+                int& error);
+    void End(Copier& copier);
+
+    CopierPoolOptions options_;
+    Fallback fallback_;
+    std::vector<std::unique_ptr<Copier>> copiers_;
+    mutable std::mutex mutex_;
+    std::condition_variable work_;  // a job was queued, or the pool stops
+    std::condition_variable done_;  // a job ended, or a copier was lost
+    std::map<CopyTicket, Job> jobs_;
+    std::deque<CopyTicket> queue_;
+    CopyTicket nextTicket_ = 1;
+    int serving_ = 0;  // copiers whose thread still takes jobs
+    std::atomic<bool> stopping_{false};
+};
+
+}  // namespace tessarine

@@ -1,0 +1,73 @@
+// The SMB share with copier processes behind its queued copies: everything else (and every
+// copy asked for with CopyToShare) goes through one SmbShare in this process, as before; the
+// copies of QueueCopyToShare go to a CopierPool started at Connect, several at a time. With no
+// copier ready the queued copies are made one at a time by the SmbShare, as on any share.
+//
+// The pool's copiers die with the thread that called Connect (their parent-death signal is
+// bound to it): connect, queue and destroy on the thread of one run.
+#pragma once
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/posix/copier_pool.h"
+#include "platform/posix/smb_share.h"
+
+namespace tessarine {
+
+class PooledSmbShare : public DeviceShare {
+public:
+    // `pool.executable` is the program to start in copier mode; `pool.port` and
+    // `pool.timeoutMs` are used by this process's SmbShare too.
+    explicit PooledSmbShare(CopierPoolOptions pool);
+    ~PooledSmbShare() override;
+
+    int Connect(const std::string& host, const std::string& user,
+                const std::string& password) override;
+    void Cancel(const std::string& host) override;
+
+    IoStatus CreateFolder(const std::string& path) override { return share_.CreateFolder(path); }
+    IoStatus Exists(const std::string& path) override { return share_.Exists(path); }
+    IoResult<bool> IsFolder(const std::string& path) override { return share_.IsFolder(path); }
+    IoResult<bool> IsReadOnly(const std::string& path) override { return share_.IsReadOnly(path); }
+    IoStatus ClearReadOnly(const std::string& path) override { return share_.ClearReadOnly(path); }
+    IoStatus CopyToShare(const std::string& localPath, const std::string& path,
+                         const std::atomic<int>* cancel) override {
+        return share_.CopyToShare(localPath, path, cancel);
+    }
+    IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                           const std::atomic<int>* cancel) override {
+        return share_.CopyFromShare(path, localPath, cancel);
+    }
+    IoStatus DeleteFile(const std::string& path) override { return share_.DeleteFile(path); }
+    IoStatus Rename(const std::string& path, const std::string& newPath) override {
+        return share_.Rename(path, newPath);
+    }
+    IoStatus RemoveFolder(const std::string& path) override { return share_.RemoveFolder(path); }
+    IoResult<std::vector<ShareEntry>> List(const std::string& folder,
+                                           const std::string& wildcard) override {
+        return share_.List(folder, wildcard);
+    }
+
+    // Copies to the host the pool logged on to go to the copiers; others are made one at a
+    // time here.
+    CopyTicket QueueCopyToShare(const CopyRequest& request,
+                                const std::atomic<int>* cancel) override;
+    IoStatus TakeCopyResult(CopyTicket ticket) override;
+    void DropQueuedCopies() override;
+
+    // The copiers' process ids; empty when no pool runs.
+    std::vector<pid_t> CopierProcessIds() const;
+
+private:
+    // Tickets of copies that no copier makes carry this bit.
+    static constexpr CopyTicket kLocalTicket = CopyTicket{1} << 63;
+
+    CopierPoolOptions options_;
+    SmbShare share_;  // declared before the pool: the pool's fallback uses it
+    std::unique_ptr<CopierPool> pool_;
+    std::string poolHost_;  // lower case
+};
+
+}  // namespace tessarine
