@@ -11,6 +11,7 @@
 #include "base/app_log.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
+#include "detection/detect_file_sql_utility.h"
 #include "infra/log_setting.h"
 #include "platform/app_paths.h"
 #include "platform/posix/folders.h"
@@ -67,6 +68,7 @@ CBackupUtilityApp::~CBackupUtilityApp() {
         for (auto& worker : abandonedWorkers_) AbandonWorker(std::move(worker));
         static_cast<void>(profileStore_.release());
         static_cast<void>(backupFileList_.release());
+        static_cast<void>(detectFileList_.release());
     }
 }
 
@@ -75,6 +77,13 @@ CBackupSQLUtility& CBackupUtilityApp::BackupFileList() {
         backupFileList_ =
             std::make_unique<CBackupSQLUtility>(dataFolder_ + title_ + kDatabaseExtension);
     return *backupFileList_;
+}
+
+CDetectFileSQLUtility& CBackupUtilityApp::DetectFileList() {
+    if (!detectFileList_)
+        detectFileList_ =
+            std::make_unique<CDetectFileSQLUtility>(dataFolder_ + title_ + kDatabaseExtension);
+    return *detectFileList_;
 }
 
 void CBackupUtilityApp::AddDatabaseInitializer(DatabaseInitializer initialize,

@@ -13,6 +13,7 @@
 
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
+#include "app/detect_file_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/version.h"
 #include "base/app_log.h"
@@ -43,7 +44,8 @@ void PrintUsage(std::FILE* out) {
                  "\n"
                  "  --headless     run without the tray icon until SIGTERM or SIGINT\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
-                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged\n"
+                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged,\n"
+                 "                 DetectFileNow (a forwarding run at once)\n"
                  "  --search       broadcast the device search (UDP PORT, else the stored one)\n"
                  "                 and print one device a line: address, name, model, HTTP\n"
                  "                 and HTTPS ports, firmware\n"
@@ -95,6 +97,7 @@ int RunHeadless() {
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
     WireBackup(app);
+    WireDetectFile(app);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();

@@ -1,4 +1,4 @@
-// The eight named events, in creation order.
+// The named events, in creation order.
 #pragma once
 
 #include <array>
@@ -14,11 +14,13 @@ inline constexpr std::string_view kEventDetectFileResultShutDown = "DetectFileRe
 inline constexpr std::string_view kEventBackupNow = "BackupNow";
 inline constexpr std::string_view kEventBackupWindowsShutDown = "BackupWindowsShutDown";
 inline constexpr std::string_view kEventBackupComplete = "BackupComplete";
+// Starts a forwarding run at once (unless one is running); signalled only from outside, by
+// `TessarineTool --signal DetectFileNow`, as a support aid.
+inline constexpr std::string_view kEventDetectFileNow = "DetectFileNow";
 
-inline constexpr std::array<std::string_view, 8> kNamedEventsInOrder = {
-    kEventBackupSettingChanged,     kEventDetectFileSettingChanged,
-    kEventBackupShutDown,           kEventDetectFileShutDown,
-    kEventDetectFileResultShutDown, kEventBackupNow,
-    kEventBackupWindowsShutDown,    kEventBackupComplete};
+inline constexpr std::array<std::string_view, 9> kNamedEventsInOrder = {
+    kEventBackupSettingChanged,  kEventDetectFileSettingChanged, kEventBackupShutDown,
+    kEventDetectFileShutDown,    kEventDetectFileResultShutDown, kEventBackupNow,
+    kEventBackupWindowsShutDown, kEventBackupComplete,           kEventDetectFileNow};
 
 }  // namespace tessarine
