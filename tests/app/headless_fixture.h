@@ -8,9 +8,11 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <string>
 #include <thread>
@@ -60,6 +62,8 @@ protected:
             for (const std::string& arg : args) argv.push_back(const_cast<char*>(arg.c_str()));
             argv.push_back(nullptr);
             execv(binary_.c_str(), argv.data());
+            const std::string why = "execv: " + std::string(std::strerror(errno)) + "\n";
+            (void)!write(STDERR_FILENO, why.data(), why.size());
             _exit(127);
         }
         if (pid > 0) started_.push_back(pid);
