@@ -30,8 +30,8 @@ using testing::ReadFile;
 using testing::WriteFile;
 
 constexpr int kFolders = 40;
-constexpr int kFilesPerFolder = 60;  // 2400 small files
-constexpr std::size_t kLargeSize = 48u << 20;
+constexpr int kFilesPerFolder = 50;  // 2000 small files
+constexpr std::size_t kLargeSize = 32u << 20;
 
 struct Server {
     std::string host;
