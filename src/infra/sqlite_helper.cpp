@@ -9,6 +9,7 @@
 #include "base/app_log.h"
 #include "base/string_utility.h"
 #include "base/time_utility.h"
+#include "infra/sql_fault_hook.h"
 
 namespace tessarine {
 
@@ -191,9 +192,11 @@ int CSQLiteHelper::RunTransactionStep(TransactionStep step) {
         statement = nullptr;
         return kSqlError;
     }
-    const int result = sqlite3_step(statement);
+    const bool undoes = step == kRollback || step == kRollbackTo;
+    const bool injected = !undoes && sql_fault_hook::ShouldFail();
+    const int result = injected ? SQLITE_IOERR : sqlite3_step(statement);
     if (result != SQLITE_DONE) {
-        const std::string message = sqlite3_errmsg(connection_);
+        const std::string message = injected ? sqlite3_errstr(result) : sqlite3_errmsg(connection_);
         sqlite3_reset(statement);
         LOG_ERROR(kFailure[step] + message);
         return kSqlError;
@@ -259,7 +262,8 @@ int CSQLiteHelper::ExecuteStatement(const char* sql) {
             return kSqlError;
         }
         char* message = nullptr;
-        if (sqlite3_exec(connection_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
+        if (sql_fault_hook::ShouldFail() ||
+            sqlite3_exec(connection_, sql, nullptr, nullptr, &message) != SQLITE_OK) {
             const std::string text = message != nullptr ? message : "";
             sqlite3_free(message);
             LOG_ERROR("Execute Statement Error. " + text);
@@ -378,11 +382,12 @@ int CSQLiteHelper::GetRow(sqlite3_stmt* statement) {
         LOG_ERROR("Statement Handle is NULL");
         return kSqlNoStatement;
     }
-    const int result = sqlite3_step(statement);
+    const bool injected = sql_fault_hook::ShouldFail();
+    const int result = injected ? SQLITE_IOERR : sqlite3_step(statement);
     if (result == SQLITE_ROW) return kSqlRowAvailable;
     if (result == SQLITE_DONE) return kSqlStatementDone;
     LOG_ERROR("Get Row Error. Code:" + IntToString(result) + " " +
-              sqlite3_errmsg(sqlite3_db_handle(statement)));
+              (injected ? sqlite3_errstr(result) : sqlite3_errmsg(sqlite3_db_handle(statement))));
     return kSqlError;
 }
 

@@ -6,7 +6,7 @@
 
 namespace tessarine {
 
-void LogSqlStepFailure(std::string_view message, int result, const std::source_location& where) {
+void LogSqlStepFailure(std::string_view message, int result, const SourceLocation& where) {
     const int lastError = errno;
     std::string text(message);
     if (text.ends_with("Code:")) text += IntToString(result);

@@ -8,25 +8,24 @@
 
 #include <ctime>
 #include <exception>
-#include <source_location>
 #include <string>
 #include <string_view>
 
 #include "base/app_exception.h"
 #include "base/app_log.h"
+#include "base/source_location.h"
 #include "infra/sqlite_helper.h"
 
 namespace tessarine {
 
 // Writes `message` as an error line carrying the location's line and method, as LOG_ERROR
 // would there. A message that ends in "Code:" gets `result` appended.
-void LogSqlStepFailure(std::string_view message, int result, const std::source_location& where);
+void LogSqlStepFailure(std::string_view message, int result, const SourceLocation& where);
 
 // Logs `message` (see LogSqlStepFailure) and throws Exception(errorCode).
 template <typename Exception>
-[[noreturn]] void FailSqlOperation(
-    int errorCode, std::string_view message, int result = kSqlOk,
-    const std::source_location& where = std::source_location::current()) {
+[[noreturn]] void FailSqlOperation(int errorCode, std::string_view message, int result = kSqlOk,
+                                   const SourceLocation& where = SourceLocation::current()) {
     LogSqlStepFailure(message, result, where);
     throw Exception(errorCode);
 }
@@ -34,7 +33,7 @@ template <typename Exception>
 // Throws as FailSqlOperation when a step's result code is not 0.
 template <typename Exception>
 void CheckSqlStep(int errorCode, int result, std::string_view message,
-                  const std::source_location& where = std::source_location::current()) {
+                  const SourceLocation& where = SourceLocation::current()) {
     if (result != kSqlOk) FailSqlOperation<Exception>(errorCode, message, result, where);
 }
 
@@ -58,7 +57,7 @@ auto RunSqlOperation(int errorCode, Body body) -> decltype(body()) {
 template <typename Exception>
 class CSqlQuery {
 public:
-    using Where = std::source_location;
+    using Where = SourceLocation;
 
     CSqlQuery(CSQLiteHelper& connection, sqlite3_stmt* statement, int errorCode,
               CStatementUse::Start start = CStatementUse::Start::kFresh)

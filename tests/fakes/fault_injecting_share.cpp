@@ -1,6 +1,17 @@
 #include "fakes/fault_injecting_share.h"
 
+#include <utility>
+
 namespace tessarine::testing {
+
+FaultInjectingShare::~FaultInjectingShare() {
+    if (finalObserver_) finalObserver_(*this);
+}
+
+void FaultInjectingShare::SetFinalObserver(
+    std::function<void(const FaultInjectingShare&)> observer) {
+    finalObserver_ = std::move(observer);
+}
 
 void FaultInjectingShare::FailNth(ShareOp op, int n, int error) {
     std::lock_guard lock(mutex_);

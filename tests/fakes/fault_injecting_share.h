@@ -5,6 +5,7 @@
 
 #include <array>
 #include <cerrno>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <vector>
@@ -40,6 +41,11 @@ struct ShareCall {
 class FaultInjectingShare : public DeviceShare {
 public:
     explicit FaultInjectingShare(DeviceShare& inner) : inner_(inner) {}
+    ~FaultInjectingShare() override;
+
+    // Called with the share when it goes away (a run drops its share at its end), so a test can
+    // read the calls of a share it does not own.
+    void SetFinalObserver(std::function<void(const FaultInjectingShare&)> observer);
 
     // The n-th call of `op` from now (1 = the next) fails with `error` without reaching the
     // inner share; later calls pass again. n = 0 removes the fault.
@@ -98,6 +104,7 @@ private:
     std::array<int, kOps> calls_{};
     int failEverything_ = 0;
     std::vector<ShareCall> record_;
+    std::function<void(const FaultInjectingShare&)> finalObserver_;
 };
 
 }  // namespace tessarine::testing

@@ -12,6 +12,8 @@
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <optional>
+#include <string_view>
 #include <vector>
 
 #include "base/app_log.h"
@@ -23,7 +25,6 @@ namespace tessarine {
 
 namespace {
 
-constexpr char kSignalVerb[] = "SIGNAL ";
 constexpr char kAnswerOk[] = "OK\n";
 constexpr char kAnswerUnknown[] = "UNKNOWN\n";
 constexpr char kAnswerBad[] = "BAD\n";
@@ -116,16 +117,6 @@ int OpenPrivateFolder(const std::string& folder, std::string& problem) {
 
 }  // namespace
 
-std::string ControlNameProblem(const std::string& name) {
-    const std::size_t maxLength = kControlRequestMax - std::strlen(kSignalVerb) - 1;
-    if (name.empty()) return "is empty";
-    if (name.size() > maxLength) return Format("is longer than %zu bytes", maxLength);
-    for (unsigned char c : name) {
-        if (c < 0x20 || c == 0x7F) return "contains a control character";
-    }
-    return std::string();
-}
-
 std::string ControlSocketFolder(const std::string& dataFolder) {
     return RuntimeFolderPath(dataFolder.empty() ? std::string() : WithSlash(dataFolder) + "run/");
 }
@@ -147,7 +138,7 @@ std::string ControlSocketPath(const std::string& folder, const std::string& titl
 
 struct ControlServer::Connection {
     int fd = -1;
-    std::string request;
+    ControlRequestReader request;
     std::chrono::steady_clock::time_point deadline;
 };
 
@@ -310,15 +301,14 @@ void ControlServer::AcceptConnections(std::vector<Connection>& connections) {
             connections.erase(connections.begin());
         }
         connections.push_back(
-            {client, std::string(), std::chrono::steady_clock::now() + readTimeout_});
+            {client, ControlRequestReader(), std::chrono::steady_clock::now() + readTimeout_});
     }
 }
 
 bool ControlServer::ReadFromConnection(Connection& connection) {
     char buffer[kControlRequestMax];
     for (;;) {
-        const std::size_t room = kControlRequestMax - connection.request.size();
-        const ssize_t got = recv(connection.fd, buffer, room, 0);
+        const ssize_t got = recv(connection.fd, buffer, connection.request.Room(), 0);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return false;
         if (got <= 0) {
@@ -326,36 +316,32 @@ bool ControlServer::ReadFromConnection(Connection& connection) {
             SendAnswer(connection.fd, kAnswerBad);
             return true;
         }
-        connection.request.append(buffer, static_cast<std::size_t>(got));
-        const std::size_t newline = connection.request.find('\n');
-        if (newline != std::string::npos) {
-            connection.request.resize(newline);
-            Answer(connection.fd, std::move(connection.request));
-            return true;
-        }
-        if (connection.request.size() >= kControlRequestMax) {
-            LOG_ERROR(Format("Control Request Too Long. Max:%zu", kControlRequestMax));
-            SendAnswer(connection.fd, kAnswerBad);
-            return true;
+        switch (connection.request.Feed(std::string_view(buffer, static_cast<std::size_t>(got)))) {
+            case ControlRequestReader::State::kNeedMore:
+                break;
+            case ControlRequestReader::State::kComplete:
+                Answer(connection.fd, connection.request.Line());
+                return true;
+            case ControlRequestReader::State::kTooLong:
+                LOG_ERROR(Format("Control Request Too Long. Max:%zu", kControlRequestMax));
+                SendAnswer(connection.fd, kAnswerBad);
+                return true;
         }
     }
 }
 
-void ControlServer::Answer(int fd, std::string request) {
-    if (!request.empty() && request.back() == '\r') request.pop_back();
-    const std::size_t verbLength = std::strlen(kSignalVerb);
-    const bool isSignal = request.compare(0, verbLength, kSignalVerb) == 0;
-    const std::string name = isSignal ? request.substr(verbLength) : std::string();
-    if (!isSignal || !ControlNameProblem(name).empty()) {
+void ControlServer::Answer(int fd, const std::string& request) {
+    const std::optional<std::string> name = ParseControlRequest(request);
+    if (!name) {
         LOG_ERROR("Control Request Malformed.");
         SendAnswer(fd, kAnswerBad);
         return;
     }
-    if (events_.Signal(name)) {
-        LOG_NOTICE("Control Signal. Event:" + name);
+    if (events_.Signal(*name)) {
+        LOG_NOTICE("Control Signal. Event:" + *name);
         SendAnswer(fd, kAnswerOk);
     } else {
-        LOG_NOTICE("Control Signal Unknown Event. Event:" + name);
+        LOG_NOTICE("Control Signal Unknown Event. Event:" + *name);
         SendAnswer(fd, kAnswerUnknown);
     }
 }
@@ -400,7 +386,7 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
     uid_t uid = 0;
     if (!PeerUid(fd, uid) || uid != geteuid()) return kControlFailed;
 
-    const std::string request = kSignalVerb + name + "\n";
+    const std::string request = MakeControlRequest(name);
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size()))
         return kControlFailed;

@@ -13,12 +13,10 @@
 #include <thread>
 #include <vector>
 
+#include "platform/control_request.h"
 #include "platform/named_events.h"
 
 namespace tessarine {
-
-// Longest request line accepted, the newline included.
-inline constexpr std::size_t kControlRequestMax = 256;
 
 // Results of ControlClient::Signal.
 inline constexpr int kControlDelivered = 0;    // the event was signalled
@@ -30,10 +28,6 @@ inline constexpr int kControlBadName = 4;      // the name cannot be sent (Contr
 // Connections the server keeps open at once; when one more arrives, the one that has waited
 // longest is answered "BAD" and closed.
 inline constexpr std::size_t kControlMaxConnections = 16;
-
-// What is wrong with an event name for a request ("is empty", "is longer than 248 bytes",
-// "contains a control character"), or "" when it can be sent.
-std::string ControlNameProblem(const std::string& name);
 
 // The folder of the control socket, with a trailing '/': $XDG_RUNTIME_DIR when set, else the
 // private sub-folder "run/" of the data folder (the data folder itself is readable by others).
@@ -76,7 +70,7 @@ private:
     void AcceptConnections(std::vector<Connection>& connections);
     // Reads what the client sent; true when the connection is finished (answered or dropped).
     bool ReadFromConnection(Connection& connection);
-    void Answer(int fd, std::string request);
+    void Answer(int fd, const std::string& request);
 
     NamedEvents& events_;
     std::chrono::milliseconds readTimeout_{2000};

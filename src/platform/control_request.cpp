@@ -1,0 +1,48 @@
+#include "platform/control_request.h"
+
+#include <cstring>
+
+#include "base/string_utility.h"
+
+namespace tessarine {
+
+namespace {
+constexpr char kSignalVerb[] = "SIGNAL ";
+}  // namespace
+
+std::string ControlNameProblem(const std::string& name) {
+    const std::size_t maxLength = kControlRequestMax - std::strlen(kSignalVerb) - 1;
+    if (name.empty()) return "is empty";
+    if (name.size() > maxLength) return Format("is longer than %zu bytes", maxLength);
+    for (unsigned char c : name) {
+        if (c < 0x20 || c == 0x7F) return "contains a control character";
+    }
+    return std::string();
+}
+
+std::string MakeControlRequest(const std::string& name) { return kSignalVerb + name + "\n"; }
+
+std::optional<std::string> ParseControlRequest(std::string_view line) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    const std::string_view verb(kSignalVerb);
+    if (line.substr(0, verb.size()) != verb) return std::nullopt;
+    std::string name(line.substr(verb.size()));
+    if (!ControlNameProblem(name).empty()) return std::nullopt;
+    return name;
+}
+
+ControlRequestReader::State ControlRequestReader::Feed(std::string_view bytes) {
+    if (state_ != State::kNeedMore) return state_;
+    const std::size_t newline = bytes.find('\n');
+    const std::size_t take = newline == std::string_view::npos ? bytes.size() : newline;
+    if (take >= Room()) {
+        // Even a newline right after the room is used up would make the line too long.
+        state_ = State::kTooLong;
+        return state_;
+    }
+    pending_.append(bytes.substr(0, take));
+    if (newline != std::string_view::npos) state_ = State::kComplete;
+    return state_;
+}
+
+}  // namespace tessarine
