@@ -59,9 +59,8 @@ void CSelectUserDlg::SetValues(const std::string& userName, const std::string& p
 
 void CSelectUserDlg::accept() {
     if (userName_->text().isEmpty()) {
-        utility_.ShowWarningText(
-            FillMessage(services_.strings->Text(kStrEnterValue),
-                        services_.strings->Text(kStrFieldUserName)));
+        utility_.ShowWarningText(FillMessage(services_.strings->Text(kStrEnterValue),
+                                             services_.strings->Text(kStrFieldUserName)));
         return;
     }
     LoginRequest request = device_;

@@ -8,7 +8,6 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QVBoxLayout>
-
 #include <algorithm>
 
 #include "base/app_log.h"
@@ -46,10 +45,9 @@ const QColor kLongPathColor(Qt::red);
 
 void MarkLongPath(QLineEdit* edit) {
     QPalette palette = edit->palette();
-    palette.setColor(QPalette::Text,
-                     edit->text().toStdString().size() >= 256 ? kLongPathColor
-                                                              : QApplication::palette().color(
-                                                                    QPalette::Text));
+    palette.setColor(QPalette::Text, edit->text().toStdString().size() >= 256
+                                         ? kLongPathColor
+                                         : QApplication::palette().color(QPalette::Text));
     edit->setPalette(palette);
 }
 
@@ -179,8 +177,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     connect(remove, &QPushButton::clicked, this, &CBackupSettingDlg::OnDelete);
     connect(files, &QPushButton::clicked, this, &CBackupSettingDlg::OnFileManagement);
     connect(browseSource, &QPushButton::clicked, this, [this] { Browse(source_, false); });
-    connect(browseDestination, &QPushButton::clicked, this,
-            [this] { Browse(destination_, true); });
+    connect(browseDestination, &QPushButton::clicked, this, [this] { Browse(destination_, true); });
     connect(backupNow_, &QPushButton::clicked, this, [this] {
         if (services_.signalEvent) services_.signalEvent(kEventBackupNow);
     });
@@ -197,11 +194,14 @@ void CBackupSettingDlg::LoadValues() {
     setting_.Load();
     schedule_->setChecked(setting_.isSchedule);
     for (int k = 0; k < 4; ++k) kinds_[k]->setChecked(setting_.scheduleSetting == k);
-    const std::pair<QComboBox*, int> lists[] = {
-        {dateDay_, setting_.dateDay},         {dateHour_, setting_.dateHour},
-        {dateMinute_, setting_.dateMinute},   {weekdayHour_, setting_.weekdayHour},
-        {weekdayMinute_, setting_.weekdayMinute}, {hourHour_, setting_.hourHour},
-        {hourMinute_, setting_.hourMinute},   {interval_, setting_.interval}};
+    const std::pair<QComboBox*, int> lists[] = {{dateDay_, setting_.dateDay},
+                                                {dateHour_, setting_.dateHour},
+                                                {dateMinute_, setting_.dateMinute},
+                                                {weekdayHour_, setting_.weekdayHour},
+                                                {weekdayMinute_, setting_.weekdayMinute},
+                                                {hourHour_, setting_.hourHour},
+                                                {hourMinute_, setting_.hourMinute},
+                                                {interval_, setting_.interval}};
     for (auto [combo, index] : lists) combo->setCurrentIndex(index < combo->count() ? index : -1);
     for (int d = 0; d < 7; ++d) weekdays_[d]->setChecked(setting_.weekdays[d]);
     whenShutdown_->setChecked(setting_.isBackupWhenShutdown);
@@ -304,8 +304,7 @@ int CBackupSettingDlg::SingleTickedRow() {
 void CBackupSettingDlg::OnAdd() {
     const std::string source = source_->text().toStdString();
     const std::string destination = destination_->text().toStdString();
-    const bool sourceExists =
-        services_.folderExists ? services_.folderExists(source) : false;
+    const bool sourceExists = services_.folderExists ? services_.folderExists(source) : false;
     if (source.empty() || source.size() > 255 || !sourceExists ||
         (source.size() >= 2 && source.compare(source.size() - 2, 2, "\\\\") == 0)) {
         LOG_TRACE("Invalid Source Folder");

@@ -12,8 +12,8 @@ bool IsScheduleComplete(const CBackupSetting& s) {
         case 0:
             return s.dateDay != -1 && s.dateHour != -1 && s.dateMinute != -1;
         case 1: {
-            const bool anyDay = std::any_of(s.weekdays.begin(), s.weekdays.end(),
-                                            [](bool day) { return day; });
+            const bool anyDay =
+                std::any_of(s.weekdays.begin(), s.weekdays.end(), [](bool day) { return day; });
             return (s.weekdayHour != -1 || s.weekdayMinute != -1) && anyDay;
         }
         case 2:

@@ -205,11 +205,10 @@ void CCommonSettingDlg::OnSetUser() {
     }
     ReadControls();
     CSelectUserDlg dialog(services_, this);
-    dialog.SetValues(setting_.userName, setting_.userPassword,
-                     LoginRequest{setting_.ipv4Address, "", "",
-                                  static_cast<std::uint16_t>(setting_.httpPort),
-                                  static_cast<std::uint16_t>(setting_.httpsPort),
-                                  setting_.isUseSsl});
+    dialog.SetValues(
+        setting_.userName, setting_.userPassword,
+        LoginRequest{setting_.ipv4Address, "", "", static_cast<std::uint16_t>(setting_.httpPort),
+                     static_cast<std::uint16_t>(setting_.httpsPort), setting_.isUseSsl});
     if (dialog.exec() != QDialog::Accepted) return;
     setting_.userName = dialog.UserName();
     setting_.userPassword = dialog.Password();

@@ -12,8 +12,7 @@ void QtMessagePresenter::Warning(QWidget* parent, const QString& caption, const 
     QMessageBox::warning(parent, caption, text);
 }
 
-void QtMessagePresenter::Information(QWidget* parent, const QString& caption,
-                                     const QString& text) {
+void QtMessagePresenter::Information(QWidget* parent, const QString& caption, const QString& text) {
     QMessageBox::information(parent, caption, text);
 }
 
@@ -57,8 +56,7 @@ void CDialogUtility::SetMessageIds(unsigned fieldNameId, unsigned rangeTextId,
     formTextId_ = formTextId;
 }
 
-bool CDialogUtility::ValidateNumber(const QLineEdit& edit, long minimum, long maximum,
-                                    bool show) {
+bool CDialogUtility::ValidateNumber(const QLineEdit& edit, long minimum, long maximum, bool show) {
     const std::string text = edit.text().toStdString();
     const std::string field = strings_.Text(fieldNameId_);
     if (text.empty()) {

@@ -47,8 +47,7 @@ struct SettingsServices {
         openBrowser;
     // A local folder chooser and the device share's folder browser; "" when cancelled.
     std::function<std::string(QWidget* parent, const std::string& start)> chooseSourceFolder;
-    std::function<std::string(QWidget* parent, const std::string& start)>
-        chooseDestinationFolder;
+    std::function<std::string(QWidget* parent, const std::string& start)> chooseDestinationFolder;
     std::function<bool(const std::string& path)> folderExists;
     std::function<bool(const std::string& path)> isNetworkPath;
     // Where the desktop link goes ("" leaves it out).

@@ -49,12 +49,12 @@ CSettingDlg::CSettingDlg(SettingsServices& services, QWidget* parent)
     common_ = new CCommonSettingDlg(services, tabs_);
     backup_ = new CBackupSettingDlg(services, tabs_);
     detect_ = new CDetectFileSettingDlg(services, tabs_);
-    tabs_->addTab(common_, QString::fromStdString(strings.Caption(kDlgCommonSetting,
-                                                                  kDlgCommonSetting)));
-    tabs_->addTab(backup_, QString::fromStdString(strings.Caption(kDlgBackupSetting,
-                                                                  kDlgBackupSetting)));
-    tabs_->addTab(detect_, QString::fromStdString(strings.Caption(kDlgDetectFileSetting,
-                                                                  kDlgDetectFileSetting)));
+    tabs_->addTab(common_,
+                  QString::fromStdString(strings.Caption(kDlgCommonSetting, kDlgCommonSetting)));
+    tabs_->addTab(backup_,
+                  QString::fromStdString(strings.Caption(kDlgBackupSetting, kDlgBackupSetting)));
+    tabs_->addTab(detect_, QString::fromStdString(
+                               strings.Caption(kDlgDetectFileSetting, kDlgDetectFileSetting)));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
     connect(tabs_, &QTabWidget::currentChanged, this, &CSettingDlg::OnTabChanged);
@@ -106,8 +106,7 @@ void CSettingDlg::SetBusy(bool busy) {
 }
 
 bool CSettingDlg::Save() {
-    if (!common_->CheckForSave([this](bool busy) { SetBusy(busy); }) ||
-        !detect_->CheckForSave()) {
+    if (!common_->CheckForSave([this](bool busy) { SetBusy(busy); }) || !detect_->CheckForSave()) {
         LOG_ERROR("Save Setting Error");
         return false;
     }
@@ -140,9 +139,9 @@ bool CSettingDlg::Save() {
         services_.signalEvent(kEventDetectFileSettingChanged);
     }
     if (common.isCreateShortcutToHost) CreateDesktopLink(common.ipv4Address);
-    services_.messages->Information(this,
-                                    QString::fromStdString(services_.strings->Text(kStrSettingTitle)),
-                                    QString::fromStdString(services_.strings->Text(kStrSaved)));
+    services_.messages->Information(
+        this, QString::fromStdString(services_.strings->Text(kStrSettingTitle)),
+        QString::fromStdString(services_.strings->Text(kStrSaved)));
     return true;
 }
 
@@ -184,8 +183,8 @@ void CSettingDlg::CreateDesktopLink(const std::string& address) {
     std::error_code error;
     if (std::filesystem::exists(link, error)) return;
     std::ofstream out(link);
-    out << "[Desktop Entry]\nType=Link\nName=Tessarine\nIcon=tessarine-tool\nURL=http://"
-        << address << "/\n";
+    out << "[Desktop Entry]\nType=Link\nName=Tessarine\nIcon=tessarine-tool\nURL=http://" << address
+        << "/\n";
     if (!out) LOG_ERROR("Desktop link could not be written: " + link.string());
 }
 
