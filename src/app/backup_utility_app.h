@@ -115,6 +115,9 @@ public:
     const std::atomic<int>& BackupExecuting() const { return backupExecuting_; }
     const std::atomic<int>& DetectFileScheduleRunning() const { return detectFileScheduleRunning_; }
     const std::atomic<int>& DetectFileExecuting() const { return detectFileExecuting_; }
+    // The settings window holds these while it saves, so that no run starts meanwhile.
+    std::atomic<int>& BackupExecutingForSave() { return backupExecuting_; }
+    std::atomic<int>& DetectFileExecutingForSave() { return detectFileExecuting_; }
     const std::atomic<int>& DetectFileResultCheckRunning() const {
         return detectFileResultCheckRunning_;
     }

@@ -32,6 +32,7 @@ CTrayStartup::~CTrayStartup() { DestroyTray(); }
 void CTrayStartup::DestroyTray() {
     sink_.SetHandler(nullptr);
     tray_.reset();
+    settings_.reset();
     browser_.reset();
 }
 
@@ -46,6 +47,8 @@ bool CTrayStartup::CreateTray() {
                            .browser = browser_.get(),
                            .exitProgram = exitProgram_,
                            .useLogind = useLogind_});
+    settings_ = std::make_unique<CSettingsWiring>(app_, *browser_);
+    tray_->Windows().SetSettingsWindowFactory([this] { return settings_->MakeWindow(); });
     tray_->Create();
     sink_.SetHandler([this](const Message& message) { tray_->HandleMessage(message); });
     if (!QSystemTrayIcon::isSystemTrayAvailable()) {

@@ -6,6 +6,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/settings_wiring.h"
 #include "network/browser_utility.h"
 
 namespace tessarine {
@@ -43,6 +44,7 @@ private:
     bool warnedNoTrayHost_ = false;
     XdgBrowserOpener opener_;
     std::unique_ptr<CBrowserUtility> browser_;
+    std::unique_ptr<CSettingsWiring> settings_;  // outlives the tray's settings window
     std::unique_ptr<tray::CBackupUtilityAppTrayWnd> tray_;
 };
 

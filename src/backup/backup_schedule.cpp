@@ -116,18 +116,19 @@ void CBackupSchedule::OpenEvents(std::vector<EventHandle>& handles, bool reportM
 }
 
 void CBackupSchedule::StartRun(ThreadControlBlock& block, int shutdownMode) {
-    if (block.executorRunning->load() != 0) {
-        LOG_TRACE("Backup is running. Request dropped.");
-        return;
-    }
     if (!runner_) {
         LOG_ERROR("No backup runner. Request dropped.");
         return;
     }
+    // Taken in one step, not only by the runner: a request arriving before the new thread has
+    // set the flag is not a second run, and the settings window, which holds the flag while it
+    // saves, never sees a run start between its check and its save.
+    int idle = 0;
+    if (!block.executorRunning->compare_exchange_strong(idle, 1)) {
+        LOG_TRACE("Backup is running. Request dropped.");
+        return;
+    }
     runner_->SetShutdownMode(shutdownMode);
-    // Marked here, not only by the runner, so a request arriving before the new thread has
-    // set the flag is not a second run.
-    block.executorRunning->store(1);
     if (!runner_->StartThread()) block.executorRunning->store(0);
 }
 

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "base/app_log.h"
+#include "ui/settings_window.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
@@ -56,6 +57,7 @@ CAppWindows::~CAppWindows() {
 // Placeholder until the settings window (common, backup and detection pages) lands.
 void CAppWindows::ShowSettings() {
     LOG_METHOD();
+    if (!settings_ && settingsFactory_) settings_ = settingsFactory_();
     if (!settings_) {
         ui::CLrcReaderWrapper strings;
         settings_ = MakeWindow(Q(strings.Text(ui::kStrSettingTitle)), QStringLiteral("settings"));
@@ -150,7 +152,7 @@ void CAppWindows::ShowBalloon(const BalloonRequest& request) {
 }
 
 void CAppWindows::RefreshBackupNow() {
-    // The settings window's button follows the backup-executing flag once that window lands.
+    if (auto* window = qobject_cast<ui::CSettingDlg*>(settings_.data())) window->RefreshBackupNow();
 }
 
 void CAppWindows::HideForShutdown() {

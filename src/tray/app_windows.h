@@ -24,6 +24,10 @@ public:
     CAppWindows& operator=(const CAppWindows&) = delete;
 
     void ShowSettings();
+    // Makes the real settings window on its first request; without it a placeholder is shown.
+    void SetSettingsWindowFactory(std::function<QDialog*()> factory) {
+        settingsFactory_ = std::move(factory);
+    }
     // `kind` 1125 opens the backup tab, 1126 the detection tab, anything else keeps the tab.
     void ShowResult(int kind);
     void ShowVersion();
@@ -42,6 +46,7 @@ public:
 
 private:
     std::function<void(int kind)> showResult_;
+    std::function<QDialog*()> settingsFactory_;
     QPointer<QDialog> settings_;
     QPointer<QDialog> result_;
     QPointer<QTabWidget> resultTabs_;

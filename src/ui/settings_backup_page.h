@@ -1,0 +1,81 @@
+// The backup page of the settings window: the schedule, the folder pairs and the options.
+#pragma once
+#include <QCheckBox>
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QTreeWidget>
+#include <QWidget>
+#include <array>
+
+#include "settings/setting_records.h"
+#include "ui/settings_dialog_utility.h"
+#include "ui/settings_services.h"
+
+namespace tessarine::ui {
+
+class CBackupSettingDlg : public QWidget {
+    Q_OBJECT
+public:
+    CBackupSettingDlg(SettingsServices& services, QWidget* parent = nullptr);
+
+    void LoadValues();
+    // Copies every control into the record.
+    void ReadControls();
+    bool IsComplete() const;
+    // The record differs from the stored backup settings.
+    bool IsChangedFromStore() const;
+    CBackupSetting& Setting() { return setting_; }
+    void RefreshBackupNow();
+
+    // The pair commands, as the buttons run them.
+    void OnAdd();
+    void OnCopy();
+    void OnDelete();
+    void OnFileManagement();
+
+    QPushButton* OkButton() const { return ok_; }
+
+signals:
+    void okRequested();
+    void closeRequested();
+
+private:
+    void RefreshControlState();
+    void FillList();
+    void PrefillDestination();
+    std::vector<bool> TickedRows() const;
+    // The one ticked row, or -1 after the warning for none or several.
+    int SingleTickedRow();
+    void Browse(QLineEdit* edit, bool destination);
+
+    SettingsServices& services_;
+    CDialogUtility utility_;
+    CBackupSetting setting_;
+    QCheckBox* schedule_;
+    std::array<QRadioButton*, 4> kinds_{};
+    QComboBox* dateDay_;
+    QComboBox* dateHour_;
+    QComboBox* dateMinute_;
+    std::array<QCheckBox*, 7> weekdays_{};
+    QComboBox* weekdayHour_;
+    QComboBox* weekdayMinute_;
+    QComboBox* hourHour_;
+    QComboBox* hourMinute_;
+    QComboBox* interval_;
+    std::vector<QWidget*> kindControls_[4];
+    QCheckBox* whenShutdown_;
+    QCheckBox* whenStart_;
+    QCheckBox* notify_;
+    QCheckBox* deletedFiles_;
+    QPushButton* backupNow_;
+    QLineEdit* source_;
+    QLineEdit* destination_;
+    QPushButton* add_;
+    QTreeWidget* list_;
+    QPushButton* ok_;
+    bool loading_ = false;
+};
+
+}  // namespace tessarine::ui

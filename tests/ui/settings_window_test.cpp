@@ -1,0 +1,260 @@
+// The settings window driven through its widgets: the OK checks and their exact warnings, the
+// running-flag refusals, the file list following the folder pairs, the backup page's pair
+// commands and schedule rules.
+#include "ui/settings_window.h"
+
+#include <gtest/gtest.h>
+
+#include <QComboBox>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
+#include <QTreeWidget>
+#include <filesystem>
+#include <thread>
+
+#include "core/event_names.h"
+#include "ui/settings_test_support.h"
+
+namespace tessarine::ui {
+namespace {
+
+using testing::Find;
+using testing::SettingsFixture;
+
+class SettingsWindowTest : public ::testing::Test {
+protected:
+    explicit SettingsWindowTest(int pairs = 2) : fx_(pairs) {}
+    void SetUp() override { window_ = std::make_unique<CSettingDlg>(fx_.services_); }
+
+    QLineEdit* Edit(unsigned id) { return Find<QLineEdit>(*window_, id); }
+    QPushButton* Button(QWidget& page, unsigned id) { return Find<QPushButton>(page, id); }
+    void PressOk() { Button(window_->CommonPage(), kCtlOk)->click(); }
+    std::vector<std::string>& Warnings() { return fx_.messages_.warnings; }
+
+    SettingsFixture fx_;
+    std::unique_ptr<CSettingDlg> window_;
+};
+
+struct FieldCase {
+    const char* name;
+    unsigned control;
+    const char* text;
+    const char* warning;
+};
+
+class SettingsFieldCheckTest : public SettingsWindowTest,
+                               public ::testing::WithParamInterface<FieldCase> {};
+
+TEST_P(SettingsFieldCheckTest, RefusedFieldWarnsAndSavesNothing) {
+    const std::string before = fx_.Ini();
+    Edit(GetParam().control)->setText(QString::fromUtf8(GetParam().text));
+    PressOk();
+    ASSERT_EQ(1u, Warnings().size());
+    EXPECT_EQ(GetParam().warning, Warnings().front());
+    EXPECT_EQ("エラー", fx_.messages_.lastCaption);
+    // The detection page is checked after the device login, as the save runs its steps.
+    if (GetParam().control != 1070) {
+        EXPECT_TRUE(fx_.logins_.empty());
+    }
+    EXPECT_TRUE(fx_.events_.empty());
+    EXPECT_EQ(before, fx_.Ini());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Fields, SettingsFieldCheckTest,
+    ::testing::Values(
+        FieldCase{"PopupTimeout61", 1027, "61", "設定時間は0-60の範囲で入力してください。"},
+        FieldCase{"HttpPortWithLetter", 1013, "8a", "HTTPポートは半角数字で入力してください。"},
+        FieldCase{"EmptyHttpsPort", 1015, "", "HTTPSポートを入力してください。"},
+        FieldCase{"HttpPort65536", 1013, "65536", "HTTPポートは0-65535の範囲で入力してください。"},
+        FieldCase{"WatchInterval0", 1070, "0", "機器監視間隔は1-60の範囲で入力してください。"},
+        FieldCase{"WatchInterval61", 1070, "61", "機器監視間隔は1-60の範囲で入力してください。"},
+        FieldCase{"WatchIntervalFullWidth", 1070, "５",
+                  "機器監視間隔は半角数字で入力してください。"},
+        FieldCase{"WatchIntervalEmpty", 1070, "", "機器監視間隔を入力してください。"},
+        FieldCase{"PopupTimeoutHugeNumber", 1027, "99999999999999999999",
+                  "設定時間は0-60の範囲で入力してください。"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsWindowTest, OnlyThePopupTimeChangedSavesAndSignalsWithoutTouchingTheFileList) {
+    Edit(1027)->setText("30");
+    PressOk();
+    EXPECT_TRUE(Warnings().empty());
+    ASSERT_EQ(1u, fx_.logins_.size());
+    EXPECT_EQ("192.168.1.10", fx_.logins_[0].address);
+    EXPECT_EQ("secret", fx_.logins_[0].password);
+    CCommonSetting common(&fx_.store_);
+    common.Load();
+    EXPECT_EQ(30, common.popupTimeout);
+    EXPECT_EQ(0, fx_.RowOwner(0));
+    EXPECT_EQ(1, fx_.RowOwner(1));
+    EXPECT_EQ((std::vector<std::string>{std::string(kEventBackupSettingChanged),
+                                        std::string(kEventDetectFileSettingChanged)}),
+              fx_.events_);
+    EXPECT_EQ(std::vector<std::string>{"保存しました。"}, fx_.messages_.informations);
+    EXPECT_EQ("設定", fx_.messages_.lastCaption);
+    EXPECT_EQ(0, fx_.backupExecuting_.load());
+    EXPECT_EQ(0, fx_.detectFileExecuting_.load());
+}
+
+struct BusyCase {
+    const char* name;
+    bool backupRuns;
+    bool forwardingRuns;
+    const char* warning;
+};
+
+class SettingsBusyTest : public SettingsWindowTest,
+                         public ::testing::WithParamInterface<BusyCase> {};
+
+TEST_P(SettingsBusyTest, OkWhileAWorkerRunsIsRefusedAndLeavesItsFlag) {
+    fx_.backupExecuting_ = GetParam().backupRuns ? 1 : 0;
+    fx_.detectFileExecuting_ = GetParam().forwardingRuns ? 1 : 0;
+    const std::string before = fx_.Ini();
+    Edit(1027)->setText("30");
+    PressOk();
+    EXPECT_EQ(std::vector<std::string>{GetParam().warning}, Warnings());
+    EXPECT_EQ(before, fx_.Ini());
+    EXPECT_TRUE(fx_.events_.empty());
+    // The refusal neither takes a running worker's flag away nor leaves one set.
+    EXPECT_EQ(GetParam().backupRuns ? 1 : 0, fx_.backupExecuting_.load());
+    EXPECT_EQ(GetParam().forwardingRuns ? 1 : 0, fx_.detectFileExecuting_.load());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flags, SettingsBusyTest,
+    ::testing::Values(
+        BusyCase{"Backup", true, false, "バックアップ処理実行中のため変更できません。"},
+        BusyCase{"Forwarding", false, true, "指定ファイル転送処理中のため変更できません。"},
+        BusyCase{"Both", true, true, "バックアップ処理実行中のため変更できません。"}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+TEST_F(SettingsWindowTest, LoginRunsOffTheUiThreadWithOkDisabledAndNoRunCanStartMeanwhile) {
+    const auto uiThread = std::this_thread::get_id();
+    std::thread::id loginThread;
+    std::atomic<bool> release{false};
+    fx_.services_.login = [&](const LoginRequest&) {
+        loginThread = std::this_thread::get_id();
+        while (!release.load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        return 0;
+    };
+    bool okEnabledDuringLogin = true;
+    QTimer::singleShot(50, [&] {
+        okEnabledDuringLogin = Button(window_->CommonPage(), kCtlOk)->isEnabled();
+        release = true;
+    });
+    PressOk();
+    EXPECT_NE(uiThread, loginThread);
+    EXPECT_FALSE(okEnabledDuringLogin);
+    EXPECT_TRUE(Button(window_->CommonPage(), kCtlOk)->isEnabled());
+    EXPECT_EQ(std::vector<std::string>{"保存しました。"}, fx_.messages_.informations);
+}
+
+struct LoginCase {
+    int result;
+    const char* warning;
+};
+
+class SettingsLoginTest : public SettingsWindowTest,
+                          public ::testing::WithParamInterface<LoginCase> {};
+
+TEST_P(SettingsLoginTest, FailedLoginWarnsAndSavesNothing) {
+    fx_.loginResult_ = GetParam().result;
+    const std::string before = fx_.Ini();
+    Edit(1027)->setText("30");
+    PressOk();
+    EXPECT_EQ(std::vector<std::string>{GetParam().warning}, Warnings());
+    EXPECT_EQ(before, fx_.Ini());
+    EXPECT_TRUE(fx_.events_.empty());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Results, SettingsLoginTest,
+    ::testing::Values(
+        LoginCase{-2, "ログインに失敗しました。ユーザー名またはパスワードを確認してください。"},
+        LoginCase{-1, "接続エラー"}));
+
+TEST_F(SettingsWindowTest, NewDeviceAddressEmptiesThePairsAndTheirRows) {
+    Edit(1012)->clear();
+    QTest::keyClicks(Edit(1012), "192.168.1.20");
+    EXPECT_TRUE(Edit(1009)->text().isEmpty()) << "typing an address clears the device name";
+    PressOk();
+    EXPECT_TRUE(Warnings().empty());
+    EXPECT_EQ(-1, fx_.RowOwner(0));
+    EXPECT_EQ(-1, fx_.RowOwner(1));
+    CBackupSetting backup(&fx_.store_);
+    backup.Load();
+    for (const auto& pair : backup.folderPairs) EXPECT_TRUE(pair.source.empty());
+    EXPECT_EQ(0, Find<QTreeWidget>(window_->BackupPage(), 1067)->topLevelItemCount());
+    CCommonSetting common(&fx_.store_);
+    common.Load();
+    EXPECT_EQ("192.168.1.20", common.ipv4Address);
+    EXPECT_TRUE(common.hostName.empty());
+}
+
+TEST_F(SettingsWindowTest, ReorderedPairsTakeTheirRowsAlong) {
+    auto& page = window_->BackupPage();
+    auto* list = Find<QTreeWidget>(page, 1067);
+    list->topLevelItem(0)->setCheckState(0, Qt::Checked);
+    Button(page, 1026)->click();  // 削除: old pair 1 moves up to 0
+    Find<QLineEdit>(page, 1097)->setText("/src/0");
+    Find<QLineEdit>(page, 1098)
+        ->setText(QString::fromStdString(SettingsFixture::Pair(0).destination));
+    Button(page, 1063)->click();  // 追加: old pair 0 comes back as 1
+    ASSERT_TRUE(Warnings().empty()) << Warnings().front();
+    Button(page, kCtlOk)->click();
+    EXPECT_TRUE(Warnings().empty());
+    EXPECT_EQ(1, fx_.RowOwner(0));
+    EXPECT_EQ(0, fx_.RowOwner(1));
+}
+
+TEST_F(SettingsWindowTest, DesktopLinkPointsAtTheDeviceAndIsNeverOverwritten) {
+    Find<QCheckBox>(window_->CommonPage(), 1018)->setChecked(true);
+    PressOk();
+    const std::string link = fx_.temp_.Sub("Desktop/Tessarine.desktop");
+    std::filesystem::create_directories(fx_.temp_.Sub("Desktop"));
+    PressOk();
+    const std::string text = tessarine::testing::ReadFile(link);
+    EXPECT_NE(std::string::npos, text.find("URL=http://192.168.1.10/")) << text;
+    EXPECT_NE(std::string::npos, text.find("Type=Link"));
+    Edit(1012)->setText("192.168.1.30");
+    PressOk();
+    EXPECT_EQ(text, tessarine::testing::ReadFile(link));
+}
+
+TEST_F(SettingsWindowTest, LeavingAnIncompleteCommonPageIsRefused) {
+    Edit(1012)->setText("0.0.0.0");
+    window_->Tabs().setCurrentIndex(1);
+    EXPECT_EQ(0, window_->Tabs().currentIndex());
+    EXPECT_EQ(std::vector<std::string>{"共通設定を設定してください。"}, Warnings());
+}
+
+TEST_F(SettingsWindowTest, LeavingChangedBackupPageAsksAndNoKeepsThePage) {
+    window_->Tabs().setCurrentIndex(1);
+    Find<QCheckBox>(window_->BackupPage(), 1064)->toggle();
+    fx_.messages_.answerYes = false;
+    window_->Tabs().setCurrentIndex(2);
+    EXPECT_EQ(1, window_->Tabs().currentIndex());
+    fx_.messages_.answerYes = true;
+    window_->Tabs().setCurrentIndex(2);
+    EXPECT_EQ(2, window_->Tabs().currentIndex());
+    EXPECT_EQ(2u, fx_.messages_.questions.size());
+    CBackupSetting stored(&fx_.store_);
+    stored.Load();
+    EXPECT_EQ(stored.isBackupWhenShutdown,
+              Find<QCheckBox>(window_->BackupPage(), 1064)->isChecked());
+}
+
+TEST_F(SettingsWindowTest, CaptionsAndAccessibleNamesComeFromTheStringTable) {
+    EXPECT_EQ("設定", window_->windowTitle().toStdString());
+    EXPECT_EQ("手動で機器を設定する。(&E)", Find<QCheckBox>(*window_, 1007)->text().toStdString());
+    EXPECT_EQ("機器IPアドレス", Edit(1012)->accessibleName().toStdString());
+    EXPECT_EQ("HTTPポート番号", Edit(1013)->accessibleName().toStdString());
+    EXPECT_EQ("機器監視間隔", Edit(1070)->accessibleName().toStdString());
+    EXPECT_EQ("バックアップ元", Edit(1097)->accessibleName().toStdString());
+}
+
+}  // namespace
+}  // namespace tessarine::ui
