@@ -58,17 +58,18 @@ void CDetectFileSchedule::OpenEvents(std::vector<EventHandle>& handles, bool rep
 }
 
 void CDetectFileSchedule::StartRun(ThreadControlBlock& block) {
-    if (block.executorRunning->load() != 0) {
-        LOG_TRACE("Detect File is running. Request dropped.");
-        return;
-    }
     if (!runner_) {
         LOG_ERROR("No detect file runner. Request dropped.");
         return;
     }
-    // Marked here as well as by the run, so a request arriving before the new thread has set
-    // the flag is not a second run.
-    block.executorRunning->store(1);
+    // Taken in one step, not only by the run: a request arriving before the new thread has set
+    // the flag is not a second run, and the settings window, which holds the flag while it
+    // saves, never sees a forward start between its check and its save.
+    int idle = 0;
+    if (!block.executorRunning->compare_exchange_strong(idle, 1)) {
+        LOG_TRACE("Detect File is running. Request dropped.");
+        return;
+    }
     if (!runner_->StartThread()) {
         block.executorRunning->store(0);
         return;
