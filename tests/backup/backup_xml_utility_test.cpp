@@ -41,7 +41,7 @@ const std::time_t kStart = LocalTime(2017, 12, 31, 10, 0, 0);
 const std::time_t kEnd = LocalTime(2017, 12, 31, 10, 5, 30);
 
 std::string GoldenPath(const std::string& name) {
-    return (std::filesystem::path(__FILE__).parent_path() / "golden" / name).string();
+    return std::string(TESSARINE_SOURCE_DIR "/tests/backup/golden/") + name;
 }
 
 // The document without the indentation between elements, which is the writer's own choice.

@@ -29,7 +29,7 @@ std::time_t LocalTime(int year, int month, int day, int hour, int minute, int se
 }
 
 std::string GoldenPath(const std::string& name) {
-    return (std::filesystem::path(__FILE__).parent_path() / "golden" / name).string();
+    return std::string(TESSARINE_SOURCE_DIR "/tests/detection/golden/") + name;
 }
 
 // The code of the CDetectFileXMLException the call throws; -1 when it throws nothing.
@@ -406,7 +406,7 @@ TEST_F(DetectFileXmlUtilityTest, ResultDocumentsYieldTheirHitsInDocumentOrder) {
 }
 
 TEST_F(DetectFileXmlUtilityTest, ReadsTheResultTheSimulatedDeviceWrites) {
-    const auto golden = std::filesystem::path(__FILE__).parent_path().parent_path().parent_path() /
+    const auto golden = std::filesystem::path(TESSARINE_SOURCE_DIR) /
                         "tools/devicesim/tests/golden/PC01_20240102030405.xml";
     CDetectFileResult result;
     ASSERT_EQ(CDetectFileXMLUtility().ReadDetectFileResult(golden.string(), &result), 0);

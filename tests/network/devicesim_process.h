@@ -21,9 +21,8 @@ public:
     // `prefix` goes before the interpreter, e.g. {"ip", "netns", "exec", "ns"}.
     explicit DeviceSimProcess(const std::vector<std::string>& args,
                               const std::vector<std::string>& prefix = {}) {
-        // TESSARINE_SOURCE_DIR, else the checkout this header lies in (tests/network/).
-        std::string sourceDir = __FILE__;
-        sourceDir.resize(sourceDir.rfind("/tests/network/"));
+        // TESSARINE_SOURCE_DIR from the environment, else the checkout the tests were built from.
+        std::string sourceDir = TESSARINE_SOURCE_DIR;
         if (const char* fromEnv = std::getenv("TESSARINE_SOURCE_DIR"); fromEnv && *fromEnv)
             sourceDir = fromEnv;
         std::vector<std::string> argv = prefix;
