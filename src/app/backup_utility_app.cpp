@@ -11,6 +11,8 @@
 #include "base/app_log.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
+#include "detection/detect_file_result_sql_utility.h"
+#include "detection/detect_file_sql_utility.h"
 #include "infra/log_setting.h"
 #include "platform/app_paths.h"
 #include "platform/posix/folders.h"
@@ -67,6 +69,8 @@ CBackupUtilityApp::~CBackupUtilityApp() {
         for (auto& worker : abandonedWorkers_) AbandonWorker(std::move(worker));
         static_cast<void>(profileStore_.release());
         static_cast<void>(backupFileList_.release());
+        static_cast<void>(detectFileList_.release());
+        static_cast<void>(detectFileResults_.release());
     }
 }
 
@@ -75,6 +79,20 @@ CBackupSQLUtility& CBackupUtilityApp::BackupFileList() {
         backupFileList_ =
             std::make_unique<CBackupSQLUtility>(dataFolder_ + title_ + kDatabaseExtension);
     return *backupFileList_;
+}
+
+CDetectFileSQLUtility& CBackupUtilityApp::DetectFileList() {
+    if (!detectFileList_)
+        detectFileList_ =
+            std::make_unique<CDetectFileSQLUtility>(dataFolder_ + title_ + kDatabaseExtension);
+    return *detectFileList_;
+}
+
+CDetectFileResultSQLUtility& CBackupUtilityApp::DetectFileResults() {
+    if (!detectFileResults_)
+        detectFileResults_ = std::make_unique<CDetectFileResultSQLUtility>(dataFolder_ + title_ +
+                                                                           kDatabaseExtension);
+    return *detectFileResults_;
 }
 
 void CBackupUtilityApp::AddDatabaseInitializer(DatabaseInitializer initialize,

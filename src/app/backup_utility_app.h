@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_platform.h"
+#include "core/event_names.h"
 #include "core/progress_counters.h"
 #include "core/thread_common.h"
 #include "platform/named_events.h"
@@ -22,6 +23,8 @@
 namespace tessarine {
 
 class CBackupSQLUtility;
+class CDetectFileSQLUtility;
+class CDetectFileResultSQLUtility;
 class CProfileStore;
 
 // Why InitInstance returned false.
@@ -97,6 +100,10 @@ public:
     // The backup file list on the data folder's database file, opened by the first call (the
     // database step of start-up).
     CBackupSQLUtility& BackupFileList();
+    // The detection file list on the same database file (its own connection), opened likewise.
+    CDetectFileSQLUtility& DetectFileList();
+    // The detection results on the same database file, opened by the first call.
+    CDetectFileResultSQLUtility& DetectFileResults();
     // Progress of the backup run, written by the executor and read by the tray.
     BackupProgress& Progress() { return backupProgress_; }
     // Whether the PC shuts down after the backup before shutdown (1 unless the user said no).
@@ -115,7 +122,9 @@ public:
     CThreadCommon* Worker(WorkerSlot slot) const { return workers_[slot].get(); }
     // The event handles made at start-up, in creation order; null before start-up and after
     // shutdown.
-    const std::array<EventHandle, 8>& EventHandles() const { return events_; }
+    const std::array<EventHandle, kNamedEventsInOrder.size()>& EventHandles() const {
+        return events_;
+    }
 
     // Workers that did not end within their waits, or whose executor run did not. They are
     // left running (deleting one would wait for its thread) and are never destroyed by the
@@ -170,9 +179,11 @@ private:
     // What the application lends its workers; the workers go before these do.
     std::unique_ptr<CProfileStore> profileStore_;
     std::unique_ptr<CBackupSQLUtility> backupFileList_;
+    std::unique_ptr<CDetectFileSQLUtility> detectFileList_;
+    std::unique_ptr<CDetectFileResultSQLUtility> detectFileResults_;
     BackupProgress backupProgress_;
     std::atomic<int> shutdownAfterBackup_{1};
-    std::array<EventHandle, 8> events_{};
+    std::array<EventHandle, kNamedEventsInOrder.size()> events_{};
     ControlServer controlServer_;
 };
 

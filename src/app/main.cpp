@@ -5,6 +5,7 @@
 //   TessarineTool --signal NAME    signal a named event of the running instance
 //   TessarineTool --search [PORT]  search the LAN for devices and print them
 //   TessarineTool --check-login    test the stored device login
+//   TessarineTool --results [N]    print the newest N stored detection results
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -18,11 +19,15 @@
 
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
+#include "app/detect_file_wiring.h"
+#include "app/detect_result_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/tray_startup.h"
 #include "app/version.h"
+#include "base/app_exception.h"
 #include "base/app_log.h"
 #include "base/string_utility.h"
+#include "detection/detect_file_result_sql_utility.h"
 #include "infra/log_setting.h"
 #include "network/http_utility.h"
 #include "network/search_agent_utility.h"
@@ -47,6 +52,7 @@ void PrintUsage(std::FILE* out) {
                  "Usage: TessarineTool [--headless]\n"
                  "       TessarineTool --signal NAME | --show settings|results|version\n"
                  "       TessarineTool --search [PORT] | --check-login\n"
+                 "       TessarineTool --results [N]\n"
                  "       TessarineTool --help | --version\n"
                  "\n"
                  "  (no option)    run with the tray icon until its menu's exit, SIGTERM or\n"
@@ -55,12 +61,17 @@ void PrintUsage(std::FILE* out) {
                  "  --show WINDOW  ask the running instance to open its settings, results or\n"
                  "                 version window\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
-                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged\n"
+                 "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged,\n"
+                 "                 DetectFileNow (a forwarding run at once),\n"
+                 "                 DetectFileResultNow (look for detection results at once)\n"
                  "  --search       broadcast the device search (UDP PORT, else the stored one)\n"
                  "                 and print one device a line: address, name, model, HTTP\n"
                  "                 and HTTPS ports, firmware\n"
                  "  --check-login  test the stored device login; exit 0 accepted, 2 refused,\n"
                  "                 3 device unreachable, 1 no settings\n"
+                 "  --results [N]  print the newest N (default 10) stored detection results:\n"
+                 "                 when, which file, and each category with its hits; reads\n"
+                 "                 the database only, also while the program runs\n"
                  "  --help         show this text\n"
                  "  --version      show the version\n"
                  "\n"
@@ -107,6 +118,8 @@ int RunHeadless() {
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
     WireBackup(app);
+    WireDetectFile(app);
+    WireDetectFileResult(app);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();
@@ -331,6 +344,74 @@ int CheckLogin() {
     return 3;
 }
 
+// "YYYY-MM-DD hh:mm:ss" from the stored 14 digits; other text as it is.
+std::string DisplayTime(const std::string& stamp) {
+    if (stamp.size() != 14 || !IsDigitsOnly(stamp)) return Printable(stamp);
+    return stamp.substr(0, 4) + "-" + stamp.substr(4, 2) + "-" + stamp.substr(6, 2) + " " +
+           stamp.substr(8, 2) + ":" + stamp.substr(10, 2) + ":" + stamp.substr(12, 2);
+}
+
+void PrintResult(const CDetectFileResult& result) {
+    std::printf("%s  %s\n", DisplayTime(result.detectedTime).c_str(),
+                Printable(result.fileName).c_str());
+    std::printf("    path: %s\n", Printable(result.filePath).c_str());
+    // Hits of one category follow each other: each run of them is one group.
+    for (std::size_t i = 0; i < result.details.size();) {
+        std::size_t end = i;
+        while (end < result.details.size() &&
+               result.details[end].category == result.details[i].category)
+            ++end;
+        std::printf("    %s (%zu)\n", Printable(result.details[i].category).c_str(), end - i);
+        for (; i < end; ++i)
+            std::printf("      %s\n", Printable(result.details[i].hitText).c_str());
+    }
+}
+
+// Reads the results through a connection of its own that cannot write: the running program
+// goes on storing meanwhile, and nothing is created when there is no database yet.
+int PrintResults(const char* countText) {
+    int count = 10;
+    if (countText != nullptr) {
+        count = IsDigitsOnly(countText) && *countText && std::strlen(countText) <= 9
+                    ? StringToInt(countText)
+                    : 0;
+        if (count < 1) {
+            std::fprintf(stderr, "TessarineTool: N must be a number from 1 to 999999999\n");
+            return kExitUsage;
+        }
+    }
+    const std::string dataFolder = GetDataFolderPath();
+    const std::string title = GetExecutableTitle();
+    if (dataFolder.empty() || title.empty()) {
+        std::fprintf(stderr, "TessarineTool: cannot determine the data folder\n");
+        return kExitFailure;
+    }
+    const std::string databasePath = dataFolder + title + ".db";
+    if (access(databasePath.c_str(), F_OK) != 0) {
+        std::printf("No detection results stored yet (no database at %s).\n", databasePath.c_str());
+        return kExitOk;
+    }
+    CDetectFileResultSQLUtility results(databasePath, SqlOpenMode::kReadOnly);
+    std::vector<CDetectFileResult> listed;
+    try {
+        if (results.Initialize() != 0) {
+            std::fprintf(stderr, "TessarineTool: cannot read the detection results in %s\n",
+                         databasePath.c_str());
+            return kExitFailure;
+        }
+        results.ListDetectFileResults(count, listed);
+    } catch (const CAppException& e) {
+        std::fprintf(stderr, "TessarineTool: %s\n", e.GetErrorMessage().c_str());
+        return kExitFailure;
+    }
+    if (listed.empty()) {
+        std::printf("No detection results stored yet.\n");
+        return kExitOk;
+    }
+    for (const CDetectFileResult& result : listed) PrintResult(result);
+    return kExitOk;
+}
+
 }  // namespace
 }  // namespace tessarine
 
@@ -343,6 +424,7 @@ int main(int argc, char** argv) {
     if (option == "--signal" && argc == 3) return SignalInstance(argv[2]);
     if (option == "--search" && argc <= 3) return SearchDevices(argc == 3 ? argv[2] : nullptr);
     if (option == "--check-login" && argc == 2) return CheckLogin();
+    if (option == "--results" && argc <= 3) return PrintResults(argc == 3 ? argv[2] : nullptr);
     if ((option == "--help" || option == "-h") && argc == 2) {
         PrintUsage(stdout);
         return kExitOk;

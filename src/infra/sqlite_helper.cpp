@@ -36,7 +36,8 @@ void CreateOwnerOnlyFile(const std::string& path) {
 
 }  // namespace
 
-CSQLiteHelper::CSQLiteHelper(const std::string& databasePath) : databasePath_(databasePath) {
+CSQLiteHelper::CSQLiteHelper(const std::string& databasePath, SqlOpenMode mode)
+    : databasePath_(databasePath), mode_(mode) {
     Open();
 }
 
@@ -59,6 +60,10 @@ CSQLiteHelper::~CSQLiteHelper() {
 void CSQLiteHelper::Open() {
     LOG_METHOD();
     LOG_TRACE("Param:" + databasePath_);
+    if (mode_ == SqlOpenMode::kReadOnly) {
+        OpenForReading();
+        return;
+    }
     CreateOwnerOnlyFile(databasePath_);
 
     sqlite3* connection = nullptr;
@@ -115,6 +120,23 @@ void CSQLiteHelper::Open() {
     }
     sqlite3_free(message);
     message = nullptr;
+    connection_ = connection;
+}
+
+void CSQLiteHelper::OpenForReading() {
+    sqlite3* connection = nullptr;
+    const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX | SQLITE_OPEN_NOFOLLOW;
+    const int result = sqlite3_open_v2(databasePath_.c_str(), &connection, flags, nullptr);
+    if (result != SQLITE_OK) {
+        LOG_ERROR("Open DataBase Error. " + std::string(connection != nullptr
+                                                            ? sqlite3_errmsg(connection)
+                                                            : sqlite3_errstr(result)));
+        sqlite3_close(connection);
+        return;
+    }
+    // A writer's commit holds its lock only briefly in WAL mode; without WAL (a file system
+    // without shared memory) a reader may have to wait for it.
+    sqlite3_busy_timeout(connection, kSqlBusyTimeoutMs);
     connection_ = connection;
 }
 

@@ -25,10 +25,15 @@ inline constexpr int kSqlStatementDone = 6;  // GetRow: the statement has run to
 // Busy time-out of every connection, in milliseconds.
 inline constexpr int kSqlBusyTimeoutMs = 3000;
 
+// How a connection opens its file. A reading connection never creates the file nor changes
+// how it is kept (journal mode, page size): it can look at the database of a running program.
+enum class SqlOpenMode { kReadWrite, kReadOnly };
+
 class CSQLiteHelper {
 public:
     // Opens a database file (the application hands down its data folder's "<title>.db").
-    explicit CSQLiteHelper(const std::string& databasePath);
+    explicit CSQLiteHelper(const std::string& databasePath,
+                           SqlOpenMode mode = SqlOpenMode::kReadWrite);
     // Closes the connection; statements must have been finalized before.
     ~CSQLiteHelper();
     CSQLiteHelper(const CSQLiteHelper&) = delete;
@@ -40,6 +45,7 @@ public:
     std::recursive_mutex& StatementLock() const { return mutex_; }
 
     const std::string& DatabasePath() const { return databasePath_; }
+    bool IsReadOnly() const { return mode_ == SqlOpenMode::kReadOnly; }
     bool IsOpen() const { return connection_ != nullptr; }
     // True while the connection has an open transaction.
     bool IsInTransaction() const;
@@ -101,12 +107,14 @@ private:
     };
 
     void Open();
+    void OpenForReading();
     int RunTransactionStep(TransactionStep step);
     // Forgets levels that SQLite has ended on its own (a failed commit, an error that rolls the
     // whole transaction back).
     void SyncTransactionDepth() const;
 
     std::string databasePath_;
+    SqlOpenMode mode_;
     sqlite3* connection_ = nullptr;
     mutable std::recursive_mutex mutex_;
     mutable int transactionDepth_ = 0;

@@ -5,7 +5,9 @@
 
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/io_result.h"
@@ -34,6 +36,9 @@ struct FolderReadOptions {
     // Names and kinds only (a count): size and time stay 0 where the kind is known without
     // reading the entry's status, and a link whose target cannot be read is passed over.
     bool kindsOnly = false;
+    // With kindsOnly: the files whose names this accepts still get their size and time (a walk
+    // that needs them for a few names only).
+    std::function<bool(std::string_view name)> statusFor = nullptr;
 };
 
 class LocalFileSystem {

@@ -16,11 +16,15 @@
 #include <vector>
 
 #include "app/backup_wiring.h"
+#include "app/detect_file_wiring.h"
+#include "app/detect_result_wiring.h"
 #include "app/headless_message_sink.h"
 #include "backup/backup_schedule.h"
 #include "backup/backup_sql_utility.h"
 #include "base/app_log.h"
 #include "core/event_names.h"
+#include "detection/detect_file_result_sql_utility.h"
+#include "detection/detect_file_sql_utility.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/test_support.h"
@@ -568,6 +572,45 @@ TEST_F(BackupUtilityAppTest, BackupWiringUsesTheApplicationsObjects) {
     ASSERT_TRUE(WaitFor([&] { return app->BackupScheduleRunning().load() == 1; }));
     EXPECT_EQ(app->ExitInstance(), 0);
     EXPECT_FALSE(app->HasAbandonedWorkers());
+}
+
+// The result checker gets the results on the same database file and runs as the third worker;
+// shutdown wakes it from its interval wait.
+TEST_F(BackupUtilityAppTest, DetectResultWiringUsesTheApplicationsObjects) {
+    auto app = MakeApp();
+    WireBackup(*app);
+    WireDetectFileResult(*app);
+    clock_.SetSleepHook([](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); });
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(app->DetectFileResults().Connection().DatabasePath(), DataFolder() + Title() + ".db");
+    std::vector<CDetectFileResult> listed;
+    EXPECT_EQ(app->DetectFileResults().ListDetectFileResults(-1, listed), 0);  // tables exist
+    ASSERT_NE(app->Worker(CBackupUtilityApp::kDetectFileResultCheck), nullptr);
+    // Both workers have marked themselves running before the shutdown looks at their flags.
+    ASSERT_TRUE(WaitFor([&] { return app->BackupScheduleRunning().load() == 1; }));
+    ASSERT_TRUE(WaitFor([&] { return app->DetectFileResultCheckRunning().load() == 1; }));
+    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_EQ(app->DetectFileResultCheckRunning().load(), 0);
+    EXPECT_FALSE(app->HasAbandonedWorkers());
+}
+
+// The detection scheduler gets the detection file list on the same database file, made ready
+// at start-up, and "DetectFileNow" exists for --signal.
+TEST_F(BackupUtilityAppTest, DetectFileWiringUsesTheApplicationsObjects) {
+    auto app = MakeApp();
+    WireBackup(*app);
+    WireDetectFile(*app);
+    clock_.SetSleepHook([](std::chrono::milliseconds) { std::this_thread::sleep_for(1ms); });
+    ASSERT_TRUE(app->InitInstance());
+    EXPECT_EQ(app->DetectFileList().Connection().DatabasePath(), DataFolder() + Title() + ".db");
+    EXPECT_TRUE(app->DetectFileList().IsPrepared());
+    EXPECT_EQ(app->DetectFileList().IsDetectFileExecuted(), 0);
+    ASSERT_NE(app->Worker(CBackupUtilityApp::kDetectFileSchedule), nullptr);
+    ASSERT_TRUE(WaitFor([&] { return app->DetectFileScheduleRunning().load() == 1; }));
+    EXPECT_TRUE(app->GetPlatform().events.Open(std::string(kEventDetectFileNow)));
+    EXPECT_EQ(app->ExitInstance(), 0);
+    EXPECT_FALSE(app->HasAbandonedWorkers());
+    EXPECT_EQ(app->DetectFileScheduleRunning().load(), 0);
 }
 
 TEST_F(BackupUtilityAppTest, FailedStartUpStepEndsStartUpWithItsLogLine) {

@@ -84,6 +84,23 @@ TEST_F(PosixFileSystemTest, ReadsAFolderWholeWithTheWalksLinkRules) {
     }
 }
 
+TEST_F(PosixFileSystemTest, KindsOnlyReadsTheStatusOfTheNamesAskedFor) {
+    ASSERT_TRUE(WriteFile(temp_.Sub("pick/wanted.docx"), "12345"));
+    ASSERT_TRUE(WriteFile(temp_.Sub("pick/other.bin"), "123"));
+    SetModifiedTime(temp_.Sub("pick/wanted.docx"), kOldTime);
+    const LocalFolder folder = disk_.ReadFolder(
+        temp_.Sub("pick"), {.kindsOnly = true, .statusFor = [](std::string_view name) {
+                                return name.ends_with(".docx");
+                            }});
+    const LocalEntry* wanted = Find(folder, "wanted.docx");
+    ASSERT_NE(wanted, nullptr);
+    EXPECT_EQ(wanted->size, 5u);
+    EXPECT_EQ(wanted->lastWriteTime, kOldTime);
+    const LocalEntry* other = Find(folder, "other.bin");
+    ASSERT_NE(other, nullptr);
+    EXPECT_EQ(other->size, 0u);  // not read
+}
+
 TEST_F(PosixFileSystemTest, FollowsALinkToTheFolderItselfOnlyWhenAsked) {
     ASSERT_TRUE(WriteFile(temp_.Sub("real/a.txt"), "a"));
     std::filesystem::create_directory_symlink(temp_.Sub("real"), temp_.Sub("alias"));

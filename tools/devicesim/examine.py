@@ -181,7 +181,46 @@ def _examine_command(args):
     return 0
 
 
+def parse_hit(text):
+    """(category, hit text) from "CATEGORY=TEXT"; ValueError when malformed."""
+    category, sep, hit = text.partition("=")
+    if not sep or not category or not hit:
+        raise ValueError("hit must be CATEGORY=TEXT: %r" % text)
+    return category, hit
+
+
+def _result_command(args):
+    """Writes one result file as if a forwarded file had been examined."""
+    if not is_plain_name(args.pc):
+        raise ValueError("PC name %r cannot start a file name" % args.pc)
+    groups = []
+    for category, hit in (parse_hit(h) for h in args.hit or ()):
+        for name, hits in groups:
+            if name == category:
+                hits.append(hit)
+                break
+        else:
+            groups.append((category, [hit]))
+    examiner = Examiner(args.root)
+    examiner.tree.make_folder(share.IMPORT_RESULT)
+    path = examiner.write_result(args.pc, {"name": args.file, "path": args.path}, groups)
+    print(os.path.basename(path), flush=True)
+    return 0
+
+
 def register(subparsers):
+    result = subparsers.add_parser(
+        "result", help="write one detection result into zereda/import/result",
+        description="Writes <PC>_<14 digits>.xml into zereda/import/result as the examination "
+                    "of one file would, and prints its name.")
+    result.add_argument("root", metavar="SHARE_ROOT")
+    result.add_argument("--pc", required=True, help="the computer name the result is for")
+    result.add_argument("--file", required=True, help="the examined file's name")
+    result.add_argument("--path", required=True, help="the examined file's path on the PC")
+    result.add_argument("--hit", action="append", metavar="CATEGORY=TEXT",
+                        help="one matched text of a category (repeatable, in order)")
+    result.set_defaults(handler=_result_command)
+
     parser = subparsers.add_parser(
         "examine", help="examine forwarded batches in zereda/import/data",
         description="Reads each file list in zereda/import/data, writes a result file into "

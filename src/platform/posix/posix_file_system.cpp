@@ -37,9 +37,13 @@ enum class Kind { kSkip, kFile, kFolder, kError };
 
 // The kind of one listed entry, links resolved as the walk wants them; `status` is filled
 // unless the kind came from the listing alone (kinds only).
-Kind Classify(int dirFd, const dirent& item, bool kindsOnly, struct stat& status, int& error) {
+Kind Classify(int dirFd, const dirent& item, const FolderReadOptions& options, struct stat& status,
+              int& error) {
+    const bool kindsOnly = options.kindsOnly;
     if (kindsOnly && item.d_type == DT_DIR) return Kind::kFolder;
-    if (kindsOnly && item.d_type == DT_REG) return Kind::kFile;
+    if (kindsOnly && item.d_type == DT_REG &&
+        !(options.statusFor && options.statusFor(item.d_name)))
+        return Kind::kFile;
     if (::fstatat(dirFd, item.d_name, &status, AT_SYMLINK_NOFOLLOW) != 0) {
         if (errno == ENOENT) return Kind::kSkip;  // gone since it was listed
         error = errno != 0 ? errno : EIO;
@@ -80,7 +84,7 @@ LocalFolder PosixFileSystem::ReadFolder(const std::string& path, FolderReadOptio
         if (name == "." || name == ".." || IsSpecialFile(item->d_type)) continue;
         struct stat status {};
         int error = 0;
-        const Kind kind = Classify(dirFd, *item, options.kindsOnly, status, error);
+        const Kind kind = Classify(dirFd, *item, options, status, error);
         if (kind == Kind::kSkip) continue;
         LocalEntry entry;
         entry.name = name;

@@ -146,6 +146,27 @@ class ExamineTest(unittest.TestCase):
             sys.stdout = saved
         self.assertIn("examined PC01_metadata_1.qzv: 1 result(s)\n  PC01_", out.getvalue())
 
+    def test_command_line_result_groups_hits_by_category_in_order(self):
+        out = io.StringIO()
+        sys.stdout, saved = out, sys.stdout
+        try:
+            self.assertEqual(cli.main(["result", self.root, "--pc", "PC01", "--file", "a.txt",
+                                       "--path", "/a/a.txt", "--hit", "x=1", "--hit", "y=2",
+                                       "--hit", "x=3"]), 0)
+            self.assertEqual(cli.main(["result", self.root, "--pc", "../PC", "--file", "a",
+                                       "--path", "b"]), 2)
+            self.assertEqual(cli.main(["result", self.root, "--pc", "PC01", "--file", "a",
+                                       "--path", "b", "--hit", "nohit"]), 2)
+        finally:
+            sys.stdout = saved
+        names = os.listdir(self.result)
+        self.assertEqual(names, [out.getvalue().strip()])
+        self.assertRegex(names[0], r"^PC01_\d{14}\.xml$")
+        with open(os.path.join(self.result, names[0]), "rb") as f:
+            text = f.read().decode("utf-8")
+        self.assertEqual(text, formats.detection_result_xml(
+            "a.txt", "/a/a.txt", names[0][5:19], [("x", ["1", "3"]), ("y", ["2"])]).decode())
+
 
 class SettingChangeTest(unittest.TestCase):
     def setUp(self):

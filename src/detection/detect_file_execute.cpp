@@ -1,0 +1,612 @@
+#include "detection/detect_file_execute.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <exception>
+#include <utility>
+
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "base/time_utility.h"
+#include "detection/detect_file_exceptions.h"
+#include "detection/detect_file_xml_utility.h"
+#include "platform/posix/mount_drive_list.h"
+#include "platform/posix/posix_file_system.h"
+#include "platform/share_name.h"
+
+namespace tessarine {
+
+namespace {
+
+constexpr char kShareImportFolder[] = "\\zereda\\import\\";
+constexpr char kShareDataFolder[] = "\\zereda\\import\\data\\";
+constexpr char kServerSettingName[] = "setting.xml";
+constexpr char kFileListBase[] = "metadata";
+constexpr char kFileListExtension[] = "qzv";
+constexpr std::uint64_t kMebibyte = 1048576;
+// Longest name on the device before the base is cut (in characters).
+constexpr long kServerNameLimit = 200;
+// How far a file-list name moves past names already on the device before it gives up.
+constexpr int kFileListNameTries = 120;
+
+enum ExecuteError {
+    kFullForwardError = 0,
+    kDiffForwardError = 1,
+    kCreateFileListError = 2,
+    kForwardFileListError = 3
+};
+
+std::string Describe(const CAppException& e) {
+    std::string message = e.GetErrorMessage();
+    if (message.empty()) message = "Error Code:" + IntToString(e.GetErrorCode());
+    return message;
+}
+
+std::string JoinLocalPath(const std::string& folder, const std::string& name) {
+    if (!folder.empty() && folder.back() == '/') return folder + name;
+    return folder + "/" + name;
+}
+
+bool IsBelowOrAt(const std::string& path, const std::string& folder) {
+    if (folder.empty()) return false;
+    std::string base = folder;
+    while (base.size() > 1 && base.back() == '/') base.pop_back();
+    if (path == base) return true;
+    if (base == "/") return true;
+    return path.size() > base.size() && path.compare(0, base.size(), base) == 0 &&
+           path[base.size()] == '/';
+}
+
+char AsciiLower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+bool EqualsIgnoringAsciiCase(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (std::size_t i = 0; i < a.size(); ++i)
+        if (AsciiLower(a[i]) != AsciiLower(b[i])) return false;
+    return true;
+}
+
+// The extension of a name: the text after its last dot; none when there is no dot or the only
+// dot is the first character.
+bool SplitExtension(std::string_view name, std::string_view& base, std::string_view& extension) {
+    const std::size_t dot = name.rfind('.');
+    if (dot == std::string_view::npos || dot == 0) return false;
+    base = name.substr(0, dot);
+    extension = name.substr(dot + 1);
+    return true;
+}
+
+// Code points of UTF-8 text, each as its bytes; false for text that is not UTF-8.
+bool SplitCharacters(std::string_view text, std::vector<std::string_view>& characters) {
+    characters.clear();
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = DecodeUtf8(text, pos, code);
+        if (length == 0) return false;
+        characters.push_back(text.substr(pos, length));
+        pos += length;
+    }
+    return true;
+}
+
+// A local path the file list can carry and the share can be asked for: UTF-8 without control
+// characters (the list is XML, and a name with a line break is no name to show anyone).
+bool IsUsableLocalPath(std::string_view path) {
+    std::vector<std::string_view> characters;
+    if (!SplitCharacters(path, characters)) return false;
+    return std::none_of(characters.begin(), characters.end(), [](std::string_view c) {
+        return c.size() == 1 && (static_cast<unsigned char>(c[0]) < 0x20 || c[0] == 0x7f);
+    });
+}
+
+// Characters a name on the device cannot hold.
+char ShareSafe(char c) {
+    switch (c) {
+        case '\\':
+        case '/':
+        case ':':
+        case '*':
+        case '?':
+        case '"':
+        case '<':
+        case '>':
+        case '|':
+            return '_';
+        default:
+            return c;
+    }
+}
+
+// Errors that say the share will not take the name itself: trying the file again cannot help.
+bool IsNameRefused(int error) {
+    return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG;
+}
+
+bool SameTimeStamp(std::time_t stored, std::time_t actual) {
+    return stored == actual || ToTimeStamp(stored) == ToTimeStamp(actual);
+}
+
+}  // namespace
+
+CDetectFileExecute::CDetectFileExecute(Dependencies dependencies)
+    : shareFactory_(std::move(dependencies.shareFactory)),
+      fileList_(dependencies.fileList),
+      messageSink_(dependencies.messageSink),
+      clock_(dependencies.clock),
+      systemInfo_(dependencies.systemInfo),
+      loadCommonSetting_(std::move(dependencies.loadCommonSetting)),
+      profileStore_(dependencies.profileStore),
+      detectFileFolderPath_(std::move(dependencies.detectFileFolderPath)),
+      excludedFolders_(std::move(dependencies.excludedFolders)),
+      fileSystem_(dependencies.localFileSystem),
+      driveList_(std::move(dependencies.driveList)) {
+    if (fileSystem_ == nullptr) {
+        ownedFileSystem_ = std::make_unique<PosixFileSystem>();
+        fileSystem_ = ownedFileSystem_.get();
+    }
+    if (driveList_ == nullptr) driveList_ = std::make_shared<MountDriveList>();
+    if (!loadCommonSetting_)
+        loadCommonSetting_ = [](CCommonSetting& record) { return record.Load(); };
+    if (!detectFileFolderPath_.empty() && detectFileFolderPath_.back() != '/')
+        detectFileFolderPath_ += '/';
+}
+
+CDetectFileExecute::~CDetectFileExecute() = default;
+
+void CDetectFileExecute::SetRunning(int state) {
+    ThreadControlBlock* block = GetControlBlock();
+    if (block != nullptr && block->executorRunning != nullptr) block->executorRunning->store(state);
+    messageSink_.Post(ExecuteStateChanged{});
+}
+
+int CDetectFileExecute::ThreadCore() {
+    LOG_BANNER("DetectFileExecute Start up");
+    LOG_METHOD();
+    SetRunning(1);
+    int result = 1;
+    try {
+        result = Run();
+    } catch (const CAppException& e) {
+        LOG_ERROR(Describe(e));
+    } catch (const std::exception& e) {
+        LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+    } catch (...) {
+        LOG_ERROR("Catch Unknown Exception");
+    }
+    // Always written: what a run came to, also without the debug switch.
+    LOG_NOTICE("Detect File Forward End. Result:" + IntToString(result) +
+               " Forwarded:" + IntToString(totalForwarded_));
+    share_.reset();
+    states_.clear();
+    settled_.clear();
+    namesThisRun_.clear();
+    mountPoints_.clear();
+    SetRunning(0);
+    LOG_BANNER("DetectFileExecute Finish");
+    return result;
+}
+
+int CDetectFileExecute::Run() {
+    forwardedCount_ = 0;
+    totalForwarded_ = 0;
+    lastFileListTime_ = 0;
+    setting_ = CDetectFileServerSetting{};
+
+    CCommonSetting common(profileStore_);
+    const int loaded = loadCommonSetting_(common);
+    if (loaded != 0 || common.userName.empty()) {
+        LOG_ERROR("CommonSetting Error. ret:" + IntToString(loaded) + " User:" + common.userName +
+                  " Password:" + kMaskedPassword);
+        return 1;
+    }
+    const int connected = ConnectShare(common);
+    if (connected != kShareConnected && connected != kShareCredentialConflict) {
+        LOG_ERROR_CODE(connected, "SMB Connnection Error. Param:" + common.hostName + ", " +
+                                      common.userName + ", " + kMaskedPassword +
+                                      " Address:" + common.ipv4Address);
+        return 1;
+    }
+
+    int result = 0;
+    try {
+        ReadServerSetting();
+        LOG_TRACE(std::string("Detect File Server Setting:") +
+                  (setting_.enabled == 1 ? "TRUE" : "FALSE"));
+        if (setting_.enabled == 1 && IsExistForwardedFile() == 0) {
+            computerName_ = systemInfo_.ComputerName();
+            const bool full = fileList_.IsDetectFileFullForwardExecute(setting_.timestamp) == 1;
+            ForwardDrives(full);
+        }
+    } catch (const StopRequested&) {
+        LOG_NOTICE("Stop requested. The walk ends here.");
+    } catch (const CAppException& e) {
+        LOG_ERROR(Describe(e));
+        result = 1;
+    } catch (const std::exception& e) {
+        LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+        result = 1;
+    }
+
+    if (forwardedCount_ > 0) {
+        try {
+            SendFileList(true);
+        } catch (const CAppException& e) {
+            LOG_ERROR(Describe(e));
+            result = 1;
+        } catch (const std::exception& e) {
+            LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+            result = 1;
+        }
+    }
+    return result;
+}
+
+int CDetectFileExecute::ConnectShare(const CCommonSetting& common) {
+    LOG_METHOD();
+    if (shareFactory_) share_ = shareFactory_();
+    if (!share_) {
+        LOG_ERROR("No Device Share");
+        return -1;
+    }
+    address_ = common.ipv4Address;
+    // An existing connection is used as it is: the backup may be using it at this moment.
+    return share_->Connect(common.ipv4Address, common.userName, common.userPassword);
+}
+
+std::string CDetectFileExecute::ImportFolder() const {
+    return "\\\\" + address_ + kShareDataFolder;
+}
+
+void CDetectFileExecute::ReadServerSetting() {
+    LOG_METHOD();
+    const std::string remote = "\\\\" + address_ + kShareImportFolder + kServerSettingName;
+    const std::string local = detectFileFolderPath_ + kServerSettingName;
+    if (const IoStatus copied = share_->CopyFromShare(remote, local, nullptr); !copied) {
+        LOG_ERROR_CODE(copied.error, "Detect File Server Setting Copy Error. file:" + remote);
+        throw CDetectFileXMLException(CDetectFileXMLUtility::kReadServerSettingError);
+    }
+    CDetectFileXMLUtility reader(detectFileFolderPath_);
+    reader.ReadDetectFileServerSetting(local, &setting_);
+}
+
+int CDetectFileExecute::IsExistForwardedFile() {
+    LOG_METHOD();
+    const std::string folder = ImportFolder();
+    LOG_TRACE("Check:" + folder);
+    const IoResult<std::vector<ShareEntry>> listing = share_->List(folder, "*");
+    if (!listing) {
+        LOG_ERROR_CODE(listing.error, "Import Folder List Error. Folder:" + folder);
+        return 0;
+    }
+    for (const ShareEntry& entry : listing.value) {
+        if (!entry.isFolder && IsTemporaryCopyName(entry.name)) {
+            // What a cut-off copy of ours left: the device never takes it in, so it would hold
+            // every later run back.
+            LOG_NOTICE("Remove Cut Copy:" + entry.name);
+            if (const IoStatus removed = share_->DeleteFile(folder + entry.name); !removed)
+                LOG_ERROR_CODE(removed.error, "Delete Cut Copy Error. file:" + entry.name);
+            continue;
+        }
+        LOG_TRACE("Find:" + entry.name);
+        return 1;
+    }
+    return 0;
+}
+
+void CDetectFileExecute::ForwardDrives(bool full) {
+    LOG_METHOD();
+    const DriveLayout layout = driveList_->Read();
+    mountPoints_ = std::set<std::string>(layout.mountPoints.begin(), layout.mountPoints.end());
+    for (const std::string& root : layout.fixedRoots) LOG_TRACE("DriveName:" + root);
+    if (full) {
+        LOG_TRACE("Execute Full Forward!");
+        fileList_.DeleteAllDetectFileInformation();
+        for (const std::string& root : layout.fixedRoots) {
+            currentRoot_ = root;
+            ExecuteFullForward(root);
+        }
+        return;
+    }
+    LOG_TRACE("Execute Diff Forward!");
+    fileList_.UpdateDetectFileInitStatus();
+    fileList_.GetDetectFileStates(states_);
+    for (const std::string& root : layout.fixedRoots) {
+        currentRoot_ = root;
+        ExecuteDiffForward(root);
+    }
+    FlushSettledStatus();
+    states_.clear();
+    fileList_.DeleteDetectFileInformationByStatus();
+}
+
+void CDetectFileExecute::ExecuteFullForward(const std::string& folder) {
+    try {
+        Scan(folder, false);
+    } catch (const ScanFailure& failure) {
+        LOG_ERROR(failure.message);
+        throw CDetectFileExecuteException(kFullForwardError);
+    }
+}
+
+void CDetectFileExecute::ExecuteDiffForward(const std::string& folder) {
+    try {
+        Scan(folder, true);
+    } catch (const ScanFailure& failure) {
+        LOG_ERROR(failure.message);
+        throw CDetectFileExecuteException(kDiffForwardError);
+    }
+}
+
+bool CDetectFileExecute::IsWalkedFolder(const std::string& path) const {
+    if (path != currentRoot_ && mountPoints_.count(path) != 0) {
+        LOG_TRACE("Other Mount. Skip:" + path);
+        return false;
+    }
+    for (const std::string& excluded : excludedFolders_) {
+        if (IsBelowOrAt(path, excluded)) {
+            LOG_TRACE("Excluded Folder. Skip:" + path);
+            return false;
+        }
+    }
+    return true;
+}
+
+void CDetectFileExecute::Scan(const std::string& folder, bool differential) {
+    FolderReadOptions options;
+    options.kindsOnly = true;
+    // Only the files whose extension is asked for need their size and time.
+    options.statusFor = [this](std::string_view name) {
+        std::string_view base;
+        std::string_view extension;
+        if (!SplitExtension(name, base, extension)) return false;
+        return std::any_of(
+            setting_.extensions.begin(), setting_.extensions.end(),
+            [&](const std::string& e) { return EqualsIgnoringAsciiCase(e, extension); });
+    };
+    const LocalFolder listing = fileSystem_->ReadFolder(folder, options);
+    if (listing.openError != 0) {
+        LOG_TRACE("Folder Not Readable. Skip:" + folder +
+                  " errno:" + IntToString(listing.openError));
+        return;
+    }
+    if (listing.readError != 0)
+        LOG_TRACE("Folder Read Broke Off:" + folder + " errno:" + IntToString(listing.readError));
+
+    int retryCount = 0;
+    for (const LocalEntry& entry : listing.entries) {
+        if (IsStopRequested()) throw StopRequested{};
+        if (entry.isFolder) {
+            const std::string path = JoinLocalPath(folder, entry.name);
+            if (IsWalkedFolder(path)) Scan(path, differential);
+            continue;
+        }
+        // Most files of a drive are no designated ones: they cost a name test, nothing more.
+        if (!options.statusFor(entry.name)) continue;
+        const std::string path = JoinLocalPath(folder, entry.name);
+        if (entry.statusError != 0) {
+            LOG_TRACE("File Status Not Readable. Skip:" + path +
+                      " errno:" + IntToString(entry.statusError));
+            continue;
+        }
+        if (!IsEnableForwardFile(entry, path)) continue;
+        if (!IsUsableLocalPath(path)) {
+            LOG_ERROR("Unusable File Path. Skip:" + path);
+            continue;
+        }
+        bool refused = false;
+        if (!HandleFile(path, entry, differential, refused)) {
+            if (refused) continue;
+            // The last entry of a folder counts like any other.
+            if (retryCount < kRetryLimit) {
+                ++retryCount;
+                LOG_TRACE("Retry Forward Count:" + IntToString(retryCount));
+                continue;
+            }
+            throw ScanFailure{"Forward Failed " + IntToString(kRetryLimit + 1) +
+                              " Times In A Row. Folder:" + folder};
+        }
+        retryCount = 0;
+        if (forwardedCount_ >= kFileListBatch) SendFileList(false);
+    }
+}
+
+bool CDetectFileExecute::IsEnableForwardFile(const LocalEntry& entry,
+                                             const std::string& fullPath) const {
+    LOG_TRACE("Check:" + fullPath);
+    if (entry.size / kMebibyte > setting_.maximumSize) {
+        LOG_TRACE("Over File Size...Skip");
+        return false;
+    }
+    std::string_view base;
+    std::string_view extension;
+    if (!SplitExtension(entry.name, base, extension)) return false;
+    return std::any_of(setting_.extensions.begin(), setting_.extensions.end(),
+                       [&](const std::string& e) { return EqualsIgnoringAsciiCase(e, extension); });
+}
+
+bool CDetectFileExecute::HandleFile(const std::string& path, const LocalEntry& entry,
+                                    bool differential, bool& refused) {
+    enum class Action { kAdd, kUpdate, kSettle };
+    Action action = Action::kAdd;
+    if (differential) {
+        const auto found = states_.find(path);
+        if (found != states_.end()) {
+            const DetectFileState& state = found->second;
+            const bool unannounced = state.status == CDetectFileSQLUtility::kStatusAdd ||
+                                     state.status == CDetectFileSQLUtility::kStatusUpdate;
+            action = (!SameTimeStamp(state.lastUpdate, entry.lastWriteTime) || unannounced)
+                         ? Action::kUpdate
+                         : Action::kSettle;
+        } else {
+            // Not read in one go: a new file, or a row whose time could not be read.
+            const int known = fileList_.GetDetectFileInformation(path, nullptr, nullptr);
+            if (known < 0) {
+                LOG_ERROR("Get DetectFile Information Error.");
+                return false;
+            }
+            action = known == 0 ? Action::kUpdate : Action::kAdd;
+        }
+    }
+    if (action == Action::kSettle) {
+        settled_.push_back(path);
+        if (settled_.size() >= kStatusBatch) FlushSettledStatus();
+        return true;
+    }
+
+    const std::string serverName = CreateServerFileName(entry.name);
+    if (const int error = ForwardFile(path, serverName); error != 0) {
+        refused = IsNameRefused(error);
+        if (refused) LOG_ERROR("File Name Refused By The Device. Skip:" + path);
+        return false;
+    }
+    namesThisRun_.insert(serverName);
+    if (action == Action::kAdd) {
+        if (fileList_.AddDetectFileInformation(path, entry.name, serverName, entry.lastWriteTime,
+                                               processingTime_) != 0) {
+            LOG_ERROR("Add Detect File Information Error " + path);
+            return false;
+        }
+    } else if (fileList_.UpdateDetectFileInformation(path, serverName, entry.lastWriteTime,
+                                                     processingTime_) != 0) {
+        LOG_ERROR("Update Detect File Information Error " + path);
+        return false;
+    }
+    return true;
+}
+
+void CDetectFileExecute::FlushSettledStatus() {
+    if (settled_.empty()) return;
+    std::vector<std::string> failed;
+    {
+        // One transaction for the lot: a status write each would cost a commit per file.
+        auto batch = fileList_.BeginBatch();
+        for (const std::string& path : settled_) {
+            if (fileList_.UpdateDetectFileStatus(path) != 0) failed.push_back(path);
+        }
+        if (batch.BeginCode() != kSqlOk || batch.Commit() != kSqlOk) {
+            settled_.clear();
+            throw ScanFailure{"Update Detect File Status Error. Commit"};
+        }
+    }
+    settled_.clear();
+    for (const std::string& path : failed) LOG_ERROR("Update Detect File Status Error " + path);
+    if (!failed.empty()) throw ScanFailure{"Update Detect File Status Error"};
+}
+
+std::string CDetectFileExecute::CreateServerFileName(const std::string& fileName) {
+    std::string_view baseView;
+    std::string_view extensionView;
+    if (!SplitExtension(fileName, baseView, extensionView)) {
+        baseView = fileName;
+        extensionView = {};
+    }
+    std::string base;
+    std::string extension;
+    for (char c : baseView) base.push_back(ShareSafe(c));
+    for (char c : extensionView) extension.push_back(ShareSafe(c));
+    std::vector<std::string_view> characters;
+    std::vector<std::string_view> extensionCharacters;
+    std::vector<std::string_view> computerCharacters;
+    SplitCharacters(base, characters);
+    SplitCharacters(extension, extensionCharacters);
+    SplitCharacters(computerName_, computerCharacters);
+    const long available =
+        kServerNameLimit - (static_cast<long>(computerCharacters.size()) +
+                            static_cast<long>(extensionCharacters.size()) + 3 + 14);
+    std::string shownBase;
+    bool cut = false;
+    if (available <= static_cast<long>(characters.size())) {
+        cut = true;
+        for (long i = 0; i < available; ++i) shownBase += characters[static_cast<std::size_t>(i)];
+    } else {
+        shownBase = base;
+    }
+    processingTime_ = clock_.Now();
+    for (;;) {
+        const std::string name = computerName_ + "_" + shownBase + (cut ? "..._" : "_") +
+                                 ToTimeStamp(processingTime_) + "." + extension;
+        if (namesThisRun_.count(name) == 0 && !fileList_.IsExistServerFileName(name)) return name;
+        ++processingTime_;
+    }
+}
+
+int CDetectFileExecute::ForwardFile(const std::string& localPath, const std::string& serverName) {
+    LOG_TRACE("Param:" + localPath + ", " + serverName);
+    const std::string target = ImportFolder() + serverName;
+    if (const IoStatus copied = share_->CopyToShare(localPath, target, nullptr); !copied) {
+        LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + localPath);
+        return copied.error;
+    }
+    ++forwardedCount_;
+    ++totalForwarded_;
+    return 0;
+}
+
+void CDetectFileExecute::SendFileList(bool endOfRun) {
+    LOG_METHOD();
+    FlushSettledStatus();
+    CreateFileList();
+    if (ForwardFileList() != 0) {
+        LOG_ERROR("Create FileList Error");
+        if (endOfRun) throw CDetectFileExecuteException(kForwardFileListError);
+        throw ScanFailure{"FileList Copy Error"};
+    }
+    fileList_.UpdateForwardStatus();
+    forwardedCount_ = 0;
+}
+
+void CDetectFileExecute::CreateFileList() {
+    LOG_METHOD();
+    try {
+        CDetectFileXMLUtility writer(detectFileFolderPath_);
+        writer.OpenFileList(computerName_);
+        fileList_.BindDetectFileForFileListStatement();
+        std::string path, name, serverName;
+        std::time_t lastUpdate = 0, processed = 0;
+        while (fileList_.GetDetectFileInformationForFileList(&path, &name, &serverName, &lastUpdate,
+                                                             &processed) == 0) {
+            LOG_TRACE("file path:" + path);
+            writer.WriteFileData(path, name, serverName, lastUpdate);
+        }
+        writer.CloseFileList();
+    } catch (const CAppException& e) {
+        LOG_ERROR(Describe(e));
+        fileList_.EndFileListListing();
+        throw CDetectFileExecuteException(kCreateFileListError);
+    } catch (const std::exception& e) {
+        LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+        fileList_.EndFileListListing();
+        throw CDetectFileExecuteException(kCreateFileListError);
+    }
+}
+
+std::string CDetectFileExecute::NextFileListName() {
+    // Two lists made within one second would share a name and the second would replace the
+    // first on the device: each list takes a second of its own, past names the device holds.
+    std::time_t when = std::max(clock_.Now(), lastFileListTime_ + 1);
+    for (int tries = 0;; ++tries, ++when) {
+        const std::string name = computerName_ + "_" + kFileListBase + "_" + ToTimeStamp(when) +
+                                 "." + kFileListExtension;
+        if (tries >= kFileListNameTries) return name;
+        if (namesThisRun_.count(name) != 0 || fileList_.IsExistServerFileName(name)) continue;
+        const IoStatus exists = share_->Exists(ImportFolder() + name);
+        if (exists) continue;
+        lastFileListTime_ = when;
+        processingTime_ = when;
+        return name;
+    }
+}
+
+int CDetectFileExecute::ForwardFileList() {
+    LOG_METHOD();
+    const std::string name = NextFileListName();
+    CDetectFileXMLUtility writer(detectFileFolderPath_);
+    if (ForwardFile(writer.GetFileListPath(), name) != 0) {
+        LOG_ERROR("FileList Copy Error. file:" + name);
+        return 1;
+    }
+    namesThisRun_.insert(name);
+    return 0;
+}
+
+}  // namespace tessarine

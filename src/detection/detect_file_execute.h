@@ -1,0 +1,136 @@
+// One forwarding run on its own thread: reads the device's detection setting and, when detection
+// is on and the device has taken in everything sent before, walks the fixed drives and copies
+// every file of a listed extension and allowed size into the device's import folder under a
+// unique name, records it in the detection file list and announces it in a file list after
+// every 100 copied files and at the end. A changed device setting sends every file again.
+#pragma once
+
+#include <ctime>
+#include <functional>
+#include <memory>
+#include <set>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+#include "core/message_sink.h"
+#include "core/thread_common.h"
+#include "detection/detect_file_server_setting.h"
+#include "detection/detect_file_sql_utility.h"
+#include "platform/clock.h"
+#include "platform/device_share.h"
+#include "platform/fixed_drive_list.h"
+#include "platform/local_file_system.h"
+#include "platform/system_info.h"
+#include "settings/setting_records.h"
+
+namespace tessarine {
+
+class CDetectFileExecute : public CThreadCommon {
+public:
+    using ShareFactory = std::function<std::unique_ptr<DeviceShare>()>;
+    using CommonSettingLoader = std::function<int(CCommonSetting&)>;
+
+    // Copied files after which a file list is sent during the walk.
+    static constexpr int kFileListBatch = 100;
+    // Failures in a row within one folder that the walk lets pass; one more ends it.
+    static constexpr int kRetryLimit = 5;
+    // Unchanged files whose settled status is written in one transaction.
+    static constexpr std::size_t kStatusBatch = 2000;
+
+    struct Dependencies {
+        ShareFactory shareFactory;  // one share object per run
+        CDetectFileSQLUtility& fileList;
+        MessageSink& messageSink;
+        Clock& clock;
+        const SystemInfo& systemInfo;
+        // Fills a record made on `profileStore`; 0 on success. Empty: the record's own Load.
+        CommonSettingLoader loadCommonSetting;
+        CProfileStore* profileStore;
+        // The local "detectfile/" folder: the device's setting is copied here and the file list
+        // written here.
+        std::string detectFileFolderPath;
+        // Folders never walked (the program's own data folder).
+        std::vector<std::string> excludedFolders;
+        // Null: the local disk and this machine's mounts.
+        LocalFileSystem* localFileSystem = nullptr;
+        std::shared_ptr<FixedDriveList> driveList = nullptr;
+    };
+
+    explicit CDetectFileExecute(Dependencies dependencies);
+    ~CDetectFileExecute() override;
+
+    // One complete run: 0 normal end (also when nothing was due), 1 when it ended by a failure.
+    int ThreadCore() override;
+
+    // Size and extension test of one file of the walk (`fullPath` for the trace).
+    bool IsEnableForwardFile(const LocalEntry& entry, const std::string& fullPath) const;
+    // The name on the device of a local file name that has an extension: computer name, base
+    // (cut to fit 200 characters), the processing time, the extension; one second later for
+    // every name already used. Characters the share cannot hold in a name become '_'.
+    std::string CreateServerFileName(const std::string& fileName);
+    // For tests that call the two above without a run.
+    void SetServerSetting(CDetectFileServerSetting setting) { setting_ = std::move(setting); }
+    void SetComputerName(std::string name) { computerName_ = std::move(name); }
+    std::time_t ProcessingTime() const { return processingTime_; }
+
+private:
+    struct ScanFailure {
+        std::string message;
+    };
+    struct StopRequested {};
+
+    int Run();
+    int ConnectShare(const CCommonSetting& common);
+    void ReadServerSetting();
+    // 1 when the device's import folder holds an entry (our own cut-off copies aside).
+    int IsExistForwardedFile();
+    void ForwardDrives(bool full);
+    void ExecuteFullForward(const std::string& folder);
+    void ExecuteDiffForward(const std::string& folder);
+    void Scan(const std::string& folder, bool differential);
+    // Handles one eligible file; false after its error line when it failed.
+    bool HandleFile(const std::string& path, const LocalEntry& entry, bool differential,
+                    bool& refused);
+    // Copies a file into the import folder: 0, or the share's error.
+    int ForwardFile(const std::string& localPath, const std::string& serverName);
+    void FlushSettledStatus();
+    // Writes the file list, sends it and settles its rows; throws on failure.
+    void SendFileList(bool endOfRun);
+    void CreateFileList();
+    int ForwardFileList();
+    std::string NextFileListName();
+    bool IsWalkedFolder(const std::string& path) const;
+    std::string ImportFolder() const;
+    void SetRunning(int state);
+
+    ShareFactory shareFactory_;
+    CDetectFileSQLUtility& fileList_;
+    MessageSink& messageSink_;
+    Clock& clock_;
+    const SystemInfo& systemInfo_;
+    CommonSettingLoader loadCommonSetting_;
+    CProfileStore* profileStore_;
+    std::string detectFileFolderPath_;
+    std::vector<std::string> excludedFolders_;
+    std::unique_ptr<LocalFileSystem> ownedFileSystem_;
+    LocalFileSystem* fileSystem_;
+    std::shared_ptr<FixedDriveList> driveList_;
+
+    // State of the current run.
+    std::unique_ptr<DeviceShare> share_;
+    std::string address_;
+    std::string computerName_;
+    CDetectFileServerSetting setting_;
+    std::time_t processingTime_ = 0;
+    std::time_t lastFileListTime_ = 0;
+    int forwardedCount_ = 0;
+    int totalForwarded_ = 0;  // copies of the run, file lists included
+    std::set<std::string> mountPoints_;
+    std::string currentRoot_;
+    DetectFileStateMap states_;
+    std::vector<std::string> settled_;  // unchanged files waiting for their status write
+    std::unordered_set<std::string> namesThisRun_;
+};
+
+}  // namespace tessarine
