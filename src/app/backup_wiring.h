@@ -5,7 +5,10 @@
 namespace tessarine {
 
 class CBackupUtilityApp;
+class CommandRunner;
 
-void WireBackup(CBackupUtilityApp& app);
+// `shutdownRunner`: runs the shutdown command after a backup before shutdown (the tray program);
+// null: no run asks about or performs a shutdown (the headless program).
+void WireBackup(CBackupUtilityApp& app, CommandRunner* shutdownRunner = nullptr);
 
 }  // namespace tessarine

@@ -33,6 +33,7 @@
 #include "network/search_agent_utility.h"
 #include "platform/app_paths.h"
 #include "platform/clock.h"
+#include "platform/command_runner.h"
 #include "platform/posix/control_socket.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
@@ -177,7 +178,7 @@ int RunTray(int argc, char** argv) {
 
     tray::CQtMessageSink sink;
     auto app = std::make_unique<CBackupUtilityApp>(SystemClock(), DefaultSystemInfo(), sink);
-    WireBackup(*app);
+    WireBackup(*app, &DefaultCommandRunner());
     CTrayStartup startup(*app, sink, [] { QCoreApplication::quit(); });
 
     std::unique_ptr<QSocketNotifier> signalNotifier;

@@ -26,9 +26,7 @@ using testing::TempDir;
 using testing::WriteFile;
 
 std::string BackupGolden(const std::string& name) {
-    return (std::filesystem::path(__FILE__).parent_path().parent_path() / "backup" / "golden" /
-            name)
-        .string();
+    return std::string(TESSARINE_SOURCE_DIR "/tests/backup/golden/") + name;
 }
 
 std::string ClientResult(const char* start, const char* end, const char* code) {
