@@ -8,7 +8,6 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-#include "backup/backup_xml_utility.h"
 #include "base/app_log.h"
 #include "ui/about_dialog.h"
 #include "ui/balloon_dialog.h"
@@ -65,7 +64,6 @@ CAppWindows::CAppWindows(std::function<void(int kind)> showResult, std::string b
     } else {
         resultSource_ = std::make_unique<EmptyResultSource>();
     }
-    if (backupFolderPath_.empty()) backupFolderPath_ = DefaultBackupFolderPath();
 }
 
 CAppWindows::~CAppWindows() {

@@ -41,7 +41,7 @@ struct TrayServices {
     CBrowserUtility* browser;           // opens the device's web login; may be null
     std::function<void()> exitProgram;  // ends the event loop (menu "終了")
     bool useLogind = true;              // tests run without the system bus
-    std::string backupFolderPath;       // the result files; empty: the data folder's
+    std::string backupFolderPath;       // where the backup result files are, ending with /
     CDetectFileResultSQLUtility* detectFileResults = nullptr;  // null: no detection results
     std::string programVersion;                                // for the version box
 };
