@@ -36,11 +36,12 @@ CDetectFileResultDlg::CDetectFileResultDlg(CDetectFileResultSource& source,
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
     list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
     list_->setShowGrid(true);
+    list_->setWordWrap(false);
     list_->verticalHeader()->hide();
     // Fixed row heights: the view never measures rows it does not show.
     list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
     list_->setColumnWidth(0, 200);
-    list_->setColumnWidth(1, 350);
+    list_->setColumnWidth(1, 330);
     list_->setColumnWidth(2, 95);
     list_->horizontalHeader()->setStretchLastSection(true);
     list_->setAccessibleName(
