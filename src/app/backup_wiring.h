@@ -7,9 +7,13 @@
 namespace tessarine {
 
 class CBackupUtilityApp;
+class CommandRunner;
 
 // `copierProgram`: the program to start as the share's copier processes (this program, which
 // must then handle kShareCopierOption); empty: every copy is made in-process.
-void WireBackup(CBackupUtilityApp& app, const std::string& copierProgram = "");
+// `shutdownRunner`: runs the shutdown command after a backup before shutdown (the tray program);
+// null: no run asks about or performs a shutdown (the headless program).
+void WireBackup(CBackupUtilityApp& app, const std::string& copierProgram = "",
+                CommandRunner* shutdownRunner = nullptr);
 
 }  // namespace tessarine

@@ -33,6 +33,7 @@
 #include "network/search_agent_utility.h"
 #include "platform/app_paths.h"
 #include "platform/clock.h"
+#include "platform/command_runner.h"
 #include "platform/posix/control_socket.h"
 #include "platform/posix/share_copier.h"
 #include "platform/system_info.h"
@@ -104,9 +105,10 @@ const char* DescribeFailure(StartupFailure failure) {
 }
 
 // The tray and the headless program run the same databases and workers, in start-up order.
-void WireWorkers(CBackupUtilityApp& app) {
+// Only the tray program hands over a shutdown runner: the headless one never shuts the PC down.
+void WireWorkers(CBackupUtilityApp& app, CommandRunner* shutdownRunner) {
     // The copiers are this very program (whatever path it was started by).
-    WireBackup(app, "/proc/self/exe");
+    WireBackup(app, "/proc/self/exe", shutdownRunner);
     WireDetectFile(app);
     WireDetectFileResult(app);
 }
@@ -126,7 +128,7 @@ int RunHeadless() {
 
     HeadlessMessageSink sink;
     CBackupUtilityApp app(SystemClock(), DefaultSystemInfo(), sink);
-    WireWorkers(app);
+    WireWorkers(app, nullptr);
     if (!app.InitInstance()) {
         const StartupFailure failure = app.StartupFailureReason();
         const int code = app.ExitInstance();
@@ -184,7 +186,7 @@ int RunTray(int argc, char** argv) {
 
     tray::CQtMessageSink sink;
     auto app = std::make_unique<CBackupUtilityApp>(SystemClock(), DefaultSystemInfo(), sink);
-    WireWorkers(*app);
+    WireWorkers(*app, &DefaultCommandRunner());
     CTrayStartup startup(*app, sink, [] { QCoreApplication::quit(); });
 
     std::unique_ptr<QSocketNotifier> signalNotifier;

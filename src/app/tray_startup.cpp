@@ -4,6 +4,7 @@
 #include <QSystemTrayIcon>
 
 #include "app/backup_utility_app.h"
+#include "app/version.h"
 #include "base/app_log.h"
 #include "tray/backup_utility_app_tray_wnd.h"
 #include "tray/qt_message_sink.h"
@@ -46,7 +47,10 @@ bool CTrayStartup::CreateTray() {
                            .profileStore = app_.ProfileStore(),
                            .browser = browser_.get(),
                            .exitProgram = exitProgram_,
-                           .useLogind = useLogind_});
+                           .useLogind = useLogind_,
+                           .backupFolderPath = app_.DataFolderPath() + "backup/",
+                           .detectFileResults = &app_.DetectFileResults(),
+                           .programVersion = kVersionText});
     settings_ = std::make_unique<CSettingsWiring>(app_, *browser_);
     tray_->Windows().SetSettingsWindowFactory([this] { return settings_->MakeWindow(); });
     tray_->Create();

@@ -14,6 +14,8 @@ struct WordsOf {
     MessageWords operator()(const ShutdownBackupComplete&) const {
         return {WM_SHUTDOWN_BACKUP_COMPLETE};
     }
+    MessageWords operator()(const ShutdownQuestion&) const { return {WM_SHUTDOWN_QUESTION}; }
+    MessageWords operator()(const CloseMainWindow&) const { return {WM_CLOSE}; }
 };
 
 }  // namespace

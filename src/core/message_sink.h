@@ -3,16 +3,21 @@
 // number and parameter words of the window message it stands for.
 #pragma once
 
+#include <memory>
 #include <variant>
+
+#include "core/shutdown_answer.h"
 
 namespace tessarine {
 
 enum MessageId : int {
+    WM_CLOSE = 0x10,
     WM_REQUEST_BALLOON = 1124,
     WM_REFRESH_BACKUP_NOW = 1134,
     WM_SHOW_RESULT = 1135,
     WM_EXECUTE_STATE_CHANGED = 1136,
     WM_SHUTDOWN_BACKUP_COMPLETE = 1137,
+    WM_SHUTDOWN_QUESTION = 1138,
     WM_TRAY_NOTIFY = 32778,
 };
 
@@ -40,8 +45,16 @@ struct ExecuteStateChanged {};
 // WM_SHUTDOWN_BACKUP_COMPLETE: the backup before shutdown has ended.
 struct ShutdownBackupComplete {};
 
+// WM_SHUTDOWN_QUESTION: ask "shut down after the backup?" (yes/no) on the user-interface thread
+// and put the reply into `answer`; the backup run reads it when it ends.
+struct ShutdownQuestion {
+    std::shared_ptr<ShutdownAnswer> answer;
+};
+// WM_CLOSE: end the program (after the shutdown command has been started).
+struct CloseMainWindow {};
+
 using Message = std::variant<BalloonRequest, RefreshBackupNow, ShowResult, ExecuteStateChanged,
-                             ShutdownBackupComplete>;
+                             ShutdownBackupComplete, ShutdownQuestion, CloseMainWindow>;
 
 // The window-message form of a message, for logs and a window-message based receiver.
 struct MessageWords {

@@ -9,6 +9,10 @@
 #include <QVBoxLayout>
 
 #include "base/app_log.h"
+#include "ui/about_dialog.h"
+#include "ui/balloon_dialog.h"
+#include "ui/result_db_source.h"
+#include "ui/result_dialog.h"
 #include "ui/settings_window.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
@@ -34,18 +38,34 @@ void Present(QDialog* window) {
     window->activateWindow();
 }
 
-QLabel* AddText(QDialog* window, const QString& text) {
-    auto* layout = new QVBoxLayout(window);
-    auto* label = new QLabel(text, window);
-    label->setAlignment(Qt::AlignCenter);
-    layout->addWidget(label);
-    return label;
-}
+}  // namespace
+
+namespace {
+
+// No results database: the detection page lists nothing.
+class EmptyResultSource : public ui::CDetectFileResultSource {
+public:
+    bool ReadResults(std::size_t, std::size_t, std::vector<CDetectFileResult>&) override {
+        return true;
+    }
+    bool ReadDetails(const std::string&, std::vector<DetectFileResultDetailData>&) override {
+        return true;
+    }
+};
 
 }  // namespace
 
-CAppWindows::CAppWindows(std::function<void(int kind)> showResult)
-    : showResult_(std::move(showResult)) {}
+CAppWindows::CAppWindows(std::function<void(int kind)> showResult, std::string backupFolderPath,
+                         CDetectFileResultSQLUtility* detectFileResults, std::string programVersion)
+    : showResult_(std::move(showResult)),
+      backupFolderPath_(std::move(backupFolderPath)),
+      programVersion_(std::move(programVersion)) {
+    if (detectFileResults != nullptr) {
+        resultSource_ = std::make_unique<ui::CDetectFileResultDbSource>(*detectFileResults);
+    } else {
+        resultSource_ = std::make_unique<EmptyResultSource>();
+    }
+}
 
 CAppWindows::~CAppWindows() {
     delete settings_;
@@ -73,82 +93,37 @@ void CAppWindows::ShowSettings() {
     Present(settings_);
 }
 
-// Placeholder until the result window (backup and detection pages) lands.
 void CAppWindows::ShowResult(int kind) {
     LOG_METHOD();
-    if (!result_) {
-        ui::CLrcReaderWrapper strings;
-        result_ = MakeWindow(Q(strings.Text(ui::kStrResultTitle)), QStringLiteral("result"));
-        resultTabs_ = new QTabWidget(result_);
-        for (const unsigned page : {ui::kDlgBackupResult, ui::kDlgDetectFileResult}) {
-            resultTabs_->addTab(new QWidget(resultTabs_), Q(strings.Caption(page, page)));
-        }
-        auto* layout = new QVBoxLayout(result_);
-        layout->addWidget(resultTabs_);
-        result_->resize(560, 360);
-    }
-    if (kind == kBalloonBackupResult) resultTabs_->setCurrentIndex(0);
-    if (kind == kBalloonDetectFileResult) resultTabs_->setCurrentIndex(1);
-    Present(result_);
+    if (!result_) result_ = new ui::CResultDlg(backupFolderPath_, *resultSource_);
+    result_->ShowForKind(kind);
 }
 
-int CAppWindows::ResultTab() const { return resultTabs_ ? resultTabs_->currentIndex() : -1; }
+QDialog* CAppWindows::ResultWindow() const { return result_.data(); }
 
-// Placeholder until the version box lands.
+QDialog* CAppWindows::BalloonWindow() const { return balloon_.data(); }
+
+int CAppWindows::ResultTab() const { return result_ ? result_->Tabs()->currentIndex() : -1; }
+
 void CAppWindows::ShowVersion() {
     LOG_METHOD();
     if (!version_) {
-        ui::CLrcReaderWrapper strings;
-        version_ =
-            MakeWindow(Q(strings.Caption(ui::kDlgAbout, ui::kDlgAbout)), QStringLiteral("version"));
-        AddText(version_, Q(strings.Text(ui::kStrTrayTip)) + QStringLiteral("\nVersion ") +
-                              Q(strings.Text(ui::kStrVersion)));
+        const std::string version =
+            programVersion_.empty() ? ui::LoadText(ui::kStrVersion) : programVersion_;
+        version_ = new ui::CAboutDlg(version);
     }
     Present(version_);
 }
 
-// Placeholder until the notification pop-up lands: the message, "結果" and "閉じる", and a
-// close after the request's seconds (0 keeps it open).
 void CAppWindows::ShowBalloon(const BalloonRequest& request) {
-    LOG_TRACE("Kind:" + std::to_string(request.kind) + " Result:" + std::to_string(request.result));
-    ui::CLrcReaderWrapper strings;
     if (!balloon_) {
-        balloon_ = MakeWindow(QString(), QStringLiteral("balloon"));
-        balloon_->setWindowFlags(Qt::Tool | Qt::WindowStaysOnTopHint);
-        balloonText_ = AddText(balloon_, QString());
-        auto* buttons = new QDialogButtonBox(balloon_);
-        auto* result = buttons->addButton(Q(strings.Caption(ui::kDlgNotifyBalloon, 1102)),
-                                          QDialogButtonBox::ActionRole);
-        result->setObjectName(ui::ControlObjectName(1102));
-        auto* close = buttons->addButton(Q(strings.Caption(ui::kDlgNotifyBalloon, ui::kCtlCancel)),
-                                         QDialogButtonBox::RejectRole);
-        close->setObjectName(ui::ControlObjectName(ui::kCtlCancel));
-        balloon_->layout()->addWidget(buttons);
-        balloonTimer_ = new QTimer(balloon_);
-        balloonTimer_->setSingleShot(true);
-        QObject::connect(balloonTimer_, &QTimer::timeout, balloon_, &QDialog::hide);
-        QObject::connect(result, &QPushButton::clicked, balloon_, [this] {
-            balloonTimer_->stop();
-            balloon_->hide();
-            if (showResult_) showResult_(balloonKind_);
-        });
-        QObject::connect(close, &QPushButton::clicked, balloon_, [this] {
-            balloonTimer_->stop();
-            balloon_->hide();
-        });
+        balloon_ = new ui::CNotifyBalloonDlg();
+        QObject::connect(balloon_, &ui::CNotifyBalloonDlg::ShowResultRequested, balloon_,
+                         [this](int kind) {
+                             if (showResult_) showResult_(kind);
+                         });
     }
-    balloonKind_ = request.kind;
-    unsigned text = 0;
-    if (request.kind == kBalloonBackupResult) {
-        text = request.result == 0 ? ui::kStrBackupSucceeded : ui::kStrBackupFailed;
-    } else if (request.kind == kBalloonDetectFileResult) {
-        text = ui::kStrFilesDetected;
-    }
-    balloonText_->setText(text == 0 ? QString() : Q(strings.Text(text)));
-    balloon_->setAccessibleName(balloonText_->text());
-    balloonTimer_->stop();
-    if (request.value > 0) balloonTimer_->start(request.value * 1000);
-    balloon_->show();
+    balloon_->ShowRequest(request);
 }
 
 void CAppWindows::RefreshBackupNow() {
@@ -156,7 +131,8 @@ void CAppWindows::RefreshBackupNow() {
 }
 
 void CAppWindows::HideForShutdown() {
-    for (QDialog* window : {settings_.data(), result_.data(), version_.data()}) {
+    for (QDialog* window :
+         {settings_.data(), static_cast<QDialog*>(result_.data()), version_.data()}) {
         if (window) window->hide();
     }
 }

@@ -10,15 +10,31 @@
 #include <QTabWidget>
 #include <QTimer>
 #include <functional>
+#include <memory>
+#include <string>
 
 #include "core/message_sink.h"
+
+namespace tessarine {
+class CDetectFileResultSQLUtility;
+namespace ui {
+class CDetectFileResultSource;
+class CResultDlg;
+class CNotifyBalloonDlg;
+}  // namespace ui
+}  // namespace tessarine
 
 namespace tessarine::tray {
 
 class CAppWindows {
 public:
     // `showResult` is what the pop-up's "結果" button asks for (WM_SHOW_RESULT with its kind).
-    explicit CAppWindows(std::function<void(int kind)> showResult);
+    // `backupFolderPath`: where the result files are; `detectFileResults`: the stored detection
+    // results (null: the detection page stays empty); `programVersion` for the version box.
+    explicit CAppWindows(std::function<void(int kind)> showResult,
+                         std::string backupFolderPath = {},
+                         CDetectFileResultSQLUtility* detectFileResults = nullptr,
+                         std::string programVersion = {});
     ~CAppWindows();
     CAppWindows(const CAppWindows&) = delete;
     CAppWindows& operator=(const CAppWindows&) = delete;
@@ -39,22 +55,21 @@ public:
 
     // For tests: the windows made so far (null before their first request).
     QDialog* SettingsWindow() const { return settings_; }
-    QDialog* ResultWindow() const { return result_; }
+    QDialog* ResultWindow() const;
     QDialog* VersionWindow() const { return version_; }
-    QDialog* BalloonWindow() const { return balloon_; }
+    QDialog* BalloonWindow() const;
     int ResultTab() const;
 
 private:
     std::function<void(int kind)> showResult_;
     std::function<QDialog*()> settingsFactory_;
     QPointer<QDialog> settings_;
-    QPointer<QDialog> result_;
-    QPointer<QTabWidget> resultTabs_;
+    std::string backupFolderPath_;
+    std::unique_ptr<ui::CDetectFileResultSource> resultSource_;
+    std::string programVersion_;
+    QPointer<ui::CResultDlg> result_;
     QPointer<QDialog> version_;
-    QPointer<QDialog> balloon_;
-    QPointer<QLabel> balloonText_;
-    QPointer<QTimer> balloonTimer_;
-    int balloonKind_ = 0;
+    QPointer<ui::CNotifyBalloonDlg> balloon_;
 };
 
 }  // namespace tessarine::tray

@@ -11,6 +11,7 @@
 #include "platform/named_events.h"
 #include "settings/setting_records.h"
 #include "tray/logind_inhibitor.h"
+#include "ui/shutdown_question.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
 
@@ -27,7 +28,8 @@ CBackupUtilityAppTrayWnd::CBackupUtilityAppTrayWnd(TrayState state, TrayIcons ic
                                                    TrayServices services)
     : CTrayWnd(state, std::move(icons)),
       services_(std::move(services)),
-      windows_([this](int kind) { HandleMessage(ShowResult{kind}); }),
+      windows_([this](int kind) { HandleMessage(ShowResult{kind}); }, services_.backupFolderPath,
+               services_.detectFileResults, services_.programVersion),
       guard_(CSessionEndGuard::Actions{
           .isBackupWhenShutdown = [this] { return IsBackupWhenShutdown(); },
           .hideWindows = [this] { windows_.HideForShutdown(); },
@@ -146,6 +148,11 @@ void CBackupUtilityAppTrayWnd::HandleMessage(const Message& message) {
                 windows_.RefreshBackupNow();
             } else if constexpr (std::is_same_v<T, ShutdownBackupComplete>) {
                 guard_.OnShutdownBackupComplete();
+            } else if constexpr (std::is_same_v<T, ShutdownQuestion>) {
+                ui::ShowShutdownQuestion(m.answer);
+            } else if constexpr (std::is_same_v<T, CloseMainWindow>) {
+                LOG_NOTICE("Close For Shutdown");
+                if (services_.exitProgram) services_.exitProgram();
             }
         },
         message);

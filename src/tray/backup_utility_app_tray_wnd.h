@@ -41,6 +41,9 @@ struct TrayServices {
     CBrowserUtility* browser;           // opens the device's web login; may be null
     std::function<void()> exitProgram;  // ends the event loop (menu "終了")
     bool useLogind = true;              // tests run without the system bus
+    std::string backupFolderPath;       // where the backup result files are, ending with /
+    CDetectFileResultSQLUtility* detectFileResults = nullptr;  // null: no detection results
+    std::string programVersion;                                // for the version box
 };
 
 class CBackupUtilityAppTrayWnd : public CTrayWnd {

@@ -39,7 +39,10 @@ protected:
                              .profileStore = &store_,
                              .browser = nullptr,
                              .exitProgram = [this] { ++exitRequests_; },
-                             .useLogind = false}) {
+                             .useLogind = false,
+                             .backupFolderPath = "/nonexistent/backup/",
+                             .detectFileResults = nullptr,
+                             .programVersion = "1.0.0"}) {
         shutdownEvent_ = events_.Create(std::string(kEventBackupWindowsShutDown));
         tray_.Create();
     }
