@@ -16,40 +16,40 @@ void WireBackup(CBackupUtilityApp& app, const std::string& copierProgram,
                 CommandRunner* shutdownRunner) {
     app.AddDatabaseInitializer([&app] { return app.BackupFileList().Initialize(); },
                                "Initialize Backup Table Error.");
-    app.SetWorkerFactory(
-        CBackupUtilityApp::kBackupSchedule, [&app, copierProgram, shutdownRunner](Platform& platform) {
-            ShareOptions options = ShareOptionsFromEnvironment();
-            options.copierExecutable = copierProgram;
-            if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
-            // Taken here, on the main thread during start-up; every run gets the same objects.
-            CBackupSQLUtility& fileList = app.BackupFileList();
-            std::shared_ptr<CShutdownAfterBackup> shutdown;
-            if (shutdownRunner != nullptr) {
-                shutdown = std::make_shared<CShutdownAfterBackup>(
-                    platform.messageSink, *shutdownRunner, app.ShutdownAfterBackup());
-            }
-            auto makeExecutor = [&app, &platform, &fileList, options,
-                                 shutdown]() -> WorkerPtr<CBackupRunner> {
-                auto executor = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
-                    .shareFactory = [options] { return MakeDeviceShare(options); },
-                    .fileList = fileList,
-                    .messageSink = platform.messageSink,
-                    .namedEvents = platform.events,
-                    .clock = platform.clock,
-                    .backupFolderPath = app.DataFolderPath() + "backup/",
-                    .systemInfo = platform.systemInfo,
-                    .loadCommonSetting = {},
-                    .loadBackupSetting = {},
-                    .profileStore = app.ProfileStore(),
-                    .progress = app.Progress(),
-                    .shutdownAfterBackup = app.ShutdownAfterBackup(),
-                });
-                if (shutdown) shutdown->AttachTo(*executor);
-                return executor;
-            };
-            return MakeWorker<CBackupSchedule>(platform.clock, platform.events, app.ProfileStore(),
-                                               std::move(makeExecutor));
-        });
+    app.SetWorkerFactory(CBackupUtilityApp::kBackupSchedule, [&app, copierProgram,
+                                                              shutdownRunner](Platform& platform) {
+        ShareOptions options = ShareOptionsFromEnvironment();
+        options.copierExecutable = copierProgram;
+        if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
+        // Taken here, on the main thread during start-up; every run gets the same objects.
+        CBackupSQLUtility& fileList = app.BackupFileList();
+        std::shared_ptr<CShutdownAfterBackup> shutdown;
+        if (shutdownRunner != nullptr) {
+            shutdown = std::make_shared<CShutdownAfterBackup>(platform.messageSink, *shutdownRunner,
+                                                              app.ShutdownAfterBackup());
+        }
+        auto makeExecutor = [&app, &platform, &fileList, options,
+                             shutdown]() -> WorkerPtr<CBackupRunner> {
+            auto executor = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
+                .shareFactory = [options] { return MakeDeviceShare(options); },
+                .fileList = fileList,
+                .messageSink = platform.messageSink,
+                .namedEvents = platform.events,
+                .clock = platform.clock,
+                .backupFolderPath = app.DataFolderPath() + "backup/",
+                .systemInfo = platform.systemInfo,
+                .loadCommonSetting = {},
+                .loadBackupSetting = {},
+                .profileStore = app.ProfileStore(),
+                .progress = app.Progress(),
+                .shutdownAfterBackup = app.ShutdownAfterBackup(),
+            });
+            if (shutdown) shutdown->AttachTo(*executor);
+            return executor;
+        };
+        return MakeWorker<CBackupSchedule>(platform.clock, platform.events, app.ProfileStore(),
+                                           std::move(makeExecutor));
+    });
 }
 
 }  // namespace tessarine
