@@ -192,7 +192,9 @@ TEST_F(HeadlessTest, SilentClientsDoNotDelayASignal) {
     }
     const auto start = std::chrono::steady_clock::now();
     EXPECT_EQ(Run({"--signal", "BackupNow"}), 0) << ReadFile(lastOutput_);
-    EXPECT_LT(std::chrono::steady_clock::now() - start, 1500ms);
+    // Far below the 40 s a one-at-a-time server would need; the margin is for starting a
+    // sanitizer build of the client on a loaded machine.
+    EXPECT_LT(std::chrono::steady_clock::now() - start, 5000ms);
     for (int fd : silent) close(fd);
 
     ASSERT_EQ(kill(instance, SIGTERM), 0);
