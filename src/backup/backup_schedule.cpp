@@ -11,6 +11,7 @@
 #include "base/time_utility.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
+#include "platform/event_wait_failures.h"
 
 namespace tessarine {
 
@@ -162,7 +163,7 @@ int CBackupSchedule::ThreadCore() {
     CBackupSetting heldSetting(profileStore_);
     std::uint32_t lastResult = kWaitSettingChanged;
     bool noWaitReported = false;
-    bool waitFailedReported = false;
+    CEventWaitFailures waitFailures;
     for (;;) {
         CBackupSetting setting(profileStore_);
         std::uint32_t wait = kInfinite;
@@ -206,16 +207,7 @@ int CBackupSchedule::ThreadCore() {
 
         lastResult = events_.WaitAny(handles, waitMs);
         LOG_TRACE("Event:" + ULongToString(lastResult));
-        if (lastResult == kWaitFailed) {
-            if (!waitFailedReported) {
-                LOG_ERROR("Event wait failed. Retrying.");
-                waitFailedReported = true;
-            }
-            clock_.Sleep(kWaitFailedPause);
-            OpenEvents(handles, false);
-        } else {
-            waitFailedReported = false;
-        }
+        if (waitFailures.Failed(lastResult, clock_)) OpenEvents(handles, false);
     }
 
     handles.clear();

@@ -39,8 +39,6 @@ public:
     static constexpr std::chrono::milliseconds kExitWaitSlice{100};
     // A computed wait of 0 (unusable schedule) is waited as this instead of spinning.
     static constexpr std::uint32_t kNoWaitPaceMs = 60000;
-    // Pause after a failed event wait (an event could not be opened).
-    static constexpr std::chrono::milliseconds kWaitFailedPause{1000};
 
     // The runner is made by `runnerFactory` when the thread starts. Without a loader the
     // settings are read with CBackupSetting::Load from `profileStore` (null: never readable).

@@ -10,17 +10,13 @@
 #include "base/string_utility.h"
 #include "base/time_utility.h"
 #include "infra/sqlite_query.h"
+#include "infra/sqlite_schema.h"
 
 namespace tessarine {
 
 namespace {
 
 // Table and index statements, run in this order.
-struct SchemaStatement {
-    const char* sql;
-    const char* failureMessage;
-};
-
 constexpr SchemaStatement kSchemaStatements[] = {
     {"CREATE TABLE IF NOT EXISTS BACKUP_FILELIST (SETTING_NUMBER INTEGER NOT NULL, "
      "SOURCE_FILE_PATH TEXT NOT NULL, DESTINATION_FILE_PATH TEXT NOT NULL, LAST_UPDATE TEXT NOT "
@@ -130,37 +126,18 @@ CBackupSQLUtility::CBackupSQLUtility(const std::string& databasePath) : connecti
 
 int CBackupSQLUtility::Initialize() {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
-    if (CreateTable() != 0) {
-        LOG_ERROR("Create Table Error");
-        return 1;
-    }
-    if (PrepareStatements() != 0) {
-        LOG_ERROR("Prepare Backup Statemants Error");
-        return 1;
-    }
-    return 0;
+    return InitializeDatabaseObject(
+        connection_, [this] { return CreateTable(); }, [this] { return PrepareStatements(); });
 }
 
 int CBackupSQLUtility::CreateTable() {
     LOG_METHOD();
-    for (const auto& schema : kSchemaStatements) {
-        if (connection_.ExecuteStatement(schema.sql) != kSqlOk) {
-            LOG_ERROR(schema.failureMessage);
-            return 1;
-        }
-    }
-    return 0;
+    return CreateSchema(connection_, kSchemaStatements);
 }
 
 int CBackupSQLUtility::PrepareStatements() {
     LOG_METHOD();
-    const std::size_t prepared = statements_.PrepareAll(StatementDefinitions());
-    if (prepared != kStatementCount) {
-        LOG_ERROR("Prepare Statement Error.Count:" + IntToString(static_cast<int>(prepared)));
-        return 1;
-    }
-    return 0;
+    return PrepareStatementTable(statements_, StatementDefinitions());
 }
 
 int CBackupSQLUtility::GetBackupFileCount(int settingNumber) {

@@ -4,9 +4,11 @@
 
 #include <cerrno>
 #include <exception>
+#include <string_view>
 
 #include "backup/backup_exceptions.h"
 #include "base/app_log.h"
+#include "base/operation_failure.h"
 #include "base/string_utility.h"
 #include "base/time_utility.h"
 #include "platform/app_paths.h"
@@ -65,28 +67,13 @@ bool IsPlainFileNamePart(const std::string& part) {
     return !part.empty() && part.find('/') == std::string::npos && part != "." && part != "..";
 }
 
+// A failed step of an operation: its error line, then CBackupXMLException(code).
+[[noreturn]] void Fail(std::string_view message, int code,
+                       const SourceLocation& where = SourceLocation::current()) {
+    FailOperation<CBackupXMLException>(message, code, where);
+}
+
 }  // namespace
-
-// A failed step: the error line with its message, then the operation's exception.
-#define BACKUP_XML_FAIL(message, code)   \
-    do {                                 \
-        LOG_ERROR(message);              \
-        throw CBackupXMLException(code); \
-    } while (0)
-
-// Any failure that is not already the operation's exception becomes it, with an error line.
-#define BACKUP_XML_CATCH_OTHERS(code)                            \
-    catch (const CBackupXMLException&) {                         \
-        throw;                                                   \
-    }                                                            \
-    catch (const std::exception& e) {                            \
-        LOG_ERROR(std::string("Unexpected Error: ") + e.what()); \
-        throw CBackupXMLException(code);                         \
-    }                                                            \
-    catch (...) {                                                \
-        LOG_ERROR("Unexpected Error");                           \
-        throw CBackupXMLException(code);                         \
-    }
 
 std::string DefaultBackupFolderPath() {
     const std::string dataFolder = GetDataFolderPath();
@@ -107,31 +94,31 @@ int CBackupXMLUtility::CreateClientResultFile(std::time_t start, std::time_t end
     constexpr int kCode = kCreateClientResultError;
     try {
         Release();
-        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        if (backupFolderPath_.empty()) Fail("Get Folder Path Error.", kCode);
         EnsureFolder(backupFolderPath_);
         const std::string path = backupFolderPath_ + kClientResultFileName;
         if (!SetupWriteToFile(path)) {
-            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Setup Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteStartElement(kClientResultElement)) {
-            BACKUP_XML_FAIL("Write First Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write First Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kStartDateElement, ToTimeStamp(start))) {
-            BACKUP_XML_FAIL("Write StartDate Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write StartDate Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kEndDateElement, ToTimeStamp(end))) {
-            BACKUP_XML_FAIL("Write EndDate Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write EndDate Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kResultElement, IntToString(resultCode))) {
-            BACKUP_XML_FAIL("Write Result Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Result Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteEndElement()) {
-            BACKUP_XML_FAIL("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
         }
-        if (!Flush()) BACKUP_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+        if (!Flush()) Fail("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    } catch (...) {
+        RethrowAsOperationFailure<CBackupXMLException>(kCode);
     }
-    BACKUP_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
@@ -141,36 +128,37 @@ int CBackupXMLUtility::ReadClientResultFile(std::string* start, std::string* end
     try {
         Release();
         if (start == nullptr || end == nullptr || resultCode == nullptr) {
-            BACKUP_XML_FAIL("Invalid Parameter", kCode);
+            Fail("Invalid Parameter", kCode);
         }
-        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        if (backupFolderPath_.empty()) Fail("Get Folder Path Error.", kCode);
         if (!SetupReadFromFile(backupFolderPath_ + kClientResultFileName)) {
-            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Setup Error. code:" + IntToString(GetLastError()), kCode);
         }
-        if (!SkipElements(1)) BACKUP_XML_FAIL("Skip <clientresult> element Error", kCode);
+        if (!SkipElements(1)) Fail("Skip <clientresult> element Error", kCode);
 
         std::string name;
         std::string startText;
         std::string endText;
         std::string resultText;
         if (!ReadNextElement(&name, &startText) || name != kStartDateElement) {
-            BACKUP_XML_FAIL("Read <start_date> element Error. Element:" + name, kCode);
+            Fail("Read <start_date> element Error. Element:" + name, kCode);
         }
         name.clear();
         if (!ReadNextElement(&name, &endText) || name != kEndDateElement) {
-            BACKUP_XML_FAIL("Read <end_date> element Error. Element:" + name, kCode);
+            Fail("Read <end_date> element Error. Element:" + name, kCode);
         }
         name.clear();
         if (!ReadNextElement(&name, &resultText) || name != kResultElement) {
-            BACKUP_XML_FAIL("Read <result> element Error. Element:" + name, kCode);
+            Fail("Read <result> element Error. Element:" + name, kCode);
         }
         // The outputs change only when the whole file was read.
         *start = startText;
         *end = endText;
         *resultCode = StringToInt(resultText);
         LOG_TRACE("Start:" + *start + " End:" + *end + " Result:" + IntToString(*resultCode));
+    } catch (...) {
+        RethrowAsOperationFailure<CBackupXMLException>(kCode);
     }
-    BACKUP_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
@@ -181,12 +169,12 @@ int CBackupXMLUtility::CreateServerResultFile(std::time_t end, const BackupFolde
     constexpr int kCode = kCreateServerResultError;
     try {
         Release();
-        if (pairs == nullptr) BACKUP_XML_FAIL("Parameter Error", kCode);
+        if (pairs == nullptr) Fail("Parameter Error", kCode);
         const std::string computerName = systemInfo_.ComputerName();
-        if (!IsPlainFileNamePart(computerName)) BACKUP_XML_FAIL("Get Computer Name Error", kCode);
+        if (!IsPlainFileNamePart(computerName)) Fail("Get Computer Name Error", kCode);
         const std::string userName = systemInfo_.UserName();
-        if (!IsPlainFileNamePart(userName)) BACKUP_XML_FAIL("Get User Name Error", kCode);
-        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        if (!IsPlainFileNamePart(userName)) Fail("Get User Name Error", kCode);
+        if (backupFolderPath_.empty()) Fail("Get Folder Path Error.", kCode);
         EnsureFolder(backupFolderPath_);
 
         serverResultFileName_ =
@@ -195,38 +183,36 @@ int CBackupXMLUtility::CreateServerResultFile(std::time_t end, const BackupFolde
         LOG_TRACE("Server Result File:" + serverResultFilePath_);
 
         if (!SetupWriteToFile(serverResultFilePath_)) {
-            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Setup Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteStartElement(kBackupResultElement)) {
-            BACKUP_XML_FAIL("Write First Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write First Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kComputerElement, computerName)) {
-            BACKUP_XML_FAIL("Write ComputerName Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write ComputerName Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kDateElement, ToTimeStamp(end))) {
-            BACKUP_XML_FAIL("Write EndDate Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write EndDate Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (WriteBackupFolderPathSetting(*pairs, true) != 0) {
-            BACKUP_XML_FAIL("Write Backup Source Path Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write Backup Source Path Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (WriteBackupFolderPathSetting(*pairs, false) != 0) {
-            BACKUP_XML_FAIL(
-                "Write Backup Destination Path Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Backup Destination Path Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kFileCountElement, ULongToString(successCount))) {
-            BACKUP_XML_FAIL("Write File Count Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write File Count Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kResultElement, kServerResultText)) {
-            BACKUP_XML_FAIL("Write Result Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Result Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteEndElement()) {
-            BACKUP_XML_FAIL("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
         }
-        if (!Flush()) BACKUP_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+        if (!Flush()) Fail("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    } catch (...) {
+        RethrowAsOperationFailure<CBackupXMLException>(kCode);
     }
-    BACKUP_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
@@ -263,44 +249,38 @@ int CBackupXMLUtility::CreateDetailResultFile(const BackupErrorList& list) {
     try {
         Release();
         // Without the folder the file name alone would land in the working folder.
-        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        if (backupFolderPath_.empty()) Fail("Get Folder Path Error.", kCode);
         EnsureFolder(backupFolderPath_);
         if (!SetupWriteToFile(backupFolderPath_ + kDetailResultFileName)) {
-            BACKUP_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Setup Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteStartElement(kBackupResultElement)) {
-            BACKUP_XML_FAIL(
-                "Write Backup Result Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Backup Result Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kExecuteCountElement, IntToString(list.executeCount))) {
-            BACKUP_XML_FAIL(
-                "Write Execute Count Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Execute Count Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kSuccessCountElement, IntToString(list.successCount))) {
-            BACKUP_XML_FAIL(
-                "Write Success Count Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Success Count Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         for (const std::string& path : list.paths) {
             if (!WriteStartElement(kDataElement)) {
-                BACKUP_XML_FAIL("Write Data Element Error. code:" + IntToString(GetLastError()),
-                                kCode);
+                Fail("Write Data Element Error. code:" + IntToString(GetLastError()), kCode);
             }
             if (!WriteElementAndText(kPathElement, path)) {
-                BACKUP_XML_FAIL("Write Path Element Error. code:" + IntToString(GetLastError()),
-                                kCode);
+                Fail("Write Path Element Error. code:" + IntToString(GetLastError()), kCode);
             }
             if (!WriteEndElement()) {
-                BACKUP_XML_FAIL("Write Data End Element Error. code:" + IntToString(GetLastError()),
-                                kCode);
+                Fail("Write Data End Element Error. code:" + IntToString(GetLastError()), kCode);
             }
         }
         if (!WriteEndElement()) {
-            BACKUP_XML_FAIL(
-                "Write Error Info End Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Error Info End Element Error. code:" + IntToString(GetLastError()), kCode);
         }
-        if (!Flush()) BACKUP_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+        if (!Flush()) Fail("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    } catch (...) {
+        RethrowAsOperationFailure<CBackupXMLException>(kCode);
     }
-    BACKUP_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
@@ -309,30 +289,30 @@ int CBackupXMLUtility::ReadDetailResult(BackupErrorList* list) {
     constexpr int kCode = kReadDetailResultError;
     try {
         Release();
-        if (list == nullptr) BACKUP_XML_FAIL("Invalid Parameter", kCode);
+        if (list == nullptr) Fail("Invalid Parameter", kCode);
         // A broken file shows as an empty result, never as half of one.
         list->Clear();
-        if (backupFolderPath_.empty()) BACKUP_XML_FAIL("Get Folder Path Error.", kCode);
+        if (backupFolderPath_.empty()) Fail("Get Folder Path Error.", kCode);
         const std::string path = backupFolderPath_ + kDetailResultFileName;
         struct stat status {};
         if (::stat(path.c_str(), &status) != 0) {
             LOG_TRACE("No Backup Error Info File:" + path);
             return -1;
         }
-        if (!SetupReadFromFile(path)) BACKUP_XML_FAIL("Backup Error Info File Read Error", kCode);
-        if (!SkipElements(1)) BACKUP_XML_FAIL("Skip <backupresult> element Error", kCode);
+        if (!SetupReadFromFile(path)) Fail("Backup Error Info File Read Error", kCode);
+        if (!SkipElements(1)) Fail("Skip <backupresult> element Error", kCode);
 
         BackupErrorList read;
         read.capacity = list->capacity;
         std::string name;
         std::string value;
         if (!ReadNextElement(&name, &value) || name != kExecuteCountElement) {
-            BACKUP_XML_FAIL("Read <execute_count> element Error. Element:" + name, kCode);
+            Fail("Read <execute_count> element Error. Element:" + name, kCode);
         }
         read.executeCount = StringToInt(value);
         name.clear();
         if (!ReadNextElement(&name, &value) || name != kSuccessCountElement) {
-            BACKUP_XML_FAIL("Read <success_count> element Error. Element:" + name, kCode);
+            Fail("Read <success_count> element Error. Element:" + name, kCode);
         }
         read.successCount = StringToInt(value);
 
@@ -341,20 +321,20 @@ int CBackupXMLUtility::ReadDetailResult(BackupErrorList* list) {
         while (SkipElements(1)) {
             name.clear();
             if (!ReadNextElement(&name, &value) || name != kPathElement) {
-                BACKUP_XML_FAIL("Read <path> element Error. Element:" + name, kCode);
+                Fail("Read <path> element Error. Element:" + name, kCode);
             }
             read.paths.push_back(value);
         }
         if (!IsEndOfDocument()) {
             // A cut or damaged file must not pass for a complete one.
-            BACKUP_XML_FAIL("Read <data> element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Read <data> element Error. code:" + IntToString(GetLastError()), kCode);
         }
         *list = std::move(read);
         LOG_TRACE(Format("Execute:%d Success:%d Paths:%zu", list->executeCount, list->successCount,
                          list->paths.size()));
+    } catch (...) {
+        RethrowAsOperationFailure<CBackupXMLException>(kCode);
     }
-    BACKUP_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 

@@ -10,6 +10,7 @@
 #include "core/event_names.h"
 #include "detection/detect_file_exceptions.h"
 #include "detection/detect_file_xml_utility.h"
+#include "platform/event_wait_failures.h"
 
 namespace tessarine {
 
@@ -127,7 +128,7 @@ int CDetectFileResultCheck::ThreadCore() {
     OpenEvents(handles, true);
 
     std::uint32_t lastResult = kWaitSettingChanged;
-    bool waitFailedReported = false;
+    CEventWaitFailures waitFailures;
     for (;;) {
         if (IsStopRequested()) break;
 
@@ -165,16 +166,7 @@ int CDetectFileResultCheck::ThreadCore() {
 
         lastResult = eventWaiter_(handles, wait);
         LOG_TRACE("Event:" + ULongToString(lastResult));
-        if (lastResult == kWaitFailed) {
-            if (!waitFailedReported) {
-                LOG_ERROR("Event wait failed. Retrying.");
-                waitFailedReported = true;
-            }
-            clock_.Sleep(kWaitFailedPause);
-            OpenEvents(handles, false);
-        } else {
-            waitFailedReported = false;
-        }
+        if (waitFailures.Failed(lastResult, clock_)) OpenEvents(handles, false);
     }
 
     handles.clear();

@@ -63,8 +63,6 @@ public:
     static constexpr std::uint32_t kWaitCheckNow = 2;  // "DetectFileResultNow": check at once
     // The interval when the detection settings cannot be read, in minutes.
     static constexpr int kDefaultIntervalMinutes = 10;
-    // Pause after a failed event wait (an event could not be opened).
-    static constexpr std::chrono::milliseconds kWaitFailedPause{1000};
 
     // What SaveResult did with one local copy.
     enum SaveOutcome : int { kSaveStored = 0, kSaveFailed = 1, kSaveAlreadyStored = 2 };

@@ -7,15 +7,11 @@
 #include "base/string_utility.h"
 #include "detection/detect_file_exceptions.h"
 #include "infra/sqlite_query.h"
+#include "infra/sqlite_schema.h"
 
 namespace tessarine {
 
 namespace {
-
-struct SchemaStatement {
-    const char* sql;
-    const char* failureMessage;
-};
 
 // Tables, then their indexes, in this order.
 constexpr SchemaStatement kSchemaStatements[] = {
@@ -88,37 +84,18 @@ CDetectFileResultSQLUtility::CDetectFileResultSQLUtility(const std::string& data
 
 int CDetectFileResultSQLUtility::Initialize() {
     LOG_METHOD();
-    std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
-    if (!connection_.IsReadOnly() && CreateTable() != 0) {
-        LOG_ERROR("Create Table Error");
-        return 1;
-    }
-    if (PrepareStatements() != 0) {
-        LOG_ERROR("Prepare Backup Statemants Error");
-        return 1;
-    }
-    return 0;
+    return InitializeDatabaseObject(
+        connection_, [this] { return CreateTable(); }, [this] { return PrepareStatements(); });
 }
 
 int CDetectFileResultSQLUtility::CreateTable() {
     LOG_METHOD();
-    for (const auto& schema : kSchemaStatements) {
-        if (connection_.ExecuteStatement(schema.sql) != kSqlOk) {
-            LOG_ERROR(schema.failureMessage);
-            return 1;
-        }
-    }
-    return 0;
+    return CreateSchema(connection_, kSchemaStatements);
 }
 
 int CDetectFileResultSQLUtility::PrepareStatements() {
     LOG_METHOD();
-    const std::size_t prepared = statements_.PrepareAll(StatementDefinitions());
-    if (prepared != kStatementCount) {
-        LOG_ERROR("Prepare Statement Error.Count:" + IntToString(static_cast<int>(prepared)));
-        return 1;
-    }
-    return 0;
+    return PrepareStatementTable(statements_, StatementDefinitions());
 }
 
 std::string CDetectFileResultSQLUtility::MakeId(const std::string& detectedTime,

@@ -12,6 +12,7 @@
 #include "base/string_utility.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
+#include "platform/event_wait_failures.h"
 
 namespace tessarine {
 
@@ -96,23 +97,14 @@ int CDetectFileSchedule::ThreadCore() {
     std::vector<EventHandle> handles;
     OpenEvents(handles, true);
     std::uint32_t lastResult = kWaitShutDown;
-    bool waitFailedReported = false;
+    CEventWaitFailures waitFailures;
     while (!IsStopRequested()) {
         if (lastResult == kWaitTimeout || lastResult == kWaitDetectFileNow) StartRun(*block);
         if (IsStopRequested()) break;
         const std::uint32_t wait = timeoutCalculator_ ? timeoutCalculator_() : CalculateTimeout();
         lastResult = events_.WaitAny(handles, wait);
         LOG_TRACE("Event:" + ULongToString(lastResult));
-        if (lastResult == kWaitFailed) {
-            if (!waitFailedReported) {
-                LOG_ERROR("Event wait failed. Retrying.");
-                waitFailedReported = true;
-            }
-            clock_.Sleep(kWaitFailedPause);
-            OpenEvents(handles, false);
-        } else {
-            waitFailedReported = false;
-        }
+        if (waitFailures.Failed(lastResult, clock_)) OpenEvents(handles, false);
     }
     handles.clear();
 

@@ -32,8 +32,6 @@ public:
     static constexpr int kExitWaitRounds = 10;
     static constexpr std::chrono::milliseconds kExitWaitRound{10000};
     static constexpr std::chrono::milliseconds kExitWaitSlice{100};
-    // Pause after a failed event wait (an event could not be opened), instead of spinning.
-    static constexpr std::chrono::milliseconds kWaitFailedPause{1000};
     // Pause after starting a run, as the run sets its flag on its own thread.
     static constexpr std::chrono::milliseconds kStartPause{1000};
 

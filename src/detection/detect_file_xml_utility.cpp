@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "base/app_log.h"
+#include "base/operation_failure.h"
 #include "base/string_utility.h"
 #include "base/time_utility.h"
 #include "detection/detect_file_exceptions.h"
@@ -114,28 +115,13 @@ std::string Printable(std::string_view text) {
     return shown;
 }
 
+// A failed step of an operation: its error line, then CDetectFileXMLException(code).
+[[noreturn]] void Fail(std::string_view message, int code,
+                       const SourceLocation& where = SourceLocation::current()) {
+    FailOperation<CDetectFileXMLException>(message, code, where);
+}
+
 }  // namespace
-
-// A failed step: the error line with its message, then the operation's exception.
-#define DETECT_XML_FAIL(message, code)       \
-    do {                                     \
-        LOG_ERROR(message);                  \
-        throw CDetectFileXMLException(code); \
-    } while (0)
-
-// Any failure that is not already the operation's exception becomes it, with an error line.
-#define DETECT_XML_CATCH_OTHERS(code)                            \
-    catch (const CDetectFileXMLException&) {                     \
-        throw;                                                   \
-    }                                                            \
-    catch (const std::exception& e) {                            \
-        LOG_ERROR(std::string("Unexpected Error: ") + e.what()); \
-        throw CDetectFileXMLException(code);                     \
-    }                                                            \
-    catch (...) {                                                \
-        LOG_ERROR("Unexpected Error");                           \
-        throw CDetectFileXMLException(code);                     \
-    }
 
 std::string DefaultDetectFileFolderPath() {
     const std::string dataFolder = GetDataFolderPath();
@@ -161,21 +147,21 @@ int CDetectFileXMLUtility::ReadDetectFileServerSetting(const std::string& filePa
     constexpr int kCode = kReadServerSettingError;
     try {
         Release();
-        if (setting == nullptr) DETECT_XML_FAIL("Invalid Parameter", kCode);
+        if (setting == nullptr) Fail("Invalid Parameter", kCode);
         if (!SetupReadFromFile(filePath)) {
-            DETECT_XML_FAIL("Detect File Server Setting Read Error", kCode);
+            Fail("Detect File Server Setting Read Error", kCode);
         }
-        if (!SkipElements(1)) DETECT_XML_FAIL("Skip <setting> element Error", kCode);
+        if (!SkipElements(1)) Fail("Skip <setting> element Error", kCode);
 
         std::string name;
         std::string value;
         if (!ReadNextElement(&name, &value) || name != kEnableElement) {
-            DETECT_XML_FAIL("Read <enable> element Error. Element:" + name, kCode);
+            Fail("Read <enable> element Error. Element:" + name, kCode);
         }
         setting->enabled = value == kEnableOnText ? 1 : 0;
         name.clear();
         if (!ReadNextElement(&name, &value) || name != kTimestampElement) {
-            DETECT_XML_FAIL("Read <timestamp> element Error. Element:" + name, kCode);
+            Fail("Read <timestamp> element Error. Element:" + name, kCode);
         }
         setting->timestamp = value;
         SkipElements(1);  // the container of the extensions, whatever its name
@@ -204,8 +190,9 @@ int CDetectFileXMLUtility::ReadDetectFileServerSetting(const std::string& filePa
                 LOG_ERROR("More unexpected elements follow; they are not logged");
             }
         }
+    } catch (...) {
+        RethrowAsOperationFailure<CDetectFileXMLException>(kCode);
     }
-    DETECT_XML_CATCH_OTHERS(kCode)
 }
 
 int CDetectFileXMLUtility::ReadDetectFileResult(const std::string& filePath,
@@ -215,9 +202,9 @@ int CDetectFileXMLUtility::ReadDetectFileResult(const std::string& filePath,
     constexpr int kCode = kReadResultError;
     try {
         Release();
-        if (result == nullptr) DETECT_XML_FAIL("Invalid Parameter", kCode);
-        if (!SetupReadFromFile(filePath)) DETECT_XML_FAIL("Detect File Result Read Error", kCode);
-        if (!SkipElements(1)) DETECT_XML_FAIL("Skip <detectresult> element Error", kCode);
+        if (result == nullptr) Fail("Invalid Parameter", kCode);
+        if (!SetupReadFromFile(filePath)) Fail("Detect File Result Read Error", kCode);
+        if (!SkipElements(1)) Fail("Skip <detectresult> element Error", kCode);
 
         std::string name;
         std::string value;
@@ -225,7 +212,7 @@ int CDetectFileXMLUtility::ReadDetectFileResult(const std::string& filePath,
         const auto readRequired = [&](const char* element) -> const std::string& {
             name.clear();
             if (!ReadNextElement(&name, &value) || name != element) {
-                DETECT_XML_FAIL(Format("Read <%s> element Error. Element:", element) + name, kCode);
+                Fail(Format("Read <%s> element Error. Element:", element) + name, kCode);
             }
             return value;
         };
@@ -240,7 +227,7 @@ int CDetectFileXMLUtility::ReadDetectFileResult(const std::string& filePath,
                 // No further group. A document that breaks off is not a complete result: it
                 // stays on the device to be read again rather than being stored in part.
                 if (!IsEndOfDocument()) {
-                    DETECT_XML_FAIL("Detect File Result Read Error. Document is malformed", kCode);
+                    Fail("Detect File Result Read Error. Document is malformed", kCode);
                 }
                 result->details = std::move(details);
                 LOG_TRACE(Format("Details:%zu", result->details.size()));
@@ -253,8 +240,9 @@ int CDetectFileXMLUtility::ReadDetectFileResult(const std::string& filePath,
                 details.push_back({category, readRequired(kTextElement)});
             }
         }
+    } catch (...) {
+        RethrowAsOperationFailure<CDetectFileXMLException>(kCode);
     }
-    DETECT_XML_CATCH_OTHERS(kCode)
 }
 
 int CDetectFileXMLUtility::OpenFileList(const std::string& computerName) {
@@ -263,24 +251,23 @@ int CDetectFileXMLUtility::OpenFileList(const std::string& computerName) {
     try {
         Release();
         const std::string path = GetFileListPath();
-        if (path.empty()) DETECT_XML_FAIL("Get Folder Path Error.", kCode);
+        if (path.empty()) Fail("Get Folder Path Error.", kCode);
         EnsureFolder(detectFileFolderPath_);
         if (!SetupWriteToFile(path, kFileListMode)) {
-            DETECT_XML_FAIL("Setup Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Setup Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteStartElement(kFileListElement)) {
-            DETECT_XML_FAIL("Write First Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write First Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kComputerElement, computerName)) {
-            DETECT_XML_FAIL("Write PC Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write PC Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteStartElement(kFileElement)) {
-            DETECT_XML_FAIL("Write Second Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write Second Element Error. code:" + IntToString(GetLastError()), kCode);
         }
+    } catch (...) {
+        RethrowAsOperationFailure<CDetectFileXMLException>(kCode);
     }
-    DETECT_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
@@ -293,27 +280,26 @@ int CDetectFileXMLUtility::WriteFileData(const std::string& filePath, const std:
     constexpr int kCode = kWriteFileDataError;
     try {
         if (!WriteStartElement(kDataElement)) {
-            DETECT_XML_FAIL("Write Data Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Data Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kNameElement, fileName)) {
-            DETECT_XML_FAIL("Write Name Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Name Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kTransferNameElement, transferName)) {
-            DETECT_XML_FAIL("Write TransferName Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write TransferName Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kPathElement, filePath)) {
-            DETECT_XML_FAIL("Write Path Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write Path Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteElementAndText(kTimestampElement, timestamp)) {
-            DETECT_XML_FAIL("Write TimeStamp Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write TimeStamp Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteEndElement()) {
-            DETECT_XML_FAIL("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
+            Fail("Write End Element Error. code:" + IntToString(GetLastError()), kCode);
         }
+    } catch (...) {
+        RethrowAsOperationFailure<CDetectFileXMLException>(kCode);
     }
-    DETECT_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
@@ -322,16 +308,15 @@ int CDetectFileXMLUtility::CloseFileList() {
     constexpr int kCode = kCloseFileListError;
     try {
         if (!WriteEndElement()) {
-            DETECT_XML_FAIL("Write File End Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write File End Element Error. code:" + IntToString(GetLastError()), kCode);
         }
         if (!WriteEndElement()) {
-            DETECT_XML_FAIL("Write FileList End Element Error. code:" + IntToString(GetLastError()),
-                            kCode);
+            Fail("Write FileList End Element Error. code:" + IntToString(GetLastError()), kCode);
         }
-        if (!Flush()) DETECT_XML_FAIL("Flush Error. code:" + IntToString(GetLastError()), kCode);
+        if (!Flush()) Fail("Flush Error. code:" + IntToString(GetLastError()), kCode);
+    } catch (...) {
+        RethrowAsOperationFailure<CDetectFileXMLException>(kCode);
     }
-    DETECT_XML_CATCH_OTHERS(kCode)
     return 0;
 }
 
