@@ -32,6 +32,7 @@
 #include "core/event_names.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/named_events.h"
 #include "platform/posix/pooled_smb_share.h"
@@ -49,35 +50,11 @@ using testing::ModifiedTime;
 using testing::ReadFile;
 using testing::RecordingMessageSink;
 using testing::SetModifiedTime;
+using testing::SmbFixture;
 using testing::TempDir;
 using testing::WriteFile;
 
 constexpr std::time_t kNow = 1514714400;
-
-struct SmbFixture {
-    std::string host;
-    int port = 0;
-    std::string user;
-    std::string password;
-    std::string root;  // the local folder whose "zereda" the server shares
-
-    bool Load() {
-        const char* names[] = {"TESSARINE_SMB_HOST", "TESSARINE_SMB_PORT", "TESSARINE_SMB_USER",
-                               "TESSARINE_SMB_PASSWORD", "TESSARINE_SMB_ROOT"};
-        std::string values[5];
-        for (int i = 0; i < 5; ++i) {
-            const char* value = std::getenv(names[i]);
-            if (value == nullptr || *value == '\0') return false;
-            values[i] = value;
-        }
-        host = values[0];
-        port = std::atoi(values[1].c_str());
-        user = values[2];
-        password = values[3];
-        root = values[4];
-        return port > 0;
-    }
-};
 
 class NamedSystemInfo : public SystemInfo {
 public:
@@ -89,25 +66,10 @@ private:
     std::string user_;
 };
 
-// A TCP port on 127.0.0.1 where nothing listens.
-int ClosedPort() {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof(address));
-    getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    close(fd);
-    return ntohs(address.sin_port);
-}
-
 class BackupExecuteSmbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!smb_.Load())
-            GTEST_SKIP() << "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and "
-                            "export the variables of <dir>/env";
+        if (!smb_.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
         // One destination folder (and one server result file) per test.
         folder_ = "exec" + std::to_string(getpid()) + "_" +
                   ::testing::UnitTest::GetInstance()->current_test_info()->name();
@@ -364,7 +326,7 @@ TEST_F(BackupExecuteSmbTest, ConnectionFailuresGiveResultCodeOne) {
         std::string password;
         int port;
     } const cases[] = {
-        {"device unreachable", smb_.password, ClosedPort()},
+        {"device unreachable", smb_.password, testing::ClosedLoopbackPort()},
         {"wrong password", "not-the-password", 0},
     };
     for (const auto& c : cases) {

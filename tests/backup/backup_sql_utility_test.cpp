@@ -15,59 +15,23 @@
 #include "base/app_log.h"
 #include "base/string_utility.h"
 #include "base/time_utility.h"
+#include "fakes/raw_database.h"
 #include "fakes/test_support.h"
+#include "fakes/thrown_code.h"
 #include "infra/sqlite_helper.h"
 
 namespace tessarine {
 namespace {
 
+using testing::RawDatabase;
 using testing::ReadFile;
 using testing::TempDir;
 
-// A second, plain connection that looks at (or tampers with) the file behind the object's back.
-class RawDatabase {
-public:
-    explicit RawDatabase(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
-    ~RawDatabase() { sqlite3_close(db_); }
-    // Every row of the query, columns joined with '|', NULL as "<null>".
-    std::vector<std::string> Rows(const std::string& sql) const {
-        std::vector<std::string> rows;
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr);
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            std::string row;
-            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-                if (i > 0) row += "|";
-                const auto* text = sqlite3_column_text(statement, i);
-                row += text ? reinterpret_cast<const char*>(text) : "<null>";
-            }
-            rows.push_back(row);
-        }
-        sqlite3_finalize(statement);
-        return rows;
-    }
-    std::vector<std::string> Table() const {
-        return Rows("SELECT * FROM BACKUP_FILELIST ORDER BY SETTING_NUMBER, SOURCE_FILE_PATH;");
-    }
-    bool Execute(const std::string& sql) {
-        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
+// What RawDatabase::Table() compares.
+constexpr char kTableQuery[] =
+    "SELECT * FROM BACKUP_FILELIST ORDER BY SETTING_NUMBER, SOURCE_FILE_PATH;";
 
-private:
-    sqlite3* db_ = nullptr;
-};
-
-// The code a call throws as CBackupSQLException; -1 when it returns, -2 for another exception.
-int ThrownCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CBackupSQLException& e) {
-        return e.GetErrorCode();
-    } catch (...) {
-        return -2;
-    }
-    return -1;
-}
+constexpr auto ThrownCode = testing::ThrownCode<CBackupSQLException>;
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
     std::time_t when = 0;
@@ -94,7 +58,7 @@ protected:
     TempDir dir_;
     std::string path_ = dir_.Sub("TessarineTool.db");
     CBackupSQLUtility fileList_{path_};
-    RawDatabase raw_{path_};
+    RawDatabase raw_{path_, kTableQuery};
 };
 
 TEST_F(BackupSqlUtilityTest, FreshDatabaseHasExactSchemaAndSecondInitializeChangesNothing) {

@@ -14,6 +14,7 @@
 #include "backup/backup_exceptions.h"
 #include "base/time_utility.h"
 #include "fakes/test_support.h"
+#include "fakes/thrown_code.h"
 
 namespace tessarine {
 namespace {
@@ -60,15 +61,7 @@ void ExpectMatchesGolden(const std::string& path, const std::string& goldenName)
     EXPECT_EQ(WithoutIndentation(ReadFile(path)), WithoutIndentation(golden));
 }
 
-// The code of the CBackupXMLException the call throws; -1 when it throws nothing.
-int ThrownCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CBackupXMLException& e) {
-        return e.GetErrorCode();
-    }
-    return -1;
-}
+constexpr auto ThrownCode = testing::ThrownCode<CBackupXMLException>;
 
 class BackupXmlUtilityTest : public ::testing::Test {
 protected:

@@ -16,6 +16,7 @@
 #include "detection/detect_file_xml_utility.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/posix/smb_share.h"
 
@@ -24,33 +25,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::FolderNames;
+using testing::SmbFixture;
 using testing::TempDir;
 using testing::WriteFile;
-
-struct SmbFixture {
-    std::string host;
-    int port = 0;
-    std::string user;
-    std::string password;
-    std::string root;  // the local folder whose "zereda" the server shares
-
-    bool Load() {
-        const char* names[] = {"TESSARINE_SMB_HOST", "TESSARINE_SMB_PORT", "TESSARINE_SMB_USER",
-                               "TESSARINE_SMB_PASSWORD", "TESSARINE_SMB_ROOT"};
-        std::string values[5];
-        for (int i = 0; i < 5; ++i) {
-            const char* value = std::getenv(names[i]);
-            if (value == nullptr || *value == '\0') return false;
-            values[i] = value;
-        }
-        host = values[0];
-        port = std::atoi(values[1].c_str());
-        user = values[2];
-        password = values[3];
-        root = values[4];
-        return port > 0;
-    }
-};
 
 class NamedComputer : public SystemInfo {
 public:
@@ -72,9 +49,7 @@ std::string Simulator() {
 
 TEST(DetectFileResultCheckSmbTest, ResultsTheDeviceWroteAreStoredAndLeaveTheDevice) {
     SmbFixture smb;
-    if (!smb.Load())
-        GTEST_SKIP() << "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and "
-                        "export the variables of <dir>/env";
+    if (!smb.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
     TempDir temp;
     fs::create_directories(temp.Sub("data/detectfile/result"));
     CAppLog::Get().InitWith(temp.Path() + "/", "TessarineTool", true, std::int64_t{64} << 20);

@@ -13,48 +13,19 @@
 
 #include "base/app_log.h"
 #include "detection/detect_file_exceptions.h"
+#include "fakes/raw_database.h"
 #include "fakes/test_support.h"
+#include "fakes/thrown_code.h"
 
 namespace tessarine {
 namespace {
 
+using testing::RawDatabase;
 using testing::ReadFile;
 using testing::TempDir;
 using Hits = std::vector<std::pair<std::string, std::string>>;
 
-// The code a call throws as CDetectFileResultSQLException; -1 when it returns, -2 for another
-// exception.
-int ThrownCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CDetectFileResultSQLException& e) {
-        return e.GetErrorCode();
-    } catch (...) {
-        return -2;
-    }
-    return -1;
-}
-
-// Every row of a query on a plain connection of its own, columns joined with '|'.
-std::vector<std::string> Rows(const std::string& path, const std::string& sql) {
-    sqlite3* db = nullptr;
-    sqlite3_open(path.c_str(), &db);
-    std::vector<std::string> rows;
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        std::string row;
-        for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-            if (i > 0) row += "|";
-            const auto* text = sqlite3_column_text(statement, i);
-            row += text ? reinterpret_cast<const char*>(text) : "<null>";
-        }
-        rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return rows;
-}
+constexpr auto ThrownCode = testing::ThrownCode<CDetectFileResultSQLException>;
 
 CDetectFileResult MakeResult(const std::string& time, const std::string& path, Hits hits = {}) {
     CDetectFileResult result;
@@ -106,7 +77,7 @@ TEST_F(DetectFileResultSqlTest, ResultKeyIsTheTimeAndThePathAndHitsListInDisplay
     results_.AddDetectFileResultDetail(results_.GetLastId(), 1, "電話番号", "03-1234-5678");
     results_.AddDetectFileResultDetail(results_.GetLastId(), 0, "社外秘", "社外秘");
 
-    EXPECT_EQ(Rows(path_, "SELECT * FROM DETECT_FILE_RESULT;"),
+    EXPECT_EQ(RawDatabase(path_).Rows("SELECT * FROM DETECT_FILE_RESULT;"),
               std::vector<std::string>{"20170401120000_C:\\a\\b.txt|b.txt|C:\\a\\b.txt|"
                                        "20170401120000"});
     EXPECT_EQ(DetailListing("20170401120000_C:\\a\\b.txt"),
@@ -157,8 +128,8 @@ TEST_F(DetectFileResultSqlTest, FailuresThrowTheirOperationsCode) {
         SCOPED_TRACE(test.what);
         EXPECT_EQ(ThrownCode(test.call), test.code);
     }
-    EXPECT_EQ(Rows(path_, "SELECT COUNT(*) FROM DETECT_FILE_RESULT;")[0], "1");
-    EXPECT_EQ(Rows(path_, "SELECT HIT_TEXT FROM DETECT_FILE_RESULT_DETAIL;"),
+    EXPECT_EQ(RawDatabase(path_).Rows("SELECT COUNT(*) FROM DETECT_FILE_RESULT;")[0], "1");
+    EXPECT_EQ(RawDatabase(path_).Rows("SELECT HIT_TEXT FROM DETECT_FILE_RESULT_DETAIL;"),
               std::vector<std::string>{"x"});
 }
 
@@ -199,9 +170,9 @@ TEST_F(DetectFileResultSqlTest, StoringIsAllOrNothingAndRecognisesAStoredResult)
     const CDetectFileResult broken =
         MakeResult("20240102030406", "/home/u/b.txt", {{"c", "good"}, {"c", "bad"}});
     EXPECT_EQ(ThrownCode([&] { results_.StoreDetectFileResult(broken); }), 2);
-    EXPECT_EQ(Rows(path_, "SELECT ID FROM DETECT_FILE_RESULT ORDER BY ID;"),
+    EXPECT_EQ(RawDatabase(path_).Rows("SELECT ID FROM DETECT_FILE_RESULT ORDER BY ID;"),
               std::vector<std::string>{"20240102030405_/home/u/a.txt"});
-    EXPECT_EQ(Rows(path_, "SELECT COUNT(*) FROM DETECT_FILE_RESULT_DETAIL;")[0], "2");
+    EXPECT_EQ(RawDatabase(path_).Rows("SELECT COUNT(*) FROM DETECT_FILE_RESULT_DETAIL;")[0], "2");
     EXPECT_FALSE(results_.Connection().IsInTransaction());
 
     CDetectFileResult found;

@@ -12,60 +12,23 @@
 #include "base/app_log.h"
 #include "base/time_utility.h"
 #include "detection/detect_file_exceptions.h"
+#include "fakes/raw_database.h"
 #include "fakes/test_support.h"
+#include "fakes/thrown_code.h"
 
 namespace tessarine {
 namespace {
 
+using testing::RawDatabase;
 using testing::ReadFile;
 using testing::TempDir;
 
-// A second, plain connection that looks at (or tampers with) the file behind the object's back.
-class RawDatabase {
-public:
-    explicit RawDatabase(const std::string& path) { sqlite3_open(path.c_str(), &db_); }
-    ~RawDatabase() { sqlite3_close(db_); }
-    std::vector<std::string> Rows(const std::string& sql) const {
-        std::vector<std::string> rows;
-        sqlite3_stmt* statement = nullptr;
-        sqlite3_prepare_v2(db_, sql.c_str(), -1, &statement, nullptr);
-        while (sqlite3_step(statement) == SQLITE_ROW) {
-            std::string row;
-            for (int i = 0; i < sqlite3_column_count(statement); ++i) {
-                if (i > 0) row += "|";
-                const auto* text = sqlite3_column_text(statement, i);
-                row += text ? reinterpret_cast<const char*>(text) : "<null>";
-            }
-            rows.push_back(row);
-        }
-        sqlite3_finalize(statement);
-        return rows;
-    }
-    // Path, server name and status of every row, by path.
-    std::vector<std::string> Table() const {
-        return Rows(
-            "SELECT FILE_PATH, SERVER_FILE_NAME, STATUS FROM DETECT_FILE_FILELIST ORDER BY "
-            "FILE_PATH;");
-    }
-    bool Execute(const std::string& sql) {
-        return sqlite3_exec(db_, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    }
+// What RawDatabase::Table() compares.
+constexpr char kTableQuery[] =
+    "SELECT FILE_PATH, SERVER_FILE_NAME, STATUS FROM DETECT_FILE_FILELIST ORDER BY "
+    "FILE_PATH;";
 
-private:
-    sqlite3* db_ = nullptr;
-};
-
-// The code a call throws as CDetectFileSQLException; -1 when it returns, -2 for another one.
-int ThrownCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CDetectFileSQLException& e) {
-        return e.GetErrorCode();
-    } catch (...) {
-        return -2;
-    }
-    return -1;
-}
+constexpr auto ThrownCode = testing::ThrownCode<CDetectFileSQLException>;
 
 std::time_t LocalTime(int year, int month, int day, int hour, int minute, int second) {
     std::time_t when = 0;
@@ -91,7 +54,7 @@ protected:
     TempDir dir_;
     std::string path_ = dir_.Sub("TessarineTool.db");
     CDetectFileSQLUtility fileList_{path_};
-    RawDatabase raw_{path_};
+    RawDatabase raw_{path_, kTableQuery};
 };
 
 TEST_F(DetectFileSqlUtilityTest, FreshDatabaseHasExactSchema) {

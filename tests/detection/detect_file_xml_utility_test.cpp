@@ -14,6 +14,7 @@
 #include "base/time_utility.h"
 #include "detection/detect_file_exceptions.h"
 #include "fakes/test_support.h"
+#include "fakes/thrown_code.h"
 
 namespace tessarine {
 namespace {
@@ -32,15 +33,7 @@ std::string GoldenPath(const std::string& name) {
     return std::string(TESSARINE_SOURCE_DIR "/tests/detection/golden/") + name;
 }
 
-// The code of the CDetectFileXMLException the call throws; -1 when it throws nothing.
-int ThrownCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const CDetectFileXMLException& e) {
-        return e.GetErrorCode();
-    }
-    return -1;
-}
+constexpr auto ThrownCode = testing::ThrownCode<CDetectFileXMLException>;
 
 constexpr char kDeclaration[] = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>";
 

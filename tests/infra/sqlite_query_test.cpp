@@ -10,6 +10,7 @@
 #include "base/string_utility.h"
 #include "base/time_utility.h"
 #include "fakes/test_support.h"
+#include "fakes/thrown_code.h"
 
 namespace tessarine {
 namespace {
@@ -26,17 +27,7 @@ public:
 using Query = CSqlQuery<QueryTestException>;
 constexpr int kOperationCode = 17;
 
-// The code a call throws as QueryTestException; -1 when it returns, -2 for another exception.
-int ThrownCode(const std::function<void()>& call) {
-    try {
-        call();
-    } catch (const QueryTestException& e) {
-        return e.GetErrorCode();
-    } catch (...) {
-        return -2;
-    }
-    return -1;
-}
+constexpr auto ThrownCode = testing::ThrownCode<QueryTestException>;
 
 class SqliteQueryTest : public ::testing::Test {
 protected:

@@ -19,6 +19,7 @@
 #include <thread>
 #include <vector>
 
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/posix/smb_share.h"
 #include "platform/share_contract.h"
@@ -36,38 +37,6 @@ using testing::WriteFile;
 
 using namespace share_contract;  // the contract suite and its constants
 
-struct Fixture {
-    std::string host;
-    int port = 445;
-    std::string user;
-    std::string password;
-    std::string root;  // local folder whose "zereda" smbd serves
-};
-
-bool LoadFixture(Fixture& fixture) {
-    const char* host = std::getenv("TESSARINE_SMB_HOST");
-    const char* port = std::getenv("TESSARINE_SMB_PORT");
-    const char* user = std::getenv("TESSARINE_SMB_USER");
-    const char* password = std::getenv("TESSARINE_SMB_PASSWORD");
-    const char* root = std::getenv("TESSARINE_SMB_ROOT");
-    if (!host || !user || !password || !root) return false;
-    fixture = Fixture{host, port ? std::atoi(port) : 445, user, password, root};
-    return true;
-}
-
-// A loopback port that nobody listens on.
-int ClosedPort() {
-    const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ::bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address);
-    socklen_t length = sizeof address;
-    ::getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length);
-    ::close(fd);
-    return ntohs(address.sin_port);
-}
-
 // The contract on an SmbShare, each test in a folder of its own below zereda.
 class SmbShareHarness {
 public:
@@ -78,7 +47,7 @@ public:
         if (!folderName_.empty()) std::filesystem::remove_all(Served(""));
     }
     bool Start(std::string& why) {
-        if (!LoadFixture(fixture_)) {
+        if (!fixture_.Load()) {
             why = "TESSARINE_SMB_* not set: start scripts/smbd-fixture and source its env";
             return false;
         }
@@ -107,7 +76,7 @@ public:
     }
 
 private:
-    Fixture fixture_;
+    testing::SmbFixture fixture_;
     std::string folderName_;
     std::unique_ptr<SmbShare> share_;
 };
@@ -117,7 +86,7 @@ INSTANTIATE_TYPED_TEST_SUITE_P(SmbShare, ShareContract, SmbShareHarness);
 class SmbShareTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        if (!LoadFixture(fixture_))
+        if (!fixture_.Load())
             GTEST_SKIP()
                 << "TESSARINE_SMB_* not set: start scripts/smbd-fixture and source its env";
         // Each test works in a folder of its own below zereda.
@@ -155,7 +124,7 @@ protected:
         return path;
     }
 
-    Fixture fixture_;
+    testing::SmbFixture fixture_;
     std::string folderName_;
     TempDir pc_;
     std::unique_ptr<SmbShare> share_;
@@ -170,7 +139,7 @@ TEST_F(SmbShareTest, ConnectRefusesWrongPasswordAndUnreachableServers) {
     EXPECT_EQ(unknownUser.Connect(fixture_.host, "nobody-here", "pw"), EACCES);
 
     const auto start = std::chrono::steady_clock::now();
-    SmbShare closed(ClosedPort(), 5000);
+    SmbShare closed(testing::ClosedLoopbackPort(), 5000);
     const int error = closed.Connect("127.0.0.1", fixture_.user, fixture_.password);
     EXPECT_EQ(error, ECONNREFUSED);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
