@@ -11,7 +11,7 @@
 #include "base/time_utility.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
-#include "platform/event_wait_failures.h"
+#include "platform/worker_events.h"
 
 namespace tessarine {
 
@@ -107,13 +107,7 @@ void CBackupSchedule::SignalStartupBackup() {
 }
 
 void CBackupSchedule::OpenEvents(std::vector<EventHandle>& handles, bool reportMissing) const {
-    handles.resize(kScheduleEvents.size());
-    for (std::size_t i = 0; i < kScheduleEvents.size(); ++i) {
-        if (handles[i]) continue;
-        handles[i] = events_.Open(std::string(kScheduleEvents[i]));
-        if (!handles[i] && reportMissing)
-            LOG_ERROR("Can't open event. Name:" + std::string(kScheduleEvents[i]));
-    }
+    OpenWorkerEvents(events_, kScheduleEvents, handles, reportMissing);
 }
 
 void CBackupSchedule::StartRun(ThreadControlBlock& block, int shutdownMode) {

@@ -10,7 +10,7 @@
 #include "core/event_names.h"
 #include "detection/detect_file_exceptions.h"
 #include "detection/detect_file_xml_utility.h"
-#include "platform/event_wait_failures.h"
+#include "platform/worker_events.h"
 
 namespace tessarine {
 
@@ -105,13 +105,7 @@ std::uint32_t CDetectFileResultCheck::CalculateTimeout(int intervalMinutes) cons
 
 void CDetectFileResultCheck::OpenEvents(std::vector<EventHandle>& handles,
                                         bool reportMissing) const {
-    handles.resize(kCheckEvents.size());
-    for (std::size_t i = 0; i < kCheckEvents.size(); ++i) {
-        if (handles[i]) continue;
-        handles[i] = namedEvents_.Open(std::string(kCheckEvents[i]));
-        if (!handles[i] && reportMissing)
-            LOG_ERROR("Can't open event. Name:" + std::string(kCheckEvents[i]));
-    }
+    OpenWorkerEvents(namedEvents_, kCheckEvents, handles, reportMissing);
 }
 
 int CDetectFileResultCheck::ThreadCore() {

@@ -12,7 +12,7 @@
 #include "base/string_utility.h"
 #include "core/deadline_wait.h"
 #include "core/event_names.h"
-#include "platform/event_wait_failures.h"
+#include "platform/worker_events.h"
 
 namespace tessarine {
 
@@ -49,13 +49,7 @@ CDetectFileSchedule::~CDetectFileSchedule() {
 }
 
 void CDetectFileSchedule::OpenEvents(std::vector<EventHandle>& handles, bool reportMissing) const {
-    handles.resize(kScheduleEvents.size());
-    for (std::size_t i = 0; i < kScheduleEvents.size(); ++i) {
-        if (handles[i]) continue;
-        handles[i] = events_.Open(std::string(kScheduleEvents[i]));
-        if (!handles[i] && reportMissing)
-            LOG_ERROR("Can't open event. Name:" + std::string(kScheduleEvents[i]));
-    }
+    OpenWorkerEvents(events_, kScheduleEvents, handles, reportMissing);
 }
 
 void CDetectFileSchedule::StartRun(ThreadControlBlock& block) {
