@@ -84,7 +84,7 @@ password=$TESSARINE_SMB_PASSWORD
 "$py" "$root/tools/devicesim/devicesim.py" web --user "$user" --password "$password" \
   >"$work/web.out" 2>&1 &
 pids+=($!)
-wait_for 20 grep -q '^web http=' "$work/web.out" || die "the simulator's web login did not start"
+wait_for 20 grep -qs '^web http=' "$work/web.out" || die "the simulator's web login did not start"
 # The destination folder, as a user would have made it on the device beforehand (a backup
 # creates the folders below its destination, not the destination itself).
 mkdir "$share_folder" && chown "$(stat -c %u:%g "$TESSARINE_SMB_ROOT/zereda/backup")" "$share_folder" ||
@@ -199,7 +199,16 @@ expect_ini DestinationFolderPath01 ""
 [[ $(rows 0) == 0 ]] || fail "the pair's $(rows 0) file-list rows stayed after the device changed"
 
 # --- "終了" ends the program with status 0 ---------------------------------------------------
-xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+# The window first: Escape hides it as the program does (no window manager here), so the menu
+# gets the keyboard.
+settings_window=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
+[[ -n $settings_window ]] && xdotool windowfocus --sync "$settings_window" key Escape
+wait_for 5 bash -c "! xdotool search --onlyvisible --name '^$title\$' >/dev/null 2>&1" ||
+  fail "Escape did not close the settings window"
+for attempt in 1 2 3; do
+  xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
+  wait_for 5 xdotool search --onlyvisible --class TessarineTool >/dev/null 2>&1 && break
+done
 sleep 0.5
 xdotool key e
 end=$((SECONDS + 15))
