@@ -10,7 +10,10 @@
 #include "app/backup_utility_app.h"
 #include "network/http_utility.h"
 #include "network/search_agent_utility.h"
+#include "platform/device_share_factory.h"
+#include "settings/setting_records.h"
 #include "ui/settings_window.h"
+#include "ui/share_folder_dialog.h"
 
 namespace tessarine {
 namespace {
@@ -78,6 +81,20 @@ CSettingsWiring::CSettingsWiring(CBackupUtilityApp& app, CBrowserUtility& browse
     services_.chooseSourceFolder = [](QWidget* parent, const std::string& start) {
         return QFileDialog::getExistingDirectory(parent, QString(), QString::fromStdString(start))
             .toStdString();
+    };
+    // The device share with the stored address and credentials (the ones the backup uses);
+    // copies are never made here, so no copier processes.
+    services_.chooseDestinationFolder = [this, store = app.ProfileStore()](QWidget* parent,
+                                                                           const std::string&) {
+        CCommonSetting common(store);
+        common.Load();
+        if (common.ipv4Address.empty()) return std::string();
+        ShareOptions options = ShareOptionsFromEnvironment();
+        options.copierExecutable.clear();
+        auto source = std::make_shared<ui::DeviceShareFolderSource>(
+            MakeDeviceShare(options), common.ipv4Address, common.userName, common.userPassword);
+        return ui::BrowseShareFolder(parent, std::move(source), common.ipv4Address, strings_,
+                                     messages_);
     };
     services_.folderExists = [](const std::string& path) {
         std::error_code error;

@@ -14,7 +14,8 @@ namespace tessarine::ui {
 CSelectUserDlg::CSelectUserDlg(SettingsServices& services, QWidget* parent)
     : QDialog(parent), services_(services), utility_(*this, *services.strings, *services.messages) {
     setObjectName(ControlObjectName(kDlgSelectUser));
-    setWindowTitle(QString::fromStdString(services.strings->Text(kDlgSelectUser)));
+    setWindowTitle(
+        QString::fromStdString(services.strings->Caption(kDlgSelectUser, kDlgSelectUser)));
     userName_ = new QLineEdit(this);
     userName_->setObjectName(ControlObjectName(1018));
     userName_->setMaxLength(kMaxUserName);

@@ -18,7 +18,7 @@ CSearchHostDlg::CSearchHostDlg(SettingsServices& services, QWidget* parent)
     : QDialog(parent), services_(services), utility_(*this, *services.strings, *services.messages) {
     const CLrcReaderWrapper& strings = *services.strings;
     setObjectName(ControlObjectName(kDlgSearchHost));
-    setWindowTitle(QString::fromStdString(strings.Text(kDlgSearchHost)));
+    setWindowTitle(QString::fromStdString(strings.Caption(kDlgSearchHost, kDlgSearchHost)));
     auto named = [](auto* widget, unsigned id) {
         widget->setObjectName(ControlObjectName(id));
         return widget;

@@ -79,12 +79,14 @@ CCommonSettingDlg::CCommonSettingDlg(SettingsServices& services, QWidget* parent
     auto* note = Label(this, 1024);
     note->setWordWrap(true);
     grid->addWidget(note, row++, 0, 1, 3);
+    // Spare height goes to an empty row above the buttons: on the note's own row it opened a
+    // gap between the note and the time it explains.
+    grid->setRowStretch(row++, 1);
     auto* buttons = new QHBoxLayout;
     buttons->addStretch();
     buttons->addWidget(ok_);
     buttons->addWidget(close_);
     grid->addLayout(buttons, row, 0, 1, 3);
-    grid->setRowStretch(row - 1, 1);
 
     ApplyCaptions(*this, kDlgCommonSetting, *services_.strings);
 

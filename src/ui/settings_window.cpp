@@ -110,30 +110,39 @@ bool CSettingDlg::Save() {
         LOG_ERROR("Save Setting Error");
         return false;
     }
-    // The refusal and the database change happen under the claimed flags: a run that starts
-    // after the check would otherwise work on pairs that are being renumbered.
-    RunningFlagClaim backupClaim(services_.backupExecuting);
-    if (!backupClaim.Claimed()) {
-        utility_.ShowWarning(kStrBusyBackup);
-        return false;
-    }
-    RunningFlagClaim forwardingClaim(services_.detectFileExecuting);
-    if (!forwardingClaim.Claimed()) {
-        utility_.ShowWarning(kStrBusyForwarding);
-        return false;
-    }
-    CCommonSetting stored(services_.store);
-    stored.Load();
     CCommonSetting& common = common_->Setting();
-    const bool newDevice = common.ipv4Address != stored.ipv4Address;
-    if (!(newDevice ? ClearBackupSetting() : UpdateBackupSetting())) {
-        utility_.ShowWarning(kStrSaveFailed);
+    unsigned refusal = 0;
+    {
+        // The refusal and the database change happen under the claimed flags: a run that
+        // starts after the check would otherwise work on pairs that are being renumbered. The
+        // flags are given back before any message waits for the user.
+        RunningFlagClaim backupClaim(services_.backupExecuting);
+        RunningFlagClaim forwardingClaim(backupClaim.Claimed() ? services_.detectFileExecuting
+                                                               : nullptr);
+        if (!backupClaim.Claimed()) {
+            refusal = kStrBusyBackup;
+        } else if (!forwardingClaim.Claimed()) {
+            refusal = kStrBusyForwarding;
+        } else {
+            CCommonSetting stored(services_.store);
+            stored.Load();
+            const bool newDevice = common.ipv4Address != stored.ipv4Address;
+            if (newDevice ? ClearBackupSetting() : UpdateBackupSetting()) {
+                common.Save();
+                if (newDevice) backup_->LoadValues();
+                CDetectFileSetting detect = detect_->Setting();
+                detect.Save();
+            } else {
+                refusal = kStrSaveFailed;
+            }
+        }
+    }
+    if (refusal != 0) {
+        utility_.ShowWarning(refusal);
         return false;
     }
-    common.Save();
-    if (newDevice) backup_->LoadValues();
-    CDetectFileSetting detect = detect_->Setting();
-    detect.Save();
+    // Loading the page while the flag was claimed turned "今すぐバックアップする" off.
+    backup_->RefreshBackupNow();
     if (services_.signalEvent) {
         services_.signalEvent(kEventBackupSettingChanged);
         services_.signalEvent(kEventDetectFileSettingChanged);
@@ -182,6 +191,8 @@ void CSettingDlg::CreateDesktopLink(const std::string& address) {
         std::filesystem::path(services_.desktopFolder) / kDesktopLinkName;
     std::error_code error;
     if (std::filesystem::exists(link, error)) return;
+    // A new account may have no desktop folder yet; the user asked for a link on it.
+    std::filesystem::create_directories(services_.desktopFolder, error);
     std::ofstream out(link);
     out << "[Desktop Entry]\nType=Link\nName=Tessarine\nIcon=tessarine-tool\nURL=http://" << address
         << "/\n";

@@ -72,6 +72,11 @@ TEST_F(CredentialsDialogTest, EmptyUserNameIsRefusedBeforeAnyLogin) {
     EXPECT_EQ(std::vector<std::string>{"ユーザー名を入力してください。"}, fx_.messages_.warnings);
 }
 
+// Screen readers and the end-to-end test find the dialog by its title.
+TEST_F(CredentialsDialogTest, TitleIsTheDialogCaption) {
+    EXPECT_EQ(dialog_->windowTitle(), QString::fromUtf8("ユーザー設定"));
+}
+
 TEST_F(CredentialsDialogTest, LongInputStopsAtTheLimits) {
     User()->clear();
     QTest::keyClicks(User(), QString(33, 'u'));

@@ -53,6 +53,10 @@ TEST_F(SearchHostDialogTest, SearchRunsOffTheUiThreadOnTheDefaultPortAndListsEve
     EXPECT_TRUE(Find<QPushButton>(*dialog_, 3)->isEnabled());
 }
 
+TEST_F(SearchHostDialogTest, TitleIsTheDialogCaption) {
+    EXPECT_EQ(dialog_->windowTitle(), QString::fromUtf8("設定"));
+}
+
 TEST_F(SearchHostDialogTest, FailedSearchKeepsTheListAndEmptyAnswerEmptiesIt) {
     dialog_->UpdateHosts();
     result_ = -1;

@@ -6,16 +6,27 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLabel>
+#include <QTest>
 
 #include "ui/credentials_dialog.h"
 #include "ui/search_host_dialog.h"
 #include "ui/settings_test_support.h"
 #include "ui/settings_window.h"
+#include "ui/share_folder_dialog.h"
 
 namespace tessarine::ui {
 namespace {
 
 using testing::SettingsFixture;
+
+// A device share with "zereda" at the root and two folders in every folder below it.
+class TwoFolders : public ShareFolderSource {
+public:
+    IoResult<std::vector<std::string>> ListFolders(const std::string& folder) override {
+        if (folder.back() == '\\') return {{kDeviceShareName}, 0};
+        return {{"backup", "import"}, 0};
+    }
+};
 
 // Buttons and labels narrower than their text would cut it off.
 void ExpectNothingCut(QWidget& window, const char* name) {
@@ -57,6 +68,13 @@ TEST(SettingsScreenshotTest, WindowsShowEveryCaptionInFull) {
     credentials.SetValues("admin", "secret", LoginRequest{});
     ExpectNothingCut(credentials, "credentials");
     Save(credentials, "settings-credentials.png");
+    CShareFolderDlg browser(std::make_shared<TwoFolders>(), testing::kAddress, fx.strings_,
+                            fx.messages_);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.IsListing(); }, 5000));
+    browser.OpenFolder(kDeviceShareName);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !browser.IsListing(); }, 5000));
+    ExpectNothingCut(browser, "share folder");
+    Save(browser, "settings-share-folder.png");
 }
 
 }  // namespace

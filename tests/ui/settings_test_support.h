@@ -4,6 +4,7 @@
 #include <QString>
 #include <QWidget>
 #include <atomic>
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -22,10 +23,12 @@ namespace tessarine::ui::testing {
 class RecordingPresenter : public MessagePresenter {
 public:
     void Warning(QWidget*, const QString& caption, const QString& text) override {
+        if (whileShown) whileShown();
         warnings.push_back(text.toStdString());
         lastCaption = caption.toStdString();
     }
     void Information(QWidget*, const QString& caption, const QString& text) override {
+        if (whileShown) whileShown();
         informations.push_back(text.toStdString());
         lastCaption = caption.toStdString();
     }
@@ -38,6 +41,8 @@ public:
     std::vector<std::string> questions;
     std::string lastCaption;
     bool answerYes = true;
+    // Runs while a warning or information box would be on screen.
+    std::function<void()> whileShown;
 };
 
 inline constexpr char kAddress[] = "192.168.1.10";

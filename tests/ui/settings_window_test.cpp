@@ -113,9 +113,16 @@ TEST_P(SettingsBusyTest, OkWhileAWorkerRunsIsRefusedAndLeavesItsFlag) {
     fx_.backupExecuting_ = GetParam().backupRuns ? 1 : 0;
     fx_.detectFileExecuting_ = GetParam().forwardingRuns ? 1 : 0;
     const std::string before = fx_.Ini();
+    std::pair<int, int> flagsShown{-1, -1};
+    fx_.messages_.whileShown = [&] {
+        flagsShown = {fx_.backupExecuting_.load(), fx_.detectFileExecuting_.load()};
+    };
     Edit(1027)->setText("30");
     PressOk();
     EXPECT_EQ(std::vector<std::string>{GetParam().warning}, Warnings());
+    // The warning waits for the user with no flag of the window's own still set.
+    EXPECT_EQ(std::make_pair(GetParam().backupRuns ? 1 : 0, GetParam().forwardingRuns ? 1 : 0),
+              flagsShown);
     EXPECT_EQ(before, fx_.Ini());
     EXPECT_TRUE(fx_.events_.empty());
     // The refusal neither takes a running worker's flag away nor leaves one set.
@@ -180,8 +187,16 @@ TEST_F(SettingsWindowTest, NewDeviceAddressEmptiesThePairsAndTheirRows) {
     Edit(1012)->clear();
     QTest::keyClicks(Edit(1012), "192.168.1.20");
     EXPECT_TRUE(Edit(1009)->text().isEmpty()) << "typing an address clears the device name";
+    std::pair<int, int> flagsShown{-1, -1};
+    fx_.messages_.whileShown = [&] {
+        flagsShown = {fx_.backupExecuting_.load(), fx_.detectFileExecuting_.load()};
+    };
     PressOk();
     EXPECT_TRUE(Warnings().empty());
+    // "保存しました。" waits for the user with the flags given back, and the reloaded page
+    // offers "今すぐバックアップする" again.
+    EXPECT_EQ(std::make_pair(0, 0), flagsShown);
+    EXPECT_TRUE(Find<QPushButton>(window_->BackupPage(), 1057)->isEnabled());
     EXPECT_EQ(-1, fx_.RowOwner(0));
     EXPECT_EQ(-1, fx_.RowOwner(1));
     CBackupSetting backup(&fx_.store_);
@@ -212,10 +227,9 @@ TEST_F(SettingsWindowTest, ReorderedPairsTakeTheirRowsAlong) {
 
 TEST_F(SettingsWindowTest, DesktopLinkPointsAtTheDeviceAndIsNeverOverwritten) {
     Find<QCheckBox>(window_->CommonPage(), 1018)->setChecked(true);
+    ASSERT_FALSE(std::filesystem::exists(fx_.temp_.Sub("Desktop")));  // a new account's home
     PressOk();
     const std::string link = fx_.temp_.Sub("Desktop/Tessarine.desktop");
-    std::filesystem::create_directories(fx_.temp_.Sub("Desktop"));
-    PressOk();
     const std::string text = tessarine::testing::ReadFile(link);
     EXPECT_NE(std::string::npos, text.find("URL=http://192.168.1.10/")) << text;
     EXPECT_NE(std::string::npos, text.find("Type=Link"));

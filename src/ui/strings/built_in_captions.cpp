@@ -128,6 +128,17 @@ constexpr BuiltInCaption kCaptions[] = {
     {kDlgDetectFileResultDetail, 1094, "ファイルパス"},
     {kDlgDetectFileResultDetail, 1095, "検出内容"},
     {kDlgDetectFileResultDetail, kCtlOk, "OK"},
+
+    // Folder browser over the device share ("参照" of a backup destination).
+    {kDlgShareFolder, kDlgShareFolder, "フォルダーの参照"},
+    {kDlgShareFolder, kCtlShareFolderLocationLabel, "場所"},
+    {kDlgShareFolder, kCtlShareFolderListLabel, "フォルダー(&F)"},
+    {kDlgShareFolder, kCtlShareFolderUp, "上へ(&U)"},
+    {kDlgShareFolder, kCtlShareFolderListing, "読み込み中..."},
+    {kDlgShareFolder, kCtlShareFolderEmpty, "このフォルダーにはフォルダーがありません。"},
+    {kDlgShareFolder, kCtlShareFolderError, "フォルダーの一覧を取得できませんでした。"},
+    {kDlgShareFolder, kCtlOk, "OK"},
+    {kDlgShareFolder, kCtlCancel, "キャンセル"},
 };
 
 }  // namespace

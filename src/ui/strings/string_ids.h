@@ -19,6 +19,19 @@ enum DialogId : unsigned {
     kDlgBackupResult = 140,            // result window, backup page
     kDlgDetectFileResult = 142,        // result window, detection page
     kDlgDetectFileResultDetail = 144,  // detail box of one detection result
+    kDlgShareFolder = 1500,            // folder browser over the device share (our own)
+};
+
+// Controls and texts of the device-share folder browser (kDlgShareFolder).
+enum ShareFolderControlId : unsigned {
+    kCtlShareFolderLocationLabel = 1501,  // "場所"
+    kCtlShareFolderLocation = 1502,       // the folder shown, read-only
+    kCtlShareFolderListLabel = 1503,      // "フォルダー(&F)"
+    kCtlShareFolderList = 1504,           // the folders in it
+    kCtlShareFolderUp = 1505,             // "上へ(&U)"
+    kCtlShareFolderListing = 1506,        // status text while a listing runs
+    kCtlShareFolderEmpty = 1507,          // status text for a folder without folders
+    kCtlShareFolderError = 1508,          // warning when a listing fails
 };
 
 // Commands of the tray menu, in menu order; their captions are looked up under kMenuTray.
