@@ -35,7 +35,7 @@ using testing::FolderNames;
 using testing::ReadFile;
 using testing::WriteFile;
 
-constexpr int kFolders = 20;
+constexpr int kFolders = 15;
 constexpr int kFilesPerFolder = 100;  // designated (.txt); one list per 100 copies
 constexpr int kDesignated = kFolders * kFilesPerFolder;
 constexpr char kRunEnd[] = "Detect File Forward End. Result:";
