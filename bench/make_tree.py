@@ -2,10 +2,11 @@
 """Generates a reproducible source tree for the backup benchmarks.
 
 make_tree.py DIR --files N --total-mib M --min-bytes A --max-bytes B [--per-folder K]
-             [--eligible-percent P [--eligible-ext docx,pdf,xlsx]]
+             [--eligible-percent P [--eligible-ext docx,pdf,xlsx]] [--big-folder F]
 
 File sizes are drawn log-uniformly between A and B and then scaled so the tree holds about M MiB
 (each size kept within [A, B]); files are spread over folders of K files, two levels deep.
+The last F files go into one folder of their own ("big"), as a download or camera folder.
 About P percent of the files are named with the eligible extensions in turn (the detection
 benchmark's designated files), the others end in .bin.
 """
@@ -26,6 +27,7 @@ def main():
     parser.add_argument("--seed", type=int, default=20261210)
     parser.add_argument("--eligible-percent", type=float, default=0.0)
     parser.add_argument("--eligible-ext", default="docx,pdf,xlsx")
+    parser.add_argument("--big-folder", type=int, default=0)
     args = parser.parse_args()
 
     rng = random.Random(args.seed)
@@ -44,8 +46,11 @@ def main():
     block = rng.randbytes(8 * 1024 * 1024)
     chosen = 0
     for index, size in enumerate(sizes):
-        folder = os.path.join(args.root, "d%03d" % (index // (args.per_folder * 10)),
-                              "s%03d" % (index // args.per_folder % 10))
+        if index >= args.files - args.big_folder:
+            folder = os.path.join(args.root, "big")
+        else:
+            folder = os.path.join(args.root, "d%03d" % (index // (args.per_folder * 10)),
+                                  "s%03d" % (index // args.per_folder % 10))
         os.makedirs(folder, exist_ok=True)
         size = int(size)
         offset = (index * 7919) % (len(block) - size) if size < len(block) else 0

@@ -401,23 +401,24 @@ int PrintResults(const char* countText) {
         return kExitOk;
     }
     CDetectFileResultSQLUtility results(databasePath, SqlOpenMode::kReadOnly);
-    std::vector<CDetectFileResult> listed;
+    // Printed as read: a long listing is never held whole.
+    std::size_t printed = 0;
     try {
         if (results.Initialize() != 0) {
             std::fprintf(stderr, "TessarineTool: cannot read the detection results in %s\n",
                          databasePath.c_str());
             return kExitFailure;
         }
-        results.ListDetectFileResults(count, listed);
+        results.ForEachDetectFileResult(count, [&](const CDetectFileResult& result) {
+            PrintResult(result);
+            ++printed;
+        });
     } catch (const CAppException& e) {
+        std::fflush(stdout);
         std::fprintf(stderr, "TessarineTool: %s\n", e.GetErrorMessage().c_str());
         return kExitFailure;
     }
-    if (listed.empty()) {
-        std::printf("No detection results stored yet.\n");
-        return kExitOk;
-    }
-    for (const CDetectFileResult& result : listed) PrintResult(result);
+    if (printed == 0) std::printf("No detection results stored yet.\n");
     return kExitOk;
 }
 

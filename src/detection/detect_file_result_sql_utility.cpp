@@ -249,23 +249,30 @@ int CDetectFileResultSQLUtility::FindDetectFileResult(const std::string& id,
 int CDetectFileResultSQLUtility::ListDetectFileResults(int limit,
                                                        std::vector<CDetectFileResult>& results) {
     LOG_METHOD();
+    std::vector<CDetectFileResult> listed;
+    ForEachDetectFileResult(limit,
+                            [&](const CDetectFileResult& result) { listed.push_back(result); });
+    results = std::move(listed);
+    return 0;
+}
+
+int CDetectFileResultSQLUtility::ForEachDetectFileResult(
+    int limit, const std::function<void(const CDetectFileResult&)>& visit) {
+    LOG_METHOD();
     return Guarded(kGetResultError, [&] {
         std::lock_guard<std::recursive_mutex> lock(connection_.StatementLock());
-        std::vector<CDetectFileResult> listed;
-        {
-            Query query(connection_, statements_[Statement::kSelectNewestResults], kGetResultError);
-            query.Bind(1, limit < 0 ? -1 : limit, "Bind Limit Error. Code:");
-            while (query.NextRow("Execute Statement Error. Code:")) {
-                CDetectFileResult result;
-                query.Read(0, result.id, "Get Id Error. Code:");
-                query.Read(1, result.fileName, "Get File Name Error. Code:");
-                query.Read(2, result.filePath, "Get File Path Error. Code:");
-                query.Read(3, result.detectedTime, "Get Detected Date Error. Code:");
-                listed.push_back(std::move(result));
-            }
+        Query query(connection_, statements_[Statement::kSelectNewestResults], kGetResultError);
+        query.Bind(1, limit < 0 ? -1 : limit, "Bind Limit Error. Code:");
+        CDetectFileResult result;
+        while (query.NextRow("Execute Statement Error. Code:")) {
+            query.Read(0, result.id, "Get Id Error. Code:");
+            query.Read(1, result.fileName, "Get File Name Error. Code:");
+            query.Read(2, result.filePath, "Get File Path Error. Code:");
+            query.Read(3, result.detectedTime, "Get Detected Date Error. Code:");
+            result.details.clear();
+            ReadDetails(result.id, result.details);
+            visit(result);
         }
-        for (CDetectFileResult& result : listed) ReadDetails(result.id, result.details);
-        results = std::move(listed);
         return 0;
     });
 }

@@ -9,6 +9,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -85,6 +86,11 @@ public:
     // The `limit` newest results with their hits (all of them for a negative limit), newest
     // first; one operation, not disturbing a listing in progress (code 1 / 4 on failure).
     int ListDetectFileResults(int limit, std::vector<CDetectFileResult>& results);
+    // The same listing handed to `visit` one result at a time, so that a caller printing a
+    // long listing holds one result, not all of them. Results already visited stay visited
+    // when a later read fails.
+    int ForEachDetectFileResult(int limit,
+                                const std::function<void(const CDetectFileResult&)>& visit);
 
     const CSQLiteHelper& Connection() const { return connection_; }
 

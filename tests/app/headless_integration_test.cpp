@@ -19,6 +19,7 @@
 
 #include "app/headless_fixture.h"
 #include "base/string_utility.h"
+#include "detection/detect_file_result_sql_utility.h"
 #include "fakes/test_support.h"
 #include "settings/child_process.h"
 #include "settings/profile_store.h"
@@ -97,6 +98,38 @@ TEST_F(HeadlessTest, CommandLine) {
         EXPECT_NE(ReadFile(lastOutput_).find(c.output), std::string::npos) << ReadFile(lastOutput_);
     }
     EXPECT_FALSE(fs::exists(DataFolder()));  // none of these starts the program
+}
+
+// `--results N` prints the N newest stored results, each with its hits grouped by category,
+// as it reads them; without a database it says so and creates nothing.
+TEST_F(HeadlessTest, ResultsListsTheNewestWithTheirHits) {
+    EXPECT_EQ(Run({"--results"}), 0);
+    EXPECT_NE(ReadFile(lastOutput_).find("No detection results stored yet"), std::string::npos)
+        << ReadFile(lastOutput_);
+    EXPECT_FALSE(fs::exists(DataFolder() + "TessarineTool.db"));
+
+    fs::create_directories(DataFolder());
+    {
+        CDetectFileResultSQLUtility results(DataFolder() + "TessarineTool.db");
+        ASSERT_EQ(results.Initialize(), 0);
+        const CDetectFileResult stored[] = {
+            {"", "old.txt", "/home/u/old.txt", "20240101000000", {{"x", "old hit"}}},
+            {"", "new.txt", "/home/u/new.txt", "20240301000000", {{"c", "one"}, {"c", "two"}}},
+            {"", "mid.txt", "/home/u/mid.txt", "20240201000000", {}},
+        };
+        for (const CDetectFileResult& result : stored)
+            ASSERT_EQ(results.StoreDetectFileResult(result),
+                      CDetectFileResultSQLUtility::StoreOutcome::kStored);
+    }
+    ASSERT_EQ(Run({"--results", "2"}), 0) << ReadFile(lastOutput_);
+    const std::string listed = ReadFile(lastOutput_);
+    const std::size_t newest = listed.find("new.txt");
+    const std::size_t middle = listed.find("mid.txt");
+    ASSERT_NE(newest, std::string::npos) << listed;
+    ASSERT_NE(middle, std::string::npos) << listed;
+    EXPECT_LT(newest, middle);
+    EXPECT_NE(listed.find("    c (2)\n      one\n      two\n"), std::string::npos) << listed;
+    EXPECT_EQ(listed.find("old.txt"), std::string::npos) << "only the two newest: " << listed;
 }
 
 // A run counts as ended when the executor has written its always-written end line.

@@ -197,6 +197,7 @@ TEST_F(DetectFileResultSqlTest, WholeListingGivesTheNewestWithTheirHitsAndKeepsA
     EXPECT_EQ(listed[0].filePath, "/c");
     EXPECT_EQ(HitsOf(listed[0]), (Hits{{"y", "2"}, {"z", "3"}}));
     EXPECT_EQ(listed[1].filePath, "/b2");
+    EXPECT_TRUE(listed[1].details.empty()) << "no hits carried over from the result before";
     EXPECT_EQ(listed[2].filePath, "/b");
     results_.ListDetectFileResults(-1, listed);
     EXPECT_EQ(listed.size(), 4u);
