@@ -676,7 +676,9 @@ TEST_F(BackupExecuteCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRun
     pid_t killed = 0;
     {
         Watcher watcher([&] {
-            if (!TemporaryCopyHolds(2 * 1024 * 1024)) return false;
+            // Not once the copy is whole: the copier keeps the file open until it is in place.
+            if (!TemporaryCopyHolds(2 * 1024 * 1024) || TemporaryCopyHolds(40 * 1024 * 1024))
+                return false;
             killed = CopierReading(Source("big.bin"));
             return killed > 0 && kill(killed, SIGKILL) == 0;
         });

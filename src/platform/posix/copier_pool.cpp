@@ -219,6 +219,16 @@ void CopierPool::DropQueued() {
     }
 }
 
+void CopierPool::Withdraw(CopyTicket ticket) {
+    std::unique_lock lock(mutex_);
+    const auto found = jobs_.find(ticket);
+    if (found == jobs_.end()) return;
+    Job& job = found->second;
+    if (job.started) done_.wait(lock, [&] { return job.done; });
+    std::erase(queue_, ticket);
+    jobs_.erase(found);
+}
+
 int CopierPool::Serving() const {
     std::lock_guard lock(mutex_);
     return serving_;

@@ -66,6 +66,9 @@ public:
     // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
     void DropQueued();
+    // Takes a job back without its result: one not started is not made, one under way is waited
+    // for (it ends at its cancel flag, or at the end of its copy).
+    void Withdraw(CopyTicket ticket);
 
     // Copiers still taking jobs.
     int Serving() const;

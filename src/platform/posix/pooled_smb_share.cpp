@@ -116,8 +116,13 @@ IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
 
 void PooledSmbShare::DropQueuedCopies() {
     DeviceShare::DropQueuedCopies();
-    // Ranges under way may still write: their temporary files are left for the next run's
-    // listing to remove.
+    // A striped copy's ranges under way are waited for (they stop at the cancel flag), so that
+    // its temporary file can go: no cut copy is left beside the target.
+    for (const auto& [ticket, copy] : striped_) {
+        if (pool_)
+            for (const CopyTicket range : copy.ranges) pool_->Withdraw(range);
+        share_.AbandonStripedCopy(copy.temporaryPath);
+    }
     striped_.clear();
     if (pool_) pool_->DropQueued();
 }
