@@ -12,37 +12,39 @@
 
 namespace tessarine {
 
-void WireDetectFile(CBackupUtilityApp& app) {
+void WireDetectFile(CBackupUtilityApp& app, const std::string& copierProgram) {
     app.AddDatabaseInitializer([&app] { return app.DetectFileList().Initialize(); },
                                "Initialize Detect File Table Error.");
-    app.SetWorkerFactory(CBackupUtilityApp::kDetectFileSchedule, [&app](Platform& platform) {
-        const ShareOptions options = ShareOptionsFromEnvironment();
-        if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
-        std::string drivesProblem;
-        std::shared_ptr<FixedDriveList> drives = FixedDriveListFromEnvironment(drivesProblem);
-        if (!drivesProblem.empty()) LOG_ERROR("Drive Option Ignored. " + drivesProblem);
-        // Taken here, on the main thread during start-up; every run gets the same objects.
-        CDetectFileSQLUtility& fileList = app.DetectFileList();
-        auto makeExecutor = [&app, &platform, &fileList, options,
-                             drives]() -> WorkerPtr<CThreadCommon> {
-            return MakeWorker<CDetectFileExecute>(CDetectFileExecute::Dependencies{
-                .shareFactory = [options] { return MakeDeviceShare(options); },
-                .fileList = fileList,
-                .messageSink = platform.messageSink,
-                .clock = platform.clock,
-                .systemInfo = platform.systemInfo,
-                .loadCommonSetting = {},
-                .profileStore = app.ProfileStore(),
-                .detectFileFolderPath = app.DataFolderPath() + "detectfile/",
-                // The program's own files (settings, database, results) are never sent.
-                .excludedFolders = {app.DataFolderPath()},
-                .localFileSystem = nullptr,
-                .driveList = drives,
-            });
-        };
-        return MakeWorker<CDetectFileSchedule>(platform.clock, platform.events, fileList,
-                                               std::move(makeExecutor));
-    });
+    app.SetWorkerFactory(
+        CBackupUtilityApp::kDetectFileSchedule, [&app, copierProgram](Platform& platform) {
+            ShareOptions options = ShareOptionsFromEnvironment();
+            options.copierExecutable = copierProgram;
+            if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
+            std::string drivesProblem;
+            std::shared_ptr<FixedDriveList> drives = FixedDriveListFromEnvironment(drivesProblem);
+            if (!drivesProblem.empty()) LOG_ERROR("Drive Option Ignored. " + drivesProblem);
+            // Taken here, on the main thread during start-up; every run gets the same objects.
+            CDetectFileSQLUtility& fileList = app.DetectFileList();
+            auto makeExecutor = [&app, &platform, &fileList, options,
+                                 drives]() -> WorkerPtr<CThreadCommon> {
+                return MakeWorker<CDetectFileExecute>(CDetectFileExecute::Dependencies{
+                    .shareFactory = [options] { return MakeDeviceShare(options); },
+                    .fileList = fileList,
+                    .messageSink = platform.messageSink,
+                    .clock = platform.clock,
+                    .systemInfo = platform.systemInfo,
+                    .loadCommonSetting = {},
+                    .profileStore = app.ProfileStore(),
+                    .detectFileFolderPath = app.DataFolderPath() + "detectfile/",
+                    // The program's own files (settings, database, results) are never sent.
+                    .excludedFolders = {app.DataFolderPath()},
+                    .localFileSystem = nullptr,
+                    .driveList = drives,
+                });
+            };
+            return MakeWorker<CDetectFileSchedule>(platform.clock, platform.events, fileList,
+                                                   std::move(makeExecutor));
+        });
 }
 
 }  // namespace tessarine

@@ -2,10 +2,14 @@
 // detection scheduler (with its forwarder on the device share) as the second long-lived worker.
 #pragma once
 
+#include <string>
+
 namespace tessarine {
 
 class CBackupUtilityApp;
 
-void WireDetectFile(CBackupUtilityApp& app);
+// `copierProgram`: the program to start as the share's copier processes (as for WireBackup);
+// empty: every copy is made in-process.
+void WireDetectFile(CBackupUtilityApp& app, const std::string& copierProgram = "");
 
 }  // namespace tessarine

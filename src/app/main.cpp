@@ -109,7 +109,7 @@ const char* DescribeFailure(StartupFailure failure) {
 void WireWorkers(CBackupUtilityApp& app, CommandRunner* shutdownRunner) {
     // The copiers are this very program (whatever path it was started by).
     WireBackup(app, "/proc/self/exe", shutdownRunner);
-    WireDetectFile(app);
+    WireDetectFile(app, "/proc/self/exe");
     WireDetectFileResult(app);
 }
 

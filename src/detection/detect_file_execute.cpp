@@ -176,6 +176,7 @@ int CDetectFileExecute::ThreadCore() {
     // Always written: what a run came to, also without the debug switch.
     LOG_NOTICE("Detect File Forward End. Result:" + IntToString(result) +
                " Forwarded:" + IntToString(totalForwarded_));
+    DropPendingCopies();
     share_.reset();
     states_.clear();
     settled_.clear();
@@ -191,6 +192,7 @@ int CDetectFileExecute::Run() {
     totalForwarded_ = 0;
     lastFileListTime_ = 0;
     setting_ = CDetectFileServerSetting{};
+    importFolderEmpty_ = false;
 
     CCommonSetting common(profileStore_);
     const int loaded = loadCommonSetting_(common);
@@ -226,6 +228,9 @@ int CDetectFileExecute::Run() {
         LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
         result = 1;
     }
+    // A walk cut short by a failure leaves copies whose outcome was not handled: they get no
+    // row, so no file list names them, and the ones not started yet are not made.
+    DropPendingCopies();
 
     if (forwardedCount_ > 0) {
         try {
@@ -290,6 +295,7 @@ int CDetectFileExecute::IsExistForwardedFile() {
         LOG_TRACE("Find:" + entry.name);
         return 1;
     }
+    importFolderEmpty_ = true;
     return 0;
 }
 
@@ -374,10 +380,19 @@ void CDetectFileExecute::Scan(const std::string& folder, bool differential) {
 
     int retryCount = 0;
     for (const LocalEntry& entry : listing.entries) {
-        if (IsStopRequested()) throw StopRequested{};
+        if (IsStopRequested()) {
+            // The queued copies stop on the same flag; the ones that arrived whole are still
+            // recorded, so the last file list announces them.
+            TakePendingCopies(folder, retryCount);
+            throw StopRequested{};
+        }
         if (entry.isFolder) {
             const std::string path = JoinLocalPath(folder, entry.name);
-            if (IsWalkedFolder(path)) Scan(path, differential);
+            if (IsWalkedFolder(path)) {
+                // Outcomes are handled in the walk's order: this folder's first.
+                TakePendingCopies(folder, retryCount);
+                Scan(path, differential);
+            }
             continue;
         }
         // Most files of a drive are no designated ones: they cost a name test, nothing more.
@@ -393,21 +408,98 @@ void CDetectFileExecute::Scan(const std::string& folder, bool differential) {
             LOG_ERROR("Unusable File Path. Skip:" + path);
             continue;
         }
-        bool refused = false;
-        if (!HandleFile(path, entry, differential, refused)) {
-            if (refused) continue;
-            // The last entry of a folder counts like any other.
-            if (retryCount < kRetryLimit) {
-                ++retryCount;
-                LOG_TRACE("Retry Forward Count:" + IntToString(retryCount));
-                continue;
-            }
-            throw ScanFailure{"Forward Failed " + IntToString(kRetryLimit + 1) +
-                              " Times In A Row. Folder:" + folder};
+        switch (HandleFile(path, entry, differential)) {
+            case Handled::kFailed:
+                TakePendingCopies(folder, retryCount);
+                CountFailure(folder, retryCount);
+                break;
+            case Handled::kSettled:
+                if (pending_.empty())
+                    retryCount = 0;
+                else if (pending_.back().isCopy)
+                    pending_.emplace_back().isCopy = false;
+                break;
+            case Handled::kQueued:
+                while (queuedCopies_ >= kCopiesAhead) TakePendingCopy(folder, retryCount);
+                break;
         }
-        retryCount = 0;
-        if (forwardedCount_ >= kFileListBatch) SendFileList(false);
     }
+    TakePendingCopies(folder, retryCount);
+}
+
+void CDetectFileExecute::CountFailure(const std::string& folder, int& retryCount) {
+    // The last entry of a folder counts like any other.
+    if (retryCount < kRetryLimit) {
+        ++retryCount;
+        LOG_TRACE("Retry Forward Count:" + IntToString(retryCount));
+        return;
+    }
+    throw ScanFailure{"Forward Failed " + IntToString(kRetryLimit + 1) +
+                      " Times In A Row. Folder:" + folder};
+}
+
+void CDetectFileExecute::TakePendingCopies(const std::string& folder, int& retryCount) {
+    while (!pending_.empty()) TakePendingCopy(folder, retryCount);
+}
+
+void CDetectFileExecute::TakePendingCopy(const std::string& folder, int& retryCount) {
+    const PendingCopy copy = std::move(pending_.front());
+    pending_.pop_front();
+    if (!copy.isCopy) {
+        retryCount = 0;
+        return;
+    }
+    --queuedCopies_;
+    if (const IoStatus copied = share_->TakeCopyResult(copy.ticket); !copied) {
+        namesThisRun_.erase(copy.serverName);
+        if (copied.error == ECANCELED && IsStopRequested()) {
+            LOG_TRACE("Copy Stopped:" + copy.path);
+            return;
+        }
+        LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + copy.path);
+        if (IsNameRefused(copied.error)) {
+            LOG_ERROR("File Name Refused By The Device. Skip:" + copy.path);
+            return;
+        }
+        CountFailure(folder, retryCount);
+        return;
+    }
+    ++forwardedCount_;
+    ++totalForwarded_;
+    if (!RecordCopy(copy)) {
+        CountFailure(folder, retryCount);
+        return;
+    }
+    retryCount = 0;
+    if (forwardedCount_ >= kFileListBatch) SendFileList(false);
+}
+
+bool CDetectFileExecute::RecordCopy(const PendingCopy& copy) {
+    if (copy.isNew) {
+        if (fileList_.AddDetectFileInformation(copy.path, copy.name, copy.serverName,
+                                               copy.lastWriteTime, copy.processingTime) != 0) {
+            LOG_ERROR("Add Detect File Information Error " + copy.path);
+            return false;
+        }
+    } else if (fileList_.UpdateDetectFileInformation(copy.path, copy.serverName, copy.lastWriteTime,
+                                                     copy.processingTime) != 0) {
+        LOG_ERROR("Update Detect File Information Error " + copy.path);
+        return false;
+    }
+    return true;
+}
+
+void CDetectFileExecute::DropPendingCopies() {
+    if (share_) share_->DropQueuedCopies();
+    for (const PendingCopy& copy : pending_)
+        if (copy.isCopy) namesThisRun_.erase(copy.serverName);
+    pending_.clear();
+    queuedCopies_ = 0;
+}
+
+const std::atomic<int>* CDetectFileExecute::CancelFlag() const {
+    const ThreadControlBlock* block = GetControlBlock();
+    return block != nullptr ? block->stopRequested : nullptr;
 }
 
 bool CDetectFileExecute::IsEnableForwardFile(const LocalEntry& entry,
@@ -424,8 +516,9 @@ bool CDetectFileExecute::IsEnableForwardFile(const LocalEntry& entry,
                        [&](const std::string& e) { return EqualsIgnoringAsciiCase(e, extension); });
 }
 
-bool CDetectFileExecute::HandleFile(const std::string& path, const LocalEntry& entry,
-                                    bool differential, bool& refused) {
+CDetectFileExecute::Handled CDetectFileExecute::HandleFile(const std::string& path,
+                                                           const LocalEntry& entry,
+                                                           bool differential) {
     enum class Action { kAdd, kUpdate, kSettle };
     Action action = Action::kAdd;
     if (differential) {
@@ -442,7 +535,7 @@ bool CDetectFileExecute::HandleFile(const std::string& path, const LocalEntry& e
             const int known = fileList_.GetDetectFileInformation(path, nullptr, nullptr);
             if (known < 0) {
                 LOG_ERROR("Get DetectFile Information Error.");
-                return false;
+                return Handled::kFailed;
             }
             action = known == 0 ? Action::kUpdate : Action::kAdd;
         }
@@ -450,28 +543,26 @@ bool CDetectFileExecute::HandleFile(const std::string& path, const LocalEntry& e
     if (action == Action::kSettle) {
         settled_.push_back(path);
         if (settled_.size() >= kStatusBatch) FlushSettledStatus();
-        return true;
+        return Handled::kSettled;
     }
 
-    const std::string serverName = CreateServerFileName(entry.name);
-    if (const int error = ForwardFile(path, serverName); error != 0) {
-        refused = IsNameRefused(error);
-        if (refused) LOG_ERROR("File Name Refused By The Device. Skip:" + path);
-        return false;
-    }
-    namesThisRun_.insert(serverName);
-    if (action == Action::kAdd) {
-        if (fileList_.AddDetectFileInformation(path, entry.name, serverName, entry.lastWriteTime,
-                                               processingTime_) != 0) {
-            LOG_ERROR("Add Detect File Information Error " + path);
-            return false;
-        }
-    } else if (fileList_.UpdateDetectFileInformation(path, serverName, entry.lastWriteTime,
-                                                     processingTime_) != 0) {
-        LOG_ERROR("Update Detect File Information Error " + path);
-        return false;
-    }
-    return true;
+    PendingCopy copy;
+    copy.path = path;
+    copy.name = entry.name;
+    copy.lastWriteTime = entry.lastWriteTime;
+    copy.isNew = action == Action::kAdd;
+    copy.serverName = CreateServerFileName(entry.name);
+    copy.processingTime = processingTime_;
+    LOG_TRACE("Param:" + path + ", " + copy.serverName);
+    // The import folder was empty when the walk began and holds only what this run sent
+    // since, under names it keeps (namesThisRun_): the share need not look the name up.
+    copy.ticket = share_->QueueCopyToShare(
+        CopyRequest{path, ImportFolder() + copy.serverName, importFolderEmpty_}, CancelFlag());
+    // Taken now so that no later file of the run is given the same name.
+    namesThisRun_.insert(copy.serverName);
+    pending_.push_back(std::move(copy));
+    ++queuedCopies_;
+    return Handled::kQueued;
 }
 
 void CDetectFileExecute::FlushSettledStatus() {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <ctime>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <set>
@@ -37,6 +38,9 @@ public:
     static constexpr int kRetryLimit = 5;
     // Unchanged files whose settled status is written in one transaction.
     static constexpr std::size_t kStatusBatch = 2000;
+    // Copies of one folder handed to the share ahead of the one whose outcome is handled (a
+    // share with copier processes makes several at a time).
+    static constexpr std::size_t kCopiesAhead = 16;
 
     struct Dependencies {
         ShareFactory shareFactory;  // one share object per run
@@ -79,6 +83,19 @@ private:
         std::string message;
     };
     struct StopRequested {};
+    // A file whose copy was queued: what its row needs once the copy is whole.
+    struct PendingCopy {
+        std::string path;
+        std::string name;
+        std::time_t lastWriteTime = 0;
+        bool isNew = false;  // a row is added (else updated)
+        std::string serverName;
+        std::time_t processingTime = 0;
+        CopyTicket ticket = 0;
+        // False: no copy, only the place of settled files between two copies (a settled file
+        // ends a row of failures, as a copied one does).
+        bool isCopy = true;
+    };
 
     int Run();
     int ConnectShare(const CCommonSetting& common);
@@ -89,9 +106,21 @@ private:
     void ExecuteFullForward(const std::string& folder);
     void ExecuteDiffForward(const std::string& folder);
     void Scan(const std::string& folder, bool differential);
-    // Handles one eligible file; false after its error line when it failed.
-    bool HandleFile(const std::string& path, const LocalEntry& entry, bool differential,
-                    bool& refused);
+    enum class Handled { kFailed, kSettled, kQueued };
+    // Handles one eligible file: settles an unchanged one, queues the copy of a new or changed
+    // one; kFailed after its error line.
+    Handled HandleFile(const std::string& path, const LocalEntry& entry, bool differential);
+    // Handles the outcome of the oldest queued copy as the walk handles a file: the row, the
+    // counts, the failures in a row of `folder` and the file list after every batch.
+    void TakePendingCopy(const std::string& folder, int& retryCount);
+    void TakePendingCopies(const std::string& folder, int& retryCount);
+    // Counts one failed file of `folder`; throws once too many failed in a row.
+    void CountFailure(const std::string& folder, int& retryCount);
+    // Forgets the queued copies whose outcome was not handled (the run ends early).
+    void DropPendingCopies();
+    // Records a whole copy; false after its error line when the row could not be written.
+    bool RecordCopy(const PendingCopy& copy);
+    const std::atomic<int>* CancelFlag() const;
     // Copies a file into the import folder: 0, or the share's error.
     int ForwardFile(const std::string& localPath, const std::string& serverName);
     void FlushSettledStatus();
@@ -130,7 +159,10 @@ private:
     std::string currentRoot_;
     DetectFileStateMap states_;
     std::vector<std::string> settled_;  // unchanged files waiting for their status write
-    std::unordered_set<std::string> namesThisRun_;
+    std::unordered_set<std::string> namesThisRun_;  // copied, or queued for a copy
+    std::deque<PendingCopy> pending_;               // queued copies, oldest first
+    std::size_t queuedCopies_ = 0;                  // entries of pending_ that are copies
+    bool importFolderEmpty_ = false;  // listed at the start of the run and found empty
 };
 
 }  // namespace tessarine

@@ -30,6 +30,7 @@
 #include "backup/backup_xml_utility.h"
 #include "base/app_log.h"
 #include "core/event_names.h"
+#include "fakes/copier_processes.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/smb_fixture.h"
@@ -46,12 +47,15 @@ namespace tessarine {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CopierProcesses;
+using testing::CopierReading;
 using testing::ModifiedTime;
 using testing::ReadFile;
 using testing::RecordingMessageSink;
 using testing::SetModifiedTime;
 using testing::SmbFixture;
 using testing::TempDir;
+using testing::Watcher;
 using testing::WriteFile;
 
 constexpr std::time_t kNow = 1514714400;
@@ -483,63 +487,6 @@ TEST_F(BackupExecuteSmbTest, CopyCutOffByAKillIsCleanedUpByTheNextRun) {
     EXPECT_EQ(big, ReadFile(Served(folder_ + "/big.bin")));
 }
 
-// The copier processes this test process started (its children in copier mode).
-std::vector<pid_t> CopierProcesses() {
-    std::vector<pid_t> pids;
-    const std::string parent = std::to_string(getpid());
-    for (const auto& entry : fs::directory_iterator("/proc")) {
-        const std::string name = entry.path().filename();
-        if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = ReadFile(entry.path() / "stat");
-        const std::size_t close = stat.rfind(')');
-        int ppid = 0;
-        char state = 0;
-        if (close == std::string::npos ||
-            std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
-            std::to_string(ppid) != parent || state == 'Z')
-            continue;
-        if (ReadFile(entry.path() / "cmdline").find(kShareCopierOption) != std::string::npos)
-            pids.push_back(std::atoi(name.c_str()));
-    }
-    return pids;
-}
-
-// The copier that has `path` open, or 0.
-pid_t CopierReading(const std::string& path) {
-    for (pid_t pid : CopierProcesses()) {
-        std::error_code error;
-        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
-            if (fs::read_symlink(fd.path(), error) == fs::path(path)) return pid;
-    }
-    return 0;
-}
-
-// Runs `step` every few milliseconds on a thread of its own until it returns true or the
-// watcher is destroyed.
-class Watcher {
-public:
-    explicit Watcher(std::function<bool()> step)
-        : thread_([this, step = std::move(step)] {
-              while (!done_ && !step()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-              fired_ = !done_;
-          }) {}
-    ~Watcher() {
-        done_ = true;
-        thread_.join();
-    }
-    bool Fired() {
-        done_ = true;
-        thread_.join();
-        thread_ = std::thread([] {});
-        return fired_;
-    }
-
-private:
-    std::atomic<bool> done_{false};
-    std::atomic<bool> fired_{false};
-    std::thread thread_;
-};
-
 class BackupExecuteCopierTest : public BackupExecuteSmbTest {
 protected:
     void SetUp() override {
@@ -691,7 +638,9 @@ TEST_F(BackupExecuteCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRun
     pid_t killed = 0;
     {
         Watcher watcher([&] {
-            if (!TemporaryCopyHolds(2 * 1024 * 1024)) return false;
+            // Not once the copy is whole: the copier keeps the file open until it is in place.
+            if (!TemporaryCopyHolds(2 * 1024 * 1024) || TemporaryCopyHolds(40 * 1024 * 1024))
+                return false;
             killed = CopierReading(Source("big.bin"));
             return killed > 0 && kill(killed, SIGKILL) == 0;
         });

@@ -2,20 +2,28 @@
 // exactly as a device is reached, with the simulated device (tools/devicesim) examining what
 // arrives. Skipped when the fixture's TESSARINE_SMB_* variables are not set.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string>
 #include <vector>
 
 #include "base/app_log.h"
 #include "detection/detect_file_execute.h"
 #include "detection/detect_file_sql_utility.h"
+#include "fakes/copier_processes.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/test_support.h"
+#include "platform/posix/pooled_smb_share.h"
 #include "platform/posix/smb_share.h"
+#include "platform/share_name.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
@@ -24,9 +32,13 @@ namespace tessarine {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::CopierProcesses;
+using testing::CopierReading;
 using testing::FolderNames;
+using testing::ReadFile;
 using testing::SetModifiedTime;
 using testing::TempDir;
+using testing::Watcher;
 using testing::WriteFile;
 
 constexpr std::time_t kNow = 1491017696;
@@ -121,6 +133,9 @@ protected:
     int Run() {
         auto executor = MakeWorker<CDetectFileExecute>(CDetectFileExecute::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
+                if (pooled_)
+                    return std::make_unique<PooledSmbShare>(
+                        CopierPoolOptions{copierProgram_, 4, port_, 5000});
                 return std::make_unique<SmbShare>(port_, 5000);
             },
             .fileList = *fileList_,
@@ -146,6 +161,17 @@ protected:
         return count;
     }
 
+    // Starts the copier processes of the next runs (this test's program cannot be one).
+    void UseCopiers() {
+        const char* program = std::getenv("TESSARINE_BINARY");
+        if (program == nullptr || *program == '\0')
+            GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
+        copierProgram_ = program;
+        pooled_ = true;
+    }
+
+    bool pooled_ = false;
+    std::string copierProgram_;
     std::string host_, user_, password_, root_;
     int port_ = 0;
     TempDir temp_;
@@ -159,7 +185,20 @@ protected:
     ThreadControlBlock block_{&stop_, nullptr, &executorRunning_};
 };
 
-TEST_F(DetectFileSmbTest, FullThenDifferentialThenFullAfterTheDeviceSettingChanged) {
+// The tests below run twice: one copy at a time in this process, and through copier processes.
+class DetectFileSmbBothWaysTest : public DetectFileSmbTest,
+                                  public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        DetectFileSmbTest::SetUp();
+        if (!IsSkipped() && GetParam()) UseCopiers();
+    }
+};
+
+INSTANTIATE_TEST_SUITE_P(Copies, DetectFileSmbBothWaysTest, ::testing::Bool(),
+                         [](const auto& info) { return info.param ? "Copiers" : "InProcess"; });
+
+TEST_P(DetectFileSmbBothWaysTest, FullThenDifferentialThenFullAfterTheDeviceSettingChanged) {
     AddFile("docs/plan.txt", "社外秘 の計画");
     AddFile("docs/phone.docx", "call 03-1234-5678");
     AddFile("docs/plain.txt", "nothing to see");
@@ -194,6 +233,207 @@ TEST_F(DetectFileSmbTest, FullThenDifferentialThenFullAfterTheDeviceSettingChang
     EXPECT_EQ(ImportedFileCount(), 4);
     EXPECT_EQ(Examine(), 0);
     EXPECT_EQ(FolderNames(Results()).size(), 3u);
+}
+
+// Rows of the detection file list in the order they were written.
+std::vector<std::string> RowsInOrder(const std::string& database) {
+    std::vector<std::string> rows;
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    sqlite3_prepare_v2(db, "SELECT * FROM DETECT_FILE_FILELIST ORDER BY rowid", -1, &statement,
+                       nullptr);
+    while (sqlite3_step(statement) == SQLITE_ROW) {
+        std::string row;
+        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
+            const auto* text = sqlite3_column_text(statement, column);
+            row += std::string(text != nullptr ? reinterpret_cast<const char*>(text) : "") + "|";
+        }
+        rows.push_back(row);
+    }
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return rows;
+}
+
+class DetectFileCopierTest : public DetectFileSmbTest {
+protected:
+    void SetUp() override {
+        DetectFileSmbTest::SetUp();
+        if (IsSkipped()) return;
+        UseCopiers();
+        if (IsSkipped()) return;
+        ASSERT_EQ(Simulator("layout " + root_ +
+                            " --switch on --extensions txt,docx --max-size 100 --timestamp "
+                            "20170401000000"),
+                  0);
+    }
+
+    // `files` small designated files in three folders and one large one at the top.
+    void MakeTree(int files, std::size_t bigBytes) {
+        for (int i = 0; i < files; ++i) {
+            const std::string folder = i % 3 == 0 ? "" : (i % 3 == 1 ? "one/" : "one/two/");
+            AddFile(folder + "f" + std::to_string(i) + ".txt", "text " + std::to_string(i));
+        }
+        ASSERT_TRUE(WriteFile(Drive() + "/big.txt", std::string(bigBytes, 'g')));
+        SetModifiedTime(Drive() + "/big.txt", kNow - 3600);
+    }
+
+    int TemporaryFiles() const {
+        int count = 0;
+        for (const auto& name : FolderNames(Imported())) count += IsTemporaryCopyName(name);
+        return count;
+    }
+    bool TemporaryCopyHolds(std::uintmax_t bytes) const {
+        std::error_code error;
+        for (const auto& entry : fs::directory_iterator(Imported(), error))
+            if (IsTemporaryCopyName(entry.path().filename().string()) &&
+                fs::file_size(entry.path(), error) >= bytes)
+                return true;
+        return false;
+    }
+
+    // What the device holds: each file's name and content, lists included.
+    std::map<std::string, std::string> Received() const {
+        std::map<std::string, std::string> received;
+        for (const auto& name : FolderNames(Imported()))
+            received[name] = ReadFile(Imported() + "/" + name);
+        return received;
+    }
+
+    // Transfer names announced by the lists the device holds.
+    std::set<std::string> Announced() const {
+        std::set<std::string> names;
+        for (const auto& [name, content] : Received()) {
+            if (name.find("_metadata_") == std::string::npos) continue;
+            for (std::size_t at = content.find("<transfername>"); at != std::string::npos;
+                 at = content.find("<transfername>", at + 1)) {
+                const std::size_t begin = at + std::string("<transfername>").size();
+                names.insert(content.substr(begin, content.find('<', begin) - begin));
+            }
+        }
+        return names;
+    }
+
+    // Checks that every announced file arrived whole under its final name and every file that
+    // arrived is announced.
+    void ExpectAnnouncedExactlyWhatArrived() const {
+        std::set<std::string> arrived;
+        for (const auto& name : FolderNames(Imported()))
+            if (name.find("_metadata_") == std::string::npos && !IsTemporaryCopyName(name))
+                arrived.insert(name);
+        EXPECT_EQ(arrived, Announced());
+    }
+
+    // The device takes in everything under a final name (a cut copy stays).
+    void DeviceTakesIn() {
+        for (const auto& name : FolderNames(Imported()))
+            if (!IsTemporaryCopyName(name)) fs::remove(Imported() + "/" + name);
+    }
+};
+
+// One copy at a time and through copiers: the same rows in the same order, the same files and
+// lists on the device (more than one batch of 100, in several folders).
+TEST_F(DetectFileCopierTest, SameRowsAndListsAsOneCopyAtATime) {
+    MakeTree(150, 12 * 1024 * 1024);
+    struct Outcome {
+        int result;
+        std::vector<std::string> rows;
+        std::map<std::string, std::string> received;
+    };
+    auto forward = [&](bool pooled, const std::string& database) {
+        pooled_ = pooled;
+        fileList_ = std::make_unique<CDetectFileSQLUtility>(temp_.Sub(database));
+        EXPECT_EQ(0, fileList_->Initialize());
+        EmptyImport();
+        Outcome outcome;
+        outcome.result = Run();
+        outcome.rows = RowsInOrder(temp_.Sub(database));
+        outcome.received = Received();
+        return outcome;
+    };
+    const Outcome one = forward(false, "one.db");
+    const Outcome many = forward(true, "many.db");
+    EXPECT_NE(std::string::npos,
+              ReadFile(CAppLog::Get().LogFilePath()).find("Share Copiers Ready. Count:4"));
+    EXPECT_EQ(0, one.result);
+    EXPECT_EQ(one.result, many.result);
+    EXPECT_EQ(151u, one.rows.size());
+    EXPECT_EQ(one.rows, many.rows);
+    EXPECT_EQ(153u, one.received.size());  // two lists
+    EXPECT_TRUE(one.received == many.received);
+    ExpectAnnouncedExactlyWhatArrived();
+    EXPECT_TRUE(CopierProcesses().empty());
+}
+
+// A copier killed in the middle of a file: that file is reported failed and announced nowhere,
+// the others arrive and are announced, and once the device has taken them in the next run
+// removes the cut copy and sends the file whole.
+TEST_F(DetectFileCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRunSendsIt) {
+    MakeTree(30, 48 * 1024 * 1024);
+    pid_t killed = 0;
+    {
+        Watcher watcher([&] {
+            if (!TemporaryCopyHolds(2 * 1024 * 1024)) return false;
+            killed = CopierReading(Drive() + "/big.txt");
+            return killed > 0 && kill(killed, SIGKILL) == 0;
+        });
+        EXPECT_EQ(0, Run());
+        ASSERT_TRUE(watcher.Fired()) << "the big file was copied before it could be cut";
+    }
+    const std::string log = ReadFile(CAppLog::Get().LogFilePath());
+    EXPECT_NE(std::string::npos, log.find("File Copy Error. file:" + Drive() + "/big.txt"));
+    EXPECT_NE(std::string::npos, log.find("Share Copier Lost."));
+    EXPECT_EQ(30, ImportedFileCount() - TemporaryFiles());
+    EXPECT_EQ(30u, RowsInOrder(temp_.Sub("TessarineTool.db")).size());
+    ExpectAnnouncedExactlyWhatArrived();
+    EXPECT_TRUE(CopierProcesses().empty());
+
+    DeviceTakesIn();
+    clock_.Advance(std::chrono::hours(24));
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, TemporaryFiles());
+    ASSERT_EQ(1, ImportedFileCount());
+    ExpectAnnouncedExactlyWhatArrived();
+    for (const auto& [name, content] : Received()) {
+        if (name.find("_metadata_") == std::string::npos) {
+            EXPECT_TRUE(content == std::string(48 * 1024 * 1024, 'g')) << name;
+        }
+    }
+    EXPECT_EQ(31u, RowsInOrder(temp_.Sub("TessarineTool.db")).size());
+}
+
+// The stop flag raised in the middle of a large file ends the run within a block or two: no
+// temporary file, no copier left, whatever arrived whole is announced, and the next run sends
+// the rest.
+TEST_F(DetectFileCopierTest, StopFlagInTheMiddleLeavesNoTemporaryFile) {
+    MakeTree(30, 64 * 1024 * 1024);
+    const auto start = std::chrono::steady_clock::now();
+    {
+        Watcher watcher([&] {
+            if (!TemporaryCopyHolds(2 * 1024 * 1024)) return false;
+            stop_ = 1;
+            return true;
+        });
+        EXPECT_EQ(0, Run());
+        ASSERT_TRUE(watcher.Fired());
+    }
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+    EXPECT_EQ(0, TemporaryFiles());
+    EXPECT_TRUE(CopierProcesses().empty());
+    ExpectAnnouncedExactlyWhatArrived();
+    const std::size_t rows = RowsInOrder(temp_.Sub("TessarineTool.db")).size();
+    EXPECT_EQ(static_cast<int>(rows), ImportedFileCount());
+    EXPECT_LT(rows, 31u);
+
+    stop_ = 0;
+    DeviceTakesIn();
+    clock_.Advance(std::chrono::hours(24));
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(31u, RowsInOrder(temp_.Sub("TessarineTool.db")).size());
+    EXPECT_EQ(static_cast<int>(31 - rows), ImportedFileCount());
+    EXPECT_EQ(0, TemporaryFiles());
+    ExpectAnnouncedExactlyWhatArrived();
 }
 
 }  // namespace

@@ -173,13 +173,13 @@ int CopierPool::Start(const std::string& host, const std::string& user,
     return static_cast<int>(copiers_.size());
 }
 
-CopyTicket CopierPool::Queue(const CopyRequest& request, const std::atomic<int>* cancel) {
+CopyTicket CopierPool::Queue(const CopierTask& task, const std::atomic<int>* cancel) {
     CopyTicket ticket = 0;
     {
         std::lock_guard lock(mutex_);
         ticket = nextTicket_++;
         Job& job = jobs_[ticket];
-        job.request = request;
+        job.task = task;
         job.cancel = cancel;
         queue_.push_back(ticket);
     }
@@ -203,7 +203,7 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
     const Job orphan = std::move(job);
     jobs_.erase(found);
     lock.unlock();
-    return fallback_(orphan.request, orphan.cancel);
+    return fallback_(orphan.task, orphan.cancel);
 }
 
 void CopierPool::DropQueued() {
@@ -219,6 +219,21 @@ void CopierPool::DropQueued() {
     }
 }
 
+void CopierPool::Withdraw(CopyTicket ticket) {
+    std::unique_lock lock(mutex_);
+    const auto found = jobs_.find(ticket);
+    if (found == jobs_.end()) return;
+    Job& job = found->second;
+    if (job.started) done_.wait(lock, [&] { return job.done; });
+    std::erase(queue_, ticket);
+    jobs_.erase(found);
+}
+
+int CopierPool::Serving() const {
+    std::lock_guard lock(mutex_);
+    return serving_;
+}
+
 std::vector<pid_t> CopierPool::CopierProcessIds() const {
     std::vector<pid_t> pids;
     for (const auto& copier : copiers_)
@@ -229,7 +244,7 @@ std::vector<pid_t> CopierPool::CopierProcessIds() const {
 void CopierPool::Serve(Copier& copier) {
     for (;;) {
         CopyTicket ticket = 0;
-        CopyRequest request;
+        CopierTask task;
         const std::atomic<int>* cancel = nullptr;
         {
             std::unique_lock lock(mutex_);
@@ -239,11 +254,11 @@ void CopierPool::Serve(Copier& copier) {
             queue_.pop_front();
             Job& job = jobs_[ticket];
             job.started = true;
-            request = job.request;
+            task = job.task;
             cancel = job.cancel;
         }
         int error = ECANCELED;
-        const bool alive = posix::IsCancelled(cancel) || CopyOn(copier, request, cancel, error);
+        const bool alive = posix::IsCancelled(cancel) || CopyOn(copier, task, cancel, error);
         {
             std::lock_guard lock(mutex_);
             if (const auto found = jobs_.find(ticket); found != jobs_.end()) {
@@ -263,12 +278,19 @@ void CopierPool::Serve(Copier& copier) {
     --serving_;
 }
 
-bool CopierPool::CopyOn(Copier& copier, const CopyRequest& request, const std::atomic<int>* cancel,
+bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel,
                         int& error) {
     error = EIO;
-    if (!posix::WriteCopierFrame(
-            copier.requests, CopierMessage::kCopy,
-            {request.localPath, request.path, request.targetAbsent ? "1" : "0"})) {
+    const CopyRequest& request = task.request;
+    const bool sent =
+        task.IsRange()
+            ? posix::WriteCopierFrame(copier.requests, CopierMessage::kWriteRange,
+                                      {request.localPath, task.temporaryPath,
+                                       std::to_string(task.offset), std::to_string(task.length)})
+            : posix::WriteCopierFrame(
+                  copier.requests, CopierMessage::kCopy,
+                  {request.localPath, request.path, request.targetAbsent ? "1" : "0"});
+    if (!sent) {
         LOG_ERROR_CODE(errno, "Share Copier Lost. Process:" + IntToString(copier.pid));
         return false;
     }

@@ -27,12 +27,27 @@ struct CopierPoolOptions {
     int copiers = 4;
     int port = 445;
     int timeoutMs = 15000;  // each copier's SMB request time-out
+    // A queued file of at least this size is written by several copiers at once, each its own
+    // range of at least `stripeRange` bytes (PooledSmbShare); 0: never.
+    std::uint64_t stripeThreshold = std::uint64_t{64} << 20;
+    std::uint64_t stripeRange = std::uint64_t{32} << 20;
+};
+
+// What one copier does for a queued job: a whole copy, or (with `temporaryPath` set) one range
+// of a striped copy (see SmbShare::BeginStripedCopy).
+struct CopierTask {
+    CopyRequest request;
+    std::string temporaryPath;
+    std::uint64_t offset = 0;
+    std::uint64_t length = 0;
+
+    bool IsRange() const { return !temporaryPath.empty(); }
 };
 
 class CopierPool {
 public:
-    // Makes a copy in the caller's thread when no copier is left to make it.
-    using Fallback = std::function<IoStatus(const CopyRequest&, const std::atomic<int>*)>;
+    // Does a task in the caller's thread when no copier is left to do it.
+    using Fallback = std::function<IoStatus(const CopierTask&, const std::atomic<int>*)>;
 
     CopierPool(CopierPoolOptions options, Fallback fallback);
     // Stops the copies under way (each copier is asked to stop, then killed after a short
@@ -46,12 +61,17 @@ public:
     // and left out.
     int Start(const std::string& host, const std::string& user, const std::string& password);
 
-    CopyTicket Queue(const CopyRequest& request, const std::atomic<int>* cancel);
+    CopyTicket Queue(const CopierTask& task, const std::atomic<int>* cancel);
     // Waits for the copy and hands over its outcome; a copier that died in the middle of it
     // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
     void DropQueued();
+    // Takes a job back without its result: one not started is not made, one under way is waited
+    // for (it ends at its cancel flag, or at the end of its copy).
+    void Withdraw(CopyTicket ticket);
 
+    // Copiers still taking jobs.
+    int Serving() const;
     // The copiers' process ids (for tests that stop or kill one).
     std::vector<pid_t> CopierProcessIds() const;
 
@@ -63,7 +83,7 @@ private:
         std::thread thread;
     };
     struct Job {
-        CopyRequest request;
+        CopierTask task;
         const std::atomic<int>* cancel = nullptr;
         bool started = false;
         bool done = false;
@@ -77,8 +97,7 @@ private:
     void Serve(Copier& copier);
     // Sends one copy and waits for its answer; false when the copier is gone (or left behind
     // at shutdown), with `error` set for the copy.
-    bool CopyOn(Copier& copier, const CopyRequest& request, const std::atomic<int>* cancel,
-                int& error);
+    bool CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel, int& error);
     void End(Copier& copier);
 
     CopierPoolOptions options_;

@@ -1,5 +1,8 @@
 #include "platform/posix/pooled_smb_share.h"
 
+#include <sys/stat.h>
+
+#include <algorithm>
 #include <cctype>
 
 #include "platform/unc_path.h"
@@ -27,8 +30,11 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     if (result != kShareConnected || pool_ || options_.copiers <= 0 || options_.executable.empty())
         return result;
     pool_ = std::make_unique<CopierPool>(
-        options_, [this](const CopyRequest& request, const std::atomic<int>* cancel) {
-            return share_.CopyRequestToShare(request, cancel);
+        options_, [this](const CopierTask& task, const std::atomic<int>* cancel) {
+            if (task.IsRange())
+                return share_.WriteRange(task.request.localPath, task.temporaryPath, task.offset,
+                                         task.length, cancel);
+            return share_.CopyRequestToShare(task.request, cancel);
         });
     poolHost_ = LowerHost(host);
     pool_->Start(host, user, password);
@@ -46,13 +52,60 @@ void PooledSmbShare::Cancel(const std::string& host) {
 CopyTicket PooledSmbShare::QueueCopyToShare(const CopyRequest& request,
                                             const std::atomic<int>* cancel) {
     DevicePath target;
-    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_)
-        return pool_->Queue(request, cancel);
+    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_) {
+        if (const CopyTicket striped = QueueStriped(request, cancel); striped != 0) return striped;
+        return pool_->Queue(CopierTask{request, {}, 0, 0}, cancel);
+    }
     return DeviceShare::QueueCopyToShare(request, cancel) | kLocalTicket;
+}
+
+CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
+                                        const std::atomic<int>* cancel) {
+    if (options_.stripeThreshold == 0 || options_.stripeRange == 0) return 0;
+    struct stat source {};
+    if (::stat(request.localPath.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return 0;
+    const auto size = static_cast<std::uint64_t>(source.st_size);
+    if (size < options_.stripeThreshold) return 0;
+    const std::uint64_t copiers = static_cast<std::uint64_t>(std::max(pool_->Serving(), 0));
+    const std::uint64_t count = std::min(copiers, size / options_.stripeRange);
+    if (count < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
+    // A whole copy reports whatever stops the temporary file from being made.
+    IoResult<std::string> begun = share_.BeginStripedCopy(request.path, size);
+    if (!begun) return 0;
+    StripedCopy copy{request, std::move(begun.value), size, {}};
+    // Whole copy blocks per range, the last one taking the rest.
+    constexpr std::uint64_t kAlign = std::uint64_t{1} << 20;
+    const std::uint64_t each = (size / count + kAlign - 1) / kAlign * kAlign;
+    for (std::uint64_t offset = 0; offset < size; offset += each)
+        copy.ranges.push_back(pool_->Queue(
+            CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset)},
+            cancel));
+    const CopyTicket ticket = nextStriped_++ | kStripedTicket;
+    striped_.emplace(ticket, std::move(copy));
+    return ticket;
+}
+
+IoStatus PooledSmbShare::TakeStriped(CopyTicket ticket) {
+    const auto found = striped_.find(ticket);
+    if (found == striped_.end() || !pool_) return IoStatus{EINVAL};
+    const StripedCopy copy = std::move(found->second);
+    striped_.erase(found);
+    // Every range is waited for: none may still write when the file is placed or removed.
+    int error = 0;
+    for (const CopyTicket range : copy.ranges) {
+        const IoStatus written = pool_->Take(range);
+        if (IsConnectionLoss(written.error)) share_.MarkConnectionLost();
+        if (!written && (error == 0 || error == ECANCELED)) error = written.error;
+    }
+    if (error == 0) return share_.FinishStripedCopy(copy.request, copy.temporaryPath, copy.size);
+    // Nothing is asked of a server found gone: the next run's listing removes the file.
+    share_.AbandonStripedCopy(copy.temporaryPath);
+    return IoStatus{error};
 }
 
 IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
     if ((ticket & kLocalTicket) != 0) return DeviceShare::TakeCopyResult(ticket & ~kLocalTicket);
+    if ((ticket & kStripedTicket) != 0) return TakeStriped(ticket);
     if (!pool_) return IoStatus{EINVAL};
     const IoStatus copied = pool_->Take(ticket);
     // What one connection to the server found holds for this process's connection as well:
@@ -63,6 +116,14 @@ IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
 
 void PooledSmbShare::DropQueuedCopies() {
     DeviceShare::DropQueuedCopies();
+    // A striped copy's ranges under way are waited for (they stop at the cancel flag), so that
+    // its temporary file can go: no cut copy is left beside the target.
+    for (const auto& [ticket, copy] : striped_) {
+        if (pool_)
+            for (const CopyTicket range : copy.ranges) pool_->Withdraw(range);
+        share_.AbandonStripedCopy(copy.temporaryPath);
+    }
+    striped_.clear();
     if (pool_) pool_->DropQueued();
 }
 

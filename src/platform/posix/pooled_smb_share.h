@@ -3,10 +3,19 @@
 // copies of QueueCopyToShare go to a CopierPool started at Connect, several at a time. With no
 // copier ready the queued copies are made one at a time by the SmbShare, as on any share.
 //
+// A large file is striped: its temporary file is made here (full size) when it is queued,
+// its ranges go to several copiers (one SMB connection has one write in flight at a time, so
+// one copier cannot fill the link with one file), and when its result is taken and every
+// range arrived, this process gives it its time and renames it into place. A range that failed
+// (a copier killed, the stop flag, a lost server) fails the whole file; its temporary file is
+// removed, or left for the next run's listing when the server is gone.
+//
 // The pool's copiers die with the thread that called Connect (their parent-death signal is
 // bound to it): connect, queue and destroy on the thread of one run.
 #pragma once
 
+#include <cstdint>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -61,13 +70,26 @@ public:
     std::vector<pid_t> CopierProcessIds() const;
 
 private:
-    // Tickets of copies that no copier makes carry this bit.
+    // Tickets of copies that no copier makes carry this bit, striped copies the next one.
     static constexpr CopyTicket kLocalTicket = CopyTicket{1} << 63;
+    static constexpr CopyTicket kStripedTicket = CopyTicket{1} << 62;
+
+    struct StripedCopy {
+        CopyRequest request;
+        std::string temporaryPath;
+        std::uint64_t size = 0;
+        std::vector<CopyTicket> ranges;
+    };
+    // Starts a striped copy when the file is large enough and copiers are there; 0 otherwise.
+    CopyTicket QueueStriped(const CopyRequest& request, const std::atomic<int>* cancel);
+    IoStatus TakeStriped(CopyTicket ticket);
 
     CopierPoolOptions options_;
     SmbShare share_;  // declared before the pool: the pool's fallback uses it
     std::unique_ptr<CopierPool> pool_;
     std::string poolHost_;  // lower case
+    std::map<CopyTicket, StripedCopy> striped_;
+    CopyTicket nextStriped_ = 1;
 };
 
 }  // namespace tessarine

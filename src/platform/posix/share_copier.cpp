@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <atomic>
 #include <charconv>
+#include <cstdint>
 #include <string>
 
 #include "platform/posix/copier_channel.h"
@@ -17,6 +18,11 @@ namespace {
 
 using posix::CopierFrame;
 using posix::CopierMessage;
+
+bool ToOffset(const std::string& text, std::uint64_t& value) {
+    const auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
+    return ec == std::errc() && end == text.data() + text.size();
+}
 
 int ToInt(const std::string& text, int fallback) {
     int value = 0;
@@ -67,10 +73,20 @@ int RunShareCopier(int in, int out) {
         if (got == 0) return 0;
         if (got < 0) return 1;
         if (frame.kind == CopierMessage::kCancel) continue;  // its copy had already ended
-        if (frame.kind != CopierMessage::kCopy || frame.fields.size() != 3) return 1;
-        cancel.store(0);
-        const CopyRequest request{frame.fields[0], frame.fields[1], frame.fields[2] == "1"};
-        const IoStatus copied = share.CopyRequestToShare(request, &cancel);
+        IoStatus copied;
+        if (frame.kind == CopierMessage::kCopy && frame.fields.size() == 3) {
+            cancel.store(0);
+            const CopyRequest request{frame.fields[0], frame.fields[1], frame.fields[2] == "1"};
+            copied = share.CopyRequestToShare(request, &cancel);
+        } else if (frame.kind == CopierMessage::kWriteRange && frame.fields.size() == 4) {
+            std::uint64_t offset = 0;
+            std::uint64_t length = 0;
+            if (!ToOffset(frame.fields[2], offset) || !ToOffset(frame.fields[3], length)) return 1;
+            cancel.store(0);
+            copied = share.WriteRange(frame.fields[0], frame.fields[1], offset, length, &cancel);
+        } else {
+            return 1;
+        }
         if (!posix::WriteCopierFrame(out, CopierMessage::kResult, {std::to_string(copied.error)}))
             return 1;
         if (inputEnded) return 0;

@@ -422,29 +422,11 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
             return IoFailure(error);
     }
 
-    DevicePath sibling = target;
-    auto siblingUrl = [&](const char* suffix) {
-        sibling.parts.back() = posix::MakeTemporaryName(suffix);
-        return UrlOf(sibling);
-    };
-
-    auto open = smbc_getFunctionOpen(context_);
-    auto write = smbc_getFunctionWrite(context_);
-    auto close = smbc_getFunctionClose(context_);
     std::string temporaryUrl;
     SMBCFILE* out = nullptr;
-    int openError = 0;
-    for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
-        temporaryUrl = siblingUrl(".tmp");
-        Locked([&] {
-            errno = 0;
-            out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
-            openError = out == nullptr ? LibraryErrno(EIO) : 0;
-        });
-        if (out == nullptr && openError != EEXIST) break;
-    }
-    if (out == nullptr) return IoFailure(openError);
-
+    if (const int error = OpenTemporary(target, temporaryUrl, out); error != 0)
+        return IoFailure(error);
+    auto close = smbc_getFunctionClose(context_);
     auto fail = [&](int error) {
         // After a time-out or a dropped connection each clean-up request would wait a whole
         // time-out again: the temporary file is left for the next run to remove.
@@ -456,24 +438,64 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
         return IoFailure(error);
     };
 
+    if (const int error = WriteBlocks(in, out, 0, UINT64_MAX, cancel); error != 0)
+        return fail(error);
+    const int closeError = Locked([&] {
+        errno = 0;
+        return close(context_, out) != 0 ? LibraryErrno(EIO) : 0;
+    });
+    out = nullptr;
+    if (closeError != 0) return fail(closeError);
+    if (const int error = PlaceCopy(temporaryUrl, target, targetExists, source); error != 0)
+        return fail(error);
+    return {};
+}
+
+int SmbShare::OpenTemporary(const DevicePath& target, std::string& temporaryUrl, SMBCFILE*& out) {
+    DevicePath sibling = target;
+    auto open = smbc_getFunctionOpen(context_);
+    out = nullptr;
+    int openError = 0;
+    for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
+        sibling.parts.back() = posix::MakeTemporaryName(".tmp");
+        temporaryUrl = UrlOf(sibling);
+        Locked([&] {
+            errno = 0;
+            out = open(context_, temporaryUrl.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+            openError = out == nullptr ? LibraryErrno(EIO) : 0;
+        });
+        if (out == nullptr && openError != EEXIST) break;
+    }
+    return out == nullptr ? openError : 0;
+}
+
+int SmbShare::WriteBlocks(int in, SMBCFILE* out, std::uint64_t offset, std::uint64_t length,
+                          const std::atomic<int>* cancel) {
+    auto write = smbc_getFunctionWrite(context_);
     if (!buffer_) buffer_ = std::make_unique<char[]>(blockSize_);
     std::uint64_t copiedBytes = 0;
-    for (bool done = false; !done;) {
-        if (posix::IsCancelled(cancel)) return fail(ECANCELED);
-        size_t filled = 0;
-        while (filled < blockSize_) {
-            const ssize_t got = ::read(in, buffer_.get() + filled, blockSize_ - filled);
+    while (copiedBytes < length) {
+        if (posix::IsCancelled(cancel)) return ECANCELED;
+        const std::size_t wanted =
+            static_cast<std::size_t>(std::min<std::uint64_t>(blockSize_, length - copiedBytes));
+        std::size_t filled = 0;
+        bool ended = false;
+        while (filled < wanted) {
+            const ssize_t got = ::pread(in, buffer_.get() + filled, wanted - filled,
+                                        static_cast<off_t>(offset + copiedBytes + filled));
             if (got < 0) {
                 if (errno == EINTR) continue;
-                return fail(errno);
+                return errno;
             }
             if (got == 0) {
-                done = true;
+                ended = true;
                 break;
             }
-            filled += static_cast<size_t>(got);
+            filled += static_cast<std::size_t>(got);
         }
-        for (size_t sent = 0; sent < filled;) {
+        // A range that ends before its length: the local file was cut meanwhile.
+        if (ended && length != UINT64_MAX && copiedBytes + filled < length) return EAGAIN;
+        for (std::size_t sent = 0; sent < filled;) {
             int writeError = 0;
             const ssize_t written = Locked([&] {
                 errno = 0;
@@ -481,19 +503,19 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
                 if (n <= 0) writeError = LibraryErrno(EIO);
                 return n;
             });
-            if (written <= 0) return fail(writeError);
-            sent += static_cast<size_t>(written);
+            if (written <= 0) return writeError;
+            sent += static_cast<std::size_t>(written);
         }
         copiedBytes += filled;
         if (blockObserver_ && filled > 0) blockObserver_(copiedBytes);
+        if (ended) break;
     }
-    const int closeError = Locked([&] {
-        errno = 0;
-        return close(context_, out) != 0 ? LibraryErrno(EIO) : 0;
-    });
-    out = nullptr;
-    if (closeError != 0) return fail(closeError);
+    return 0;
+}
 
+int SmbShare::PlaceCopy(const std::string& temporaryUrl, const DevicePath& target,
+                        bool targetExists, const struct stat& source) {
+    const std::string targetUrl = UrlOf(target);
     struct timeval times[2] = {ToTimeval(source.st_atim), ToTimeval(source.st_mtim)};
     const int timesError = Locked([&] {
         errno = 0;
@@ -501,7 +523,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
                    ? LibraryErrno(EIO)
                    : 0;
     });
-    if (timesError != 0) return fail(timesError);
+    if (timesError != 0) return timesError;
 
     if (!targetExists) {
         // The library's rename deletes a target that is in the way and tries again; one the
@@ -510,27 +532,136 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
         const int renameError = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); });
         if (renameError == 0) {
             NoteNameUsed(target);
-            return {};
+            return 0;
         }
-        if (renameError != EEXIST) return fail(renameError);
+        if (renameError != EEXIST) return renameError;
         if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
             error != 0)
-            return fail(error);
-        if (!targetExists) return fail(EEXIST);
+            return error;
+        if (!targetExists) return EEXIST;
     }
 
     // Replace: the old copy steps aside, the new one takes its name, then the old one goes.
     // Whatever fails on the way, the old copy stays or returns under its name.
-    const std::string asideUrl = siblingUrl(".bak");
+    DevicePath aside = target;
+    aside.parts.back() = posix::MakeTemporaryName(".bak");
+    const std::string asideUrl = UrlOf(aside);
     if (const int error = Locked([&] { return RenameUrl(targetUrl, asideUrl); }); error != 0)
-        return fail(error);
+        return error;
     if (const int error = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); }); error != 0) {
         Locked([&] { return RenameUrl(asideUrl, targetUrl); });
-        return fail(error);
+        return error;
     }
     Locked([&] { UnlinkQuietly(asideUrl); });
     NoteNameUsed(target);
+    return 0;
+}
+
+IoResult<std::string> SmbShare::BeginStripedCopy(const std::string& path, std::uint64_t size) {
+    DevicePath target;
+    std::string url;
+    if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return {{}, parsed.error};
+    if (target.parts.empty()) return {{}, EISDIR};
+    std::string temporaryUrl;
+    SMBCFILE* out = nullptr;
+    if (const int error = OpenTemporary(target, temporaryUrl, out); error != 0) return {{}, error};
+    // The full size at once: every range then writes within the file.
+    const int sizeError = Locked([&] {
+        errno = 0;
+        int error =
+            smbc_getFunctionFtruncate(context_)(context_, out, static_cast<off_t>(size)) != 0
+                ? LibraryErrno(EIO)
+                : 0;
+        errno = 0;
+        if (smbc_getFunctionClose(context_)(context_, out) != 0 && error == 0)
+            error = LibraryErrno(EIO);
+        return error;
+    });
+    if (sizeError != 0) {
+        if (!connectionLost_) Locked([&] { UnlinkQuietly(temporaryUrl); });
+        return {{}, sizeError};
+    }
+    DevicePath temporary = target;
+    temporary.parts.back() = temporaryUrl.substr(temporaryUrl.rfind('/') + 1);
+    return {ToUncPath(temporary), 0};
+}
+
+IoStatus SmbShare::WriteRange(const std::string& localPath, const std::string& temporaryPath,
+                              std::uint64_t offset, std::uint64_t length,
+                              const std::atomic<int>* cancel) {
+    std::string url;
+    if (const IoStatus parsed = UrlOf(temporaryPath, url); !parsed) return parsed;
+    if (posix::IsCancelled(cancel)) return IoFailure(ECANCELED);
+    struct stat source {};
+    const int in = posix::OpenCopySource(localPath, source);
+    if (in < 0) return IoFailure(LibraryErrno(EIO));
+    struct LocalCloser {
+        int fd;
+        ~LocalCloser() { ::close(fd); }
+    } inCloser{in};
+    auto close = smbc_getFunctionClose(context_);
+    int openError = 0;
+    SMBCFILE* out = Locked([&] {
+        errno = 0;
+        // Never created here: the range belongs to a file BeginStripedCopy made.
+        SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_WRONLY, 0);
+        if (file == nullptr) {
+            openError = LibraryErrno(EIO);
+            return file;
+        }
+        errno = 0;
+        if (smbc_getFunctionLseek(context_)(context_, file, static_cast<off_t>(offset), SEEK_SET) <
+            0) {
+            openError = LibraryErrno(EIO);
+            close(context_, file);
+            return static_cast<SMBCFILE*>(nullptr);
+        }
+        return file;
+    });
+    if (out == nullptr) return IoFailure(openError);
+    const int error = WriteBlocks(in, out, offset, length, cancel);
+    // A range never removes the file: the one who began the copy does, once every range ended.
+    if (error != 0) {
+        if (!connectionLost_) Locked([&] { close(context_, out); });
+        return IoFailure(error);
+    }
+    const int closeError = Locked([&] {
+        errno = 0;
+        return close(context_, out) != 0 ? LibraryErrno(EIO) : 0;
+    });
+    return closeError != 0 ? IoFailure(closeError) : IoStatus{};
+}
+
+IoStatus SmbShare::FinishStripedCopy(const CopyRequest& request, const std::string& temporaryPath,
+                                     std::uint64_t size) {
+    DevicePath target;
+    std::string targetUrl;
+    std::string temporaryUrl;
+    if (const IoStatus parsed = UrlOf(request.path, targetUrl, &target); !parsed) return parsed;
+    if (const IoStatus parsed = UrlOf(temporaryPath, temporaryUrl); !parsed) return parsed;
+    auto fail = [&](int error) {
+        AbandonStripedCopy(temporaryPath);
+        return IoFailure(error);
+    };
+    struct stat source {};
+    if (::stat(request.localPath.c_str(), &source) != 0) return fail(errno);
+    // Written from a file of another size: what arrived is not the file as it is.
+    if (static_cast<std::uint64_t>(source.st_size) != size) return fail(EAGAIN);
+    bool targetExists = false;
+    if (!request.targetAbsent && !IsKnownFree(target)) {
+        if (const int error = Locked([&] { return CheckTarget(targetUrl, targetExists); });
+            error != 0)
+            return fail(error);
+    }
+    if (const int error = PlaceCopy(temporaryUrl, target, targetExists, source); error != 0)
+        return fail(error);
     return {};
+}
+
+void SmbShare::AbandonStripedCopy(const std::string& temporaryPath) {
+    std::string url;
+    if (!UrlOf(temporaryPath, url)) return;
+    Locked([&] { UnlinkQuietly(url); });
 }
 
 IoStatus SmbShare::CopyFromShare(const std::string& path, const std::string& localPath,

@@ -17,6 +17,7 @@
 #include "platform/device_share.h"
 
 typedef struct _SMBCCTX SMBCCTX;
+typedef struct _SMBCFILE SMBCFILE;
 
 namespace tessarine {
 
@@ -81,6 +82,21 @@ public:
     // CopyToShare with what the caller knows of the target: one the caller found absent is
     // not looked up first either.
     IoStatus CopyRequestToShare(const CopyRequest& request, const std::atomic<int>* cancel);
+
+    // One large file written in ranges by several processes at once (each with its own
+    // connection: one request in flight per connection is what the library gives).
+    // BeginStripedCopy makes the temporary file beside the target with its full size and
+    // answers its device path; WriteRange writes one range of the local file into it (the
+    // library opens files with DENY_NONE sharing, so every process may open the same file for
+    // writing); FinishStripedCopy gives it the local file's time and puts it in place exactly
+    // as CopyToShare does (EAGAIN when the local file's size changed meanwhile). A striped copy
+    // that is not finished is removed with AbandonStripedCopy.
+    IoResult<std::string> BeginStripedCopy(const std::string& path, std::uint64_t size);
+    IoStatus WriteRange(const std::string& localPath, const std::string& temporaryPath,
+                        std::uint64_t offset, std::uint64_t length, const std::atomic<int>* cancel);
+    IoStatus FinishStripedCopy(const CopyRequest& request, const std::string& temporaryPath,
+                               std::uint64_t size);
+    void AbandonStripedCopy(const std::string& temporaryPath);
     IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
                            const std::atomic<int>* cancel) override;
 
@@ -117,6 +133,15 @@ private:
     // The copy itself; the library lock is taken per call, never for the whole copy.
     IoStatus CopyBlocksToShare(const std::string& localPath, const DevicePath& target,
                                bool targetAbsent, const std::atomic<int>* cancel);
+    // Creates a new temporary file beside `target`: 0 or errno, with its URL and open handle.
+    int OpenTemporary(const DevicePath& target, std::string& temporaryUrl, SMBCFILE*& out);
+    // Gives a closed temporary copy the source's times and moves it over `target` (the old
+    // copy renamed aside first and removed last): 0 or errno; the temporary file stays.
+    int PlaceCopy(const std::string& temporaryUrl, const DevicePath& target, bool targetExists,
+                  const struct stat& source);
+    // Writes `length` bytes of `in` from `offset` to `out` in blocks, checking `cancel`.
+    int WriteBlocks(int in, SMBCFILE* out, std::uint64_t offset, std::uint64_t length,
+                    const std::atomic<int>* cancel);
     // The checks on an existing target: 0, EISDIR, EACCES (read-only) or the stat error;
     // `exists` tells whether there is one.
     int CheckTarget(const std::string& url, bool& exists);

@@ -1,0 +1,38 @@
+// Looking at the copier processes a test's share started, and acting on them from a thread of
+// the test's own while a run goes on.
+#pragma once
+
+#include <sys/types.h>
+
+#include <atomic>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace tessarine::testing {
+
+// The copier processes this test process started (its children in copier mode).
+std::vector<pid_t> CopierProcesses();
+
+// The copier that has `path` open, or 0.
+pid_t CopierReading(const std::string& path);
+
+// Runs `step` every few milliseconds on a thread of its own until it returns true or the
+// watcher is destroyed.
+class Watcher {
+public:
+    explicit Watcher(std::function<bool()> step);
+    ~Watcher();
+    Watcher(const Watcher&) = delete;
+    Watcher& operator=(const Watcher&) = delete;
+    // Ends the watching; true when `step` had returned true.
+    bool Fired();
+
+private:
+    std::atomic<bool> done_{false};
+    std::atomic<bool> fired_{false};
+    std::thread thread_;
+};
+
+}  // namespace tessarine::testing

@@ -1,0 +1,192 @@
+// Striped copies of PooledSmbShare against a real smbd (scripts/smbd-fixture) with copier
+// processes (the program itself, TESSARINE_BINARY): a large file written in ranges by several
+// copiers arrives whole with its time, and a killed copier or the stop flag fails the whole
+// file, keeps the old copy and leaves no temporary file.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdint>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+
+#include "fakes/copier_processes.h"
+#include "fakes/test_support.h"
+#include "platform/posix/pooled_smb_share.h"
+#include "platform/share_name.h"
+#include "platform/unc_path.h"
+
+namespace tessarine {
+namespace {
+
+namespace fs = std::filesystem;
+using testing::CopierProcesses;
+using testing::FolderNames;
+using testing::ModifiedTime;
+using testing::ReadFile;
+using testing::SetModifiedTime;
+using testing::TempDir;
+using testing::Watcher;
+using testing::WriteFile;
+
+constexpr std::uint64_t kMiB = 1 << 20;
+
+// Bytes that differ from range to range and block to block: a range written at the wrong
+// place does not go unnoticed.
+std::string Pattern(std::size_t size, int seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 4093 + static_cast<std::size_t>(seed)) % 251);
+    return bytes;
+}
+
+class StripedCopyTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        const char* host = std::getenv("TESSARINE_SMB_HOST");
+        const char* port = std::getenv("TESSARINE_SMB_PORT");
+        const char* user = std::getenv("TESSARINE_SMB_USER");
+        const char* password = std::getenv("TESSARINE_SMB_PASSWORD");
+        const char* root = std::getenv("TESSARINE_SMB_ROOT");
+        const char* program = std::getenv("TESSARINE_BINARY");
+        if (!host || !user || !password || !root)
+            GTEST_SKIP()
+                << "TESSARINE_SMB_* not set: start scripts/smbd-fixture and source its env";
+        if (program == nullptr || *program == '\0')
+            GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
+        host_ = host;
+        root_ = root;
+        folder_ = "stripe_" + std::to_string(::getpid());
+        CopierPoolOptions options{program, 4, port ? std::atoi(port) : 445, 5000};
+        // Small enough to stripe quickly under the sanitizers: four ranges of 10 MiB or more.
+        options.stripeThreshold = 16 * kMiB;
+        options.stripeRange = 4 * kMiB;
+        share_ = std::make_unique<PooledSmbShare>(options);
+        ASSERT_EQ(kShareConnected, share_->Connect(host_, user, password));
+        ASSERT_EQ(4u, share_->CopierProcessIds().size());
+        ASSERT_TRUE(share_->CreateFolder(Device("")));
+    }
+    void TearDown() override {
+        share_.reset();
+        if (!folder_.empty()) fs::remove_all(Served(""));
+    }
+
+    std::string Device(const std::string& name) const {
+        const std::string path = "\\\\" + host_ + "\\zereda\\" + folder_;
+        return name.empty() ? path : JoinDevicePath(path, name);
+    }
+    std::string Served(const std::string& name) const {
+        return root_ + "/zereda/" + folder_ + (name.empty() ? "" : "/" + name);
+    }
+    int TemporaryFiles() const {
+        int count = 0;
+        for (const auto& name : FolderNames(Served(""))) count += IsTemporaryCopyName(name);
+        return count;
+    }
+    // How many copiers have `path` open now.
+    static int CopiersReading(const std::string& path) {
+        int count = 0;
+        for (pid_t pid : CopierProcesses()) {
+            std::error_code error;
+            for (const auto& fd :
+                 fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
+                if (fs::read_symlink(fd.path(), error) == fs::path(path)) {
+                    ++count;
+                    break;
+                }
+        }
+        return count;
+    }
+    // Puts an old copy under `name` on the server.
+    void PlaceOldCopy(const std::string& name) {
+        ASSERT_TRUE(WriteFile(temp_.Sub("old"), "the old copy"));
+        ASSERT_TRUE(share_->CopyToShare(temp_.Sub("old"), Device(name), nullptr));
+    }
+    IoStatus Copy(const std::string& local, const std::string& name,
+                  const std::atomic<int>* cancel = nullptr) {
+        return share_->TakeCopyResult(
+            share_->QueueCopyToShare(CopyRequest{local, Device(name), false}, cancel));
+    }
+
+    std::string host_, root_, folder_;
+    TempDir temp_;
+    std::unique_ptr<PooledSmbShare> share_;
+};
+
+TEST_F(StripedCopyTest, StripedFileArrivesByteIdenticalWithItsTime) {
+    struct Case {
+        const char* name;
+        bool oldCopy;
+        std::size_t size;
+    };
+    const Case cases[] = {
+        {"new.bin", false, 40 * kMiB + 12345},  // the last range is shorter
+        {"replaced.bin", true, 48 * kMiB},      // the old copy steps aside only at the end
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        if (c.oldCopy) PlaceOldCopy(c.name);
+        const std::string local = temp_.Sub(c.name);
+        const std::string content = Pattern(c.size, static_cast<int>(c.size % 97));
+        ASSERT_TRUE(WriteFile(local, content));
+        SetModifiedTime(local, 1500000000);
+        int mostCopiers = 0;
+        {
+            Watcher watcher([&] {
+                mostCopiers = std::max(mostCopiers, CopiersReading(local));
+                return false;
+            });
+            const IoStatus copied = Copy(local, c.name);
+            ASSERT_TRUE(copied) << copied.error;
+        }
+        EXPECT_GE(mostCopiers, 2) << "not striped";
+        EXPECT_TRUE(ReadFile(Served(c.name)) == content);
+        EXPECT_EQ(1500000000, ModifiedTime(Served(c.name)));
+        EXPECT_EQ(0, TemporaryFiles());
+    }
+}
+
+// A range that fails fails the file: a copier killed while it writes its range, or the stop
+// flag. The old copy stays as it was and no temporary file is left.
+TEST_F(StripedCopyTest, FailedRangeFailsTheWholeFileAndKeepsTheOldCopy) {
+    enum class Fault { kKillCopier, kStopFlag };
+    for (const Fault fault : {Fault::kKillCopier, Fault::kStopFlag}) {
+        SCOPED_TRACE(fault == Fault::kKillCopier ? "copier killed" : "stop flag");
+        PlaceOldCopy("big.bin");
+        const std::string local = temp_.Sub("big.bin");
+        ASSERT_TRUE(WriteFile(local, Pattern(96 * kMiB, 3)));
+        std::atomic<int> stop{0};
+        IoStatus copied;
+        const auto start = std::chrono::steady_clock::now();
+        {
+            Watcher watcher([&] {
+                if (CopiersReading(local) < 2) return false;
+                if (fault == Fault::kStopFlag) {
+                    stop = 1;
+                    return true;
+                }
+                const pid_t writer = testing::CopierReading(local);
+                return writer > 0 && ::kill(writer, SIGKILL) == 0;
+            });
+            copied = Copy(local, "big.bin", &stop);
+            ASSERT_TRUE(watcher.Fired()) << "copied before the fault";
+        }
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(20));
+        EXPECT_EQ(fault == Fault::kKillCopier ? EIO : ECANCELED, copied.error);
+        EXPECT_EQ("the old copy", ReadFile(Served("big.bin")));
+        EXPECT_EQ(0, TemporaryFiles());
+    }
+    // The copiers left (three after the kill) still copy.
+    ASSERT_TRUE(WriteFile(temp_.Sub("after.bin"), Pattern(24 * kMiB, 5)));
+    EXPECT_TRUE(Copy(temp_.Sub("after.bin"), "after.bin"));
+    EXPECT_TRUE(ReadFile(Served("after.bin")) == Pattern(24 * kMiB, 5));
+    share_.reset();
+    EXPECT_TRUE(CopierProcesses().empty());
+}
+
+}  // namespace
+}  // namespace tessarine
