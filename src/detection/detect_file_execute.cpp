@@ -283,18 +283,35 @@ int CDetectFileExecute::IsExistForwardedFile() {
         LOG_ERROR_CODE(listing.error, "Import Folder List Error. Folder:" + folder);
         return 0;
     }
+    // A copy of ours that no file list announced is what a run that broke off between its
+    // copies and their list (a crash, a failed list) left. The device takes in only what a list
+    // names, so such a copy would hold every later run back; its row, if it has one, is still
+    // unannounced, so the walk sends the file again. While a list of ours waits on the device,
+    // nothing is touched: the device has not taken that batch in yet.
+    const std::string ownPrefix = systemInfo_.ComputerName() + "_";
+    const std::string ownListPrefix = ownPrefix + kFileListBase + "_";
+    const bool ownListWaiting =
+        std::any_of(listing.value.begin(), listing.value.end(), [&](const ShareEntry& entry) {
+            return !entry.isFolder && entry.name.starts_with(ownListPrefix);
+        });
+    bool found = false;
     for (const ShareEntry& entry : listing.value) {
-        if (!entry.isFolder && IsTemporaryCopyName(entry.name)) {
-            // What a cut-off copy of ours left: the device never takes it in, so it would hold
-            // every later run back.
-            LOG_NOTICE("Remove Cut Copy:" + entry.name);
+        const bool cut = !entry.isFolder && IsTemporaryCopyName(entry.name);
+        const bool unannounced = !cut && !ownListWaiting && !entry.isFolder &&
+                                 entry.name.starts_with(ownPrefix) &&
+                                 !fileList_.IsAnnouncedServerFileName(entry.name);
+        if (cut || unannounced) {
+            LOG_NOTICE((cut ? "Remove Cut Copy:" : "Remove Unannounced Copy:") + entry.name);
             if (const IoStatus removed = share_->DeleteFile(folder + entry.name); !removed)
-                LOG_ERROR_CODE(removed.error, "Delete Cut Copy Error. file:" + entry.name);
+                LOG_ERROR_CODE(removed.error, (cut ? "Delete Cut Copy Error. file:"
+                                                   : "Delete Unannounced Copy Error. file:") +
+                                                  entry.name);
             continue;
         }
-        LOG_TRACE("Find:" + entry.name);
-        return 1;
+        if (!found) LOG_TRACE("Find:" + entry.name);
+        found = true;
     }
+    if (found) return 1;
     importFolderEmpty_ = true;
     return 0;
 }

@@ -109,6 +109,9 @@ CDetectFileSQLUtility::StatementDefinitions() {
          "UPDATE DETECT_FILE_FILELIST SET STATUS = ? WHERE STATUS = 'ADD' OR STATUS = 'UPDATE';"},
         {Statement::kSelectStates,
          "SELECT FILE_PATH, LAST_UPDATE, STATUS FROM DETECT_FILE_FILELIST;"},
+        {Statement::kCountAnnouncedServerFileName,
+         "SELECT COUNT(*) FROM DETECT_FILE_FILELIST WHERE SERVER_FILE_NAME = ? AND STATUS <> "
+         "'ADD' AND STATUS <> 'UPDATE';"},
     }};
     static_assert(IsInKeyOrder(kDefinitions));
     return kDefinitions;
@@ -268,15 +271,25 @@ int CDetectFileSQLUtility::GetDetectFileInformationForFileList(std::string* file
 bool CDetectFileSQLUtility::IsExistServerFileName(const std::string& serverFileName) {
     LOG_METHOD();
     LOG_TRACE("Param:" + serverFileName);
+    return CountServerFileName(Statement::kCountServerFileName, serverFileName) > 0;
+}
+
+bool CDetectFileSQLUtility::IsAnnouncedServerFileName(const std::string& serverFileName) {
+    LOG_METHOD();
+    LOG_TRACE("Param:" + serverFileName);
+    return CountServerFileName(Statement::kCountAnnouncedServerFileName, serverFileName) > 0;
+}
+
+int CDetectFileSQLUtility::CountServerFileName(Statement statement,
+                                               const std::string& serverFileName) {
     return Guarded(kServerFileNameError, [&] {
-        Query query(connection_, statements_[Statement::kCountServerFileName],
-                    kServerFileNameError);
+        Query query(connection_, statements_[statement], kServerFileNameError);
         query.Bind(1, serverFileName, "Bind Get Server File Name Error");
         if (!query.NextRow("Execute Get Server File Name Error. Code:")) {
             FailSqlOperation<CDetectFileSQLException>(kServerFileNameError,
                                                       "Get Server File Name Count Error");
         }
-        return query.ReadInt() > 0;
+        return query.ReadInt();
     });
 }
 

@@ -64,6 +64,9 @@ public:
     void EndFileListListing();
     // True when any row (of any status) carries the name. Code 5 on failure.
     bool IsExistServerFileName(const std::string& serverFileName);
+    // True when a row that a file list has announced (any status but "ADD" and "UPDATE") carries
+    // the name. Code 5 on failure.
+    bool IsAnnouncedServerFileName(const std::string& serverFileName);
     // A row "ADD"; 0, or -1 on failure (an empty path, a path already listed).
     int AddDetectFileInformation(const std::string& filePath, const std::string& fileName,
                                  const std::string& serverFileName, std::time_t lastUpdate,
@@ -110,11 +113,14 @@ private:
         kUpdateInitStatus,
         kUpdateForwardStatus,
         kSelectStates,
+        kCountAnnouncedServerFileName,
         kCount
     };
     static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);
     using Statements = CStatementTable<Statement, kStatementCount>;
     static const Statements::Definitions& StatementDefinitions();
+    // The number of rows of a name-count statement (code 5 on failure).
+    int CountServerFileName(Statement statement, const std::string& serverFileName);
 
     CSQLiteHelper connection_;
     Statements statements_{connection_};  // after the connection: finalized before it closes

@@ -74,7 +74,7 @@ TEST_F(DetectFileExecuteTest, NothingIsSentWhenTheDeviceIsNotReady) {
     };
     const std::vector<Case> cases = {
         {"detection off", {.enable = "ON"}, "", "", 0},
-        {"one leftover file on the device", {}, "PC01_old_20170101000000.txt", "", 0},
+        {"another PC's file on the device", {}, "PC02_old_20170101000000.txt", "", 0},
         {"a setting without its size",
          {},
          "",
@@ -152,6 +152,48 @@ TEST_F(DetectFileExecuteTest, FilesOfAListThatNeverArrivedAreSentAgain) {
     ASSERT_EQ(Run(), 0);
     EXPECT_EQ(CopiedFiles(), (std::vector<std::string>{"a.txt", "b.txt", "<list>"}));
     EXPECT_EQ(Rows(), (std::vector<std::string>{"a.txt|COMPLETE", "b.txt|COMPLETE"}));
+}
+
+// A run that broke off between its copies and their list leaves copies no list names; the device
+// never takes those in, so they must not hold every later run back.
+TEST_F(DetectFileExecuteTest, UnannouncedCopiesOfOursAreRemovedAndSentAgain) {
+    AddFile("a.txt");
+    AddFile("b.txt");
+    faults_.failingCopies = {3};  // the file list
+    EXPECT_EQ(Run(), 1);
+    const std::vector<std::string> leftovers = ImportedFiles();
+    ASSERT_EQ(leftovers.size(), 2u);
+
+    faults_.failingCopies.clear();
+    clock_.Advance(std::chrono::hours(24));
+    ASSERT_EQ(Run(), 0);
+    EXPECT_EQ(CopiedFiles(), (std::vector<std::string>{"a.txt", "b.txt", "<list>"}));
+    for (const auto& name : leftovers)
+        EXPECT_NE(Log().find("Remove Unannounced Copy:" + name), std::string::npos) << name;
+    const std::string stamp = Stamp(kNow + 86400);
+    EXPECT_EQ(ImportedFiles(),
+              (std::vector<std::string>{"PC01_a_" + stamp + ".txt", "PC01_b_" + stamp + ".txt"}));
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"a.txt|COMPLETE", "b.txt|COMPLETE"}));
+}
+
+// Copies a list announced stay for the device, whether their list still waits or the device has
+// taken the list and not yet the files.
+TEST_F(DetectFileExecuteTest, AnnouncedCopiesHoldTheRunBack) {
+    AddFile("a.txt");
+    ASSERT_EQ(Run(), 0);
+    const std::vector<std::string> sent = ImportedFiles();
+    ASSERT_EQ(sent.size(), 1u);
+    AddFile("b.txt");
+    for (const bool listTaken : {false, true}) {
+        SCOPED_TRACE(listTaken ? "list taken in" : "list waiting");
+        if (listTaken)
+            for (const auto& list : ImportedFiles(true)) fs::remove(Imported() + "/" + list);
+        clock_.Advance(std::chrono::hours(24));
+        EXPECT_EQ(Run(), 0);
+        EXPECT_TRUE(CopiedFiles().empty());
+        EXPECT_EQ(ImportedFiles(), sent);
+        EXPECT_EQ(Log().find("Remove Unannounced Copy:"), std::string::npos);
+    }
 }
 
 TEST_F(DetectFileExecuteTest, FileListsGoEveryHundredFilesUnderNamesOfTheirOwn) {
