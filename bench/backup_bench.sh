@@ -3,7 +3,8 @@
 #   copy   full backup of 10,000 files (1 KiB-4 MiB, 1 GiB) through LocalShare vs `cp -a`,
 #          and through smbd (copier processes) vs `smbclient ... mput *`, with one copy at a
 #          time (TESSARINE_SHARE_COPIERS=0) as a third command; then one 1 GiB file through
-#          smbd vs `smbclient ... put`
+#          smbd (striped over the copiers) vs `smbclient ... put`, with one copier (not striped)
+#          as a third command
 #   diff   no-change differential run over 100,000 files (1,000 folders) through LocalShare vs
 #          `rsync -a --dry-run` and vs `find SRC -printf '%s %T@\n'`; every differential run
 #          also lists each destination folder (copies removed on the device are copied again)
@@ -75,7 +76,8 @@ copy_bench() {
   hyperfine --runs 3 --warmup 1 --export-json "$work/copy-big.json" \
     --prepare "rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync" \
     "$runner --data '$work/data' --source '$one' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'" \
-    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'cd backup/smbc; lcd $one; put big.bin' >/dev/null"
+    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'cd backup/smbc; lcd $one; put big.bin' >/dev/null" \
+    "TESSARINE_SHARE_COPIERS=1 $runner --data '$work/data' --source '$one' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
   ratio "1 GiB file via smbd vs smbclient put" "$work/copy-big.json"
   "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
   rm -rf "$one"
