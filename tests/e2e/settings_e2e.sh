@@ -36,10 +36,9 @@ export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/../lsan.supp:print_suppre
 work=$(mktemp -d /tmp/tessarine-settings-e2e.XXXXXX)
 folder=e2e-$(basename "$work")
 share_folder=$TESSARINE_SMB_ROOT/zereda/backup/$folder
-pids=()
+. "$here/desktop.sh"
 cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-  wait 2>/dev/null
+  stop_started
   rm -rf "$work" "$share_folder"
 }
 trap cleanup EXIT
@@ -55,27 +54,9 @@ finish() {
 }
 die() { fail "$*"; finish; }
 
-wait_for() {  # seconds, command...
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  until "$@"; do
-    ((SECONDS < end)) || return 1
-    sleep 0.2
-  done
-}
 
 # --- the desktop and the device ----------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-wait_for 10 test -s "$work/display" || die "Xvfb did not start"
-export DISPLAY=":$(head -n1 "$work/display")"
-trayer --edge top --align right --widthtype request --height 40 --SetDockType true \
-  --transparent false --tint 0xdddddd --expand false >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || die "trayer did not start"
+start_desktop "$work" || die "the desktop did not start"
 
 user=$TESSARINE_SMB_USER
 password=$TESSARINE_SMB_PASSWORD

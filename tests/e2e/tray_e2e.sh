@@ -24,10 +24,9 @@ if [[ -n $shots ]]; then
 fi
 
 work=$(mktemp -d /tmp/tessarine-e2e.XXXXXX)
-pids=()
+. "$here/desktop.sh"
 cleanup() {
-  for ((i = ${#pids[@]} - 1; i >= 0; i--)); do kill "${pids[i]}" 2>/dev/null; done
-  wait 2>/dev/null
+  stop_started
   rm -rf "$work"
 }
 trap cleanup EXIT
@@ -35,29 +34,9 @@ failures=0
 fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
 note() { echo "-- $*"; }
 
-# Waits up to $1 seconds for the command after it to succeed.
-wait_for() {
-  local limit=$1
-  shift
-  local end=$((SECONDS + limit))
-  until "$@"; do
-    ((SECONDS < end)) || return 1
-    sleep 0.2
-  done
-}
-
 # --- the desktop -------------------------------------------------------------------------
-exec 3>"$work/display"
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-pids+=($!)
-exec 3>&-
-wait_for 10 test -s "$work/display" || { echo "FAIL: Xvfb did not start"; exit 1; }
-export DISPLAY=":$(head -n1 "$work/display")"
+start_desktop "$work" || { echo "FAIL: the desktop did not start"; exit 1; }
 note "display $DISPLAY"
-trayer --edge top --align right --widthtype request --height 40 --SetDockType true \
-  --transparent false --tint 0xdddddd --expand false >"$work/trayer.log" 2>&1 &
-pids+=($!)
-wait_for 10 xdotool search --onlyvisible --class trayer >/dev/null || { echo "FAIL: trayer did not start"; exit 1; }
 
 # --- the program -------------------------------------------------------------------------
 export ALLUSERSPROFILE=$work/profile XDG_RUNTIME_DIR=$work/run QT_QPA_PLATFORM=xcb
