@@ -237,17 +237,10 @@ protected:
 };
 
 // The tests below run twice: one copy at a time in this process, and through copier processes.
-class BackupExecuteSmbBothWaysTest : public BackupExecuteSmbTest,
-                                     public ::testing::WithParamInterface<bool> {
-protected:
-    void SetUp() override {
-        BackupExecuteSmbTest::SetUp();
-        if (!IsSkipped() && GetParam()) UseCopiers();
-    }
-};
+using BackupExecuteSmbBothWaysTest = testing::BothCopyPaths<BackupExecuteSmbTest>;
 
 INSTANTIATE_TEST_SUITE_P(Copies, BackupExecuteSmbBothWaysTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Copiers" : "InProcess"; });
+                         testing::CopyPathName);
 
 TEST_P(BackupExecuteSmbBothWaysTest, FullBackupLandsOnTheServerWithTimesKept) {
     const std::time_t modified = kNow - 7200;

@@ -186,17 +186,10 @@ protected:
 };
 
 // The tests below run twice: one copy at a time in this process, and through copier processes.
-class DetectFileSmbBothWaysTest : public DetectFileSmbTest,
-                                  public ::testing::WithParamInterface<bool> {
-protected:
-    void SetUp() override {
-        DetectFileSmbTest::SetUp();
-        if (!IsSkipped() && GetParam()) UseCopiers();
-    }
-};
+using DetectFileSmbBothWaysTest = testing::BothCopyPaths<DetectFileSmbTest>;
 
 INSTANTIATE_TEST_SUITE_P(Copies, DetectFileSmbBothWaysTest, ::testing::Bool(),
-                         [](const auto& info) { return info.param ? "Copiers" : "InProcess"; });
+                         testing::CopyPathName);
 
 TEST_P(DetectFileSmbBothWaysTest, FullThenDifferentialThenFullAfterTheDeviceSettingChanged) {
     AddFile("docs/plan.txt", "社外秘 の計画");

@@ -2,6 +2,7 @@
 // the test's own while a run goes on.
 #pragma once
 
+#include <gtest/gtest.h>
 #include <sys/types.h>
 
 #include <atomic>
@@ -34,5 +35,20 @@ private:
     std::atomic<bool> fired_{false};
     std::thread thread_;
 };
+
+// A fixture whose tests run twice: one copy at a time in the test's own process, and through
+// copier processes (Base::UseCopiers). Instantiate over ::testing::Bool() with CopyPathName.
+template <typename Base>
+class BothCopyPaths : public Base, public ::testing::WithParamInterface<bool> {
+protected:
+    void SetUp() override {
+        Base::SetUp();
+        if (!this->IsSkipped() && this->GetParam()) this->UseCopiers();
+    }
+};
+
+inline std::string CopyPathName(const ::testing::TestParamInfo<bool>& info) {
+    return info.param ? "Copiers" : "InProcess";
+}
 
 }  // namespace tessarine::testing
