@@ -196,13 +196,13 @@ protected:
         }
     }
 
-    // The device takes in every batch it was told of, and here also drops the copies no list
-    // names. The simulator leaves those alone, and the program sends nothing while anything
-    // but its own temporary copies is left in the import folder: a copy cut off from its list
-    // by the kill would hold back every later run.
+    // The device takes in the batches it was told of: each list and the copies lists named.
+    // A copy no list names stays, as it does on the device; a copy cut off from its list by the
+    // kill must not hold back the later runs, so the program clears those of its own.
     void DeviceTakesIn() {
         for (const std::string& name : FolderNames(Imported()))
-            if (!IsTemporaryCopyName(name)) fs::remove(Imported() + "/" + name);
+            if (IsFileList(name) || announced_.count(name) != 0)
+                fs::remove(Imported() + "/" + name);
     }
 
     // After a run that ended normally: nothing unannounced, no temporary copy; and every row

@@ -182,10 +182,15 @@ expect_ini DestinationFolderPath01 ""
 # --- "終了" ends the program with status 0 ---------------------------------------------------
 # The window first: Escape hides it as the program does (no window manager here), so the menu
 # gets the keyboard.
-settings_window=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
-[[ -n $settings_window ]] && xdotool windowfocus --sync "$settings_window" key Escape
-wait_for 5 bash -c "! xdotool search --onlyvisible --name '^$title\$' >/dev/null 2>&1" ||
-  fail "Escape did not close the settings window"
+# On a loaded machine the key can reach the window before it takes the focus: try again.
+settings_closed() { ! xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; }
+for _ in 1 2 3; do
+  settings_window=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
+  [[ -n $settings_window ]] || break
+  xdotool windowfocus --sync "$settings_window" key Escape
+  wait_for 5 settings_closed && break
+done
+settings_closed || fail "Escape did not close the settings window"
 for attempt in 1 2 3; do
   xdotool mousemove $((X + WIDTH / 2)) $((Y + HEIGHT / 2)) click 3
   wait_for 5 xdotool search --onlyvisible --class TessarineTool >/dev/null 2>&1 && break
