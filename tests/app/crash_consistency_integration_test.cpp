@@ -15,6 +15,7 @@
 
 #include "app/headless_fixture.h"
 #include "base/string_utility.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/posix/smb_share.h"
 #include "platform/share_name.h"
@@ -33,28 +34,8 @@ constexpr int kFolders = 40;
 constexpr int kFilesPerFolder = 50;  // 2000 small files
 constexpr std::size_t kLargeSize = 32u << 20;
 
-struct Server {
-    std::string host;
-    int port = 0;
-    std::string user;
-    std::string password;
-    std::string root;
-
-    bool Load() {
-        const char* values[5] = {
-            std::getenv("TESSARINE_SMB_HOST"), std::getenv("TESSARINE_SMB_PORT"),
-            std::getenv("TESSARINE_SMB_USER"), std::getenv("TESSARINE_SMB_PASSWORD"),
-            std::getenv("TESSARINE_SMB_ROOT")};
-        for (const char* value : values)
-            if (value == nullptr || *value == '\0') return false;
-        host = values[0];
-        port = std::atoi(values[1]);
-        user = values[2];
-        password = values[3];
-        root = values[4];
-        return port > 0;
-    }
-};
+// The smbd fixture the test backs up to.
+using Server = testing::SmbFixture;
 
 std::string LargeContent(char seed) {
     std::string content(kLargeSize, '\0');

@@ -20,6 +20,7 @@
 
 #include "app/headless_fixture.h"
 #include "base/string_utility.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "infra/xml_parse.h"
 #include "platform/share_name.h"
@@ -40,11 +41,6 @@ constexpr int kFilesPerFolder = 100;  // designated (.txt); one list per 100 cop
 constexpr int kDesignated = kFolders * kFilesPerFolder;
 constexpr char kRunEnd[] = "Detect File Forward End. Result:";
 
-std::string Env(const char* name) {
-    const char* value = std::getenv(name);
-    return value != nullptr ? value : "";
-}
-
 bool IsFileList(const std::string& name) {
     return name.find("_metadata_") != std::string::npos && name.size() > 4 &&
            name.compare(name.size() - 4, 4, ".qzv") == 0;
@@ -55,13 +51,12 @@ protected:
     void SetUp() override {
         HeadlessTest::SetUp();
         if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
-        host_ = Env("TESSARINE_SMB_HOST");
-        user_ = Env("TESSARINE_SMB_USER");
-        password_ = Env("TESSARINE_SMB_PASSWORD");
-        root_ = Env("TESSARINE_SMB_ROOT");
-        if (host_.empty() || user_.empty() || root_.empty() || Env("TESSARINE_SMB_PORT").empty())
-            GTEST_SKIP() << "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and "
-                            "export the variables of <dir>/env";
+        testing::SmbFixture smb;
+        if (!smb.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
+        host_ = smb.host;
+        user_ = smb.user;
+        password_ = smb.password;
+        root_ = smb.root;
         ASSERT_EQ(0, Simulator("layout '" + root_ +
                                "' --switch on --extensions txt --max-size 10 "
                                "--timestamp 20170401000000"));

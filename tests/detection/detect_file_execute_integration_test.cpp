@@ -20,6 +20,7 @@
 #include "fakes/copier_processes.h"
 #include "fakes/fake_clock.h"
 #include "fakes/recording_message_sink.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/posix/pooled_smb_share.h"
 #include "platform/posix/smb_share.h"
@@ -75,14 +76,13 @@ private:
 class DetectFileSmbTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        host_ = Env("TESSARINE_SMB_HOST");
-        port_ = std::atoi(Env("TESSARINE_SMB_PORT").c_str());
-        user_ = Env("TESSARINE_SMB_USER");
-        password_ = Env("TESSARINE_SMB_PASSWORD");
-        root_ = Env("TESSARINE_SMB_ROOT");
-        if (host_.empty() || port_ <= 0 || user_.empty() || root_.empty())
-            GTEST_SKIP() << "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and "
-                            "export the variables of <dir>/env";
+        testing::SmbFixture smb;
+        if (!smb.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
+        host_ = smb.host;
+        port_ = smb.port;
+        user_ = smb.user;
+        password_ = smb.password;
+        root_ = smb.root;
         fs::create_directories(temp_.Sub("log"));
         fs::create_directories(temp_.Sub("detectfile"));
         fs::create_directories(Drive());
