@@ -10,7 +10,12 @@
 #          also lists each destination folder (copies removed on the device are copied again)
 #   smbdiff the same no-change differential run through smbd vs `smbclient ... recurse ON; ls`
 #          of the copy (what looking at the device's side costs at all)
-# Usage: bench/backup_bench.sh [copy|diff|all]   (as root; installs and builds what it needs)
+#   link   the smbd half of "copy" with the server on another host, as a device on the LAN is:
+#          smbd in a network namespace of its own behind a veth pair and a relay that holds
+#          every byte DELAY_US each way and passes at most RATE_MBIT (default 150 us and
+#          1000 Mbit/s: a wired LAN)
+# Usage: bench/backup_bench.sh [copy|diff|smbdiff|link [DELAY_US RATE_MBIT]|all]
+#        (as root; installs and builds what it needs)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
@@ -23,8 +28,15 @@ runner=$build/bench/backup_run_bench
 work=$(mktemp -d /var/tmp/tessarine-bench.XXXXXX)
 # The share lives outside the private work folder: smbd reaches it as the share's user.
 fixture=$(mktemp -d /var/tmp/tessarine-bench-smbd.XXXXXX)
+netns=tessarine-bench-$$
+relay=""
 cleanup() {
+  [[ -z $relay ]] || kill "$relay" 2>/dev/null || true
   "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null 2>&1 || true
+  if ip netns list 2>/dev/null | grep -q "^$netns\b"; then
+    ip link del tsbench0 2>/dev/null || true
+    ip netns del "$netns"
+  fi
   rm -rf "$work" "$fixture"
 }
 trap cleanup EXIT
@@ -55,32 +67,72 @@ copy_bench() {
     "$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --local-root '$work/local'" \
     "cp -a '$src' '$work/cp/dst'"
   ratio "full backup via LocalShare vs cp -a" "$work/copy-local.json"
+  rm -rf "$work/local" "$work/cp"
 
   "$root/scripts/smbd-fixture" start "$fixture" >/dev/null
+  smb_copy_runs "$src" "smbd"
+  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
+}
+
+# smb_copy_runs TREE LABEL: the 10,000-file tree and then one 1 GiB file through the running
+# fixture, against smbclient's mput and put.
+# TESSARINE_SMB_HOST and TESSARINE_SMB_PORT, when set, reach the fixture another way.
+smb_copy_runs() {
+  local src=$1 label=$2
+  local host=${TESSARINE_SMB_HOST:-} port=${TESSARINE_SMB_PORT:-}
   set -a; . "$fixture/env"; set +a
+  TESSARINE_SMB_HOST=${host:-$TESSARINE_SMB_HOST}
+  TESSARINE_SMB_PORT=${port:-$TESSARINE_SMB_PORT}
+  host=$TESSARINE_SMB_HOST
   local share=$TESSARINE_SMB_ROOT/zereda/backup
   mkdir -p "$share"
   chown "$TESSARINE_SMB_USER:" "$share"
-  local ours="$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
-  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-smb.json" \
-    --prepare "rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync" \
+  local prepare="rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync"
+  local smbclient="smbclient //$host/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD'"
+  local ours="$runner --data '$work/data' --source '$src' --dest '\\\\$host\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
+  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-smb.json" --prepare "$prepare" \
     "$ours" \
-    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null" \
+    "$smbclient -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null 2>&1" \
     "TESSARINE_SHARE_COPIERS=0 $ours"
-  ratio "full backup via smbd vs smbclient mput" "$work/copy-smb.json"
-  rm -rf "$src" "$work/local" "$work/cp"
+  ratio "full backup via $label vs smbclient mput" "$work/copy-smb.json"
+  rm -rf "$src"
 
   local one=$work/one
   mkdir -p "$one"
   head -c 1G /dev/urandom >"$one/big.bin"
-  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-big.json" \
-    --prepare "rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync" \
-    "$runner --data '$work/data' --source '$one' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'" \
-    "smbclient //127.0.0.1/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD' -c 'cd backup/smbc; lcd $one; put big.bin' >/dev/null" \
-    "TESSARINE_SHARE_COPIERS=1 $runner --data '$work/data' --source '$one' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
-  ratio "1 GiB file via smbd vs smbclient put" "$work/copy-big.json"
-  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
+  ours="$runner --data '$work/data' --source '$one' --dest '\\\\$host\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
+  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-big.json" --prepare "$prepare" \
+    "$ours" \
+    "$smbclient -c 'cd backup/smbc; lcd $one; put big.bin' >/dev/null 2>&1" \
+    "TESSARINE_SHARE_COPIERS=1 $ours"
+  ratio "1 GiB file via $label vs smbclient put" "$work/copy-big.json"
   rm -rf "$one"
+}
+
+# The smbd half of "copy" with the server on another host of a LAN: smbd and a delaying relay
+# (delay_relay) run in a network namespace of their own, reached over a veth pair.
+link_bench() {
+  local delay=${1:-150} rate=${2:-1000}
+  local src=$work/tree
+  cmake --build "$build" --target delay_relay >/dev/null
+  python3 "$root/bench/make_tree.py" "$src" --files 10000 --total-mib 1024
+  ip netns add "$netns"
+  ip link add tsbench0 type veth peer name tsbench1 netns "$netns"
+  ip addr add 10.231.0.1/24 dev tsbench0
+  ip link set tsbench0 up
+  ip netns exec "$netns" ip addr add 10.231.0.2/24 dev tsbench1
+  ip netns exec "$netns" ip link set tsbench1 up
+  ip netns exec "$netns" ip link set lo up
+  ip netns exec "$netns" "$root/scripts/smbd-fixture" start "$fixture" >/dev/null
+  set -a; . "$fixture/env"; set +a
+  ip netns exec "$netns" "$build/bench/delay_relay" 10.231.0.2 445 "$TESSARINE_SMB_PORT" \
+    "$delay" "$rate" &
+  relay=$!
+  echo "link: ${delay} us each way, at most ${rate} Mbit/s"
+  TESSARINE_SMB_HOST=10.231.0.2 TESSARINE_SMB_PORT=445 smb_copy_runs "$src" "a LAN link"
+  kill "$relay"
+  wait "$relay" 2>/dev/null || true
+  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
 }
 
 diff_bench() {
@@ -122,6 +174,7 @@ case $what in
   copy) copy_bench ;;
   diff) diff_bench ;;
   smbdiff) smb_diff_bench ;;
-  all) copy_bench; diff_bench; smb_diff_bench ;;
-  *) echo "usage: $0 [copy|diff|smbdiff|all]" >&2; exit 2 ;;
+  link) link_bench "${@:2}" ;;
+  all) copy_bench; diff_bench; smb_diff_bench; link_bench ;;
+  *) echo "usage: $0 [copy|diff|smbdiff|link [DELAY_US RATE_MBIT]|all]" >&2; exit 2 ;;
 esac

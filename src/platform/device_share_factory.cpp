@@ -31,7 +31,7 @@ ShareOptions ShareOptionsFromEnvironment() {
             options.copiers = value;
         else
             options.problem = "TESSARINE_SHARE_COPIERS is not a count (0-16): \"" +
-                              std::string(text) + "\"; using " + std::to_string(options.copiers);
+                              std::string(text) + "\"; the count is chosen at log-on";
     }
     if (const char* root = ::getenv("TESSARINE_SHARE_ROOT"); root != nullptr && *root != '\0')
         options.localRoot = root;
@@ -40,7 +40,7 @@ ShareOptions ShareOptionsFromEnvironment() {
 
 std::unique_ptr<DeviceShare> MakeDeviceShare(const ShareOptions& options) {
     if (!options.localRoot.empty()) return std::make_unique<LocalShare>(options.localRoot);
-    if (!options.copierExecutable.empty() && options.copiers > 0)
+    if (!options.copierExecutable.empty() && options.copiers != 0)
         return std::make_unique<PooledSmbShare>(CopierPoolOptions{
             options.copierExecutable, options.copiers, options.port, options.timeoutMs});
     return std::make_unique<SmbShare>(options.port, options.timeoutMs);

@@ -14,14 +14,16 @@ struct ShareOptions {
     int timeoutMs = 20000;  // bound on each SMB request, the connection included
     std::string localRoot;  // non-empty: "\\host\share\x" is <localRoot>/share/x
     // Non-empty: SMB copies that callers queue go to copier processes running this program
-    // (see posix/share_copier.h), `copiers` of them; empty: one copy at a time, in-process.
+    // (see posix/share_copier.h), `copiers` of them (below 0: as many as suit where the server
+    // is, chosen at log-on); empty: one copy at a time, in-process.
     std::string copierExecutable;
-    int copiers = 4;
+    int copiers = -1;     // kCopiersChosenAtLogOn
     std::string problem;  // why an environment value was not taken; "" when none
 };
 
 // Defaults, overridden by TESSARINE_SMB_PORT (a port number, 1-65535), TESSARINE_SHARE_ROOT
-// (a local folder) and TESSARINE_SHARE_COPIERS (copier processes, 0-16; 0: none). A value that is
+// (a local folder) and TESSARINE_SHARE_COPIERS (copier processes, 0-16; 0: none; unset: chosen
+// at log-on). A value that is
 // not usable is left out and described in `problem` for the caller to log.
 ShareOptions ShareOptionsFromEnvironment();
 

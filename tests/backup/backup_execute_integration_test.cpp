@@ -32,6 +32,7 @@
 #include "core/event_names.h"
 #include "fakes/copier_processes.h"
 #include "fakes/fake_clock.h"
+#include "fakes/raw_database.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
@@ -517,25 +518,9 @@ protected:
 
 // Rows of a file list in the order they were written: source, time, folder or not.
 std::vector<std::string> RowsInOrder(const std::string& database) {
-    std::vector<std::string> rows;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db,
-                       "SELECT SOURCE_FILE_PATH, LAST_UPDATE, IS_DIRECTORY, STATUS FROM "
-                       "BACKUP_FILELIST ORDER BY rowid",
-                       -1, &statement, nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 0; column < 4; ++column) {
-            const auto* text = sqlite3_column_text(statement, column);
-            row += std::string(text != nullptr ? reinterpret_cast<const char*>(text) : "") + "|";
-        }
-        rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return rows;
+    return testing::RawDatabase(database).Rows(
+        "SELECT SOURCE_FILE_PATH, LAST_UPDATE, IS_DIRECTORY, STATUS FROM BACKUP_FILELIST "
+        "ORDER BY rowid");
 }
 
 // Every file below a folder with its size, time and content.

@@ -3,7 +3,6 @@
 // arrives. Skipped when the fixture's TESSARINE_SMB_* variables are not set.
 #include <gtest/gtest.h>
 #include <signal.h>
-#include <sqlite3.h>
 
 #include <chrono>
 #include <cstdlib>
@@ -19,6 +18,7 @@
 #include "detection/detect_file_sql_utility.h"
 #include "fakes/copier_processes.h"
 #include "fakes/fake_clock.h"
+#include "fakes/raw_database.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
@@ -230,23 +230,7 @@ TEST_P(DetectFileSmbBothWaysTest, FullThenDifferentialThenFullAfterTheDeviceSett
 
 // Rows of the detection file list in the order they were written.
 std::vector<std::string> RowsInOrder(const std::string& database) {
-    std::vector<std::string> rows;
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(database.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
-    sqlite3_prepare_v2(db, "SELECT * FROM DETECT_FILE_FILELIST ORDER BY rowid", -1, &statement,
-                       nullptr);
-    while (sqlite3_step(statement) == SQLITE_ROW) {
-        std::string row;
-        for (int column = 0; column < sqlite3_column_count(statement); ++column) {
-            const auto* text = sqlite3_column_text(statement, column);
-            row += std::string(text != nullptr ? reinterpret_cast<const char*>(text) : "") + "|";
-        }
-        rows.push_back(row);
-    }
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
-    return rows;
+    return testing::RawDatabase(database).Rows("SELECT * FROM DETECT_FILE_FILELIST ORDER BY rowid");
 }
 
 class DetectFileCopierTest : public DetectFileSmbTest {

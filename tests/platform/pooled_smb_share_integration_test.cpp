@@ -17,6 +17,7 @@
 
 #include "fakes/copier_processes.h"
 #include "fakes/test_support.h"
+#include "platform/posix/copier_plan.h"
 #include "platform/posix/pooled_smb_share.h"
 #include "platform/share_name.h"
 #include "platform/unc_path.h"
@@ -226,6 +227,31 @@ TEST_F(StripedCopyTest, FailedRangeFailsTheWholeFileAndKeepsTheOldCopy) {
     EXPECT_TRUE(ReadFile(Served("after.bin")) == Pattern(24 * kMiB, 5));
     share_.reset();
     EXPECT_TRUE(CopierProcesses().empty());
+}
+
+// Left to choose, a share whose server runs on this machine starts one copier per processor
+// (at most four) and copies a large file whole through one of them.
+TEST_F(StripedCopyTest, ServerOnThisMachineGetsOneCopierPerProcessorAndNoStripes) {
+    if (!IsThisMachine(host_)) GTEST_SKIP() << host_ << " is not this machine";
+    share_.reset();
+    options_.copiers = kCopiersChosenAtLogOn;
+    share_ = std::make_unique<PooledSmbShare>(options_);
+    ASSERT_EQ(kShareConnected, share_->Connect(host_, user_, password_));
+    const std::size_t expected = std::min(UsableProcessors(), 4u);
+    EXPECT_EQ(expected, share_->CopierProcessIds().size());
+
+    const std::string content = Pattern(40 * kMiB, 9);
+    ASSERT_TRUE(WriteFile(temp_.Sub("big.bin"), content));
+    std::atomic<int> mostReaders{0};
+    Watcher watcher([&] {
+        const int now = CopiersReading(temp_.Sub("big.bin"));
+        if (now > mostReaders.load()) mostReaders = now;
+        return false;
+    });
+    EXPECT_TRUE(Copy(temp_.Sub("big.bin"), "big.bin"));
+    watcher.Fired();
+    EXPECT_LE(mostReaders.load(), 1);
+    EXPECT_TRUE(ReadFile(Served("big.bin")) == content);
 }
 
 }  // namespace

@@ -19,6 +19,7 @@
 #include "base/app_log.h"
 #include "base/string_utility.h"
 #include "platform/app_paths.h"
+#include "platform/posix/local_file_ops.h"
 #include "platform/posix/single_instance.h"
 
 namespace tessarine {
@@ -362,14 +363,8 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
     const socklen_t addressLength = MakeAddress(ReachablePath(folder, fileName, folderFd), address);
 
     const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    struct Closer {
-        int fd;
-        int folderFd;
-        ~Closer() {
-            if (fd >= 0) close(fd);
-            if (folderFd >= 0) close(folderFd);
-        }
-    } closer{fd, folderFd};
+    const posix::ScopedFd fdCloser(fd);
+    const posix::ScopedFd folderCloser(folderFd);
     if (fd < 0 || addressLength == 0) return kControlFailed;
 
     timeval limit{};

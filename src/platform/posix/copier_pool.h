@@ -22,9 +22,12 @@
 
 namespace tessarine {
 
+inline constexpr int kCopiersChosenAtLogOn = -1;
+
 struct CopierPoolOptions {
     std::string executable;  // the program, started with kShareCopierOption
-    int copiers = 4;
+    // Below 0: chosen by PooledSmbShare when it logs on, striping included (copier_plan.h).
+    int copiers = kCopiersChosenAtLogOn;
     int port = 445;
     int timeoutMs = 15000;  // each copier's SMB request time-out
     // A queued file of at least this size is written by several copiers at once, each its own

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cstddef>
@@ -17,6 +18,20 @@ inline constexpr std::size_t kCopyBlockSize = 1 << 20;
 
 // Told the bytes copied so far after every block (progress, and tests that act mid-copy).
 using BlockObserver = std::function<void(std::uint64_t copiedBytes)>;
+
+// Closes the descriptor it was given (if any) when it goes out of scope.
+class ScopedFd {
+public:
+    explicit ScopedFd(int fd) : fd_(fd) {}
+    ~ScopedFd() {
+        if (fd_ >= 0) ::close(fd_);
+    }
+    ScopedFd(const ScopedFd&) = delete;
+    ScopedFd& operator=(const ScopedFd&) = delete;
+
+private:
+    int fd_;
+};
 
 inline bool IsCancelled(const std::atomic<int>* cancel) {
     return cancel != nullptr && cancel->load(std::memory_order_relaxed) != 0;

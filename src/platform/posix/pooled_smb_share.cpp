@@ -5,6 +5,9 @@
 #include <algorithm>
 #include <cctype>
 
+#include "base/app_log.h"
+#include "base/string_utility.h"
+#include "platform/posix/copier_plan.h"
 #include "platform/unc_path.h"
 
 namespace tessarine {
@@ -27,8 +30,18 @@ PooledSmbShare::~PooledSmbShare() = default;
 int PooledSmbShare::Connect(const std::string& host, const std::string& user,
                             const std::string& password) {
     const int result = share_.Connect(host, user, password);
-    if (result != kShareConnected || pool_ || options_.copiers <= 0 || options_.executable.empty())
+    if (result != kShareConnected || pool_ || options_.copiers == 0 || options_.executable.empty())
         return result;
+    if (options_.copiers < 0) {
+        const bool local = IsThisMachine(LowerHost(host));
+        const unsigned processors = UsableProcessors();
+        const CopierPlan plan = PlanCopiers(local, processors);
+        options_.copiers = plan.copiers;
+        if (!plan.stripe) options_.stripeThreshold = 0;
+        LOG_TRACE("Share Copiers Planned. Count:" + IntToString(plan.copiers) + " Striping:" +
+                  (plan.stripe ? "On" : "Off") + " Server:" + (local ? "This Machine" : "Network") +
+                  " Processors:" + IntToString(static_cast<int>(processors)));
+    }
     pool_ = std::make_unique<CopierPool>(
         options_, [this](const CopierTask& task, const std::atomic<int>* cancel) {
             if (task.IsRange())

@@ -406,10 +406,7 @@ IoStatus SmbShare::CopyBlocksToShare(const std::string& localPath, const DeviceP
     struct stat source {};
     const int in = posix::OpenCopySource(localPath, source);
     if (in < 0) return IoFailure(LibraryErrno(EIO));
-    struct LocalCloser {
-        int fd;
-        ~LocalCloser() { ::close(fd); }
-    } inCloser{in};
+    const posix::ScopedFd inCloser(in);
 
     const std::string targetUrl = UrlOf(target);
     // A name still free in a folder this object made (the usual full backup) is not looked up:
@@ -595,10 +592,7 @@ IoStatus SmbShare::WriteRange(const std::string& localPath, const std::string& t
     struct stat source {};
     const int in = posix::OpenCopySource(localPath, source);
     if (in < 0) return IoFailure(LibraryErrno(EIO));
-    struct LocalCloser {
-        int fd;
-        ~LocalCloser() { ::close(fd); }
-    } inCloser{in};
+    const posix::ScopedFd inCloser(in);
     auto close = smbc_getFunctionClose(context_);
     int openError = 0;
     SMBCFILE* out = Locked([&] {
