@@ -17,14 +17,14 @@ struct ShareOptions {
     // (see posix/share_copier.h), `copiers` of them (below 0: as many as suit where the server
     // is, chosen at log-on); empty: one copy at a time, in-process.
     std::string copierExecutable;
-    int copiers = -1;     // kCopiersChosenAtLogOn
+    int copiers = -1;     // posix/copier_pool.h: kCopiersChosenAtLogOn
     std::string problem;  // why an environment value was not taken; "" when none
 };
 
 // Defaults, overridden by TESSARINE_SMB_PORT (a port number, 1-65535), TESSARINE_SHARE_ROOT
 // (a local folder) and TESSARINE_SHARE_COPIERS (copier processes, 0-16; 0: none; unset: chosen
-// at log-on). A value that is
-// not usable is left out and described in `problem` for the caller to log.
+// at log-on). A value that is not usable is left out and described in `problem` for the caller
+// to log.
 ShareOptions ShareOptionsFromEnvironment();
 
 // A LocalShare when `localRoot` is set, else an SmbShare on `port` (with copier processes when

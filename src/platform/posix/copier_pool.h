@@ -75,6 +75,8 @@ public:
 
     // Copiers still taking jobs.
     int Serving() const;
+    // As the pool was made (count and striping as chosen at log-on).
+    const CopierPoolOptions& Options() const { return options_; }
     // The copiers' process ids (for tests that stop or kill one).
     std::vector<pid_t> CopierProcessIds() const;
 

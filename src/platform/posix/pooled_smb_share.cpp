@@ -32,18 +32,20 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     const int result = share_.Connect(host, user, password);
     if (result != kShareConnected || pool_ || options_.copiers == 0 || options_.executable.empty())
         return result;
-    if (options_.copiers < 0) {
+    // The configured options stay as they are: a later log-on (to another server) chooses anew.
+    CopierPoolOptions pool = options_;
+    if (pool.copiers < 0) {
         const bool local = IsThisMachine(LowerHost(host));
         const unsigned processors = UsableProcessors();
         const CopierPlan plan = PlanCopiers(local, processors);
-        options_.copiers = plan.copiers;
-        if (!plan.stripe) options_.stripeThreshold = 0;
+        pool.copiers = plan.copiers;
+        if (!plan.stripe) pool.stripeThreshold = 0;
         LOG_TRACE("Share Copiers Planned. Count:" + IntToString(plan.copiers) + " Striping:" +
                   (plan.stripe ? "On" : "Off") + " Server:" + (local ? "This Machine" : "Network") +
                   " Processors:" + IntToString(static_cast<int>(processors)));
     }
     pool_ = std::make_unique<CopierPool>(
-        options_, [this](const CopierTask& task, const std::atomic<int>* cancel) {
+        std::move(pool), [this](const CopierTask& task, const std::atomic<int>* cancel) {
             if (task.IsRange())
                 return share_.WriteRange(task.request.localPath, task.temporaryPath, task.offset,
                                          task.length, cancel);
@@ -74,13 +76,14 @@ CopyTicket PooledSmbShare::QueueCopyToShare(const CopyRequest& request,
 
 CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
                                         const std::atomic<int>* cancel) {
-    if (options_.stripeThreshold == 0 || options_.stripeRange == 0) return 0;
+    const CopierPoolOptions& options = pool_->Options();
+    if (options.stripeThreshold == 0 || options.stripeRange == 0) return 0;
     struct stat source {};
     if (::stat(request.localPath.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return 0;
     const auto size = static_cast<std::uint64_t>(source.st_size);
-    if (size < options_.stripeThreshold) return 0;
+    if (size < options.stripeThreshold) return 0;
     const std::uint64_t copiers = static_cast<std::uint64_t>(std::max(pool_->Serving(), 0));
-    const std::uint64_t count = std::min(copiers, size / options_.stripeRange);
+    const std::uint64_t count = std::min(copiers, size / options.stripeRange);
     if (count < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
     // A whole copy reports whatever stops the temporary file from being made.
     IoResult<std::string> begun = share_.BeginStripedCopy(request.path, size);
