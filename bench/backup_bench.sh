@@ -74,16 +74,14 @@ copy_bench() {
   "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
 }
 
-# smb_copy_runs TREE LABEL: the 10,000-file tree and then one 1 GiB file through the running
-# fixture, against smbclient's mput and put.
-# TESSARINE_SMB_HOST and TESSARINE_SMB_PORT, when set, reach the fixture another way.
+# smb_copy_runs TREE LABEL [HOST PORT]: the 10,000-file tree and then one 1 GiB file through the
+# running fixture, against smbclient's mput and put; HOST and PORT reach the fixture another way
+# than its own address.
 smb_copy_runs() {
   local src=$1 label=$2
-  local host=${TESSARINE_SMB_HOST:-} port=${TESSARINE_SMB_PORT:-}
   set -a; . "$fixture/env"; set +a
-  TESSARINE_SMB_HOST=${host:-$TESSARINE_SMB_HOST}
-  TESSARINE_SMB_PORT=${port:-$TESSARINE_SMB_PORT}
-  host=$TESSARINE_SMB_HOST
+  local host=${3:-$TESSARINE_SMB_HOST}
+  TESSARINE_SMB_PORT=${4:-$TESSARINE_SMB_PORT}
   local share=$TESSARINE_SMB_ROOT/zereda/backup
   mkdir -p "$share"
   chown "$TESSARINE_SMB_USER:" "$share"
@@ -129,7 +127,7 @@ link_bench() {
     "$delay" "$rate" &
   relay=$!
   echo "link: ${delay} us each way, at most ${rate} Mbit/s"
-  TESSARINE_SMB_HOST=10.231.0.2 TESSARINE_SMB_PORT=445 smb_copy_runs "$src" "a LAN link"
+  smb_copy_runs "$src" "a LAN link" 10.231.0.2 445
   kill "$relay"
   wait "$relay" 2>/dev/null || true
   "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
