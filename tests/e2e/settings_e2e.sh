@@ -182,11 +182,15 @@ expect_ini DestinationFolderPath01 ""
 # --- "終了" ends the program with status 0 ---------------------------------------------------
 # The window first: Escape hides it as the program does (no window manager here), so the menu
 # gets the keyboard.
-# On a loaded machine the key can reach the window before it takes the focus: try again.
+# On a loaded machine the key can reach the window before it takes the focus, and a window
+# not found at one moment has been seen shown again a moment later: look again each time.
 settings_closed() { ! xdotool search --onlyvisible --name "^$title\$" >/dev/null 2>&1; }
 for _ in 1 2 3; do
   settings_window=$(xdotool search --onlyvisible --name "^$title\$" | head -n1)
-  [[ -n $settings_window ]] || break
+  if [[ -z $settings_window ]]; then
+    sleep 1
+    continue
+  fi
   xdotool windowfocus --sync "$settings_window" key Escape
   wait_for 5 settings_closed && break
 done
