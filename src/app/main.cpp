@@ -41,6 +41,7 @@
 #include "settings/setting_records.h"
 #include "tray/backup_utility_app_tray_wnd.h"
 #include "tray/qt_message_sink.h"
+#include "ui/settings_background.h"
 
 namespace tessarine {
 namespace {
@@ -223,8 +224,9 @@ int RunTray(int argc, char** argv) {
     startup.DestroyTray();
     const int code = app->ExitInstance();
     if (signalFd >= 0) close(signalFd);
-    if (app->HasAbandonedWorkers()) {
-        // A worker that did not stop still runs; tearing down under it would crash it.
+    if (app->HasAbandonedWorkers() || ui::AbandonedBackgroundCalls() > 0) {
+        // A worker, login test or search that did not stop still runs; tearing down under it
+        // would crash it.
         std::fflush(nullptr);
         _exit(code);
     }

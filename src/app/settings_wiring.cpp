@@ -69,8 +69,10 @@ CSettingsWiring::CSettingsWiring(CBackupUtilityApp& app, CBrowserUtility& browse
         return http.IsSuccessAuthorize(r.address, r.userName, r.password, r.httpPort, r.httpsPort,
                                        r.useSsl);
     };
-    services_.search = [this](std::vector<CSearchAgentResponse>& found, std::uint16_t port) {
-        CSearchAgentUtility search(adapters_);
+    // Owns what it uses: a search still running when the program quits outlives this object.
+    services_.search = [](std::vector<CSearchAgentResponse>& found, std::uint16_t port) {
+        SystemNetworkAdapterSource adapters;
+        CSearchAgentUtility search(adapters);
         return search.SearchServers(found, port);
     };
     services_.openBrowser = [&browser](const std::string& url, const std::string& user,

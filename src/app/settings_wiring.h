@@ -22,7 +22,6 @@ public:
 private:
     ui::CLrcReaderWrapper strings_;
     ui::QtMessagePresenter messages_;
-    SystemNetworkAdapterSource adapters_;
     ui::SettingsServices services_;
 };
 

@@ -1,5 +1,6 @@
 #include "app/tray_startup.h"
 
+#include <QApplication>
 #include <QMessageBox>
 #include <QSystemTrayIcon>
 
@@ -9,8 +10,10 @@
 #include "tray/backup_utility_app_tray_wnd.h"
 #include "tray/qt_message_sink.h"
 #include "tray/tray_icons.h"
+#include "ui/qt_translation.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine {
 namespace {
@@ -39,10 +42,18 @@ void CTrayStartup::DestroyTray() {
 
 bool CTrayStartup::CreateTray() {
     LOG_METHOD();
+    // Before any window exists: every window takes the program's icon, Qt's own texts are in
+    // Japanese, and each window is kept inside the free part of its screen.
+    tray::TrayIcons icons = tray::LoadTrayIcons();
+    QApplication::setWindowIcon(icons.normal);
+    if (auto* qtApp = qobject_cast<QApplication*>(QCoreApplication::instance())) {
+        ui::InstallQtTranslation(*qtApp);
+        ui::InstallWindowPlacement(*qtApp);
+    }
     browser_ = std::make_unique<CBrowserUtility>(opener_);
     tray_ = std::make_unique<tray::CBackupUtilityAppTrayWnd>(
         tray::TrayState{app_.BackupExecuting(), app_.DetectFileExecuting(), app_.Progress()},
-        tray::LoadTrayIcons(),
+        std::move(icons),
         tray::TrayServices{.events = app_.GetPlatform().events,
                            .profileStore = app_.ProfileStore(),
                            .browser = browser_.get(),

@@ -45,7 +45,8 @@ namespace {
 // No results database: the detection page lists nothing.
 class EmptyResultSource : public ui::CDetectFileResultSource {
 public:
-    bool ReadResults(std::size_t, std::size_t, std::vector<CDetectFileResult>&) override {
+    bool ReadResults(const std::optional<ui::ResultListKey>&, std::size_t,
+                     std::vector<ui::ResultListRow>&) override {
         return true;
     }
     bool ReadDetails(const std::string&, std::vector<DetectFileResultDetailData>&) override {

@@ -71,7 +71,9 @@ void CBackupUtilityAppTrayWnd::Create() {
     if (services_.useLogind) {
         // logind announces a shutdown to delay-lock holders; an unneeded lock is let go at once.
         inhibitor_ = std::make_unique<CLogindInhibitor>([this] {
-            if (OnQueryEndSession() && inhibitor_) inhibitor_->Release();
+            const bool ending = OnQueryEndSession();
+            if (ending && inhibitor_) inhibitor_->Release();
+            OnEndSession(ending);
         });
         inhibitor_->Take(QString::fromStdString(ui::LoadText(ui::kStrBackupRunning)));
     }
@@ -182,8 +184,18 @@ bool CBackupUtilityAppTrayWnd::IsBackupWhenShutdown() const {
 
 bool CBackupUtilityAppTrayWnd::OnQueryEndSession() { return guard_.OnQueryEndSession(); }
 
+void CBackupUtilityAppTrayWnd::OnEndSession(bool ending) {
+    if (ending) {
+        LOG_NOTICE("CBackupUtilityAppTrayWnd::OnEndSession(TRUE)");
+        if (services_.exitProgram) services_.exitProgram();
+    }
+    LOG_NOTICE("Exit CBackupUtilityAppTrayWnd::OnEndSession()");
+}
+
+// The session manager quits the program itself once every client agreed.
 void CBackupUtilityAppTrayWnd::OnCommitDataRequest(QSessionManager& manager) {
     if (OnQueryEndSession()) return;
+    OnEndSession(false);
     if (manager.allowsInteraction()) {
         manager.cancel();
         manager.release();

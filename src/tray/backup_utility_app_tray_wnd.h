@@ -63,6 +63,9 @@ public:
     void OnCommand(unsigned command);
     // The session asks whether it may end; true allows it.
     bool OnQueryEndSession();
+    // The session's end was decided: `ending` true ends the program, false (refused or
+    // cancelled) leaves it running.
+    void OnEndSession(bool ending);
 
     QMenu& Menu() { return menu_; }
     CAppWindows& Windows() { return windows_; }

@@ -1,5 +1,6 @@
 #include "tray/logind_inhibitor.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
 #include <QDBusConnection>
@@ -17,6 +18,8 @@ const QString kPath = QStringLiteral("/org/freedesktop/login1");
 const QString kManager = QStringLiteral("org.freedesktop.login1.Manager");
 
 }  // namespace
+
+int DuplicateForThisProcess(int fd) { return ::fcntl(fd, F_DUPFD_CLOEXEC, 0); }
 
 CLogindInhibitor::CLogindInhibitor(std::function<void()> onPrepareForShutdown, QObject* parent)
     : QObject(parent), onPrepareForShutdown_(std::move(onPrepareForShutdown)) {
@@ -48,7 +51,7 @@ bool CLogindInhibitor::Take(const QString& why) {
         LOG_NOTICE("Shutdown Inhibitor Refused. " + reply.error().message().toStdString());
         return false;
     }
-    fd_ = ::dup(reply.value().fileDescriptor());
+    fd_ = DuplicateForThisProcess(reply.value().fileDescriptor());
     return fd_ >= 0;
 }
 

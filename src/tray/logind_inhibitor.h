@@ -9,6 +9,10 @@
 
 namespace tessarine::tray {
 
+// A copy of `fd` that the program's children (the browser, the shutdown command) do not
+// inherit: a lock held by a child would make every shutdown wait for it. -1 on failure.
+int DuplicateForThisProcess(int fd);
+
 class CLogindInhibitor : public QObject {
     Q_OBJECT
 

@@ -6,12 +6,12 @@
 #include <QIcon>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 
@@ -51,12 +51,10 @@ CAboutDlg::CAboutDlg(const std::string& programVersion, QWidget* parent)
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(top);
     layout->addWidget(buttons);
+    MakeFixedSize(*this);
     adjustSize();
-    if (QScreen* screen = QGuiApplication::primaryScreen()) {
-        const QRect area = screen->availableGeometry();
-        move(area.right() - frameGeometry().width() + 1,
-             area.bottom() - frameGeometry().height() + 1);
-    }
+    // In the corner, placed again once the window manager has framed it.
+    PlaceInCorner(*this);
 }
 
 }  // namespace tessarine::ui

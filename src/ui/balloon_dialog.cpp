@@ -1,17 +1,16 @@
 #include "ui/balloon_dialog.h"
 
 #include <QEnterEvent>
-#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
-#include <QScreen>
 #include <QVBoxLayout>
 
 #include "base/app_log.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 
@@ -87,12 +86,8 @@ void CNotifyBalloonDlg::enterEvent(QEnterEvent* event) {
 }
 
 void CNotifyBalloonDlg::PlaceInCorner() {
-    QScreen* screen = QGuiApplication::primaryScreen();
-    if (screen == nullptr) return;
-    const QRect area = screen->availableGeometry();
     adjustSize();
-    const QSize size = frameGeometry().size();
-    move(area.right() - size.width() + 1, area.bottom() - size.height() + 1);
+    ui::PlaceInCorner(*this);
 }
 
 }  // namespace tessarine::ui

@@ -8,6 +8,7 @@
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 
@@ -46,6 +47,7 @@ CSelectUserDlg::CSelectUserDlg(SettingsServices& services, QWidget* parent)
 
     ApplyCaptions(*this, kDlgSelectUser, *services.strings);
     if (ok_->text().isEmpty()) ok_->setText(QStringLiteral("OK"));
+    MakeFixedSize(*this);
     connect(ok_, &QPushButton::clicked, this, &CSelectUserDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CSelectUserDlg::reject);
     userName_->setFocus();
@@ -69,8 +71,10 @@ void CSelectUserDlg::accept() {
     request.password = Password();
     ok_->setEnabled(false);
     auto login = services_.login;
-    const int result =
+    const auto answer =
         RunInBackground<int>([login, request] { return login ? login(request) : -1; });
+    if (!answer) return;  // the program is quitting
+    const int result = *answer;
     ok_->setEnabled(true);
     if (result == 0) {
         QDialog::accept();

@@ -13,21 +13,23 @@ void CDetectFileResultModel::Reload() {
     beginResetModel();
     records_.clear();
     detailsRead_.clear();
+    lastKey_.reset();
     atEnd_ = false;
     endResetModel();
     ReadPage();
 }
 
 void CDetectFileResultModel::ReadPage() {
-    std::vector<CDetectFileResult> page;
-    const bool ok = source_.ReadResults(records_.size(), kPageSize, page);
-    if (!ok) LOG_ERROR("Read Detect File Result Error. Offset:" + std::to_string(records_.size()));
+    std::vector<ResultListRow> page;
+    const bool ok = source_.ReadResults(lastKey_, kPageSize, page);
+    if (!ok) LOG_ERROR("Read Detect File Result Error. Rows:" + std::to_string(records_.size()));
     // A failed read ends the list with what was read; a short page is the end of the results.
     if (!ok || page.size() < static_cast<std::size_t>(kPageSize)) atEnd_ = true;
     if (page.empty()) return;
+    lastKey_ = page.back().key;
     const int first = static_cast<int>(records_.size());
     beginInsertRows(QModelIndex(), first, first + static_cast<int>(page.size()) - 1);
-    for (CDetectFileResult& record : page) records_.push_back(std::move(record));
+    for (ResultListRow& row : page) records_.push_back(std::move(row.result));
     detailsRead_.resize(records_.size(), false);
     endInsertRows();
 }

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <QAbstractTableModel>
+#include <optional>
 #include <vector>
 
 #include "detection/detect_file_result.h"
@@ -41,6 +42,7 @@ private:
     QStringList headers_;
     std::vector<CDetectFileResult> records_;
     std::vector<bool> detailsRead_;
+    std::optional<ResultListKey> lastKey_;  // of the last row read
     bool atEnd_ = false;
 };
 

@@ -11,6 +11,7 @@
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 namespace {
@@ -40,10 +41,8 @@ CDetectFileResultDlg::CDetectFileResultDlg(CDetectFileResultSource& source,
     list_->verticalHeader()->hide();
     // Fixed row heights: the view never measures rows it does not show.
     list_->verticalHeader()->setSectionResizeMode(QHeaderView::Fixed);
-    list_->setColumnWidth(0, 200);
-    list_->setColumnWidth(1, 330);
-    list_->setColumnWidth(2, 95);
-    list_->horizontalHeader()->setStretchLastSection(true);
+    // The name and the time whole, the path taking the rest.
+    SizeColumnsToContents(*list_->horizontalHeader(), 1);
     list_->setAccessibleName(
         QString::fromStdString(strings.Caption(kDlgDetectFileResult, kDlgDetectFileResult)));
 

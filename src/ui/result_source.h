@@ -4,6 +4,8 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -11,14 +13,27 @@
 
 namespace tessarine::ui {
 
+// Where a row stands in the newest-first order: its detected time, then its row number (later
+// stored first among equal times). A page starts after the key of the last row already read,
+// so a result stored between two pages neither repeats a row nor pushes one out.
+struct ResultListKey {
+    std::string detectedTime;
+    std::int64_t rowId = 0;
+};
+
+struct ResultListRow {
+    CDetectFileResult result;  // without its hits
+    ResultListKey key;
+};
+
 class CDetectFileResultSource {
 public:
     virtual ~CDetectFileResultSource() = default;
-    // Appends up to `limit` results (ID, file name, path, detected time) starting at position
-    // `offset` of the newest-first order. False when reading failed (logged by the source);
-    // what was appended before the failure stays.
-    virtual bool ReadResults(std::size_t offset, std::size_t limit,
-                             std::vector<CDetectFileResult>& results) = 0;
+    // Appends up to `limit` results (ID, file name, path, detected time) that come after
+    // `after` in the newest-first order (from the newest without it). False when reading
+    // failed (logged by the source); what was appended before the failure stays.
+    virtual bool ReadResults(const std::optional<ResultListKey>& after, std::size_t limit,
+                             std::vector<ResultListRow>& rows) = 0;
     // Appends the hits of result `id` in their stored order; false when reading failed.
     virtual bool ReadDetails(const std::string& id,
                              std::vector<DetectFileResultDetailData>& details) = 0;

@@ -7,10 +7,12 @@
 #include <QTimer>
 
 #include "base/app_log.h"
+#include "ui/dialog_keys.h"
 #include "ui/settings_background.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 
@@ -18,7 +20,6 @@ CSearchHostDlg::CSearchHostDlg(SettingsServices& services, QWidget* parent)
     : QDialog(parent), services_(services), utility_(*this, *services.strings, *services.messages) {
     const CLrcReaderWrapper& strings = *services.strings;
     setObjectName(ControlObjectName(kDlgSearchHost));
-    setWindowTitle(QString::fromStdString(strings.Caption(kDlgSearchHost, kDlgSearchHost)));
     auto named = [](auto* widget, unsigned id) {
         widget->setObjectName(ControlObjectName(id));
         return widget;
@@ -34,7 +35,7 @@ CSearchHostDlg::CSearchHostDlg(SettingsServices& services, QWidget* parent)
     list_->setSelectionMode(QAbstractItemView::SingleSelection);
     list_->setHeaderLabels({QString::fromStdString(strings.Text(kStrIpAddressColumn)),
                             QString::fromStdString(strings.Text(kStrHostNameColumn))});
-    list_->header()->resizeSection(0, 147);
+    SizeColumnsToContents(*list_->header(), 1);
     auto* addressLabel = named(new QLabel(this), 1076);
     addressLabel->setBuddy(address_);
     auto* listLabel = named(new QLabel(this), 1077);
@@ -62,6 +63,10 @@ CSearchHostDlg::CSearchHostDlg(SettingsServices& services, QWidget* parent)
     resize(520, 420);
 
     ApplyCaptions(*this, kDlgSearchHost, strings);
+    // Its own title: the dialog's resource caption is the settings window's "設定".
+    setWindowTitle(QString::fromStdString(strings.Text(kStrSearchHostTitle)));
+    setAccessibleName(windowTitle());
+    TabInLayoutOrder(*this);
     if (ok->text().isEmpty()) ok->setText(QStringLiteral("OK"));
     connect(ok, &QPushButton::clicked, this, &CSearchHostDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CSearchHostDlg::reject);
@@ -116,11 +121,13 @@ bool CSearchHostDlg::UpdateHosts() {
         int result = -1;
         std::vector<CSearchAgentResponse> found;
     };
-    const Outcome outcome = RunInBackground<Outcome>([search, port] {
+    const auto answer = RunInBackground<Outcome>([search, port] {
         Outcome o;
         if (search) o.result = search(o.found, port);
         return o;
     });
+    if (!answer) return false;  // the program is quitting
+    const Outcome& outcome = *answer;
     if (outcome.result != 0)
         LOG_ERROR("Server Search Error");
     else

@@ -17,6 +17,7 @@
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 namespace {
@@ -45,7 +46,8 @@ const QColor kLongPathColor(Qt::red);
 
 void MarkLongPath(QLineEdit* edit) {
     QPalette palette = edit->palette();
-    palette.setColor(QPalette::Text, edit->text().toStdString().size() >= 256
+    // QString counts UTF-16 units, as PathLength does.
+    palette.setColor(QPalette::Text, static_cast<std::size_t>(edit->text().size()) > kMaxPathLength
                                          ? kLongPathColor
                                          : QApplication::palette().color(QPalette::Text));
     edit->setPalette(palette);
@@ -118,7 +120,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     list_->setHeaderLabels(
         {QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1059)),
          QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1060))});
-    list_->header()->resizeSection(0, 314);
+    SizeColumnsToContents(*list_->header(), 1);
     list_->setMinimumHeight(120);
     auto* fg = new QGridLayout(folderGroup);
     fg->addWidget(Unit(folderGroup, 1059, source_), 0, 0);
@@ -144,10 +146,14 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     backupNow_ = Named(new QPushButton(this), 1057);
     ok_ = Named(new QPushButton(this), kCtlOk);
     auto* close = Named(new QPushButton(this), kCtlCancel);
+    // The schedule and the options side by side: stacked, the page was taller than a laptop
+    // screen less its panel.
     auto* page = new QVBoxLayout(this);
-    page->addWidget(scheduleGroup);
+    auto* top = new QHBoxLayout;
+    top->addWidget(scheduleGroup, 1);
+    top->addWidget(optionGroup, 0, Qt::AlignTop);
+    page->addLayout(top);
     page->addWidget(folderGroup, 1);
-    page->addWidget(optionGroup);
     auto* bottom = new QHBoxLayout;
     bottom->addWidget(backupNow_);
     bottom->addStretch();
@@ -305,7 +311,7 @@ void CBackupSettingDlg::OnAdd() {
     const std::string source = source_->text().toStdString();
     const std::string destination = destination_->text().toStdString();
     const bool sourceExists = services_.folderExists ? services_.folderExists(source) : false;
-    if (source.empty() || source.size() > 255 || !sourceExists ||
+    if (source.empty() || PathLength(source) > kMaxPathLength || !sourceExists ||
         (source.size() >= 2 && source.compare(source.size() - 2, 2, "\\\\") == 0)) {
         LOG_TRACE("Invalid Source Folder");
         utility_.ShowWarning(kStrBadSourceFolder);

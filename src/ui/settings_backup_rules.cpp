@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "base/string_utility.h"
 #include "network/http_utility.h"
 
 namespace tessarine::ui {
@@ -30,9 +31,11 @@ std::string DestinationRoot(const std::string& hostOrAddress) {
     return "\\\\" + hostOrAddress + "\\";
 }
 
+std::size_t PathLength(const std::string& path) { return Utf8ToWide(path).size(); }
+
 bool IsValidDestination(const std::string& destination, const std::string& address,
                         const std::string& hostName) {
-    if (destination.empty() || destination.size() > 255) return false;
+    if (destination.empty() || PathLength(destination) > kMaxPathLength) return false;
     for (const std::string& root : {DestinationRoot(address), DestinationRoot(hostName)}) {
         if (root.empty()) continue;
         if (destination.size() > root.size() && destination.compare(0, root.size(), root) == 0)

@@ -1,6 +1,7 @@
 // The rules of the backup page that need no widgets: when a schedule is complete, which
 // destinations are on the device, adding and deleting folder pairs, the file management URL.
 #pragma once
+#include <cstddef>
 #include <string>
 #include <vector>
 
@@ -13,6 +14,11 @@ bool IsScheduleComplete(const CBackupSetting& setting);
 
 // "\\address\" (empty address: "").
 std::string DestinationRoot(const std::string& hostOrAddress);
+
+// The length of a path as the device and the settings count it: in characters (UTF-16 units,
+// as the share's own path limit counts), not in UTF-8 bytes.
+std::size_t PathLength(const std::string& path);
+constexpr std::size_t kMaxPathLength = 255;
 
 // 1 to 255 characters, below the address root or the device-name root, and not a root itself.
 bool IsValidDestination(const std::string& destination, const std::string& address,

@@ -9,6 +9,7 @@
 #include "ui/settings_background.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 namespace {
@@ -40,14 +41,14 @@ CCommonSettingDlg::CCommonSettingDlg(SettingsServices& services, QWidget* parent
     manual_ = Named(new QCheckBox(this), 1007);
     searchButton_ = Named(new QPushButton(this), 1008);
     hostName_ = MakeEdit(1009);
-    hostName_->setReadOnly(true);
+    ShowAsReadOnly(*hostName_);
     address_ = MakeEdit(1012);
     httpPort_ = MakeEdit(1013);
     httpsPort_ = MakeEdit(1015);
     useSsl_ = Named(new QCheckBox(this), 1017);
     shortcut_ = Named(new QCheckBox(this), 1018);
     userName_ = MakeEdit(1074);
-    userName_->setReadOnly(true);
+    ShowAsReadOnly(*userName_);
     userButton_ = Named(new QPushButton(this), 1025);
     popupTimeout_ = MakeEdit(1027);
     ok_ = Named(new QPushButton(this), kCtlOk);
@@ -177,11 +178,12 @@ bool CCommonSettingDlg::CheckForSave(const std::function<void(bool busy)>& busy)
                          setting_.isUseSsl};
     busy(true);
     auto login = services_.login;
-    const int result =
+    const auto answer =
         RunInBackground<int>([login, request] { return login ? login(request) : -1; });
+    if (!answer) return false;  // the program is quitting: nothing is saved or shown
     busy(false);
-    if (result == 0) return true;
-    utility_.ShowWarning(result == -2 ? kStrLoginFailed : kStrConnectError);
+    if (*answer == 0) return true;
+    utility_.ShowWarning(*answer == -2 ? kStrLoginFailed : kStrConnectError);
     return false;
 }
 

@@ -2,7 +2,9 @@
 
 #include <QLineEdit>
 #include <QMessageBox>
+#include <memory>
 
+#include "ui/question_box.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
 
@@ -17,8 +19,8 @@ void QtMessagePresenter::Information(QWidget* parent, const QString& caption, co
 }
 
 bool QtMessagePresenter::AskYesNo(QWidget* parent, const QString& caption, const QString& text) {
-    return QMessageBox::question(parent, caption, text, QMessageBox::Yes | QMessageBox::No) ==
-           QMessageBox::Yes;
+    std::unique_ptr<QMessageBox> box(MakeQuestionBox(QMessageBox::Question, caption, text, parent));
+    return box->exec() == QMessageBox::Yes;
 }
 
 QString FillMessage(const std::string& pattern, const std::string& first,

@@ -8,6 +8,7 @@
 #include "backup/backup_sql_utility.h"
 #include "base/app_log.h"
 #include "core/event_names.h"
+#include "ui/dialog_keys.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
@@ -57,7 +58,11 @@ CSettingDlg::CSettingDlg(SettingsServices& services, QWidget* parent)
                                strings.Caption(kDlgDetectFileSetting, kDlgDetectFileSetting)));
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(tabs_);
+    for (QWidget* page : {static_cast<QWidget*>(common_), static_cast<QWidget*>(backup_),
+                          static_cast<QWidget*>(detect_)})
+        TabInLayoutOrder(*page);
     connect(tabs_, &QTabWidget::currentChanged, this, &CSettingDlg::OnTabChanged);
+    FollowPageDefaultButtons(*tabs_, ControlObjectName(kCtlOk));
     connect(common_, &CCommonSettingDlg::okRequested, this, &CSettingDlg::accept);
     connect(backup_, &CBackupSettingDlg::okRequested, this, &CSettingDlg::accept);
     connect(detect_, &CDetectFileSettingDlg::okRequested, this, &CSettingDlg::accept);

@@ -1,13 +1,11 @@
 #include "ui/shutdown_question.h"
 
-#include <QAbstractButton>
 #include <QMessageBox>
 #include <QTimer>
 
 #include "backup/shutdown_after_backup.h"
 #include "base/app_log.h"
-#include "ui/strings/lrc_reader_wrapper.h"
-#include "ui/strings/string_ids.h"
+#include "ui/question_box.h"
 
 namespace tessarine::ui {
 namespace {
@@ -18,16 +16,12 @@ constexpr int kClosedCheckMs = 250;
 
 QMessageBox* ShowShutdownQuestion(std::shared_ptr<ShutdownAnswer> answer) {
     LOG_METHOD();
-    auto* box = new QMessageBox(
-        QMessageBox::Warning, QString::fromStdString(LoadText(kStrConfirmCaption)),
-        QString::fromUtf8(kShutdownQuestionText), QMessageBox::Yes | QMessageBox::No);
+    // The program's standard box, owned by no window: the program's title is its caption.
+    auto* box = MakeQuestionBox(QMessageBox::Warning, ProgramTitle(),
+                                QString::fromUtf8(kShutdownQuestionText));
     box->setObjectName(QStringLiteral("shutdownQuestion"));
     box->setAttribute(Qt::WA_DeleteOnClose);
     box->setWindowFlag(Qt::WindowStaysOnTopHint);
-    box->setAccessibleName(box->text());
-    for (QAbstractButton* button : box->buttons()) {
-        button->setAccessibleName(button->text().remove(QLatin1Char('&')));
-    }
     QObject::connect(box, &QMessageBox::finished, box, [answer](int result) {
         if (answer->IsClosed()) return;
         if (result == QMessageBox::Yes) {

@@ -110,6 +110,10 @@ TEST_F(TrayStartupTest, WithoutATrayHostTheProgramWarnsOnceAndKeepsRunning) {
     QCoreApplication::processEvents();
     ASSERT_NE(startup.Tray()->Windows().ResultWindow(), nullptr);
     EXPECT_EQ(startup.Tray()->Windows().ResultTab(), 1);
+    // Every window carries the program's icon; Qt's own texts are Japanese.
+    EXPECT_FALSE(startup.Tray()->Windows().ResultWindow()->windowIcon().isNull());
+    EXPECT_TRUE(QCoreApplication::translate("QPlatformTheme", "&Yes").startsWith("はい"))
+        << "Qt's Japanese translation (qt6-translations-l10n) is not loaded";
 
     startup.DestroyTray();
     EXPECT_EQ(app.ExitInstance(), 0);

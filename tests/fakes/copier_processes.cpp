@@ -6,22 +6,44 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 
-#include "fakes/test_support.h"
 #include "platform/posix/share_copier.h"
 
 namespace tessarine::testing {
 
 namespace fs = std::filesystem;
 
+namespace {
+
+// A process may end between listing /proc and reading its files: that gives "", not an error.
+std::string ReadIfPresent(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::string text;
+    if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    return text;
+}
+
+// The entries of a /proc folder; one that vanishes meanwhile ends the listing, not the test.
+std::vector<fs::path> ListIfPresent(const fs::path& folder) {
+    std::vector<fs::path> entries;
+    std::error_code error;
+    fs::directory_iterator it(folder, error);
+    for (; !error && it != fs::directory_iterator(); it.increment(error))
+        entries.push_back(it->path());
+    return entries;
+}
+
+}  // namespace
+
 std::vector<pid_t> CopierProcesses() {
     std::vector<pid_t> pids;
     const std::string parent = std::to_string(getpid());
-    std::error_code error;
-    for (const auto& entry : fs::directory_iterator("/proc", error)) {
-        const std::string name = entry.path().filename();
+    for (const fs::path& entry : ListIfPresent("/proc")) {
+        const std::string name = entry.filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = ReadFile(entry.path() / "stat");
+        const std::string stat = ReadIfPresent(entry / "stat");
         const std::size_t close = stat.rfind(')');
         int ppid = 0;
         char state = 0;
@@ -29,7 +51,7 @@ std::vector<pid_t> CopierProcesses() {
             std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
             std::to_string(ppid) != parent || state == 'Z')
             continue;
-        if (ReadFile(entry.path() / "cmdline").find(kShareCopierOption) != std::string::npos)
+        if (ReadIfPresent(entry / "cmdline").find(kShareCopierOption) != std::string::npos)
             pids.push_back(std::atoi(name.c_str()));
     }
     return pids;
@@ -38,8 +60,8 @@ std::vector<pid_t> CopierProcesses() {
 pid_t CopierReading(const std::string& path) {
     for (pid_t pid : CopierProcesses()) {
         std::error_code error;
-        for (const auto& fd : fs::directory_iterator("/proc/" + std::to_string(pid) + "/fd", error))
-            if (fs::read_symlink(fd.path(), error) == fs::path(path)) return pid;
+        for (const fs::path& fd : ListIfPresent("/proc/" + std::to_string(pid) + "/fd"))
+            if (fs::read_symlink(fd, error) == fs::path(path)) return pid;
     }
     return 0;
 }

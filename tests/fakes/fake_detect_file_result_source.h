@@ -20,13 +20,27 @@ public:
     int detailReads = 0;
     int failResultReadAt = -1;  // the read (counted from 1) that fails; -1: none
 
-    bool ReadResults(std::size_t offset, std::size_t limit,
-                     std::vector<CDetectFileResult>& out) override {
+    // The key of a row is its detected time and its place counted from the oldest; a page
+    // starts after the row holding the key given (the order is the vector's).
+    bool ReadResults(const std::optional<ui::ResultListKey>& after, std::size_t limit,
+                     std::vector<ui::ResultListRow>& out) override {
         ++resultReads;
         if (resultReads == failResultReadAt) return false;
-        const std::size_t end = std::min(results.size(), offset + limit);
-        for (std::size_t i = offset; i < end; ++i) out.push_back(results[i]);
+        std::size_t start = 0;
+        if (after) {
+            start = results.size();
+            for (std::size_t i = 0; i < results.size(); ++i) {
+                const ui::ResultListKey key = Key(i);
+                if (key.detectedTime == after->detectedTime && key.rowId == after->rowId)
+                    start = i + 1;
+            }
+        }
+        const std::size_t end = std::min(results.size(), start + limit);
+        for (std::size_t i = start; i < end; ++i) out.push_back({results[i], Key(i)});
         return true;
+    }
+    ui::ResultListKey Key(std::size_t index) const {
+        return {results[index].detectedTime, static_cast<std::int64_t>(results.size() - index)};
     }
     bool ReadDetails(const std::string& id, std::vector<DetectFileResultDetailData>& out) override {
         ++detailReads;

@@ -187,6 +187,13 @@ TEST_F(TrayWndTest, SessionEndWithTheBackupBeforeShutdownOff) {
     EXPECT_FALSE(TakeShutdownSignal());
 }
 
+TEST_F(TrayWndTest, OnlyAnEndingSessionEndsTheProgram) {
+    tray_.OnEndSession(false);
+    EXPECT_EQ(0, exitRequests_);
+    tray_.OnEndSession(true);
+    EXPECT_EQ(1, exitRequests_);
+}
+
 // The first query hides the windows, starts the backup and refuses; a second query during the
 // backup refuses without a second start; after the backup the next query starts again.
 TEST_F(TrayWndTest, SessionEndWithTheBackupBeforeShutdownOn) {

@@ -53,8 +53,9 @@ TEST_F(SearchHostDialogTest, SearchRunsOffTheUiThreadOnTheDefaultPortAndListsEve
     EXPECT_TRUE(Find<QPushButton>(*dialog_, 3)->isEnabled());
 }
 
-TEST_F(SearchHostDialogTest, TitleIsTheDialogCaption) {
-    EXPECT_EQ(dialog_->windowTitle(), QString::fromUtf8("設定"));
+// Not the settings window's "設定": two windows of one title could not be told apart.
+TEST_F(SearchHostDialogTest, TitleIsItsOwn) {
+    EXPECT_EQ(dialog_->windowTitle(), QString::fromUtf8("機器の検索"));
 }
 
 TEST_F(SearchHostDialogTest, FailedSearchKeepsTheListAndEmptyAnswerEmptiesIt) {

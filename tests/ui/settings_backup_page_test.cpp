@@ -163,13 +163,51 @@ TEST_F(BackupPageTest, FileManagementOpensTheSharePathEncoded) {
         fx_.urls_[0]);
 }
 
-TEST_F(BackupPageTest, PathOf256BytesTurnsRed) {
+// Lengths count characters, not UTF-8 bytes: a Japanese character is one, not three.
+struct PathLengthCase {
+    const char* name;
+    QString path;
+    bool red;
+    bool added;
+};
+
+QString Repeat(const QString& unit, int count) { return unit.repeated(count); }
+
+class BackupPagePathLengthTest : public BackupPageTest,
+                                 public ::testing::WithParamInterface<PathLengthCase> {};
+
+TEST_P(BackupPagePathLengthTest, SourceLengthCountsCharacters) {
     const QColor normal = Edit(1097)->palette().color(QPalette::Text);
-    Edit(1097)->setText(QString(255, 'a'));
-    EXPECT_EQ(normal, Edit(1097)->palette().color(QPalette::Text));
-    Edit(1097)->setText(QString(256, 'a'));
-    EXPECT_EQ(QColor(Qt::red), Edit(1097)->palette().color(QPalette::Text));
+    Edit(1097)->setText(GetParam().path);
+    EXPECT_EQ(GetParam().red ? QColor(Qt::red) : normal,
+              Edit(1097)->palette().color(QPalette::Text));
+    Add(GetParam().path.toStdString(), "\\\\DEV01\\share");
+    EXPECT_EQ(GetParam().added ? 1 : 0, List()->topLevelItemCount()) << Warnings().size();
 }
+
+TEST_P(BackupPagePathLengthTest, DestinationLengthCountsCharacters) {
+    // "\\DEV01\" is 8 characters; the rest of the case's path makes up its length.
+    const QString destination = QStringLiteral("\\\\DEV01\\") + GetParam().path.mid(8);
+    Edit(1098)->setText(destination);
+    EXPECT_EQ(GetParam().red, Edit(1098)->palette().color(QPalette::Text) == QColor(Qt::red));
+    Add("/a", destination.toStdString());
+    EXPECT_EQ(GetParam().added ? 1 : 0, List()->topLevelItemCount());
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Lengths, BackupPagePathLengthTest,
+    ::testing::Values(
+        // 94 characters in 256 bytes of UTF-8.
+        PathLengthCase{"Japanese94",
+                       "/home/tanaka/" + Repeat(QStringLiteral("経理部門の共有資料"), 9), false,
+                       true},
+        PathLengthCase{"Japanese255", "/" + Repeat(QStringLiteral("経"), 254), false, true},
+        PathLengthCase{"Japanese256", "/" + Repeat(QStringLiteral("経"), 255), true, false},
+        PathLengthCase{"Ascii255", "/" + QString(254, 'a'), false, true},
+        PathLengthCase{"Ascii256", "/" + QString(255, 'a'), true, false},
+        PathLengthCase{"Mixed255", "/" + Repeat(QStringLiteral("a経"), 127), false, true},
+        PathLengthCase{"Mixed256", "/" + Repeat(QStringLiteral("a経"), 127) + "b", true, false}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 TEST_F(BackupPageTest, ListsCarryLeadingBlanksAndTheirSizes) {
     struct {

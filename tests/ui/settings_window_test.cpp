@@ -15,7 +15,9 @@
 #include <thread>
 
 #include "core/event_names.h"
+#include "ui/settings_background.h"
 #include "ui/settings_test_support.h"
+#include "ui/strings/caption_apply.h"
 
 namespace tessarine::ui {
 namespace {
@@ -157,6 +159,73 @@ TEST_F(SettingsWindowTest, LoginRunsOffTheUiThreadWithOkDisabledAndNoRunCanStart
     EXPECT_FALSE(okEnabledDuringLogin);
     EXPECT_TRUE(Button(window_->CommonPage(), kCtlOk)->isEnabled());
     EXPECT_EQ(std::vector<std::string>{"保存しました。"}, fx_.messages_.informations);
+}
+
+// Quitting (SIGTERM, the session ending) while the login test waits on the network ends the
+// wait at once: the UI thread does not join the call, and its late answer saves nothing.
+TEST_F(SettingsWindowTest, QuitDuringTheLoginTestDropsTheLateAnswer) {
+    auto release = std::make_shared<std::atomic<bool>>(false);
+    auto answered = std::make_shared<std::atomic<bool>>(false);
+    fx_.services_.login = [release, answered](const LoginRequest&) {
+        while (!release->load()) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        answered->store(true);
+        return 0;
+    };
+    const std::string before = fx_.Ini();
+    Edit(1027)->setText("30");
+    // As in the program: OK pressed from the main event loop, which the quit ends.
+    bool answeredWhenOkReturned = true;
+    int abandonedWhenOkReturned = 0;
+    QTimer::singleShot(0, [&] {
+        PressOk();
+        answeredWhenOkReturned = answered->load();
+        abandonedWhenOkReturned = AbandonedBackgroundCalls().load();
+    });
+    QTimer::singleShot(50, [] { QCoreApplication::quit(); });
+    QCoreApplication::exec();
+    EXPECT_FALSE(answeredWhenOkReturned) << "the UI thread waited for the login test";
+    EXPECT_EQ(1, abandonedWhenOkReturned);
+    release->store(true);
+    while (AbandonedBackgroundCalls().load() != 0)
+        std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(answered->load());
+    EXPECT_EQ(before, fx_.Ini());
+    EXPECT_TRUE(Warnings().empty());
+    EXPECT_TRUE(fx_.messages_.informations.empty());
+    EXPECT_TRUE(fx_.events_.empty());
+}
+
+// Enter in a field posts OK on each page alike (it did on the common page only).
+TEST_F(SettingsWindowTest, EnterPostsOkOnEveryPage) {
+    window_->show();
+    const struct {
+        int tab;
+        unsigned field;
+    } pages[] = {{0, 1027}, {1, 1097}, {2, 1070}};
+    for (const auto& page : pages) {
+        window_->Tabs().setCurrentIndex(page.tab);
+        ASSERT_EQ(page.tab, window_->Tabs().currentIndex());
+        fx_.logins_.clear();
+        fx_.messages_.informations.clear();
+        QTest::keyClick(Edit(page.field), Qt::Key_Return);
+        EXPECT_EQ(1u, fx_.logins_.size()) << "tab " << page.tab;
+        EXPECT_EQ(std::vector<std::string>{"保存しました。"}, fx_.messages_.informations)
+            << "tab " << page.tab;
+    }
+}
+
+// Tab follows the layout: each field, then its own button, then the next row.
+TEST_F(SettingsWindowTest, TabWalksTheBackupPageInLayoutOrder) {
+    QWidget& page = window_->BackupPage();
+    const std::vector<unsigned> expected = {1097, 1061, 1098, 1062, 1063, 1028, 1026, 1027, 1067};
+    QWidget* at = Find<QWidget>(page, expected.front());
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        do {
+            at = at->nextInFocusChain();
+        } while (!(at->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(ControlObjectName(expected[i]), at->objectName()) << "after " << expected[i - 1];
+    }
 }
 
 struct LoginCase {

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>
+#include <QCoreApplication>
 #include <QMessageBox>
 #include <QPointer>
 #include <QTest>
@@ -21,6 +22,10 @@ TEST(ShutdownQuestionTest, ReplyGoesIntoTheAnswer) {
         auto answer = std::make_shared<ShutdownAnswer>();
         QPointer<QMessageBox> box = ShowShutdownQuestion(answer);
         EXPECT_EQ(box->text(), "バックアップ終了後にシャットダウンしますか？");
+        // The program's own box: its title as caption, the buttons in Japanese.
+        EXPECT_EQ(box->windowTitle(), QCoreApplication::applicationName());
+        EXPECT_EQ(box->button(QMessageBox::Yes)->text(), "はい(&Y)");
+        EXPECT_EQ(box->button(QMessageBox::No)->text(), "いいえ(&N)");
         if (c.button == QMessageBox::NoButton) {
             box->done(-1);
         } else {

@@ -138,7 +138,7 @@ constexpr BuiltInCaption kCaptions[] = {
     {kDlgShareFolder, kCtlShareFolderEmpty, "このフォルダーにはフォルダーがありません。"},
     {kDlgShareFolder, kCtlShareFolderError, "フォルダーの一覧を取得できませんでした。"},
     {kDlgShareFolder, kCtlOk, "OK"},
-    {kDlgShareFolder, kCtlCancel, "キャンセル"},
+    {kDlgShareFolder, kCtlCancel, "閉じる"},
 };
 
 }  // namespace

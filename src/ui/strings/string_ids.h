@@ -102,6 +102,10 @@ enum StringId : unsigned {
     kStrSaved = 10050,  // "保存しました。"
     kStrSourceNotLocal = 10051,  // "バックアップ元フォルダの指定が正しくありません。ローカル…"
     kStrErrorListPathColumn = 10052,  // "ファイルパス"
+    // Texts of this port's own windows (10150-10179).
+    kStrSearchHostTitle = 10150,  // "機器の検索"
+    kStrYesButton = 10151,        // "はい(&Y)"
+    kStrNoButton = 10152,         // "いいえ(&N)"
 };
 
 }  // namespace tessarine::ui

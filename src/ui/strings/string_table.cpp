@@ -58,6 +58,9 @@ constexpr StringTableEntry kStringTable[] = {
     {10051,
      "バックアップ元フォルダの指定が正しくありません。ローカルPCのフォルダーを指定してください。"},
     {10052, "ファイルパス"},
+    {10150, "機器の検索"},
+    {10151, "はい(&Y)"},
+    {10152, "いいえ(&N)"},
 };
 
 constexpr bool IsInIdOrder() {
