@@ -20,6 +20,7 @@
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
 #include "app/detect_file_wiring.h"
+#include "app/desktop_start.h"
 #include "app/detect_result_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/tray_startup.h"
@@ -62,7 +63,7 @@ void PrintUsage(std::FILE* out) {
                  "                 SIGINT\n"
                  "  --headless     run without the tray icon until SIGTERM or SIGINT\n"
                  "  --show WINDOW  ask the running instance to open its settings, results or\n"
-                 "                 version window\n"
+                 "                 version window; starts the program first when none runs\n"
                  "  --signal NAME  signal the named event NAME of the running instance, e.g.\n"
                  "                 BackupNow, BackupSettingChanged, DetectFileSettingChanged,\n"
                  "                 DetectFileNow (a forwarding run at once),\n"
@@ -166,6 +167,14 @@ int RunHeadless() {
 // The tray mode: Qt application, start-up, the event loop until "終了", SIGTERM or SIGINT,
 // then the shutdown.
 int RunTray(int argc, char** argv) {
+    // Qt would abort without a display; tray mode needs one, headless mode does not.
+    if (const std::string problem = DisplayProblem(); !problem.empty()) {
+        std::fprintf(stderr,
+                     "TessarineTool: %s.\nThe tray icon and the windows need a desktop session. "
+                     "To back up and forward files without them, run: TessarineTool --headless\n",
+                     problem.c_str());
+        return kExitFailure;
+    }
     // SIGTERM and SIGINT end the event loop through a descriptor the loop watches; they are
     // blocked before any thread exists so that every thread inherits the mask.
     sigset_t stopSignals;
@@ -247,7 +256,10 @@ int ShowWindow(const std::string& window) {
         case kControlDelivered:
             return kExitOk;
         case kControlNoInstance:
-            std::fprintf(stderr, "TessarineTool: no running instance\n");
+            // The desktop menu's 設定 and 結果: the program starts, then opens the window.
+            if (StartInstanceAndSignal(event) == kControlDelivered) return kExitOk;
+            std::fprintf(stderr, "TessarineTool: no running instance, and none could be started "
+                                 "(see the log)\n");
             return 1;
         case kControlUnknownName:
             std::fprintf(stderr,
