@@ -66,6 +66,11 @@ std::string DisplayProblem() {
 }
 
 int StartInstanceAndSignal(const std::string& event) {
+    // The program's own path, so that the process is named after it (not "exe").
+    char self[4096];
+    const ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
+    if (length <= 0) return kControlNoInstance;
+    self[length] = '\0';
     const pid_t child = ::fork();
     if (child < 0) return kControlNoInstance;
     if (child == 0) {
@@ -76,7 +81,7 @@ int StartInstanceAndSignal(const std::string& event) {
             for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) ::dup2(null, fd);
             if (null > STDERR_FILENO) ::close(null);
         }
-        ::execl("/proc/self/exe", "TessarineTool", static_cast<char*>(nullptr));
+        ::execl(self, self, static_cast<char*>(nullptr));
         ::_exit(127);
     }
     const auto end = std::chrono::steady_clock::now() + kStartWait;

@@ -12,6 +12,7 @@ Commands (each finds the window of the program with process id PID):
   press TITLE LABEL                 the showing push button LABEL is pressed
   tab TITLE LABEL                   the page tab LABEL is chosen
   answer TEXT BUTTON                a message box showing TEXT is answered with BUTTON
+  buttons-inside TITLE              every showing push button of the window lies inside it
   windows                           prints the program's windows
   dump TITLE                        prints the window's tree (role, name, states)
 """
@@ -159,6 +160,22 @@ def main(argv):
             return None
 
         do_action(retry("a message box saying " + text, box), ("press", "click"))
+    elif command == "buttons-inside":
+        win = retry("window " + args[0], lambda: window(pid, args[0]))
+        wx, wy, ww, wh = win.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+        cut = []
+        count = 0
+        for acc, _ in walk(win):
+            if acc.getRole() != pyatspi.ROLE_PUSH_BUTTON or not showing(acc):
+                continue
+            count += 1
+            x, y, w, h = acc.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)
+            if w <= 0 or h <= 0 or x < wx or y < wy or x + w > wx + ww or y + h > wy + wh:
+                cut.append("'%s' %dx%d+%d+%d" % (acc.name, w, h, x, y))
+        if count == 0:
+            fail("window %s shows no push button" % args[0])
+        if cut:
+            fail("window %s (%dx%d+%d+%d) cuts off: %s" % (args[0], ww, wh, wx, wy, ", ".join(cut)))
     elif command == "windows":
         app = retry("the program on the accessibility bus", lambda: app_of(pid))
         for i in range(app.childCount):
