@@ -19,8 +19,8 @@
 
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
-#include "app/detect_file_wiring.h"
 #include "app/desktop_start.h"
+#include "app/detect_file_wiring.h"
 #include "app/detect_result_wiring.h"
 #include "app/headless_message_sink.h"
 #include "app/tray_startup.h"
@@ -258,8 +258,9 @@ int ShowWindow(const std::string& window) {
         case kControlNoInstance:
             // The desktop menu's 設定 and 結果: the program starts, then opens the window.
             if (StartInstanceAndSignal(event) == kControlDelivered) return kExitOk;
-            std::fprintf(stderr, "TessarineTool: no running instance, and none could be started "
-                                 "(see the log)\n");
+            std::fprintf(stderr,
+                         "TessarineTool: no running instance, and none could be started "
+                         "(see the log)\n");
             return 1;
         case kControlUnknownName:
             std::fprintf(stderr,

@@ -36,6 +36,9 @@ qint64 Now() {
 
 bool IsPlacedWindow(const QWidget& widget) {
     if (!widget.isWindow()) return false;
+    // The tray icon's own window lives inside the tray host (XEmbed): its place is the host's.
+    if (widget.inherits("QSystemTrayIconSys") || widget.windowFlags() & Qt::BypassWindowManagerHint)
+        return false;
     switch (widget.windowType()) {
         case Qt::Window:
         case Qt::Dialog:

@@ -18,7 +18,7 @@ root=$(cd "$here/../.." && pwd)
 binary=${TESSARINE_BINARY:-}
 # Debian's interpreter: pyatspi comes as a Debian package, not from a private Python.
 py=/usr/bin/python3
-for tool in Xvfb trayer xdotool dbus-run-session sqlite3 "$py"; do
+for tool in Xvfb openbox trayer xdotool xprop xwininfo dbus-run-session sqlite3 "$py"; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 "$py" -c 'import pyatspi' 2>/dev/null || { echo "SKIP: python3-pyatspi is not installed"; exit 77; }

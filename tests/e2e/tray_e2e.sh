@@ -14,7 +14,7 @@ binary=${TESSARINE_BINARY:-}
 here=$(cd "$(dirname "$0")" && pwd)
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/../lsan.supp:print_suppressions=0}
 shots=${1:-}
-for tool in Xvfb trayer xdotool; do
+for tool in Xvfb openbox trayer xdotool xprop; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool is not installed"; exit 77; }
 done
 [[ -x $binary ]] || { echo "SKIP: TESSARINE_BINARY is not set to the program"; exit 77; }
@@ -68,7 +68,7 @@ shot() {  # name, geometry
   [[ -n $shots ]] || return 0
   import -window root -crop "$2" +repage "$shots/$1.png"
 }
-shot tray-icon "120x48+$((ix - 100))+0"
+shot tray-icon "120x48+$((ix - 100))+$((iy - 24))"
 
 visible_window() {  # a visible window whose title is $1
   xdotool search --onlyvisible --name "^$1\$" >/dev/null 2>&1
@@ -82,7 +82,7 @@ close_window() {  # title
   local id
   id=$(xdotool search --onlyvisible --name "^$1\$" | head -n1)
   [[ -n $id ]] || return 0
-  # Escape in the window hides it the way the program does (no window manager here).
+  # Escape in the window hides it the way the program does.
   xdotool windowfocus --sync "$id" key Escape
   wait_for 5 bash -c "! xdotool search --onlyvisible --name '^$1\$' >/dev/null 2>&1" ||
     fail "Escape did not close $1"
@@ -90,7 +90,7 @@ close_window() {  # title
 
 # --- each menu item by its access key ------------------------------------------------------
 open_menu
-shot tray-menu "420x220+$((ix - 400))+0"
+shot tray-menu "420x220+$((ix - 400))+$((iy - 200))"
 xdotool key s
 wait_for 5 visible_window "設定" || fail "S did not open the settings window"
 close_window "設定"
@@ -127,7 +127,7 @@ if [[ -n $shots ]]; then
   "$binary" --signal BackupNow || fail "--signal BackupNow"
   sleep 1.2
   for n in 1 2 3; do
-    shot "tray-busy-$n" "120x48+$((ix - 100))+0"
+    shot "tray-busy-$n" "120x48+$((ix - 100))+$((iy - 24))"
     sleep 0.35
   done
   wait_for 60 log_has "ThreadCore End" || fail "the backup did not end"
