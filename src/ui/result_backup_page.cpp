@@ -16,6 +16,7 @@
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 namespace {
@@ -38,7 +39,7 @@ CBackupResultDlg::CBackupResultDlg(std::string backupFolderPath, const CLrcReade
         label->setObjectName(ControlObjectName(labelId));
         auto* edit = new QLineEdit(this);
         edit->setObjectName(ControlObjectName(editId));
-        edit->setReadOnly(true);
+        ShowAsReadOnly(*edit);
         label->setBuddy(edit);
         grid->addWidget(label, row, column);
         grid->addWidget(edit, row, column + 1);

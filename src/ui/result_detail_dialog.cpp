@@ -12,6 +12,7 @@
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 
@@ -31,10 +32,10 @@ CDetectFileResultDetailDlg::CDetectFileResultDetailDlg(const CDetectFileResult& 
         form->addRow(label, field);
     };
     auto* name = new QLineEdit(QString::fromStdString(result.fileName), this);
-    name->setReadOnly(true);
+    ShowAsReadOnly(*name);
     addRow(1092, 1091, name);
     auto* path = new QLineEdit(QString::fromStdString(result.filePath), this);
-    path->setReadOnly(true);
+    ShowAsReadOnly(*path);
     addRow(1094, 1093, path);
     // Qt shows CR LF as two breaks; the box shows the text with plain line ends.
     QString content =

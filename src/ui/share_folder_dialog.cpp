@@ -10,6 +10,7 @@
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
+#include "ui/window_placement.h"
 
 namespace tessarine::ui {
 namespace {
@@ -43,7 +44,7 @@ CShareFolderDlg::CShareFolderDlg(std::shared_ptr<ShareFolderSource> source, std:
     setObjectName(ControlObjectName(kDlgShareFolder));
     setWindowTitle(QString::fromStdString(strings.Caption(kDlgShareFolder, kDlgShareFolder)));
     location_ = Named(new QLineEdit(this), kCtlShareFolderLocation);
-    location_->setReadOnly(true);
+    ShowAsReadOnly(*location_);
     folders_ = Named(new QListWidget(this), kCtlShareFolderList);
     folders_->setMinimumSize(360, 220);
     status_ = new QLabel(this);

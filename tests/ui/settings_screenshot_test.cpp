@@ -1,6 +1,7 @@
 // The settings window, the device search and the credentials dialog at their default size: no
 // control is squeezed below the size its text needs. With TESSARINE_SCREENSHOT_DIR set, each
-// window is also saved there as a PNG (docs/screenshots/ is made this way under Xvfb).
+// window is also saved there as a PNG, without a frame (docs/screenshots/ takes its share folder
+// box from here; the other windows come with their frame from tests/e2e/windows_e2e.sh).
 #include <gtest/gtest.h>
 
 #include <QAbstractButton>

@@ -214,6 +214,8 @@ TEST_F(ShareFolderTest, CancelWorksWhileAListingWaits) {
         EXPECT_TRUE(dialog.IsListing());
         EXPECT_FALSE(Find<QPushButton>(dialog, kCtlOk)->isEnabled());
         EXPECT_FALSE(Find<QListWidget>(dialog, kCtlShareFolderList)->isEnabled());
+        // As on every other dialog of the program.
+        EXPECT_EQ(Find<QPushButton>(dialog, kCtlCancel)->text(), QStringLiteral("閉じる"));
         Find<QPushButton>(dialog, kCtlCancel)->click();
         EXPECT_EQ(dialog.result(), QDialog::Rejected);
     }
