@@ -137,9 +137,9 @@ int main(int argc, char** argv) {
         window.grab().save(QString::fromStdString(shots + "/result_backup_page.png"));
         ui::CLrcReaderWrapper strings;
         CDetectFileResult record;
-        std::vector<CDetectFileResult> first;
-        source.ReadResults(0, 1, first);
-        if (!first.empty()) reader.FindDetectFileResult(first[0].id, &record);
+        std::vector<ui::ResultListRow> first;
+        source.ReadResults(std::nullopt, 1, first);
+        if (!first.empty()) reader.FindDetectFileResult(first[0].result.id, &record);
         ui::CDetectFileResultDetailDlg detail(record, strings);
         detail.show();
         QApplication::processEvents();
