@@ -77,6 +77,10 @@ done
 [[ -n $program ]] || { fail "no program process"; exit 1; }
 pids+=($program)
 ui() { "$py" "$here/settings_e2e.py" "$program" "$@"; }
+# The accessibility bus is started on first use; on a loaded machine its first clients can be
+# refused (libatspi then aborts the client), so the first look is repeated until it answers.
+wait_for 60 bash -c "'$py' '$here/settings_e2e.py' $program windows >/dev/null 2>&1" ||
+  fail "the program did not appear on the accessibility bus"
 
 # Checks the window titled $1 and saves it as $2.png (with a folder given).
 check() {
