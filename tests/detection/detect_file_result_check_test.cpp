@@ -15,6 +15,7 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fault_injecting_share.h"
 #include "fakes/recording_message_sink.h"
+#include "fakes/sync_recording_vfs.h"
 #include "fakes/test_support.h"
 #include "platform/posix/local_share.h"
 
@@ -56,15 +57,21 @@ std::string ResultXml(const std::string& file, const std::string& stamp,
 // The share of one check: faults chosen by the test; its calls are kept after it is gone.
 class CheckShare : public FaultInjectingShare {
 public:
-    CheckShare(LocalShare& local, std::vector<ShareCall>& calls)
-        : FaultInjectingShare(local), calls_(calls) {}
+    using DeleteObserver = std::function<void(const std::string&)>;
+    CheckShare(LocalShare& local, std::vector<ShareCall>& calls, const DeleteObserver& onDelete)
+        : FaultInjectingShare(local), calls_(calls), onDelete_(onDelete) {}
     ~CheckShare() override {
         const std::vector<ShareCall> record = Record();
         calls_.insert(calls_.end(), record.begin(), record.end());
     }
+    IoStatus DeleteFile(const std::string& path) override {
+        if (onDelete_) onDelete_(path);
+        return FaultInjectingShare::DeleteFile(path);
+    }
 
 private:
     std::vector<ShareCall>& calls_;
+    const DeleteObserver& onDelete_;
 };
 
 class DetectFileResultCheckTest : public ::testing::Test {
@@ -73,14 +80,20 @@ protected:
         CAppLog::Get().InitWith(dir_.Path() + "/", "check", true, std::int64_t{64} << 20);
         fs::create_directories(DeviceFolder());
         fs::create_directories(dir_.Sub("data/detectfile/result"));
-        results_ = std::make_unique<CDetectFileResultSQLUtility>(dir_.Sub("data/TessarineTool.db"));
-        ASSERT_EQ(results_->Initialize(), 0);
         for (const char* name :
              {"DetectFileSettingChanged", "DetectFileResultShutDown", "DetectFileResultNow"})
             events_.Create(name);
+        MakeChecker();
+    }
+    // The results database and a checker over it (again when a test wants them made anew).
+    void MakeChecker() {
+        checker_.reset();
+        results_.reset();
+        results_ = std::make_unique<CDetectFileResultSQLUtility>(dir_.Sub("data/TessarineTool.db"));
+        ASSERT_EQ(results_->Initialize(), 0);
         checker_ = MakeWorker<CDetectFileResultCheck>(CDetectFileResultCheck::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
-                auto share = std::make_unique<CheckShare>(local_, calls_);
+                auto share = std::make_unique<CheckShare>(local_, calls_, onDelete_);
                 if (configure_) configure_(*share);
                 return share;
             },
@@ -149,6 +162,7 @@ protected:
     LocalShare local_{dir_.Sub("share")};
     std::vector<ShareCall> calls_;
     std::function<void(FaultInjectingShare&)> configure_;
+    CheckShare::DeleteObserver onDelete_;
     std::unique_ptr<CDetectFileResultSQLUtility> results_;
     RecordingMessageSink sink_;
     NamedEvents events_;
@@ -286,6 +300,29 @@ TEST_F(DetectFileResultCheckTest, ChecksStoreDeleteAndAskForOnePopUp) {
     EXPECT_EQ(LocalCopies(),
               (std::vector<std::string>{"PC01_20170401120000.xml", "PC01_20170401120002.xml",
                                         "pc01_20170401120001.xml"}));
+}
+
+// The device's copy is deleted only once the stored result is on disk: every write of the store
+// has been followed by a sync when the delete is asked for.
+TEST_F(DetectFileResultCheckTest, AStoredResultIsOnDiskBeforeItsDeviceCopyIsDeleted) {
+    testing::SyncRecordingVfs vfs;  // the default VFS for the connection made next
+    MakeChecker();
+    PutOnDevice("PC01_20170401120000.xml",
+                ResultXml("a.txt", "20170401120000", {{"社外秘", "社外秘"}}));
+    const std::int64_t writesBefore = vfs.LastWrite();
+    int deletes = 0;
+    onDelete_ = [&](const std::string&) {
+        ++deletes;
+        EXPECT_GT(vfs.LastWrite(), writesBefore);  // the result was written...
+        EXPECT_TRUE(vfs.AllWritesSynced())         // ...and synced before this delete
+            << "last write " << vfs.LastWrite() << ", last sync " << vfs.LastSync();
+    };
+    EXPECT_EQ(Check(), 1);
+    EXPECT_EQ(deletes, 1);
+    EXPECT_EQ(StoredPaths(), std::vector<std::string>{"/home/u/a.txt"});
+    onDelete_ = nullptr;
+    checker_.reset();
+    results_.reset();  // closed while the VFS still lives
 }
 
 TEST_F(DetectFileResultCheckTest, AResultStoredButNotDeletedIsDeletedAtTheNextCheckWithoutAPopUp) {
