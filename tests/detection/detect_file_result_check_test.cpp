@@ -17,6 +17,7 @@
 #include "fakes/recording_message_sink.h"
 #include "fakes/sync_recording_vfs.h"
 #include "fakes/test_support.h"
+#include "infra/xml_parse.h"
 #include "platform/posix/local_share.h"
 
 namespace tessarine {
@@ -58,8 +59,9 @@ std::string ResultXml(const std::string& file, const std::string& stamp,
 class CheckShare : public FaultInjectingShare {
 public:
     using DeleteObserver = std::function<void(const std::string&)>;
-    CheckShare(LocalShare& local, std::vector<ShareCall>& calls, const DeleteObserver& onDelete)
-        : FaultInjectingShare(local), calls_(calls), onDelete_(onDelete) {}
+    CheckShare(LocalShare& local, std::vector<ShareCall>& calls, const DeleteObserver& onDelete,
+               const DeleteObserver& onCopied)
+        : FaultInjectingShare(local), calls_(calls), onDelete_(onDelete), onCopied_(onCopied) {}
     ~CheckShare() override {
         const std::vector<ShareCall> record = Record();
         calls_.insert(calls_.end(), record.begin(), record.end());
@@ -68,10 +70,17 @@ public:
         if (onDelete_) onDelete_(path);
         return FaultInjectingShare::DeleteFile(path);
     }
+    IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                           const std::atomic<int>* cancel) override {
+        const IoStatus copied = FaultInjectingShare::CopyFromShare(path, localPath, cancel);
+        if (onCopied_) onCopied_(path);
+        return copied;
+    }
 
 private:
     std::vector<ShareCall>& calls_;
     const DeleteObserver& onDelete_;
+    const DeleteObserver& onCopied_;
 };
 
 class DetectFileResultCheckTest : public ::testing::Test {
@@ -93,7 +102,7 @@ protected:
         ASSERT_EQ(results_->Initialize(), 0);
         checker_ = MakeWorker<CDetectFileResultCheck>(CDetectFileResultCheck::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
-                auto share = std::make_unique<CheckShare>(local_, calls_, onDelete_);
+                auto share = std::make_unique<CheckShare>(local_, calls_, onDelete_, onCopied_);
                 if (configure_) configure_(*share);
                 return share;
             },
@@ -163,6 +172,7 @@ protected:
     std::vector<ShareCall> calls_;
     std::function<void(FaultInjectingShare&)> configure_;
     CheckShare::DeleteObserver onDelete_;
+    CheckShare::DeleteObserver onCopied_;
     std::unique_ptr<CDetectFileResultSQLUtility> results_;
     RecordingMessageSink sink_;
     NamedEvents events_;
@@ -323,6 +333,56 @@ TEST_F(DetectFileResultCheckTest, AStoredResultIsOnDiskBeforeItsDeviceCopyIsDele
     onDelete_ = nullptr;
     checker_.reset();
     results_.reset();  // closed while the VFS still lives
+}
+
+// What the device offers is taken only whole and within the reader's limit; what is taken home
+// is the user's alone.
+TEST_F(DetectFileResultCheckTest, OnlyWholeResultsWithinTheLimitAreTakenAndKeptOwnerOnly) {
+    const std::string name = "PC01_20170401120000.xml";
+    const std::string first = ResultXml("a.txt", "20170401120000", {{"社外秘", "社外秘"}});
+    const std::string second =
+        ResultXml("a.txt", "20170401120000", {{"社外秘", "社外秘"}, {"電話番号", "03-1-2345"}});
+
+    // Rewritten on the device while it was copied: neither stored nor deleted this time.
+    PutOnDevice(name, first);
+    int copies = 0;
+    onCopied_ = [&](const std::string&) {
+        if (++copies == 1) PutOnDevice(name, second);
+    };
+    EXPECT_EQ(Check(), 0);
+    EXPECT_TRUE(StoredPaths().empty());
+    EXPECT_EQ(OnDevice(), std::vector<std::string>{name});
+    EXPECT_EQ(CountInLog("Result File Changed While Copied"), 1);
+    // The next look takes the finished version, with both hits; a result folder left open to
+    // everyone is closed again.
+    fs::permissions(dir_.Sub("data/detectfile/result"), fs::perms::all);
+    EXPECT_EQ(Check(), 1);
+    EXPECT_TRUE(OnDevice().empty());
+    std::vector<CDetectFileResult> listed;
+    results_->ListDetectFileResults(-1, listed);
+    ASSERT_EQ(listed.size(), 1u);
+    std::string category, hit;
+    results_->BindDetectFileResultDetailStatement(listed[0].id);
+    int hits = 0;
+    while (results_->GetDetectFileResultDetail(&category, &hit) == 0) ++hits;
+    EXPECT_EQ(hits, 2);
+    const auto mode = [](const std::string& path) {
+        return fs::status(path).permissions() & fs::perms::all;
+    };
+    EXPECT_EQ(mode(dir_.Sub("data/detectfile/result")), fs::perms::owner_all);
+    EXPECT_EQ(mode(dir_.Sub("data/detectfile/result/") + name),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // Larger than the reader takes: never fetched, left on the device, reported once.
+    const std::string large = "PC01_20170401120001.xml";
+    PutOnDevice(large, "");
+    fs::resize_file(DeviceFolder() + "/" + large, CXMLParse::kMaxDocumentSize + 1);
+    calls_.clear();
+    EXPECT_EQ(Check(), -1);
+    EXPECT_EQ(Check(), -1);
+    EXPECT_EQ(OnDevice(), std::vector<std::string>{large});
+    for (const ShareCall& call : calls_) EXPECT_NE(call.op, ShareOp::kCopyFromShare) << call.path;
+    EXPECT_EQ(CountInLog("Result File Too Large. file:" + large), 1);
 }
 
 TEST_F(DetectFileResultCheckTest, AResultStoredButNotDeletedIsDeletedAtTheNextCheckWithoutAPopUp) {
