@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <map>
 #include <utility>
 
 #include "base/app_log.h"
@@ -325,8 +324,8 @@ int CDetectFileExecute::IsExistForwardedFile() {
     // another sender's (a copy in flight, a batch waiting) or announced, and the run waits.
     std::set<std::string> sent;
     fileList_.GetSentNames(sent);
-    std::map<std::string, std::string> temporaryOf;  // folded temporary name -> its copy's name
-    for (const std::string& name : sent) temporaryOf.emplace(TemporaryCopyNameFor(name), name);
+    std::set<std::string> temporaries;  // as the share compares names
+    for (const std::string& name : sent) temporaries.insert(TemporaryCopyNameFor(name));
     // A list of ours on the device that the record still holds was copied whole just before a
     // run broke off: the device may be reading it, so nothing it could name is touched.
     const bool ownListWaiting =
@@ -337,7 +336,7 @@ int CDetectFileExecute::IsExistForwardedFile() {
     for (const ShareEntry& entry : listing.value) {
         const bool unannounced = !entry.isFolder && sent.count(entry.name) != 0;
         const bool cut =
-            !entry.isFolder && !unannounced && temporaryOf.count(FoldShareName(entry.name)) != 0;
+            !entry.isFolder && !unannounced && temporaries.count(FoldShareName(entry.name)) != 0;
         if ((unannounced || cut) && !ownListWaiting) {
             LOG_NOTICE((cut ? "Remove Cut Copy:" : "Remove Unannounced Copy:") + entry.name);
             const IoStatus removed = share_->DeleteFile(folder + entry.name);
