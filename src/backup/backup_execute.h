@@ -120,8 +120,9 @@ private:
     void BackupNewEntry(int settingNumber, const std::string& folderPath, const LocalEntry& entry,
                         const ShareEntry* onShare, bool listingKnown, bool differential,
                         bool mirroring);
-    // Lists a destination folder and removes the leftovers of cut-off copies found in it.
-    void ListDestination(const std::string& folder, DestinationListing& listing);
+    // Lists a destination folder and removes the leftovers of cut-off copies found in it;
+    // returns the listing's error (0 when it was read).
+    int ListDestination(const std::string& folder, DestinationListing& listing);
     // Writes a row after a successful copy and counts the entry: a success, or a failure when
     // the row cannot be written (the exception goes on).
     void RecordRow(const std::function<void()>& write, const std::string& path);
@@ -137,6 +138,7 @@ private:
     void ExecuteDeletedFileBackup(int settingNumber);
     // Deletes the copy of one deletion candidate (a file, or an empty folder) and its row.
     void DeleteCopy(int settingNumber, const std::string& source, bool isFolder);
+    // The copies and CreateFolder return 0, or the error number the share failed with.
     int BackupFile(int settingNumber, const std::string& sourcePath);
     int BackupFileOverwrite(int settingNumber, const std::string& sourcePath);
     int CopyToDestination(int settingNumber, const std::string& sourcePath, bool overwriteReadOnly);
