@@ -156,8 +156,9 @@ TEST(FailureReasonFileTest, BrokenOrForeignFilesAreRefused) {
     } broken[] = {
         {"cut", full.substr(0, full.size() / 2)},
         {"no counts", "<failurereasons><path>/a</path></failurereasons>"},
-        {"reason first", "<failurereasons><execute_count>1</execute_count><success_count>0"
-                         "</success_count><reason>1</reason></failurereasons>"},
+        {"reason first",
+         "<failurereasons><execute_count>1</execute_count><success_count>0"
+         "</success_count><reason>1</reason></failurereasons>"},
     };
     for (const auto& c : broken) {
         ASSERT_TRUE(testing::WriteFile(folder + "failure_reasons.xml", c.content));

@@ -1,4 +1,4 @@
-// The ids by which texts are looked up: messages of the built-in string table (10000-10052),
+// The ids by which texts are looked up: messages of the built-in string table (10000-10073),
 // dialog templates (their own id names the dialog's title or tab title) and the tray menu's
 // commands. Control captions are looked up by the control id inside its dialog.
 #pragma once
@@ -101,7 +101,14 @@ enum StringId : unsigned {
         10049,  // "バックアップ設定が保存されていません。処理を継続しますか？"
     kStrSaved = 10050,  // "保存しました。"
     kStrSourceNotLocal = 10051,  // "バックアップ元フォルダの指定が正しくありません。ローカル…"
-    kStrErrorListPathColumn = 10052,  // "ファイルパス"
+    kStrErrorListPathColumn = 10052,    // "ファイルパス"
+    kStrBackupCounts = 10053,           // "%s 件中 %s 件成功"
+    kStrErrorListReasonColumn = 10054,  // "理由"
+    // The reasons of failed backup entries: kStrFailureReasonFirst + FailureReason.
+    kStrFailureReasonFirst = 10055,
+    kStrFailureReasonLast = 10071,
+    kStrDestinationMissingCause = 10072,  // "バックアップ先フォルダ「%s」が機器にありません。…"
+    kStrFailuresNotListed = 10073,  // "ほかに %s 件の失敗があります。"
 };
 
 }  // namespace tessarine::ui
