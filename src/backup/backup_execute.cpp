@@ -258,6 +258,8 @@ void CBackupExecute::Run(RunOutcome& outcome) {
     outcome.isNotify = backup.isNotifyBackupComplete;
     outcome.popupTimeout = common.popupTimeout;
     folderPairs_ = backup.folderPairs;
+    for (int i = 0; i < kBackupFolderPairCount; ++i)
+        exclusions_[i] = ExclusionFilter(folderPairs_[i].exclusions);
     const bool mirroring = backup.isDeletedFileBackup;
     const std::time_t startTime = clock_.Now();
 
@@ -480,7 +482,8 @@ int CBackupExecute::ListDestination(const std::string& folder, DestinationListin
 void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPath,
                                   bool differential, bool mirroring, bool destinationIsNew) {
     const bool isTop = folderPath == folderPairs_[settingNumber].source;
-    const LocalFolder local = fileSystem_->ReadFolder(folderPath, {.followLink = isTop});
+    LocalFolder local = fileSystem_->ReadFolder(folderPath, {.followLink = isTop});
+    DropExcluded(settingNumber, folderPath, local.entries);
     if (local.openError != 0) {
         LOG_ERROR_CODE(local.openError, "Open Folder Error. folder:" + folderPath);
         errorList_.AddFailure(folderPath, ClassifyLocalReadError(local.openError));
@@ -889,7 +892,7 @@ int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int set
     LOG_TRACE("SetNo = " + IntToString(settingNumber) + " Folder:" + folderPath);
     int count = 0;
     try {
-        CountEntries(folderPath, true, removeFound, count);
+        CountEntries(settingNumber, folderPath, true, removeFound, count);
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         throw CBackupExecuteException(1);
@@ -900,12 +903,13 @@ int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int set
     return count;
 }
 
-void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink, bool removeFound,
-                                  int& count) {
+void CBackupExecute::CountEntries(int settingNumber, const std::string& folderPath, bool followLink,
+                                  bool removeFound, int& count) {
     // Counting needs only names and kinds: the status of an entry is read by the pass itself,
     // right before it decides, so nothing it decides on is older than the pass.
-    const LocalFolder local =
+    LocalFolder local =
         fileSystem_->ReadFolder(folderPath, {.followLink = followLink, .kindsOnly = true});
+    DropExcluded(settingNumber, folderPath, local.entries);
     if (local.openError != 0) {
         // Reported by the backup pass; here it only must not look like a deletion.
         if (removeFound) KeepCandidatesBelow(folderPath);
@@ -924,7 +928,7 @@ void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink
         if (!removeFound && !entry.isFolder) continue;
         path = JoinLocalPath(folderPath, entry.name);
         if (removeFound) RemoveFromBackupList(path, entry.isFolder);
-        if (entry.isFolder) CountEntries(path, false, removeFound, count);
+        if (entry.isFolder) CountEntries(settingNumber, path, false, removeFound, count);
     }
     if (IsStopRequested()) return;
     if (local.readError != 0 && removeFound) KeepCandidatesBelow(folderPath);
@@ -992,8 +996,41 @@ void CBackupExecute::LoadBackupList(int settingNumber) {
     fileList_.BindBackupSettingStatement(settingNumber, 1);
     while (fileList_.GetBackupSetting(&source, &destination, &lastUpdate) == 0)
         folderCandidates_.insert(folderCandidates_.end(), source);
+    // The copies of excluded entries stay on the device (their rows too).
+    if (!exclusions_[settingNumber].Empty()) {
+        for (auto* candidates : {&fileCandidates_, &folderCandidates_}) {
+            const bool isFolder = candidates == &folderCandidates_;
+            std::erase_if(*candidates, [&](const std::string& path) {
+                return exclusions_[settingNumber].ExcludesPathOrParent(
+                    RelativeToSource(settingNumber, path), isFolder);
+            });
+        }
+    }
     LOG_TRACE("Files:" + IntToString(static_cast<int>(fileCandidates_.size())) +
               " Folders:" + IntToString(static_cast<int>(folderCandidates_.size())));
+}
+
+std::string CBackupExecute::RelativeToSource(int settingNumber, const std::string& path) const {
+    const std::string& source = folderPairs_[settingNumber].source;
+    if (path.size() <= source.size() || path.compare(0, source.size(), source) != 0) return {};
+    std::size_t start = source.size();
+    while (start < path.size() && path[start] == '/') ++start;
+    return path.substr(start);
+}
+
+void CBackupExecute::DropExcluded(int settingNumber, const std::string& folderPath,
+                                  std::vector<LocalEntry>& entries) const {
+    const ExclusionFilter& filter = exclusions_[settingNumber];
+    if (filter.Empty()) return;
+    const std::string folder = RelativeToSource(settingNumber, JoinLocalPath(folderPath, "x"));
+    const std::string prefix = folder.substr(0, folder.size() - 1);  // "" or "a/b/"
+    std::erase_if(entries, [&](const LocalEntry& entry) {
+        const std::string relative = prefix + entry.name;
+        const bool excluded = entry.statusError != 0 ? filter.ExcludesEitherKind(relative)
+                                                     : filter.Excludes(relative, entry.isFolder);
+        if (excluded) LOG_TRACE("Excluded. file:" + JoinLocalPath(folderPath, entry.name));
+        return excluded;
+    });
 }
 
 void CBackupExecute::RemoveFromBackupList(const std::string& path, bool isDirectory) {

@@ -18,6 +18,7 @@
 #include "backup/backup_error_list.h"
 #include "backup/backup_runner.h"
 #include "backup/backup_sql_utility.h"
+#include "backup/exclusion_filter.h"
 #include "core/message_sink.h"
 #include "core/progress_counters.h"
 #include "platform/clock.h"
@@ -157,7 +158,13 @@ private:
     // True when the pair can be backed up: its source is a folder and it has a destination.
     // Otherwise, with `report`, logs why and puts the source in the error list.
     bool CheckFolderPair(int settingNumber, bool report);
-    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count);
+    void CountEntries(int settingNumber, const std::string& folderPath, bool followLink,
+                      bool removeFound, int& count);
+    // The path of an entry below its pair's source folder, as exclusion patterns see it.
+    std::string RelativeToSource(int settingNumber, const std::string& path) const;
+    // Drops the entries of a folder that the pair's patterns exclude.
+    void DropExcluded(int settingNumber, const std::string& folderPath,
+                      std::vector<LocalEntry>& entries) const;
     // Keeps the copies of everything below `path` (and of `path` itself) out of the deletion
     // pass: used when a folder cannot be read, so its entries are not taken for deleted ones.
     void KeepCandidatesBelow(const std::string& path);
@@ -192,6 +199,7 @@ private:
     std::unique_ptr<DeviceShare> share_;
     std::string connectedHost_;  // empty while not connected
     BackupFolderPairs folderPairs_;
+    std::array<ExclusionFilter, kBackupFolderPairCount> exclusions_;
     BackupErrorList errorList_;
     // Deletion candidates (source paths from the file list), in ascending byte order like the
     // file list's listing, so lookups and removals stay logarithmic.

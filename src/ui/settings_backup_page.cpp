@@ -109,6 +109,9 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     destination_ = Named(new QLineEdit(folderGroup), 1098);
     auto* browseSource = Named(new QPushButton(folderGroup), 1061);
     auto* browseDestination = Named(new QPushButton(folderGroup), 1062);
+    exclusions_ = Named(new QLineEdit(folderGroup), kCtlExclusions);
+    exclusions_->setPlaceholderText(QStringLiteral("*.tmp; node_modules/; .cache/"));
+    auto* setExclusions = Named(new QPushButton(folderGroup), kCtlSetExclusions);
     add_ = Named(new QPushButton(folderGroup), 1063);
     auto* copy = Named(new QPushButton(folderGroup), 1028);
     auto* remove = Named(new QPushButton(folderGroup), 1026);
@@ -117,7 +120,9 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     list_->setRootIsDecorated(false);
     list_->setHeaderLabels(
         {QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1059)),
-         QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1060))});
+         QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1060)),
+         QString::fromStdString(
+             services.strings->Caption(kDlgBackupSetting, kCtlExclusionsColumn))});
     list_->header()->resizeSection(0, 314);
     list_->setMinimumHeight(120);
     auto* fg = new QGridLayout(folderGroup);
@@ -127,11 +132,14 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     fg->addWidget(Unit(folderGroup, 1060, destination_), 1, 0);
     fg->addWidget(destination_, 1, 1);
     fg->addWidget(browseDestination, 1, 2);
+    fg->addWidget(Unit(folderGroup, kCtlExclusionsLabel, exclusions_), 2, 0);
+    fg->addWidget(exclusions_, 2, 1);
+    fg->addWidget(setExclusions, 2, 2);
     auto* pairButtons = new QHBoxLayout;
     for (QPushButton* b : {add_, copy, remove, files}) pairButtons->addWidget(b);
     pairButtons->addStretch();
-    fg->addLayout(pairButtons, 2, 0, 1, 3);
-    fg->addWidget(list_, 3, 0, 1, 3);
+    fg->addLayout(pairButtons, 3, 0, 1, 3);
+    fg->addWidget(list_, 4, 0, 1, 3);
 
     auto* optionGroup = Named(new QGroupBox(this), 1115);
     whenShutdown_ = Named(new QCheckBox(optionGroup), 1064);
@@ -176,6 +184,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     connect(copy, &QPushButton::clicked, this, &CBackupSettingDlg::OnCopy);
     connect(remove, &QPushButton::clicked, this, &CBackupSettingDlg::OnDelete);
     connect(files, &QPushButton::clicked, this, &CBackupSettingDlg::OnFileManagement);
+    connect(setExclusions, &QPushButton::clicked, this, &CBackupSettingDlg::OnSetExclusions);
     connect(browseSource, &QPushButton::clicked, this, [this] { Browse(source_, false); });
     connect(browseDestination, &QPushButton::clicked, this, [this] { Browse(destination_, true); });
     connect(backupNow_, &QPushButton::clicked, this, [this] {
@@ -210,6 +219,7 @@ void CBackupSettingDlg::LoadValues() {
     deletedFiles_->setChecked(setting_.isDeletedFileBackup);
     source_->clear();
     destination_->clear();
+    exclusions_->clear();
     loading_ = false;
     FillList();
     PrefillDestination();
@@ -267,6 +277,7 @@ void CBackupSettingDlg::FillList() {
         auto* item = new QTreeWidgetItem(list_);
         item->setText(0, QString::fromStdString(pair.source));
         item->setText(1, QString::fromStdString(pair.destination));
+        item->setText(2, QString::fromStdString(pair.exclusions));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
     }
@@ -333,11 +344,14 @@ void CBackupSettingDlg::OnAdd() {
         case AddPairResult::kAdded:
             break;
     }
+    setting_.folderPairs[UsedPairCount(setting_.folderPairs) - 1].exclusions =
+        NormalizeExclusions(exclusions_->text().toStdString());
     FillList();
     if (list_->topLevelItemCount() > 0)
         list_->scrollToItem(list_->topLevelItem(list_->topLevelItemCount() - 1));
     source_->clear();
     destination_->clear();
+    exclusions_->clear();
     PrefillDestination();
 }
 
@@ -346,6 +360,14 @@ void CBackupSettingDlg::OnCopy() {
     if (row < 0) return;
     source_->setText(QString::fromStdString(setting_.folderPairs[row].source));
     destination_->setText(QString::fromStdString(setting_.folderPairs[row].destination));
+    exclusions_->setText(QString::fromStdString(setting_.folderPairs[row].exclusions));
+}
+
+void CBackupSettingDlg::OnSetExclusions() {
+    const int row = SingleTickedRow();
+    if (row < 0) return;
+    setting_.folderPairs[row].exclusions = NormalizeExclusions(exclusions_->text().toStdString());
+    FillList();
 }
 
 void CBackupSettingDlg::OnDelete() {

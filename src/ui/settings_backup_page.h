@@ -34,6 +34,14 @@ public:
     void OnCopy();
     void OnDelete();
     void OnFileManagement();
+    // Gives the one ticked pair the patterns of the exclusion field.
+    void OnSetExclusions();
+
+    // Controls of the exclusion patterns (beside the dialog template's own).
+    static constexpr unsigned kCtlExclusionsLabel = 1150;
+    static constexpr unsigned kCtlExclusions = 1151;
+    static constexpr unsigned kCtlSetExclusions = 1152;
+    static constexpr unsigned kCtlExclusionsColumn = 1153;
 
     QPushButton* OkButton() const { return ok_; }
 
@@ -72,6 +80,7 @@ private:
     QPushButton* backupNow_;
     QLineEdit* source_;
     QLineEdit* destination_;
+    QLineEdit* exclusions_;
     QPushButton* add_;
     QTreeWidget* list_;
     QPushButton* ok_;

@@ -131,6 +131,53 @@ TEST_F(BackupFailureReasonTest, ReasonsKeepEveryFailureBeyondTheDetailFilesCapac
     EXPECT_EQ(5, reasons.executeCount);
 }
 
+void SetExclusions(CProfileStore& store, int pair, const std::string& patterns) {
+    CBackupSetting setting(&store);
+    ASSERT_EQ(0, setting.Load());
+    setting.folderPairs[pair].exclusions = patterns;
+    ASSERT_EQ(0, setting.Save());
+}
+
+// Excluded entries are neither copied nor counted; mirroring leaves their copies alone.
+TEST_F(BackupFailureReasonTest, ExcludedEntriesAreNotCopiedCountedOrDeleted) {
+    Configure(Config{.mirroring = true});
+    MakeFiles({"src1/a.txt", "src1/b.tmp", "src1/web/node_modules/x.js", "src1/web/i.js"});
+    EXPECT_EQ(0, Run());
+    ASSERT_TRUE(fs::exists(ShareFolder("dst1/b.tmp")));
+    ASSERT_TRUE(fs::exists(ShareFolder("dst1/web/node_modules/x.js")));
+
+    SetExclusions(*store_, 0, "*.tmp; node_modules/");
+    MakeFiles({"src1/c.tmp", "src1/web/node_modules/y.js"});
+    fs::remove(Source("src1/b.tmp"));  // gone here: its copy is out of the mirroring's reach
+
+    EXPECT_EQ(0, Run());
+
+    EXPECT_FALSE(fs::exists(ShareFolder("dst1/c.tmp")));
+    EXPECT_FALSE(fs::exists(ShareFolder("dst1/web/node_modules/y.js")));
+    EXPECT_TRUE(fs::exists(ShareFolder("dst1/b.tmp")));
+    EXPECT_TRUE(fs::exists(ShareFolder("dst1/web/node_modules/x.js")));
+    // a.txt, web, web/i.js are unchanged: nothing else is counted.
+    EXPECT_EQ(3, progress_.totalCount.load());
+    EXPECT_EQ(0, executor_->GetErrorList().executeCount);
+}
+
+// Two names the device takes for one fail the run until one of them is excluded; the copy the
+// device holds stays.
+TEST_F(BackupFailureReasonTest, ExcludingOneNameOfAClashGivesACleanRun) {
+    Configure(Config{.mirroring = true});
+    MakeFiles({"src1/doc/Readme", "src1/doc/README", "src1/x.txt"});
+    EXPECT_EQ(1, Run());
+    ASSERT_TRUE(RowOf(Source("src1/doc/README")));
+    const std::string kept = ReadFile(ShareFolder("dst1/doc/README"));
+
+    SetExclusions(*store_, 0, "doc/Readme");
+    EXPECT_EQ(0, Run());
+    EXPECT_EQ(0, executor_->GetErrorList().executeCount);
+    EXPECT_EQ(kept, ReadFile(ShareFolder("dst1/doc/README")));
+    EXPECT_TRUE(RowOf(Source("src1/doc/README")));
+    EXPECT_TRUE(RowOf(Source("src1/x.txt")));
+}
+
 TEST(FailureReasonFileTest, BrokenOrForeignFilesAreRefused) {
     testing::TempDir dir;
     const std::string folder = dir.Path() + "/";
