@@ -284,9 +284,15 @@ void CBackupSettingDlg::FillList() {
     RefreshControlState();
 }
 
-void CBackupSettingDlg::PrefillDestination() {
+CCommonSetting CBackupSettingDlg::CurrentCommon() const {
+    if (commonSource_) return commonSource_();
     CCommonSetting common(services_.store);
     common.Load();
+    return common;
+}
+
+void CBackupSettingDlg::PrefillDestination() {
+    const CCommonSetting common = CurrentCommon();
     if (destination_->text().isEmpty() && !common.ipv4Address.empty())
         destination_->setText(QString::fromStdString(DestinationRoot(common.ipv4Address)));
 }
@@ -327,8 +333,7 @@ void CBackupSettingDlg::OnAdd() {
         utility_.ShowWarning(kStrSourceNotLocal);
         return;
     }
-    CCommonSetting common(services_.store);
-    common.Load();
+    const CCommonSetting common = CurrentCommon();
     if (!IsValidDestination(destination, common.ipv4Address, common.hostName)) {
         LOG_TRACE("Invalid Destination Folder");
         utility_.ShowWarning(kStrBadDestinationFolder);
@@ -396,10 +401,15 @@ void CBackupSettingDlg::OnFileManagement() {
 }
 
 void CBackupSettingDlg::Browse(QLineEdit* edit, bool destination) {
-    const auto& choose =
-        destination ? services_.chooseDestinationFolder : services_.chooseSourceFolder;
-    if (!choose) return;
-    const std::string chosen = choose(this, edit->text().toStdString());
+    std::string chosen;
+    if (destination) {
+        if (!services_.chooseDestinationFolder) return;
+        chosen =
+            services_.chooseDestinationFolder(this, edit->text().toStdString(), CurrentCommon());
+    } else {
+        if (!services_.chooseSourceFolder) return;
+        chosen = services_.chooseSourceFolder(this, edit->text().toStdString());
+    }
     if (!chosen.empty()) edit->setText(QString::fromStdString(chosen));
 }
 

@@ -44,6 +44,11 @@ public:
     static constexpr unsigned kCtlExclusionsColumn = 1153;
 
     QPushButton* OkButton() const { return ok_; }
+    // Where 参照, 追加 and the prefilled destination take the device address and credentials
+    // from: the common page as typed (set by the settings window); unset, the stored ones.
+    void SetCommonSource(std::function<CCommonSetting()> source) {
+        commonSource_ = std::move(source);
+    }
 
 signals:
     void okRequested();
@@ -85,6 +90,8 @@ private:
     QTreeWidget* list_;
     QPushButton* ok_;
     bool loading_ = false;
+    std::function<CCommonSetting()> commonSource_;
+    CCommonSetting CurrentCommon() const;
 };
 
 }  // namespace tessarine::ui

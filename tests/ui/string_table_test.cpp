@@ -11,10 +11,10 @@
 namespace tessarine::ui {
 namespace {
 
-// Ids 10000-10073 without 10001, 10006 and 10018: a container and the callers rely on them.
+// Ids 10000-10077 without 10001, 10006 and 10018: a container and the callers rely on them.
 TEST(StringTableTest, HoldsExactlyTheMessageIds) {
     std::set<unsigned> expected;
-    for (unsigned id = 10000; id <= 10073; ++id) {
+    for (unsigned id = 10000; id <= 10077; ++id) {
         if (id != 10001 && id != 10006 && id != 10018) expected.insert(id);
     }
     std::set<unsigned> ids;
@@ -23,7 +23,7 @@ TEST(StringTableTest, HoldsExactlyTheMessageIds) {
         EXPECT_NE(entry.text[0], '\0') << entry.id;
     }
     EXPECT_EQ(ids, expected);
-    EXPECT_EQ(StringTable().size(), 71u);
+    EXPECT_EQ(StringTable().size(), 75u);
 }
 
 TEST(StringTableTest, TextsAsTheCallersUseThem) {
@@ -46,7 +46,7 @@ TEST(StringTableTest, TextsAsTheCallersUseThem) {
         ASSERT_NE(FindStringTableText(id), nullptr) << id;
         EXPECT_STREQ(FindStringTableText(id), text) << id;
     }
-    for (const unsigned absent : {0u, 1007u, 9999u, 10001u, 10006u, 10018u, 10074u}) {
+    for (const unsigned absent : {0u, 1007u, 9999u, 10001u, 10006u, 10018u, 10078u}) {
         EXPECT_EQ(FindStringTableText(absent), nullptr) << absent;
     }
 }
@@ -67,8 +67,8 @@ TEST(BuiltInCaptionsTest, EachDialogNamesAControlOnce) {
 // The tray menu's five commands, in menu order, with their access keys.
 TEST(BuiltInCaptionsTest, TrayMenuCaptions) {
     const std::pair<unsigned, const char*> menu[] = {
-        {32780, "設定（&S）"},      {32779, "結果（&R）"}, {32778, "ログイン（&L)"},
-        {57664, "バージョン（&A)"}, {57665, "終了（&E)"},
+        {32780, "設定（&S）"},    {32779, "結果（&R）"},      {32781, "今すぐバックアップ（&B）"},
+        {32778, "ログイン（&L)"}, {57664, "バージョン（&A)"}, {57665, "終了（&E)"},
     };
     for (const auto& [command, text] : menu) {
         ASSERT_NE(FindBuiltInCaption(kMenuTray, command), nullptr) << command;

@@ -11,6 +11,7 @@ constexpr BuiltInCaption kCaptions[] = {
     // Tray menu, in menu order.
     {kMenuTray, kCmdSetting, "設定（&S）"},
     {kMenuTray, kCmdResult, "結果（&R）"},
+    {kMenuTray, kCmdBackupNow, "今すぐバックアップ（&B）"},
     {kMenuTray, kCmdLogin, "ログイン（&L)"},
     {kMenuTray, kCmdVersion, "バージョン（&A)"},
     {kMenuTray, kCmdExit, "終了（&E)"},

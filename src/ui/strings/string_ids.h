@@ -1,4 +1,4 @@
-// The ids by which texts are looked up: messages of the built-in string table (10000-10073),
+// The ids by which texts are looked up: messages of the built-in string table (10000-10077),
 // dialog templates (their own id names the dialog's title or tab title) and the tray menu's
 // commands. Control captions are looked up by the control id inside its dialog.
 #pragma once
@@ -36,11 +36,12 @@ enum ShareFolderControlId : unsigned {
 
 // Commands of the tray menu, in menu order; their captions are looked up under kMenuTray.
 enum MenuCommandId : unsigned {
-    kCmdSetting = 32780,  // "設定（&S）"
-    kCmdResult = 32779,   // "結果（&R）"
-    kCmdLogin = 32778,    // "ログイン（&L)"
-    kCmdVersion = 57664,  // "バージョン（&A)"
-    kCmdExit = 57665,     // "終了（&E)"
+    kCmdSetting = 32780,    // "設定（&S）"
+    kCmdResult = 32779,     // "結果（&R）"
+    kCmdBackupNow = 32781,  // "今すぐバックアップ（&B）"
+    kCmdLogin = 32778,      // "ログイン（&L)"
+    kCmdVersion = 57664,    // "バージョン（&A)"
+    kCmdExit = 57665,       // "終了（&E)"
 };
 
 // Standard buttons every dialog uses.
@@ -109,6 +110,10 @@ enum StringId : unsigned {
     kStrFailureReasonLast = 10071,
     kStrDestinationMissingCause = 10072,  // "バックアップ先フォルダ「%s」が機器にありません。…"
     kStrFailuresNotListed = 10073,  // "ほかに %s 件の失敗があります。"
+    kStrTipLastRun = 10074,         // "前回のバックアップ：%s %s"
+    kStrTipFailedCount = 10075,     // "（%s 件失敗）"
+    kStrTipNextRun = 10076,         // "次回のバックアップ：%s"
+    kStrTipNoNextRun = 10077,       // "次回のバックアップ：予定なし"
 };
 
 }  // namespace tessarine::ui
