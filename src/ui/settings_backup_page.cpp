@@ -124,7 +124,8 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
          QString::fromStdString(
              services.strings->Caption(kDlgBackupSetting, kCtlExclusionsColumn))});
     list_->header()->resizeSection(0, 314);
-    list_->setMinimumHeight(120);
+    // The exclusion row above took 32 px: the list (which grows with the window) gives them back.
+    list_->setMinimumHeight(88);
     auto* fg = new QGridLayout(folderGroup);
     fg->addWidget(Unit(folderGroup, 1059, source_), 0, 0);
     fg->addWidget(source_, 0, 1);
