@@ -47,8 +47,10 @@ void WireBackup(CBackupUtilityApp& app, const std::string& copierProgram,
             if (shutdown) shutdown->AttachTo(*executor);
             return executor;
         };
-        return MakeWorker<CBackupSchedule>(platform.clock, platform.events, app.ProfileStore(),
-                                           std::move(makeExecutor));
+        auto schedule = MakeWorker<CBackupSchedule>(platform.clock, platform.events,
+                                                    app.ProfileStore(), std::move(makeExecutor));
+        schedule->SetNextRunTime(&app.Progress().nextRunTime);
+        return schedule;
     });
 }
 

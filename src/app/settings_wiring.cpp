@@ -84,12 +84,10 @@ CSettingsWiring::CSettingsWiring(CBackupUtilityApp& app, CBrowserUtility& browse
         return QFileDialog::getExistingDirectory(parent, QString(), QString::fromStdString(start))
             .toStdString();
     };
-    // The device share with the stored address and credentials (the ones the backup uses);
-    // copies are never made here, so no copier processes.
-    services_.chooseDestinationFolder = [this, store = app.ProfileStore()](QWidget* parent,
-                                                                           const std::string&) {
-        CCommonSetting common(store);
-        common.Load();
+    // The device share with the address and credentials typed on the common page, saved or
+    // not; copies are never made here, so no copier processes.
+    services_.chooseDestinationFolder = [this](QWidget* parent, const std::string&,
+                                               const CCommonSetting& common) {
         if (common.ipv4Address.empty()) return std::string();
         ShareOptions options = ShareOptionsFromEnvironment();
         options.copierExecutable.clear();

@@ -18,6 +18,8 @@
 namespace tessarine {
 namespace {
 
+constexpr int kTrayHostPollMs = 3000;
+
 constexpr char kNoTrayHostText[] =
     "通知領域（システムトレイ）が見つかりません。\n"
     "バックアップと指定ファイル検出はこのまま動作します。\n"
@@ -66,7 +68,8 @@ bool CTrayStartup::CreateTray() {
     tray_->Windows().SetSettingsWindowFactory([this] { return settings_->MakeWindow(); });
     tray_->Create();
     sink_.SetHandler([this](const Message& message) { tray_->HandleMessage(message); });
-    if (!QSystemTrayIcon::isSystemTrayAvailable()) {
+    if (!trayHostCheck_) trayHostCheck_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    if (!trayHostCheck_()) {
         LOG_ERROR("System Tray Not Available. The workers keep running; windows open with --show.");
         const QString title = QString::fromStdString(ui::LoadText(ui::kStrTrayTip));
         auto* box = new QMessageBox(QMessageBox::Warning, title, QString::fromUtf8(kNoTrayHostText),
@@ -75,8 +78,23 @@ bool CTrayStartup::CreateTray() {
         box->setAttribute(Qt::WA_DeleteOnClose);
         box->setModal(false);
         box->show();
+        noTrayHostBox_ = box;
         warnedNoTrayHost_ = true;
+        trayHostTimer_.setInterval(kTrayHostPollMs);
+        QObject::connect(&trayHostTimer_, &QTimer::timeout, [this] { CheckTrayHost(); });
+        trayHostTimer_.start();
     }
+    return true;
+}
+
+bool CTrayStartup::CheckTrayHost() {
+    if (!trayHostCheck_ || !trayHostCheck_()) return false;
+    trayHostTimer_.stop();
+    if (noTrayHostBox_) {
+        LOG_NOTICE("System Tray Available Now.");
+        noTrayHostBox_->close();
+    }
+    if (tray_) tray_->TrayIcon().show();
     return true;
 }
 

@@ -3,6 +3,9 @@
 // program keeps running its workers, and its windows stay reachable with --show.
 #pragma once
 
+#include <QMessageBox>
+#include <QPointer>
+#include <QTimer>
 #include <functional>
 #include <memory>
 
@@ -31,6 +34,13 @@ public:
     tray::CBackupUtilityAppTrayWnd* Tray() const { return tray_.get(); }
     // True when start-up found no tray host and told the user so.
     bool WarnedNoTrayHost() const { return warnedNoTrayHost_; }
+    // Replaces the look for a tray host (QSystemTrayIcon::isSystemTrayAvailable). Set it before
+    // start-up.
+    void SetTrayHostCheck(std::function<bool()> check) { trayHostCheck_ = std::move(check); }
+    // After the warning, looked at every few seconds: once a tray host is there (autostart often
+    // starts the program before the panel), the warning closes itself and the icon shows.
+    // True when a tray host is there.
+    bool CheckTrayHost();
     // Removes the icon and the windows (before the application stops its workers).
     void DestroyTray();
 
@@ -42,6 +52,9 @@ private:
     std::function<void()> exitProgram_;
     bool useLogind_;
     bool warnedNoTrayHost_ = false;
+    std::function<bool()> trayHostCheck_;
+    QPointer<QMessageBox> noTrayHostBox_;
+    QTimer trayHostTimer_;
     XdgBrowserOpener opener_;
     std::unique_ptr<CBrowserUtility> browser_;
     std::unique_ptr<CSettingsWiring> settings_;  // outlives the tray's settings window

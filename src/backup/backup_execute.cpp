@@ -10,6 +10,8 @@
 
 #include "backup/backup_exceptions.h"
 #include "backup/backup_xml_utility.h"
+#include "backup/failure_reason.h"
+#include "backup/failure_reason_file.h"
 #include "base/app_log.h"
 #include "base/string_utility.h"
 #include "base/time_utility.h"
@@ -256,6 +258,8 @@ void CBackupExecute::Run(RunOutcome& outcome) {
     outcome.isNotify = backup.isNotifyBackupComplete;
     outcome.popupTimeout = common.popupTimeout;
     folderPairs_ = backup.folderPairs;
+    for (int i = 0; i < kBackupFolderPairCount; ++i)
+        exclusions_[i] = ExclusionFilter(folderPairs_[i].exclusions);
     const bool mirroring = backup.isDeletedFileBackup;
     const std::time_t startTime = clock_.Now();
 
@@ -377,14 +381,14 @@ bool CBackupExecute::CheckFolderPair(int settingNumber, bool report) {
     if (!fileSystem_->IsFolder(pair.source).value) {
         if (report) {
             LOG_ERROR("Source Folder Not Exist. Path:" + pair.source);
-            errorList_.AddFailure(pair.source);
+            errorList_.AddFailure(pair.source, FailureReason::kSourceMissing);
         }
         return false;
     }
     if (pair.destination.empty()) {
         if (report) {
             LOG_ERROR("Destination Folder Not Set. Source:" + pair.source);
-            errorList_.AddFailure(pair.source);
+            errorList_.AddFailure(pair.source, FailureReason::kDestinationNotSet);
         }
         return false;
     }
@@ -413,7 +417,7 @@ bool CBackupExecute::IsSourceMountUnchanged(int settingNumber) {
     // A disk that is not mounted leaves an empty folder in its place: its copies stay.
     LOG_ERROR("Source Folder Mount Changed. Nothing Deleted. Path:" + source + " Was:" + recorded +
               " Now:" + mountRoot);
-    errorList_.AddFailure(source);
+    errorList_.AddFailure(source, FailureReason::kSourceMountChanged);
     return false;
 }
 
@@ -448,14 +452,14 @@ void CBackupExecute::ExecuteDiffBackup(int settingNumber, const std::string& fol
     }
 }
 
-void CBackupExecute::ListDestination(const std::string& folder, DestinationListing& listing) {
+int CBackupExecute::ListDestination(const std::string& folder, DestinationListing& listing) {
     auto [entries, error] = share_->List(folder, "*");
     NoteShareOutcome(error);
     if (error != 0) {
         // A folder that is not there holds nothing; any other failure leaves it unknown.
         listing.known = error == ENOENT || error == ENOTDIR;
         if (!listing.known) LOG_ERROR_CODE(error, "List Folder Error. folder:" + folder);
-        return;
+        return error;
     }
     listing.known = true;
     listing.byFoldedName.reserve(entries.size());
@@ -472,15 +476,17 @@ void CBackupExecute::ListDestination(const std::string& folder, DestinationListi
         std::string folded = FoldShareName(entry.name);
         listing.byFoldedName.emplace(std::move(folded), std::move(entry));
     }
+    return 0;
 }
 
 void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPath,
                                   bool differential, bool mirroring, bool destinationIsNew) {
     const bool isTop = folderPath == folderPairs_[settingNumber].source;
-    const LocalFolder local = fileSystem_->ReadFolder(folderPath, {.followLink = isTop});
+    LocalFolder local = fileSystem_->ReadFolder(folderPath, {.followLink = isTop});
+    DropExcluded(settingNumber, folderPath, local.entries);
     if (local.openError != 0) {
         LOG_ERROR_CODE(local.openError, "Open Folder Error. folder:" + folderPath);
-        errorList_.AddFailure(folderPath);
+        errorList_.AddFailure(folderPath, ClassifyLocalReadError(local.openError));
         KeepCandidatesBelow(folderPath);
         return;
     }
@@ -489,10 +495,20 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
     // cut-off copies and names the device holds in another letter case. A folder this run
     // created is known to be empty.
     DestinationListing listing;
-    if (destinationIsNew)
+    if (destinationIsNew) {
         listing.known = true;
-    else
-        ListDestination(MakeDestinationPath(settingNumber, folderPath), listing);
+    } else {
+        const std::string destination = MakeDestinationPath(settingNumber, folderPath);
+        const int listError = ListDestination(destination, listing);
+        if (isTop && (listError == ENOENT || listError == ENOTDIR)) {
+            // Every copy would fail for this one cause: it is reported once, for the pair, and
+            // its copies on the device (none can be reached) are left alone.
+            LOG_ERROR_CODE(listError, "Destination Folder Not Exist. folder:" + destination);
+            errorList_.AddFailure(folderPath, FailureReason::kDestinationMissing, destination);
+            KeepCandidatesBelow(folderPath);
+            return;
+        }
+    }
 
     auto storedTimeOf = [&](const std::string& path, std::time_t& storedTime) {
         if (!differential) return false;
@@ -529,20 +545,21 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
         const std::string path = JoinLocalPath(folderPath, entry.name);
         if (entry.statusError != 0) {
             LOG_ERROR_CODE(entry.statusError, "Get File Status Error. file:" + path);
-            errorList_.AddFailure(path);
+            errorList_.AddFailure(path, ClassifyLocalReadError(entry.statusError));
             KeepCandidatesBelow(path);
             continue;
         }
         if (!IsRepresentableOnShare(entry.name)) {
             LOG_ERROR("Invalid File Name. file:" + path);
-            errorList_.AddFailure(path);
+            errorList_.AddFailure(path, FailureReason::kNameRefused);
             continue;
         }
         if (clashes[index] >= 0) {
             // Both would land on one copy on the device: the second must not overwrite it.
+            const std::string& other = local.entries[clashes[index]].name;
             LOG_ERROR("File Name Clash On Device. file:" + path +
-                      " same as:" + JoinLocalPath(folderPath, local.entries[clashes[index]].name));
-            errorList_.AddFailure(path);
+                      " same as:" + JoinLocalPath(folderPath, other));
+            errorList_.AddFailure(path, FailureReason::kCaseClash, other);
             KeepCandidatesBelow(path);
             continue;
         }
@@ -564,8 +581,9 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
             bool created = false;
             if (listing.known && (onShare == nullptr || !onShare->isFolder)) {
                 // The copy of the folder was removed on the device: make it again.
-                if (CreateFolder(settingNumber, path, listing.known, &created) != 0) {
-                    errorList_.AddFailure(path);
+                if (const int error = CreateFolder(settingNumber, path, listing.known, &created);
+                    error != 0) {
+                    errorList_.AddFailure(path, ClassifyCreateFolderError(error));
                     KeepCandidatesBelow(path);
                     continue;
                 }
@@ -583,8 +601,8 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
                                                    onShare->size != entry.size);
             if (!changed && !missing) continue;
             if (!changed) LOG_NOTICE("Copy Missing On Device. file:" + path);
-            if (BackupFileOverwrite(settingNumber, path) != 0) {
-                errorList_.AddFailure(path);
+            if (const int error = BackupFileOverwrite(settingNumber, path); error != 0) {
+                errorList_.AddFailure(path, ClassifyCopyError(error));
                 continue;
             }
             RecordRow(
@@ -598,7 +616,7 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
     CheckConnection();
     if (local.readError != 0) {
         LOG_ERROR_CODE(local.readError, "Read Folder Error. folder:" + folderPath);
-        errorList_.AddFailure(folderPath);
+        errorList_.AddFailure(folderPath, ClassifyLocalReadError(local.readError));
         KeepCandidatesBelow(folderPath);
     }
 }
@@ -671,8 +689,8 @@ void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folder
         }
     }
     if (!entry.isFolder) {
-        if (BackupFile(settingNumber, path) != 0) {
-            errorList_.AddFailure(path);
+        if (const int error = BackupFile(settingNumber, path); error != 0) {
+            errorList_.AddFailure(path, ClassifyCopyError(error));
             return;
         }
         RecordRow(
@@ -684,8 +702,10 @@ void CBackupExecute::BackupNewEntry(int settingNumber, const std::string& folder
         return;
     }
     bool created = false;
-    if (CreateFolder(settingNumber, path, listingKnown && onShare == nullptr, &created) != 0) {
-        errorList_.AddFailure(path);
+    if (const int error =
+            CreateFolder(settingNumber, path, listingKnown && onShare == nullptr, &created);
+        error != 0) {
+        errorList_.AddFailure(path, ClassifyCreateFolderError(error));
         KeepCandidatesBelow(path);
         return;
     }
@@ -709,7 +729,7 @@ void CBackupExecute::RecordRow(const std::function<void()>& write, const std::st
     } catch (const CAppException&) {
         // The copy is on the device but not in the file list: the entry counts as failed, so
         // the counts of the result files say what happened, and the next run copies it again.
-        errorList_.AddFailure(path);
+        errorList_.AddFailure(path, FailureReason::kNotRecorded);
         throw;
     }
     errorList_.AddSuccess();
@@ -754,7 +774,7 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
         const std::string& source = folderPairs_[settingNumber].source;
         LOG_ERROR("Mirroring Would Delete Every Copy. Nothing Deleted. Path:" + source +
                   " Copies:" + IntToString(static_cast<int>(doomed)));
-        errorList_.AddFailure(source);
+        errorList_.AddFailure(source, FailureReason::kMirroringHeldBack);
         ClearCandidates();
         return;
     }
@@ -816,7 +836,7 @@ void CBackupExecute::DeleteCopy(int settingNumber, const std::string& source, bo
         LOG_ERROR_CODE(
             error,
             (isFolder ? "Folder Delete Error. file:" : "File Delete Error. file:") + destination);
-        errorList_.AddFailure(source);
+        errorList_.AddFailure(source, ClassifyDeleteError(error));
     }
 }
 
@@ -845,7 +865,7 @@ int CBackupExecute::CopyToDestination(int settingNumber, const std::string& sour
         copied = share_->CopyToShare(sourcePath, destination, CancelFlag());
     if (!copied) LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + sourcePath + destination);
     NoteShareOutcome(copied.error);
-    return copied ? 0 : 1;
+    return copied.error;
 }
 
 int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePath, bool knownAbsent,
@@ -863,7 +883,7 @@ int CBackupExecute::CreateFolder(int settingNumber, const std::string& sourcePat
     if (knownAbsent && error == EEXIST && share_->IsFolder(destination).value) return 0;
     LOG_ERROR_CODE(error, "Create Directory Error. folder:" + destination);
     NoteShareOutcome(error);
-    return 1;
+    return error;
 }
 
 int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int settingNumber,
@@ -872,7 +892,7 @@ int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int set
     LOG_TRACE("SetNo = " + IntToString(settingNumber) + " Folder:" + folderPath);
     int count = 0;
     try {
-        CountEntries(folderPath, true, removeFound, count);
+        CountEntries(settingNumber, folderPath, true, removeFound, count);
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         throw CBackupExecuteException(1);
@@ -883,12 +903,13 @@ int CBackupExecute::GetFileCountForTarget(const std::string& folderPath, int set
     return count;
 }
 
-void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink, bool removeFound,
-                                  int& count) {
+void CBackupExecute::CountEntries(int settingNumber, const std::string& folderPath, bool followLink,
+                                  bool removeFound, int& count) {
     // Counting needs only names and kinds: the status of an entry is read by the pass itself,
     // right before it decides, so nothing it decides on is older than the pass.
-    const LocalFolder local =
+    LocalFolder local =
         fileSystem_->ReadFolder(folderPath, {.followLink = followLink, .kindsOnly = true});
+    DropExcluded(settingNumber, folderPath, local.entries);
     if (local.openError != 0) {
         // Reported by the backup pass; here it only must not look like a deletion.
         if (removeFound) KeepCandidatesBelow(folderPath);
@@ -907,7 +928,7 @@ void CBackupExecute::CountEntries(const std::string& folderPath, bool followLink
         if (!removeFound && !entry.isFolder) continue;
         path = JoinLocalPath(folderPath, entry.name);
         if (removeFound) RemoveFromBackupList(path, entry.isFolder);
-        if (entry.isFolder) CountEntries(path, false, removeFound, count);
+        if (entry.isFolder) CountEntries(settingNumber, path, false, removeFound, count);
     }
     if (IsStopRequested()) return;
     if (local.readError != 0 && removeFound) KeepCandidatesBelow(folderPath);
@@ -975,8 +996,41 @@ void CBackupExecute::LoadBackupList(int settingNumber) {
     fileList_.BindBackupSettingStatement(settingNumber, 1);
     while (fileList_.GetBackupSetting(&source, &destination, &lastUpdate) == 0)
         folderCandidates_.insert(folderCandidates_.end(), source);
+    // The copies of excluded entries stay on the device (their rows too).
+    if (!exclusions_[settingNumber].Empty()) {
+        for (auto* candidates : {&fileCandidates_, &folderCandidates_}) {
+            const bool isFolder = candidates == &folderCandidates_;
+            std::erase_if(*candidates, [&](const std::string& path) {
+                return exclusions_[settingNumber].ExcludesPathOrParent(
+                    RelativeToSource(settingNumber, path), isFolder);
+            });
+        }
+    }
     LOG_TRACE("Files:" + IntToString(static_cast<int>(fileCandidates_.size())) +
               " Folders:" + IntToString(static_cast<int>(folderCandidates_.size())));
+}
+
+std::string CBackupExecute::RelativeToSource(int settingNumber, const std::string& path) const {
+    const std::string& source = folderPairs_[settingNumber].source;
+    if (path.size() <= source.size() || path.compare(0, source.size(), source) != 0) return {};
+    std::size_t start = source.size();
+    while (start < path.size() && path[start] == '/') ++start;
+    return path.substr(start);
+}
+
+void CBackupExecute::DropExcluded(int settingNumber, const std::string& folderPath,
+                                  std::vector<LocalEntry>& entries) const {
+    const ExclusionFilter& filter = exclusions_[settingNumber];
+    if (filter.Empty()) return;
+    const std::string folder = RelativeToSource(settingNumber, JoinLocalPath(folderPath, "x"));
+    const std::string prefix = folder.substr(0, folder.size() - 1);  // "" or "a/b/"
+    std::erase_if(entries, [&](const LocalEntry& entry) {
+        const std::string relative = prefix + entry.name;
+        const bool excluded = entry.statusError != 0 ? filter.ExcludesEitherKind(relative)
+                                                     : filter.Excludes(relative, entry.isFolder);
+        if (excluded) LOG_TRACE("Excluded. file:" + JoinLocalPath(folderPath, entry.name));
+        return excluded;
+    });
 }
 
 void CBackupExecute::RemoveFromBackupList(const std::string& path, bool isDirectory) {
@@ -1036,6 +1090,9 @@ void CBackupExecute::NotifyBackupResult(int result, bool notify, int popupTimeou
 
 bool CBackupExecute::WriteResultFiles(std::time_t start, std::time_t end, int resultCode) {
     LOG_METHOD();
+    // The reasons of an earlier run must not stand beside this run's detail result.
+    CFailureReasonFile reasons(backupFolderPath_);
+    reasons.Remove();
     bool written = true;
     try {
         CBackupXMLUtility clientResult(backupFolderPath_, systemInfo_);
@@ -1057,6 +1114,9 @@ bool CBackupExecute::WriteResultFiles(std::time_t start, std::time_t end, int re
         LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
         written = false;
     }
+    // Only the result window reads the reasons: a run whose reasons could not be written
+    // (logged) still ends as its copies did.
+    if (written) reasons.Write(errorList_);
     return written;
 }
 

@@ -18,6 +18,7 @@
 #include "backup/backup_error_list.h"
 #include "backup/backup_runner.h"
 #include "backup/backup_sql_utility.h"
+#include "backup/exclusion_filter.h"
 #include "core/message_sink.h"
 #include "core/progress_counters.h"
 #include "platform/clock.h"
@@ -120,8 +121,9 @@ private:
     void BackupNewEntry(int settingNumber, const std::string& folderPath, const LocalEntry& entry,
                         const ShareEntry* onShare, bool listingKnown, bool differential,
                         bool mirroring);
-    // Lists a destination folder and removes the leftovers of cut-off copies found in it.
-    void ListDestination(const std::string& folder, DestinationListing& listing);
+    // Lists a destination folder and removes the leftovers of cut-off copies found in it;
+    // returns the listing's error (0 when it was read).
+    int ListDestination(const std::string& folder, DestinationListing& listing);
     // Writes a row after a successful copy and counts the entry: a success, or a failure when
     // the row cannot be written (the exception goes on).
     void RecordRow(const std::function<void()>& write, const std::string& path);
@@ -137,6 +139,7 @@ private:
     void ExecuteDeletedFileBackup(int settingNumber);
     // Deletes the copy of one deletion candidate (a file, or an empty folder) and its row.
     void DeleteCopy(int settingNumber, const std::string& source, bool isFolder);
+    // The copies and CreateFolder return 0, or the error number the share failed with.
     int BackupFile(int settingNumber, const std::string& sourcePath);
     int BackupFileOverwrite(int settingNumber, const std::string& sourcePath);
     int CopyToDestination(int settingNumber, const std::string& sourcePath, bool overwriteReadOnly);
@@ -155,7 +158,13 @@ private:
     // True when the pair can be backed up: its source is a folder and it has a destination.
     // Otherwise, with `report`, logs why and puts the source in the error list.
     bool CheckFolderPair(int settingNumber, bool report);
-    void CountEntries(const std::string& folderPath, bool followLink, bool removeFound, int& count);
+    void CountEntries(int settingNumber, const std::string& folderPath, bool followLink,
+                      bool removeFound, int& count);
+    // The path of an entry below its pair's source folder, as exclusion patterns see it.
+    std::string RelativeToSource(int settingNumber, const std::string& path) const;
+    // Drops the entries of a folder that the pair's patterns exclude.
+    void DropExcluded(int settingNumber, const std::string& folderPath,
+                      std::vector<LocalEntry>& entries) const;
     // Keeps the copies of everything below `path` (and of `path` itself) out of the deletion
     // pass: used when a folder cannot be read, so its entries are not taken for deleted ones.
     void KeepCandidatesBelow(const std::string& path);
@@ -190,6 +199,7 @@ private:
     std::unique_ptr<DeviceShare> share_;
     std::string connectedHost_;  // empty while not connected
     BackupFolderPairs folderPairs_;
+    std::array<ExclusionFilter, kBackupFolderPairCount> exclusions_;
     BackupErrorList errorList_;
     // Deletion candidates (source paths from the file list), in ascending byte order like the
     // file list's listing, so lookups and removals stay logarithmic.

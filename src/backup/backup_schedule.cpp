@@ -187,6 +187,12 @@ int CBackupSchedule::ThreadCore() {
 
         if (IsStopRequested()) break;
 
+        if (nextRunTime_ != nullptr) {
+            const bool due = wait != kInfinite && wait != 0;
+            nextRunTime_->store(due ? static_cast<std::int64_t>(clock_.Now()) + (wait + 999) / 1000
+                                    : 0);
+        }
+
         std::uint32_t waitMs = wait;
         if (wait == 0) {
             if (!noWaitReported) {

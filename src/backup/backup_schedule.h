@@ -3,6 +3,7 @@
 // the moment comes, on "BackupNow", or before the PC shuts down.
 #pragma once
 
+#include <atomic>
 #include <chrono>
 #include <cstdint>
 #include <ctime>
@@ -54,6 +55,10 @@ public:
         timeoutCalculator_ = std::move(calculator);
     }
 
+    // Where the scheduler publishes the moment of its next run (seconds since the epoch, 0 for
+    // none) each time it computes its wait; null: nowhere. Set it before StartThread.
+    void SetNextRunTime(std::atomic<std::int64_t>* nextRunTime) { nextRunTime_ = nextRunTime; }
+
     // Milliseconds until the next scheduled moment; kInfinite when scheduling is off or the
     // stored time cannot form a moment; 0 for an unknown kind or an unset interval.
     std::uint32_t CalculateTimeout(const CBackupSetting& setting) const;
@@ -89,6 +94,7 @@ private:
     RunnerFactory runnerFactory_;
     SettingLoader settingLoader_;
     TimeoutCalculator timeoutCalculator_;
+    std::atomic<std::int64_t>* nextRunTime_ = nullptr;
     // Made when the thread starts; released when it ends, or by the destructor when a run was
     // still going when the thread ended. A run still going even then keeps it: never freed.
     WorkerPtr<CBackupRunner> runner_;

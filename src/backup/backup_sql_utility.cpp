@@ -406,7 +406,9 @@ std::vector<BackupSettingChange> ComputeBackupSettingChanges(const BackupFolderP
         int found = -1;
         for (int j = 0; j < kBackupFolderPairCount; ++j) {
             if (newPairs[j].source.empty()) break;
-            if (!taken[j] && newPairs[j] == oldPair) {
+            // The rows belong to the folders: new exclusion patterns keep them.
+            if (!taken[j] && newPairs[j].source == oldPair.source &&
+                newPairs[j].destination == oldPair.destination) {
                 found = j;
                 break;
             }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstdint>
 
 namespace tessarine {
 
@@ -11,6 +12,9 @@ struct BackupProgress {
     std::atomic<int> totalCount{0};
     // Files processed so far in the current run.
     std::atomic<int> doneCount{0};
+    // When the scheduler will start the next run (seconds since the epoch); 0 when none is due.
+    // Written by the scheduler each time it computes its wait.
+    std::atomic<std::int64_t> nextRunTime{0};
 };
 
 }  // namespace tessarine

@@ -4,6 +4,7 @@
 
 #include <array>
 #include <string>
+#include <utility>
 
 #include "settings/setting_common.h"
 
@@ -12,8 +13,16 @@ namespace tessarine {
 inline constexpr int kBackupFolderPairCount = 10;
 
 struct BackupFolderPair {
+    BackupFolderPair() = default;
+    BackupFolderPair(std::string sourceFolder, std::string destinationFolder,
+                     std::string exclusionPatterns = {})
+        : source(std::move(sourceFolder)),
+          destination(std::move(destinationFolder)),
+          exclusions(std::move(exclusionPatterns)) {}
+
     std::string source;       // local folder
     std::string destination;  // folder on the device share (UNC form)
+    std::string exclusions;   // ';'-separated shell-style patterns (ExclusionFilter)
     bool operator==(const BackupFolderPair&) const = default;
 };
 using BackupFolderPairs = std::array<BackupFolderPair, kBackupFolderPairCount>;

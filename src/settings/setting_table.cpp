@@ -80,6 +80,10 @@ std::vector<SettingRow> BuildTable() {
             [pair](CSettingCommon& record) -> SettingField {
                 return &static_cast<CBackupSetting&>(record).folderPairs[pair].destination;
             });
+        add(backup, Format("ExcludePatterns%02d", pair + 1), kString, "", "",
+            [pair](CSettingCommon& record) -> SettingField {
+                return &static_cast<CBackupSetting&>(record).folderPairs[pair].exclusions;
+            });
     }
     add(backup, "IsBackupWhenShutdown", kBool, kFalse, kFalse,
         FieldOf(&CBackupSetting::isBackupWhenShutdown));

@@ -11,6 +11,7 @@
 #include "base/app_log.h"
 #include "ui/about_dialog.h"
 #include "ui/balloon_dialog.h"
+#include "ui/result_backup_page.h"
 #include "ui/result_db_source.h"
 #include "ui/result_dialog.h"
 #include "ui/settings_window.h"
@@ -129,6 +130,10 @@ void CAppWindows::ShowBalloon(const BalloonRequest& request) {
 
 void CAppWindows::RefreshBackupNow() {
     if (auto* window = qobject_cast<ui::CSettingDlg*>(settings_.data())) window->RefreshBackupNow();
+}
+
+void CAppWindows::RefreshBackupResult() {
+    if (result_ && result_->isVisible()) result_->BackupPage()->Reload();
 }
 
 void CAppWindows::HideForShutdown() {

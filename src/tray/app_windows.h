@@ -50,6 +50,8 @@ public:
     void ShowBalloon(const BalloonRequest& request);
     // The backup-executing flag changed: the settings window's "今すぐバックアップする".
     void RefreshBackupNow();
+    // A run started or ended: an open result window reads the result files again.
+    void RefreshBackupResult();
     // Session end: the settings, result and version windows that exist are hidden.
     void HideForShutdown();
 

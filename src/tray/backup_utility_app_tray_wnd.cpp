@@ -11,6 +11,7 @@
 #include "platform/named_events.h"
 #include "settings/setting_records.h"
 #include "tray/logind_inhibitor.h"
+#include "tray/tray_tip.h"
 #include "ui/shutdown_question.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
@@ -18,8 +19,8 @@
 namespace tessarine::tray {
 namespace {
 
-constexpr unsigned kMenuCommands[] = {ui::kCmdSetting, ui::kCmdResult, ui::kCmdLogin,
-                                      ui::kCmdVersion, ui::kCmdExit};
+constexpr unsigned kMenuCommands[] = {ui::kCmdSetting, ui::kCmdResult,  ui::kCmdBackupNow,
+                                      ui::kCmdLogin,   ui::kCmdVersion, ui::kCmdExit};
 constexpr std::uint32_t kShowWatchSliceMs = 200;
 
 }  // namespace
@@ -53,6 +54,13 @@ CBackupUtilityAppTrayWnd::CBackupUtilityAppTrayWnd(TrayState state, TrayIcons ic
     RefreshMenuTexts();
     connect(&menu_, &QMenu::aboutToShow, this, &CBackupUtilityAppTrayWnd::RefreshMenuTexts);
     TrayIcon().setContextMenu(&menu_);
+    // The next run moves when the settings change, and the last-run line is read from files:
+    // the idle tip is brought up to date now and then.
+    tipTimer_.setInterval(kTipRefreshMs);
+    connect(&tipTimer_, &QTimer::timeout, this, [this] {
+        if (!IsBusy()) NotifyIcon();
+    });
+    tipTimer_.start();
 }
 
 CBackupUtilityAppTrayWnd::~CBackupUtilityAppTrayWnd() {
@@ -112,6 +120,13 @@ void CBackupUtilityAppTrayWnd::RefreshMenuTexts() {
 
 void CBackupUtilityAppTrayWnd::OnDoubleClick() { windows_.ShowResult(0); }
 
+std::string CBackupUtilityAppTrayWnd::IdleTip() const {
+    const std::optional<ui::LastBackupRun> last = ui::ReadLastBackupRun(services_.backupFolderPath);
+    ui::CLrcReaderWrapper strings;
+    return MakeIdleTrayTip(Title(), last,
+                           static_cast<std::time_t>(State().progress.nextRunTime.load()), strings);
+}
+
 void CBackupUtilityAppTrayWnd::OnCommand(unsigned command) {
     LOG_TRACE("Command:" + std::to_string(command));
     switch (command) {
@@ -120,6 +135,10 @@ void CBackupUtilityAppTrayWnd::OnCommand(unsigned command) {
             break;
         case ui::kCmdResult:
             windows_.ShowResult(0);
+            break;
+        case ui::kCmdBackupNow:
+            // As the settings page's button: the scheduler starts a run unless one is running.
+            services_.events.Signal(std::string(kEventBackupNow));
             break;
         case ui::kCmdLogin:
             OnAppLogin();
@@ -148,6 +167,7 @@ void CBackupUtilityAppTrayWnd::HandleMessage(const Message& message) {
                 NotifyIcon();
             } else if constexpr (std::is_same_v<T, RefreshBackupNow>) {
                 windows_.RefreshBackupNow();
+                windows_.RefreshBackupResult();
             } else if constexpr (std::is_same_v<T, ShutdownBackupComplete>) {
                 guard_.OnShutdownBackupComplete();
             } else if constexpr (std::is_same_v<T, ShutdownQuestion>) {

@@ -6,6 +6,7 @@
 
 #include <QMenu>
 #include <QPointer>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -59,7 +60,7 @@ public:
     // A message from the workers, on the UI thread (the Qt MessageSink's handler).
     void HandleMessage(const Message& message);
 
-    // The menu commands, by command id (32780, 32779, 32778, 57664, 57665).
+    // The menu commands, by command id (32780, 32779, 32781, 32778, 57664, 57665).
     void OnCommand(unsigned command);
     // The session asks whether it may end; true allows it.
     bool OnQueryEndSession();
@@ -75,6 +76,8 @@ public:
 
 protected:
     void OnDoubleClick() override;
+    // The title, how the last run ended (from its result files) and when the next is due.
+    std::string IdleTip() const override;
 
 private:
     void OnAppLogin();
@@ -83,7 +86,10 @@ private:
     bool IsBackupWhenShutdown() const;
 
     TrayServices services_;
+    static constexpr int kTipRefreshMs = 30000;
+
     QMenu menu_;
+    QTimer tipTimer_;
     CAppWindows windows_;
     CSessionEndGuard guard_;
     std::unique_ptr<CLogindInhibitor> inhibitor_;

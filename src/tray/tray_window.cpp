@@ -35,7 +35,7 @@ void CTrayWnd::NotifyIcon() {
     title_ = ui::LoadText(ui::kStrTrayTip);
     const bool busy = IsBusy();
     icon_.setIcon(busy ? icons_.busy : icons_.normal);
-    icon_.setToolTip(QString::fromStdString(title_));
+    icon_.setToolTip(QString::fromStdString(busy ? title_ : IdleTip()));
     if (!busy) {
         animation_.stop();
         frame_ = -1;

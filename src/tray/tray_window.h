@@ -46,8 +46,11 @@ public:
 
 protected:
     virtual void OnDoubleClick() {}
+    // The tool tip while nothing runs; the title alone here.
+    virtual std::string IdleTip() const { return title_; }
     virtual void OnContextMenu() {}
     std::string Title() const;
+    const TrayState& State() const { return state_; }
 
 private:
     void OnActivated(QSystemTrayIcon::ActivationReason reason);

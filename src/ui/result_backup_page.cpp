@@ -2,14 +2,17 @@
 
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
+#include <QTreeWidget>
 #include <QVBoxLayout>
+#include <set>
 
 #include "backup/backup_error_list.h"
 #include "backup/backup_xml_utility.h"
+#include "backup/failure_reason_file.h"
 #include "base/app_exception.h"
 #include "base/app_log.h"
 #include "ui/result_text.h"
@@ -51,10 +54,24 @@ CBackupResultDlg::CBackupResultDlg(std::string backupFolderPath, const CLrcReade
     targetCount_ = addField(1108, 1109, 0, 2);
     processedCount_ = addField(1110, 1111, 1, 2);
 
+    counts_ = new QLabel(this);
+    counts_->setObjectName(ControlObjectName(kCtlCounts));
+    cause_ = new QLabel(this);
+    cause_->setObjectName(ControlObjectName(kCtlCause));
+    cause_->setWordWrap(true);
+    cause_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    cause_->setStyleSheet(QStringLiteral("QLabel { color: #b00020; }"));
+    cause_->hide();
+
     auto* listLabel = new QLabel(this);
     listLabel->setObjectName(ControlObjectName(1112));
-    failedPaths_ = new QListWidget(this);
+    failedPaths_ = new QTreeWidget(this);
     failedPaths_->setObjectName(ControlObjectName(1107));
+    failedPaths_->setColumnCount(2);
+    failedPaths_->setRootIsDecorated(false);
+    failedPaths_->setUniformRowHeights(true);  // thousands of rows stay quick
+    failedPaths_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    failedPaths_->header()->setStretchLastSection(true);
     listLabel->setBuddy(failedPaths_);
 
     auto* close = new QPushButton(this);
@@ -66,12 +83,16 @@ CBackupResultDlg::CBackupResultDlg(std::string backupFolderPath, const CLrcReade
 
     auto* layout = new QVBoxLayout(this);
     layout->addLayout(grid);
+    layout->addWidget(counts_);
+    layout->addWidget(cause_);
     layout->addWidget(listLabel);
     layout->addWidget(failedPaths_);
     layout->addLayout(buttons);
     ApplyCaptions(*this, kDlgBackupResult, strings);
-    // The list's one column is headed "ファイルパス"; a plain list shows it as its tooltip.
-    failedPaths_->setToolTip(QString::fromStdString(strings.Text(kStrErrorListPathColumn)));
+    failedPaths_->setHeaderLabels(
+        {QString::fromStdString(strings.Text(kStrErrorListPathColumn)),
+         QString::fromStdString(strings.Text(kStrErrorListReasonColumn))});
+    failedPaths_->header()->resizeSection(0, 320);
     targetCount_->setText(QStringLiteral("0"));
     processedCount_->setText(QStringLiteral("0"));
 }
@@ -113,12 +134,61 @@ void CBackupResultDlg::ReadDetailResult() {
         LOG_ERROR(DescribeException(e));
         return;
     }
+    // The reasons are this run's only when their counts are the detail file's.
+    BackupErrorList reasons;
+    CFailureReasonFile reasonFile(backupFolderPath_);
+    const bool withReasons = reasonFile.Read(reasons) &&
+                             reasons.executeCount == list.executeCount &&
+                             reasons.successCount == list.successCount;
+    if (withReasons) {
+        list.failures = std::move(reasons.failures);
+    } else {
+        for (const std::string& path : list.paths) list.failures.push_back({path, {}, {}});
+    }
+    ShowFailures(list, withReasons);
+}
+
+void CBackupResultDlg::ShowFailures(const BackupErrorList& list, bool withReasons) {
     targetCount_->setText(QString::number(list.executeCount));
     processedCount_->setText(QString::number(list.successCount));
-    failedPaths_->clear();
-    for (const std::string& path : list.paths) {
-        failedPaths_->addItem(QString::fromStdString(path));
+    counts_->setText(QString::fromStdString(
+        FillText(strings_.Text(kStrBackupCounts),
+                 {std::to_string(list.executeCount), std::to_string(list.successCount)})));
+
+    // A destination folder missing on the device is the one cause of its pair's failure: it
+    // is named once, with what to do, however many pairs point into it.
+    QStringList causes;
+    std::set<std::string> named;
+    for (const BackupFailure& failure : list.failures) {
+        if (failure.reason != FailureReason::kDestinationMissing) continue;
+        if (!named.insert(failure.detail).second) continue;
+        causes << QString::fromStdString(
+            FillText(strings_.Text(kStrDestinationMissingCause), {failure.detail}));
     }
+    cause_->setText(causes.join(QLatin1Char('\n')));
+    cause_->setVisible(!causes.isEmpty());
+
+    failedPaths_->clear();
+    QList<QTreeWidgetItem*> rows;
+    rows.reserve(static_cast<qsizetype>(list.failures.size()) + 1);
+    for (const BackupFailure& failure : list.failures) {
+        const QString reason =
+            withReasons ? QString::fromStdString(FailureReasonText(strings_, failure)) : QString();
+        auto* row = new QTreeWidgetItem({QString::fromStdString(failure.path), reason});
+        row->setToolTip(0, row->text(0));
+        row->setToolTip(1, reason);
+        rows << row;
+    }
+    // More failed than are kept (each run keeps a bounded number): say how many are not listed.
+    const long long failed = static_cast<long long>(list.executeCount) - list.successCount;
+    if (withReasons && failed > static_cast<long long>(list.failures.size())) {
+        rows << new QTreeWidgetItem(
+            {QString::fromStdString(
+                 FillText(strings_.Text(kStrFailuresNotListed),
+                          {std::to_string(failed - static_cast<long long>(list.failures.size()))})),
+             QString()});
+    }
+    failedPaths_->addTopLevelItems(rows);
 }
 
 }  // namespace tessarine::ui

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cctype>
 
+#include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
 
 namespace tessarine::ui {
@@ -14,6 +15,34 @@ std::string FormatResultTime(const std::string& stamp) {
     if (!digits) return stamp;
     return stamp.substr(0, 4) + "/" + stamp.substr(4, 2) + "/" + stamp.substr(6, 2) + " " +
            stamp.substr(8, 2) + ":" + stamp.substr(10, 2);
+}
+
+std::string FillText(const std::string& pattern, const std::vector<std::string>& values) {
+    std::string text;
+    text.reserve(pattern.size());
+    std::size_t next = 0;
+    for (std::size_t i = 0; i < pattern.size(); ++i) {
+        if (pattern[i] == '%' && i + 1 < pattern.size() && pattern[i + 1] == 's' &&
+            next < values.size()) {
+            text += values[next++];
+            ++i;
+        } else {
+            text.push_back(pattern[i]);
+        }
+    }
+    return text;
+}
+
+unsigned FailureReasonTextId(FailureReason reason) {
+    static_assert(kStrFailureReasonFirst + kLastFailureReason == kStrFailureReasonLast,
+                  "one sentence per failure reason");
+    const int kind = static_cast<int>(reason);
+    if (kind < 0 || kind > kLastFailureReason) return kStrFailureReasonFirst;
+    return kStrFailureReasonFirst + static_cast<unsigned>(kind);
+}
+
+std::string FailureReasonText(const CLrcReaderWrapper& strings, const BackupFailure& failure) {
+    return FillText(strings.Text(FailureReasonTextId(failure.reason)), {failure.detail});
 }
 
 unsigned BackupResultTextId(int resultCode) {

@@ -111,6 +111,9 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     destination_ = Named(new QLineEdit(folderGroup), 1098);
     auto* browseSource = Named(new QPushButton(folderGroup), 1061);
     auto* browseDestination = Named(new QPushButton(folderGroup), 1062);
+    exclusions_ = Named(new QLineEdit(folderGroup), kCtlExclusions);
+    exclusions_->setPlaceholderText(QStringLiteral("*.tmp; node_modules/; .cache/"));
+    auto* setExclusions = Named(new QPushButton(folderGroup), kCtlSetExclusions);
     add_ = Named(new QPushButton(folderGroup), 1063);
     auto* copy = Named(new QPushButton(folderGroup), 1028);
     auto* remove = Named(new QPushButton(folderGroup), 1026);
@@ -119,9 +122,12 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     list_->setRootIsDecorated(false);
     list_->setHeaderLabels(
         {QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1059)),
-         QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1060))});
+         QString::fromStdString(services.strings->Caption(kDlgBackupSetting, 1060)),
+         QString::fromStdString(
+             services.strings->Caption(kDlgBackupSetting, kCtlExclusionsColumn))});
     SizeColumnsToContents(*list_->header(), 1);
-    list_->setMinimumHeight(120);
+    // The exclusion row above took 32 px: the list (which grows with the window) gives them back.
+    list_->setMinimumHeight(88);
     auto* fg = new QGridLayout(folderGroup);
     fg->addWidget(Unit(folderGroup, 1059, source_), 0, 0);
     fg->addWidget(source_, 0, 1);
@@ -129,11 +135,14 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     fg->addWidget(Unit(folderGroup, 1060, destination_), 1, 0);
     fg->addWidget(destination_, 1, 1);
     fg->addWidget(browseDestination, 1, 2);
+    fg->addWidget(Unit(folderGroup, kCtlExclusionsLabel, exclusions_), 2, 0);
+    fg->addWidget(exclusions_, 2, 1);
+    fg->addWidget(setExclusions, 2, 2);
     auto* pairButtons = new QHBoxLayout;
     for (QPushButton* b : {add_, copy, remove, files}) pairButtons->addWidget(b);
     pairButtons->addStretch();
-    fg->addLayout(pairButtons, 2, 0, 1, 3);
-    fg->addWidget(list_, 3, 0, 1, 3);
+    fg->addLayout(pairButtons, 3, 0, 1, 3);
+    fg->addWidget(list_, 4, 0, 1, 3);
 
     auto* optionGroup = Named(new QGroupBox(this), 1115);
     whenShutdown_ = Named(new QCheckBox(optionGroup), 1064);
@@ -182,6 +191,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     connect(copy, &QPushButton::clicked, this, &CBackupSettingDlg::OnCopy);
     connect(remove, &QPushButton::clicked, this, &CBackupSettingDlg::OnDelete);
     connect(files, &QPushButton::clicked, this, &CBackupSettingDlg::OnFileManagement);
+    connect(setExclusions, &QPushButton::clicked, this, &CBackupSettingDlg::OnSetExclusions);
     connect(browseSource, &QPushButton::clicked, this, [this] { Browse(source_, false); });
     connect(browseDestination, &QPushButton::clicked, this, [this] { Browse(destination_, true); });
     connect(backupNow_, &QPushButton::clicked, this, [this] {
@@ -216,6 +226,7 @@ void CBackupSettingDlg::LoadValues() {
     deletedFiles_->setChecked(setting_.isDeletedFileBackup);
     source_->clear();
     destination_->clear();
+    exclusions_->clear();
     loading_ = false;
     FillList();
     PrefillDestination();
@@ -273,15 +284,22 @@ void CBackupSettingDlg::FillList() {
         auto* item = new QTreeWidgetItem(list_);
         item->setText(0, QString::fromStdString(pair.source));
         item->setText(1, QString::fromStdString(pair.destination));
+        item->setText(2, QString::fromStdString(pair.exclusions));
         item->setFlags(item->flags() | Qt::ItemIsUserCheckable);
         item->setCheckState(0, Qt::Unchecked);
     }
     RefreshControlState();
 }
 
-void CBackupSettingDlg::PrefillDestination() {
+CCommonSetting CBackupSettingDlg::CurrentCommon() const {
+    if (commonSource_) return commonSource_();
     CCommonSetting common(services_.store);
     common.Load();
+    return common;
+}
+
+void CBackupSettingDlg::PrefillDestination() {
+    const CCommonSetting common = CurrentCommon();
     if (destination_->text().isEmpty() && !common.ipv4Address.empty())
         destination_->setText(QString::fromStdString(DestinationRoot(common.ipv4Address)));
 }
@@ -322,8 +340,7 @@ void CBackupSettingDlg::OnAdd() {
         utility_.ShowWarning(kStrSourceNotLocal);
         return;
     }
-    CCommonSetting common(services_.store);
-    common.Load();
+    const CCommonSetting common = CurrentCommon();
     if (!IsValidDestination(destination, common.ipv4Address, common.hostName)) {
         LOG_TRACE("Invalid Destination Folder");
         utility_.ShowWarning(kStrBadDestinationFolder);
@@ -339,11 +356,14 @@ void CBackupSettingDlg::OnAdd() {
         case AddPairResult::kAdded:
             break;
     }
+    setting_.folderPairs[UsedPairCount(setting_.folderPairs) - 1].exclusions =
+        NormalizeExclusions(exclusions_->text().toStdString());
     FillList();
     if (list_->topLevelItemCount() > 0)
         list_->scrollToItem(list_->topLevelItem(list_->topLevelItemCount() - 1));
     source_->clear();
     destination_->clear();
+    exclusions_->clear();
     PrefillDestination();
 }
 
@@ -352,6 +372,14 @@ void CBackupSettingDlg::OnCopy() {
     if (row < 0) return;
     source_->setText(QString::fromStdString(setting_.folderPairs[row].source));
     destination_->setText(QString::fromStdString(setting_.folderPairs[row].destination));
+    exclusions_->setText(QString::fromStdString(setting_.folderPairs[row].exclusions));
+}
+
+void CBackupSettingDlg::OnSetExclusions() {
+    const int row = SingleTickedRow();
+    if (row < 0) return;
+    setting_.folderPairs[row].exclusions = NormalizeExclusions(exclusions_->text().toStdString());
+    FillList();
 }
 
 void CBackupSettingDlg::OnDelete() {
@@ -380,10 +408,15 @@ void CBackupSettingDlg::OnFileManagement() {
 }
 
 void CBackupSettingDlg::Browse(QLineEdit* edit, bool destination) {
-    const auto& choose =
-        destination ? services_.chooseDestinationFolder : services_.chooseSourceFolder;
-    if (!choose) return;
-    const std::string chosen = choose(this, edit->text().toStdString());
+    std::string chosen;
+    if (destination) {
+        if (!services_.chooseDestinationFolder) return;
+        chosen =
+            services_.chooseDestinationFolder(this, edit->text().toStdString(), CurrentCommon());
+    } else {
+        if (!services_.chooseSourceFolder) return;
+        chosen = services_.chooseSourceFolder(this, edit->text().toStdString());
+    }
     if (!chosen.empty()) edit->setText(QString::fromStdString(chosen));
 }
 

@@ -34,8 +34,21 @@ public:
     void OnCopy();
     void OnDelete();
     void OnFileManagement();
+    // Gives the one ticked pair the patterns of the exclusion field.
+    void OnSetExclusions();
+
+    // Controls of the exclusion patterns (beside the dialog template's own).
+    static constexpr unsigned kCtlExclusionsLabel = 1150;
+    static constexpr unsigned kCtlExclusions = 1151;
+    static constexpr unsigned kCtlSetExclusions = 1152;
+    static constexpr unsigned kCtlExclusionsColumn = 1153;
 
     QPushButton* OkButton() const { return ok_; }
+    // Where 参照, 追加 and the prefilled destination take the device address and credentials
+    // from: the common page as typed (set by the settings window); unset, the stored ones.
+    void SetCommonSource(std::function<CCommonSetting()> source) {
+        commonSource_ = std::move(source);
+    }
 
 signals:
     void okRequested();
@@ -72,10 +85,13 @@ private:
     QPushButton* backupNow_;
     QLineEdit* source_;
     QLineEdit* destination_;
+    QLineEdit* exclusions_;
     QPushButton* add_;
     QTreeWidget* list_;
     QPushButton* ok_;
     bool loading_ = false;
+    std::function<CCommonSetting()> commonSource_;
+    CCommonSetting CurrentCommon() const;
 };
 
 }  // namespace tessarine::ui

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "base/string_utility.h"
+#include "backup/exclusion_filter.h"
 #include "network/http_utility.h"
 
 namespace tessarine::ui {
@@ -92,6 +93,16 @@ std::string FileManagementUrl(const std::string& destination, const std::string&
     std::replace(relative.begin(), relative.end(), '\\', '/');
     return "http://" + address + CHttpUtility::kLoginObject +
            "&fullpath=" + CHttpUtility::UrlEncode(relative);
+}
+
+std::string NormalizeExclusions(const std::string& text) {
+    std::string joined;
+    for (const std::string& pattern : ExclusionFilter::Split(text)) {
+        if (!ExclusionFilter::Problem(pattern).empty()) continue;
+        if (!joined.empty()) joined += "; ";
+        joined += pattern;
+    }
+    return joined;
 }
 
 }  // namespace tessarine::ui

@@ -31,6 +31,10 @@ enum class AddPairResult { kAdded, kDuplicate, kFull };
 AddPairResult AddFolderPair(BackupFolderPairs& pairs, const std::string& source,
                             const std::string& destination);
 
+// The exclusion field as stored: its usable patterns joined by "; " (an empty, ";"-only or
+// whole-folder pattern is dropped).
+std::string NormalizeExclusions(const std::string& text);
+
 // Removes the pairs whose index is ticked; the rest move up in order, freed slots end empty.
 void DeleteFolderPairs(BackupFolderPairs& pairs, const std::vector<bool>& ticked);
 

@@ -131,6 +131,15 @@ void CCommonSettingDlg::ReadControls() {
     setting_.popupTimeout = popupTimeout_->text().toInt();
 }
 
+CCommonSetting CCommonSettingDlg::TypedSetting() const {
+    CCommonSetting typed = setting_;
+    typed.isManualHostSetting = manual_->isChecked();
+    typed.hostName = hostName_->text().toStdString();
+    typed.ipv4Address = address_->text().trimmed().toStdString();
+    typed.userName = userName_->text().toStdString();
+    return typed;
+}
+
 bool CCommonSettingDlg::IsComplete() const {
     return CDialogUtility::IsValidIPv4Text(address_->text().trimmed().toStdString()) &&
            !userName_->text().isEmpty();

@@ -28,6 +28,8 @@ public:
     bool IsComplete() const;
 
     CCommonSetting& Setting() { return setting_; }
+    // The record with the controls as typed, saved or not (the record itself is not changed).
+    CCommonSetting TypedSetting() const;
     QPushButton* OkButton() const { return ok_; }
     QPushButton* CloseButton() const { return close_; }
 

@@ -14,8 +14,9 @@
 class QWidget;
 
 namespace tessarine {
+class CCommonSetting;
 class CProfileStore;
-}
+}  // namespace tessarine
 
 namespace tessarine::ui {
 class CLrcReaderWrapper;
@@ -45,9 +46,12 @@ struct SettingsServices {
     std::function<void(const std::string& url, const std::string& user,
                        const std::string& base64Password)>
         openBrowser;
-    // A local folder chooser and the device share's folder browser; "" when cancelled.
+    // A local folder chooser and the device share's folder browser (on the device and with the
+    // credentials of `common`, as typed on the common page); "" when cancelled.
     std::function<std::string(QWidget* parent, const std::string& start)> chooseSourceFolder;
-    std::function<std::string(QWidget* parent, const std::string& start)> chooseDestinationFolder;
+    std::function<std::string(QWidget* parent, const std::string& start,
+                              const CCommonSetting& common)>
+        chooseDestinationFolder;
     std::function<bool(const std::string& path)> folderExists;
     std::function<bool(const std::string& path)> isNetworkPath;
     // Where the desktop link goes ("" leaves it out).

@@ -49,6 +49,7 @@ CSettingDlg::CSettingDlg(SettingsServices& services, QWidget* parent)
     tabs_->setObjectName(ControlObjectName(1084));
     common_ = new CCommonSettingDlg(services, tabs_);
     backup_ = new CBackupSettingDlg(services, tabs_);
+    backup_->SetCommonSource([this] { return common_->TypedSetting(); });
     detect_ = new CDetectFileSettingDlg(services, tabs_);
     tabs_->addTab(common_,
                   QString::fromStdString(strings.Caption(kDlgCommonSetting, kDlgCommonSetting)));

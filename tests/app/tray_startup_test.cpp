@@ -123,5 +123,36 @@ TEST_F(TrayStartupTest, WithoutATrayHostTheProgramWarnsOnceAndKeepsRunning) {
     QCoreApplication::processEvents();
 }
 
+// A panel that starts after the program: the warning goes away by itself once a tray host is
+// there.
+TEST_F(TrayStartupTest, WarningClosesItselfWhenATrayHostAppears) {
+    CBackupUtilityApp app(clock_, DefaultSystemInfo(), sink_);
+    Configure(app, /*detectionFails=*/false);
+    CTrayStartup startup(
+        app, sink_, [] {}, /*useLogind=*/false);
+    bool hostThere = false;
+    startup.SetTrayHostCheck([&] { return hostThere; });
+    ASSERT_TRUE(app.InitInstance());
+    auto visibleBoxes = [] {
+        int boxes = 0;
+        for (QWidget* widget : QApplication::topLevelWidgets())
+            if (widget->objectName() == QStringLiteral("noTrayHost") && widget->isVisible())
+                ++boxes;
+        return boxes;
+    };
+    EXPECT_EQ(visibleBoxes(), 1);
+    EXPECT_FALSE(startup.CheckTrayHost());
+    EXPECT_EQ(visibleBoxes(), 1);
+
+    hostThere = true;
+    EXPECT_TRUE(startup.CheckTrayHost());
+    QCoreApplication::processEvents();
+    EXPECT_EQ(visibleBoxes(), 0);
+    EXPECT_NE(LogText().find("System Tray Available Now."), std::string::npos);
+
+    startup.DestroyTray();
+    EXPECT_EQ(app.ExitInstance(), 0);
+}
+
 }  // namespace
 }  // namespace tessarine

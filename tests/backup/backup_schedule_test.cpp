@@ -545,6 +545,7 @@ struct ScheduleHarness {
             return calculator ? calculator(call) : kInfinite;
         });
         schedule->SetControlBlock(&block);
+        schedule->SetNextRunTime(nextRunTime);
         ASSERT_TRUE(schedule->StartThread());
         // The first turn has loaded its settings; later signals are seen by its wait.
         ASSERT_TRUE(WaitFor([&] { return loads.load() >= startupLoads + 1; }));
@@ -595,6 +596,7 @@ struct ScheduleHarness {
     CBackupSetting setting{nullptr};
     std::function<int(CBackupSetting&, int)> loader;
     std::function<std::uint32_t(int)> calculator;
+    std::atomic<std::int64_t>* nextRunTime = nullptr;
     WorkerPtr<CBackupSchedule> schedule;
 };
 
@@ -664,6 +666,27 @@ TEST_F(BackupScheduleTest, ShutdownModeIsResetForTheNextRun) {
     h.SignalAndSettle(kEventBackupNow);
     h.Destroy();
     EXPECT_EQ(h.record.modes, (std::vector<int>{1, 0}));
+}
+
+// The moment of the next run is published for the tray's tool tip each time the wait is
+// computed (after a run too), from the clock of that moment; none when scheduling is off.
+TEST_F(BackupScheduleTest, NextRunMomentIsPublishedWithEveryWait) {
+    ScheduleHarness h;
+    std::atomic<std::int64_t> nextRun{-1};
+    h.nextRunTime = &nextRun;
+    h.record.Open();
+    h.calculator = [](int call) { return call >= 4 ? kInfinite : 7200000u; };
+    h.Start();
+    EXPECT_TRUE(WaitFor([&] { return nextRun.load() == 1700000000 + 7200; })) << nextRun.load();
+
+    h.clock.Advance(std::chrono::seconds(150));
+    h.SignalAndSettle(kEventBackupNow);
+    ASSERT_TRUE(WaitFor([&] { return h.record.Finished() == 1; }));
+    EXPECT_TRUE(WaitFor([&] { return nextRun.load() == 1700000000 + 150 + 7200; }))
+        << nextRun.load();
+
+    h.SignalAndSettle(kEventBackupSettingChanged);  // the fourth wait: scheduling is off
+    EXPECT_TRUE(WaitFor([&] { return nextRun.load() == 0; })) << nextRun.load();
 }
 
 TEST_F(BackupScheduleTest, TimerStartsARunOnlyWhenTheNextWaitIsLong) {

@@ -61,7 +61,7 @@ TEST(SettingTableTest, EveryRowNamesItsOwnFieldOfTheRightType) {
         const void* address = std::visit([](auto* member) -> const void* { return member; }, field);
         EXPECT_TRUE(fields.insert(address).second) << "field shared with another key";
     }
-    EXPECT_EQ(SettingTable().size(), 12u + 42u + 2u);
+    EXPECT_EQ(SettingTable().size(), 12u + 52u + 2u);
     EXPECT_EQ(CBackupSetting::DefaultBackupErrorMaxCount(), 10);
     EXPECT_EQ(FindSettingRow(kBackupSettingSection, "NoSuchKey"), nullptr);
 }

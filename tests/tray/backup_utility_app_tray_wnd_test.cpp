@@ -5,14 +5,18 @@
 #include <QAction>
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QLineEdit>
 #include <thread>
 
+#include "backup/backup_xml_utility.h"
+#include "base/time_utility.h"
 #include "core/event_names.h"
 #include "fakes/test_support.h"
 #include "platform/named_events.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
 #include "tray/qt_message_sink.h"
+#include "ui/strings/caption_apply.h"
 #include "ui/strings/string_ids.h"
 
 namespace tessarine::tray {
@@ -40,7 +44,7 @@ protected:
                              .browser = nullptr,
                              .exitProgram = [this] { ++exitRequests_; },
                              .useLogind = false,
-                             .backupFolderPath = "/nonexistent/backup/",
+                             .backupFolderPath = dir_.Path() + "/",
                              .detectFileResults = nullptr,
                              .programVersion = "1.0.0"}) {
         shutdownEvent_ = events_.Create(std::string(kEventBackupWindowsShutDown));
@@ -85,7 +89,8 @@ TEST_F(TrayWndTest, IconsAreThereAndDistinct) {
 TEST_F(TrayWndTest, BusyIconAnimationAndProgressTip) {
     const QString title = QStringLiteral("バックアップ＆指定ファイル検出ユーティリティ");
     EXPECT_EQ(IconKey(), icons_.normal.cacheKey());
-    EXPECT_EQ(Tip(), title);
+    const QString idle = title + QStringLiteral("\n次回のバックアップ：予定なし");
+    EXPECT_EQ(Tip(), idle);
     EXPECT_FALSE(tray_.IsAnimating());
 
     backupExecuting_ = 1;
@@ -116,7 +121,28 @@ TEST_F(TrayWndTest, BusyIconAnimationAndProgressTip) {
     tray_.HandleMessage(ExecuteStateChanged{});
     EXPECT_FALSE(tray_.IsAnimating());
     EXPECT_EQ(IconKey(), icons_.normal.cacheKey());
-    EXPECT_EQ(Tip(), title);
+    EXPECT_EQ(Tip(), idle);
+}
+
+// Between runs the tip tells how the last one ended and when the next one is due.
+TEST_F(TrayWndTest, IdleTipShowsTheLastAndTheNextRun) {
+    CBackupXMLUtility writer(dir_.Path() + "/", DefaultSystemInfo());
+    std::time_t end = 0;
+    std::time_t next = 0;
+    ASSERT_TRUE(MakeLocalTime(2026, 12, 11, 3, 52, 10, end));
+    ASSERT_TRUE(MakeLocalTime(2026, 12, 12, 3, 0, 0, next));
+    writer.CreateClientResultFile(end - 130, end, 2);
+    BackupErrorList list;
+    for (int i = 0; i < 3; ++i) list.AddSuccess();
+    list.AddFailure("/a", FailureReason::kCaseClash, "A");
+    writer.CreateDetailResultFile(list);
+    progress_.nextRunTime = next;
+
+    tray_.HandleMessage(ExecuteStateChanged{});
+
+    EXPECT_EQ(Tip(), QStringLiteral("バックアップ＆指定ファイル検出ユーティリティ\n"
+                                    "前回のバックアップ：2026/12/11 03:52 ファイルアクセスエラー"
+                                    "（1 件失敗）\n次回のバックアップ：2026/12/12 03:00"));
 }
 
 // The timer itself turns the icon back when the flags clear before the message arrives.
@@ -148,13 +174,17 @@ TEST_F(TrayWndTest, MessagesFromWorkersArriveOnTheUiThread) {
     backupExecuting_ = 0;
 }
 
-// Five commands in menu order with their access keys.
-TEST_F(TrayWndTest, MenuOfFiveCommands) {
-    const QList<QAction*> actions = tray_.Menu().actions();
-    ASSERT_EQ(actions.size(), 5);
-    const char* texts[] = {"設定（&S）", "結果（&R）", "ログイン（&L)", "バージョン（&A)",
-                           "終了（&E)"};
-    for (int i = 0; i < 5; ++i) EXPECT_EQ(actions[i]->text(), QString::fromUtf8(texts[i]));
+// Six commands in menu order with their access keys.
+TEST_F(TrayWndTest, MenuOfSixCommands) {
+    QList<QAction*> actions = tray_.Menu().actions();
+    ASSERT_EQ(actions.size(), 6);
+    const char* texts[] = {"設定（&S）",    "結果（&R）",      "今すぐバックアップ（&B）",
+                           "ログイン（&L)", "バージョン（&A)", "終了（&E)"};
+    for (int i = 0; i < 6; ++i) EXPECT_EQ(actions[i]->text(), QString::fromUtf8(texts[i]));
+    EventHandle backupNow = events_.Create(std::string(kEventBackupNow));
+    actions[2]->trigger();
+    EXPECT_EQ(events_.WaitAny({backupNow}, 0), 0u);
+    actions.removeAt(2);
 
     actions[0]->trigger();
     ASSERT_NE(tray_.Windows().SettingsWindow(), nullptr);
@@ -166,6 +196,24 @@ TEST_F(TrayWndTest, MenuOfFiveCommands) {
     EXPECT_EQ(exitRequests_, 0);
     actions[4]->trigger();
     EXPECT_EQ(exitRequests_, 1);
+}
+
+// A run that ends while the result window is open shows in it at once.
+TEST_F(TrayWndTest, OpenResultWindowShowsARunThatEndsMeanwhile) {
+    tray_.OnCommand(ui::kCmdResult);
+    QDialog* window = tray_.Windows().ResultWindow();
+    ASSERT_NE(window, nullptr);
+    auto* processed = window->findChild<QLineEdit*>(ui::ControlObjectName(1109));
+    ASSERT_NE(processed, nullptr);
+    EXPECT_EQ(processed->text(), "0");
+    BackupErrorList list;
+    list.AddSuccess();
+    list.AddFailure("/a", FailureReason::kPermissionDenied);
+    CBackupXMLUtility(dir_.Path() + "/", DefaultSystemInfo()).CreateDetailResultFile(list);
+
+    tray_.HandleMessage(RefreshBackupNow{});
+
+    EXPECT_EQ(processed->text(), "2");
 }
 
 TEST_F(TrayWndTest, ResultWindowOpensOnceAndOnTheRequestedTab) {

@@ -1,15 +1,19 @@
 #include <gtest/gtest.h>
 
+#include <QLabel>
 #include <QLineEdit>
-#include <QListWidget>
 #include <QPushButton>
 #include <QTabWidget>
 #include <QTableView>
 #include <QTest>
+#include <QTreeWidget>
 #include <filesystem>
 
+#include "backup/backup_xml_utility.h"
+#include "backup/failure_reason_file.h"
 #include "core/message_sink.h"
 #include "fakes/fake_detect_file_result_source.h"
+#include "fakes/lrc_builder.h"
 #include "fakes/test_support.h"
 #include "ui/result_backup_page.h"
 #include "ui/result_detect_page.h"
@@ -40,9 +44,10 @@ T* Control(QWidget& root, unsigned id) {
     return root.findChild<T*>(ControlObjectName(id));
 }
 
-QStringList Rows(QListWidget* list) {
+// The failed-entry list's column (0 path, 1 reason).
+QStringList Rows(QTreeWidget* list, int column = 0) {
     QStringList rows;
-    for (int i = 0; i < list->count(); ++i) rows << list->item(i)->text();
+    for (int i = 0; i < list->topLevelItemCount(); ++i) rows << list->topLevelItem(i)->text(column);
     return rows;
 }
 
@@ -69,11 +74,11 @@ TEST_F(BackupResultPageTest, GoldenFilesShowTimesResultCountsAndFailedPaths) {
     EXPECT_EQ(Field(1109), "12");
     EXPECT_EQ(Field(1111), "10");
     EXPECT_EQ(
-        Rows(Control<QListWidget>(page_, 1107)),
+        Rows(Control<QTreeWidget>(page_, 1107)),
         QStringList({"/home/user1/documents/report.docx", "/home/user1/写真/旅行 & <2017>.jpg"}));
     // Shown again: read again, rows not doubled.
     page_.Reload();
-    EXPECT_EQ(Control<QListWidget>(page_, 1107)->count(), 2);
+    EXPECT_EQ(Control<QTreeWidget>(page_, 1107)->topLevelItemCount(), 2);
 }
 
 TEST_F(BackupResultPageTest, ResultCodesShowTheirTexts) {
@@ -95,13 +100,13 @@ TEST_F(BackupResultPageTest, MissingDetailFileShowsZeroCountsAndNoPaths) {
     Put("result.xml", ClientResult("20171231235005", "20171231235959", "1"));
     Put("deteil_result.xml", ReadFile(BackupGolden("deteil_result.xml")));
     page_.Reload();
-    ASSERT_EQ(Control<QListWidget>(page_, 1107)->count(), 2);
+    ASSERT_EQ(Control<QTreeWidget>(page_, 1107)->topLevelItemCount(), 2);
     std::filesystem::remove(dir_.Sub("deteil_result.xml"));
     page_.Reload();
     EXPECT_EQ(Field(1090), "接続エラー");
     EXPECT_EQ(Field(1109), "0");
     EXPECT_EQ(Field(1111), "0");
-    EXPECT_EQ(Control<QListWidget>(page_, 1107)->count(), 0);
+    EXPECT_EQ(Control<QTreeWidget>(page_, 1107)->topLevelItemCount(), 0);
 }
 
 // The counts come from the detail file alone: they show even before any "result.xml" exists.
@@ -122,7 +127,74 @@ TEST_F(BackupResultPageTest, BrokenFilesKeepWhatWasShown) {
     page_.Reload();
     EXPECT_EQ(Field(1088), "2017/12/31 10:00");
     EXPECT_EQ(Field(1109), "12");
-    EXPECT_EQ(Control<QListWidget>(page_, 1107)->count(), 2);
+    EXPECT_EQ(Control<QTreeWidget>(page_, 1107)->topLevelItemCount(), 2);
+}
+
+// Reasons of the run that wrote the detail file: every failure with its reason, the counts
+// above, the missing destination named once with what to do.
+TEST_F(BackupResultPageTest, FailuresShowWithTheirReasonsAndTheCauseOnce) {
+    Put("result.xml", ClientResult("20171231235005", "20171231235959", "2"));
+    BackupErrorList list;
+    list.capacity = 1;  // the detail file keeps one path, the reasons all
+    list.AddSuccess();
+    list.AddFailure("/home/u/docs", FailureReason::kDestinationMissing, "\\\\dev\\zereda\\x");
+    list.AddFailure("/home/u/pics", FailureReason::kDestinationMissing, "\\\\dev\\zereda\\x");
+    list.AddFailure("/home/u/a/Readme", FailureReason::kCaseClash, "README");
+    list.AddFailure("/home/u/a/%s.txt", FailureReason::kFileChanged);
+    CBackupXMLUtility(Folder(), DefaultSystemInfo()).CreateDetailResultFile(list);
+    ASSERT_TRUE(CFailureReasonFile(Folder()).Write(list));
+
+    page_.Reload();
+
+    auto* failed = Control<QTreeWidget>(page_, 1107);
+    EXPECT_EQ(Rows(failed), QStringList({"/home/u/docs", "/home/u/pics", "/home/u/a/Readme",
+                                         "/home/u/a/%s.txt"}));
+    EXPECT_EQ(Rows(failed, 1)[2],
+              "大文字・小文字だけが違う「README」と機器上で同じ名前になります。"
+              "どちらかを除外してください。");
+    EXPECT_EQ(Rows(failed, 1)[3],
+              "コピー中にファイルが変更されました。次回のバックアップでコピーします。");
+    EXPECT_EQ(Control<QLabel>(page_, CBackupResultDlg::kCtlCounts)->text(), "5 件中 1 件成功");
+    const QString cause = Control<QLabel>(page_, CBackupResultDlg::kCtlCause)->text();
+    EXPECT_EQ(cause.count("\\\\dev\\zereda\\x"), 1) << cause.toStdString();
+    EXPECT_TRUE(cause.contains("設定画面")) << cause.toStdString();
+    EXPECT_FALSE(Control<QLabel>(page_, CBackupResultDlg::kCtlCause)->isHidden());
+
+    // Reasons of another run (other counts) are not shown against this run's paths.
+    list.AddSuccess();
+    ASSERT_TRUE(CFailureReasonFile(Folder()).Write(list));
+    page_.Reload();
+    EXPECT_EQ(Rows(failed), QStringList({"/home/u/docs"}));
+    EXPECT_EQ(Rows(failed, 1), QStringList({""}));
+    EXPECT_TRUE(Control<QLabel>(page_, CBackupResultDlg::kCtlCause)->isHidden());
+}
+
+// More failures than a run keeps: the list says how many it leaves out.
+TEST_F(BackupResultPageTest, FailuresBeyondTheKeptOnesAreCounted) {
+    BackupErrorList list;
+    list.AddFailure("/a", FailureReason::kPermissionDenied);
+    list.executeCount = 4;  // three more failed than were kept
+    CBackupXMLUtility(Folder(), DefaultSystemInfo()).CreateDetailResultFile(list);
+    ASSERT_TRUE(CFailureReasonFile(Folder()).Write(list));
+    page_.Reload();
+    EXPECT_EQ(Rows(Control<QTreeWidget>(page_, 1107)),
+              QStringList({"/a", "ほかに 3 件の失敗があります。"}));
+}
+
+// A string container overrides a reason like any other message.
+TEST(BackupResultPageLrcTest, ContainerOverridesAReason) {
+    TempDir dir;
+    ASSERT_TRUE(testing::LrcBuilder()
+                    .Add(testing::LrcString(10059, "Access denied."))
+                    .WriteTo(dir.Sub("t.lrc")));
+    CLrcReaderWrapper strings(dir.Sub("t.lrc"), [](std::uint32_t) { return true; });
+    BackupErrorList list;
+    list.AddFailure("/a", FailureReason::kPermissionDenied);
+    CBackupXMLUtility(dir.Path() + "/", DefaultSystemInfo()).CreateDetailResultFile(list);
+    ASSERT_TRUE(CFailureReasonFile(dir.Path() + "/").Write(list));
+    CBackupResultDlg page(dir.Path() + "/", strings);
+    page.Reload();
+    EXPECT_EQ(Rows(Control<QTreeWidget>(page, 1107), 1), QStringList({"Access denied."}));
 }
 
 class DetectResultPageTest : public ::testing::Test {

@@ -86,6 +86,39 @@ INSTANTIATE_TEST_SUITE_P(
                 "してください。"}),
     [](const auto& info) { return std::string(info.param.name); });
 
+// 追加 and 参照 take the address and credentials as typed on the common page, saved or not.
+TEST_F(BackupPageTest, AddAndBrowseUseTheTypedDeviceAddress) {
+    CCommonSetting typed;
+    typed.ipv4Address = "192.168.1.77";
+    typed.userName = "typed-user";
+    page_->SetCommonSource([&] { return typed; });
+    std::string browsedWith;
+    fx_.services_.chooseDestinationFolder = [&](QWidget*, const std::string&,
+                                                const CCommonSetting& common) {
+        browsedWith = common.ipv4Address + "/" + common.userName;
+        return std::string("\\\\192.168.1.77\\share\\docs");
+    };
+    Button(1062)->click();
+    EXPECT_EQ("192.168.1.77/typed-user", browsedWith);
+    Add("/home/u", "\\\\192.168.1.77\\share\\docs");
+    EXPECT_TRUE(Warnings().empty());
+    EXPECT_EQ(1, List()->topLevelItemCount());
+    EXPECT_EQ("\\\\192.168.1.77\\", Edit(1098)->text().toStdString());  // prefilled anew
+}
+
+// Patterns typed for a new pair go with it; 除外を設定 changes the ticked pair's.
+TEST_F(BackupPageTest, ExclusionsGoWithTheirPair) {
+    Find<QLineEdit>(*page_, CBackupSettingDlg::kCtlExclusions)->setText(" *.tmp ;; node_modules/ ");
+    Add("/a", "\\\\DEV01\\s");
+    EXPECT_EQ("*.tmp; node_modules/", page_->Setting().folderPairs[0].exclusions);
+    EXPECT_EQ("*.tmp; node_modules/", List()->topLevelItem(0)->text(2).toStdString());
+    Tick(0);
+    Find<QLineEdit>(*page_, CBackupSettingDlg::kCtlExclusions)->setText(".cache/");
+    Button(CBackupSettingDlg::kCtlSetExclusions)->click();
+    EXPECT_EQ(".cache/", page_->Setting().folderPairs[0].exclusions);
+    EXPECT_TRUE(Warnings().empty());
+}
+
 TEST_F(BackupPageTest, SamePairTwiceIsRefused) {
     Add("/a", "\\\\DEV01\\s");
     Add("/a", "\\\\DEV01\\s");

@@ -230,7 +230,8 @@ TEST(BackupPageDestinationBrowseTest, ChoiceFillsTheDestinationEdit) {
     testing::SettingsFixture fixture(0);
     std::vector<std::string> starts;
     std::string answer = "\\\\192.168.1.10\\zereda\\backup\\docs";
-    fixture.services_.chooseDestinationFolder = [&](QWidget*, const std::string& start) {
+    fixture.services_.chooseDestinationFolder = [&](QWidget*, const std::string& start,
+                                                    const CCommonSetting&) {
         starts.push_back(start);
         return answer;
     };

@@ -11,11 +11,11 @@
 namespace tessarine::ui {
 namespace {
 
-// Ids 10000-10052 without 10001, 10006 and 10018: a container and the callers rely on them;
+// Ids 10000-10077 without 10001, 10006 and 10018: a container and the callers rely on them;
 // 10150-10152 for the windows' own title and the question buttons.
 TEST(StringTableTest, HoldsExactlyTheMessageIds) {
     std::set<unsigned> expected;
-    for (unsigned id = 10000; id <= 10052; ++id) {
+    for (unsigned id = 10000; id <= 10077; ++id) {
         if (id != 10001 && id != 10006 && id != 10018) expected.insert(id);
     }
     for (unsigned id = 10150; id <= 10152; ++id) expected.insert(id);
@@ -48,7 +48,7 @@ TEST(StringTableTest, TextsAsTheCallersUseThem) {
         ASSERT_NE(FindStringTableText(id), nullptr) << id;
         EXPECT_STREQ(FindStringTableText(id), text) << id;
     }
-    for (const unsigned absent : {0u, 1007u, 9999u, 10001u, 10006u, 10018u, 10053u}) {
+    for (const unsigned absent : {0u, 1007u, 9999u, 10001u, 10006u, 10018u, 10078u}) {
         EXPECT_EQ(FindStringTableText(absent), nullptr) << absent;
     }
 }
@@ -69,8 +69,8 @@ TEST(BuiltInCaptionsTest, EachDialogNamesAControlOnce) {
 // The tray menu's five commands, in menu order, with their access keys.
 TEST(BuiltInCaptionsTest, TrayMenuCaptions) {
     const std::pair<unsigned, const char*> menu[] = {
-        {32780, "設定（&S）"},      {32779, "結果（&R）"}, {32778, "ログイン（&L)"},
-        {57664, "バージョン（&A)"}, {57665, "終了（&E)"},
+        {32780, "設定（&S）"},    {32779, "結果（&R）"},      {32781, "今すぐバックアップ（&B）"},
+        {32778, "ログイン（&L)"}, {57664, "バージョン（&A)"}, {57665, "終了（&E)"},
     };
     for (const auto& [command, text] : menu) {
         ASSERT_NE(FindBuiltInCaption(kMenuTray, command), nullptr) << command;

@@ -11,6 +11,7 @@ constexpr BuiltInCaption kCaptions[] = {
     // Tray menu, in menu order.
     {kMenuTray, kCmdSetting, "設定（&S）"},
     {kMenuTray, kCmdResult, "結果（&R）"},
+    {kMenuTray, kCmdBackupNow, "今すぐバックアップ（&B）"},
     {kMenuTray, kCmdLogin, "ログイン（&L)"},
     {kMenuTray, kCmdVersion, "バージョン（&A)"},
     {kMenuTray, kCmdExit, "終了（&E)"},
@@ -78,6 +79,9 @@ constexpr BuiltInCaption kCaptions[] = {
     {kDlgBackupSetting, 1065, "バックアップ完了時、ポップアップ通知する。(&P)"},
     {kDlgBackupSetting, 1066, "ファイル削除をバックアップ先に反映する。(&D)"},
     {kDlgBackupSetting, 1113, "スケジュール設定"},
+    {kDlgBackupSetting, 1150, "除外(&X)"},
+    {kDlgBackupSetting, 1152, "除外を設定(&T)"},
+    {kDlgBackupSetting, 1153, "除外パターン"},
     {kDlgBackupSetting, 1114, "バックアップフォルダー設定"},
     {kDlgBackupSetting, 1115, "オプション"},
     {kDlgBackupSetting, kCtlOk, "OK"},

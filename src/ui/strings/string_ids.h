@@ -1,4 +1,4 @@
-// The ids by which texts are looked up: messages of the built-in string table (10000-10052),
+// The ids by which texts are looked up: messages of the built-in string table (10000-10077),
 // dialog templates (their own id names the dialog's title or tab title) and the tray menu's
 // commands. Control captions are looked up by the control id inside its dialog.
 #pragma once
@@ -36,11 +36,12 @@ enum ShareFolderControlId : unsigned {
 
 // Commands of the tray menu, in menu order; their captions are looked up under kMenuTray.
 enum MenuCommandId : unsigned {
-    kCmdSetting = 32780,  // "設定（&S）"
-    kCmdResult = 32779,   // "結果（&R）"
-    kCmdLogin = 32778,    // "ログイン（&L)"
-    kCmdVersion = 57664,  // "バージョン（&A)"
-    kCmdExit = 57665,     // "終了（&E)"
+    kCmdSetting = 32780,    // "設定（&S）"
+    kCmdResult = 32779,     // "結果（&R）"
+    kCmdBackupNow = 32781,  // "今すぐバックアップ（&B）"
+    kCmdLogin = 32778,      // "ログイン（&L)"
+    kCmdVersion = 57664,    // "バージョン（&A)"
+    kCmdExit = 57665,       // "終了（&E)"
 };
 
 // Standard buttons every dialog uses.
@@ -101,7 +102,18 @@ enum StringId : unsigned {
         10049,  // "バックアップ設定が保存されていません。処理を継続しますか？"
     kStrSaved = 10050,  // "保存しました。"
     kStrSourceNotLocal = 10051,  // "バックアップ元フォルダの指定が正しくありません。ローカル…"
-    kStrErrorListPathColumn = 10052,  // "ファイルパス"
+    kStrErrorListPathColumn = 10052,    // "ファイルパス"
+    kStrBackupCounts = 10053,           // "%s 件中 %s 件成功"
+    kStrErrorListReasonColumn = 10054,  // "理由"
+    // The reasons of failed backup entries: kStrFailureReasonFirst + FailureReason.
+    kStrFailureReasonFirst = 10055,
+    kStrFailureReasonLast = 10071,
+    kStrDestinationMissingCause = 10072,  // "バックアップ先フォルダ「%s」が機器にありません。…"
+    kStrFailuresNotListed = 10073,  // "ほかに %s 件の失敗があります。"
+    kStrTipLastRun = 10074,         // "前回のバックアップ：%s %s"
+    kStrTipFailedCount = 10075,     // "（%s 件失敗）"
+    kStrTipNextRun = 10076,         // "次回のバックアップ：%s"
+    kStrTipNoNextRun = 10077,       // "次回のバックアップ：予定なし"
     // Texts of this port's own windows (10150-10179).
     kStrSearchHostTitle = 10150,  // "機器の検索"
     kStrYesButton = 10151,        // "はい(&Y)"
