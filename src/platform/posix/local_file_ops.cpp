@@ -11,6 +11,8 @@
 #include <memory>
 #include <random>
 
+#include "platform/share_name.h"
+
 namespace tessarine::posix {
 
 namespace {
@@ -81,6 +83,10 @@ std::string MakeTemporaryName(const char* suffix) {
     char name[40];
     std::snprintf(name, sizeof name, "~tess%016" PRIx64 "%s", RandomNumber(), suffix);
     return name;
+}
+
+std::string MakeAsideName(const std::string& finalName) {
+    return AsideCopyName(finalName, RandomNumber());
 }
 
 std::string ParentFolder(const std::string& path) {

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "base/app_log.h"
 #include "base/string_utility.h"
@@ -35,13 +36,14 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     // The configured options stay as they are: a later log-on (to another server) chooses anew.
     CopierPoolOptions pool = options_;
     if (pool.copiers < 0) {
-        const bool local = IsThisMachine(LowerHost(host));
+        const std::chrono::microseconds roundTrip = MeasureRoundTrip(host);
         const unsigned processors = UsableProcessors();
-        const CopierPlan plan = PlanCopiers(local, processors);
+        const CopierPlan plan = PlanCopiers(roundTrip, processors);
         pool.copiers = plan.copiers;
         if (!plan.stripe) pool.stripeThreshold = 0;
-        LOG_TRACE("Share Copiers Planned. Count:" + IntToString(plan.copiers) + " Striping:" +
-                  (plan.stripe ? "On" : "Off") + " Server:" + (local ? "This Machine" : "Network") +
+        LOG_TRACE("Share Copiers Planned. Count:" + IntToString(plan.copiers) +
+                  " Striping:" + (plan.stripe ? "On" : "Off") +
+                  " RoundTripUs:" + std::to_string(roundTrip.count()) +
                   " Processors:" + IntToString(static_cast<int>(processors)));
     }
     pool_ = std::make_unique<CopierPool>(
@@ -54,6 +56,27 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     poolHost_ = LowerHost(host);
     pool_->Start(host, user, password);
     return result;
+}
+
+std::chrono::microseconds PooledSmbShare::MeasureRoundTrip(const std::string& host) {
+    // A look-up in the IPC$ tree the log-on connected: no file system work on the server, so
+    // what it takes is the link's round trip plus the server's least time per request. The
+    // quickest of a few, since a busy machine only ever adds to it; what it answers does not
+    // matter.
+    constexpr int kProbes = 5;
+    std::string name = host;
+    while (!name.empty() && name.front() == '\\') name.erase(0, 1);
+    const std::string probe = "\\\\" + name + "\\IPC$\\tessarine-probe";
+    auto quickest = std::chrono::microseconds::max();
+    for (int i = 0; i < kProbes; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const IoStatus looked = share_.Exists(probe);
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        quickest = std::min(quickest, took);
+        if (IsConnectionLoss(looked.error)) break;
+    }
+    return quickest;
 }
 
 void PooledSmbShare::Cancel(const std::string& host) {
@@ -85,8 +108,9 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     const std::uint64_t copiers = static_cast<std::uint64_t>(std::max(pool_->Serving(), 0));
     const std::uint64_t count = std::min(copiers, size / options.stripeRange);
     if (count < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
-    // A whole copy reports whatever stops the temporary file from being made.
-    IoResult<std::string> begun = share_.BeginStripedCopy(request.path, size);
+    // The temporary file is made by the first range that starts: queued copies take no room
+    // on the device before a copier works on them.
+    IoResult<std::string> begun = share_.BeginStripedCopy(request.path);
     if (!begun) return 0;
     StripedCopy copy{request, std::move(begun.value), size, {}};
     // Whole copy blocks per range, the last one taking the rest.
@@ -132,8 +156,8 @@ IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
 
 void PooledSmbShare::DropQueuedCopies() {
     DeviceShare::DropQueuedCopies();
-    // A striped copy's ranges under way are waited for (they stop at the cancel flag), so that
-    // its temporary file can go: no cut copy is left beside the target.
+    // A striped copy's ranges under way are withdrawn (each stops within one block) and waited
+    // for, so that its temporary file can go: no cut copy is left beside the target.
     for (const auto& [ticket, copy] : striped_) {
         if (pool_)
             for (const CopyTicket range : copy.ranges) pool_->Withdraw(range);

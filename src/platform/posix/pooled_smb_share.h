@@ -3,17 +3,18 @@
 // copies of QueueCopyToShare go to a CopierPool started at Connect, several at a time. With no
 // copier ready the queued copies are made one at a time by the SmbShare, as on any share.
 //
-// A large file is striped: its temporary file is made here (full size) when it is queued,
-// its ranges go to several copiers (one SMB connection has one write in flight at a time, so
-// one copier cannot fill the link with one file), and when its result is taken and every
-// range arrived, this process gives it its time and renames it into place. A range that failed
-// (a copier killed, the stop flag, a lost server) fails the whole file; its temporary file is
-// removed, or left for the next run's listing when the server is gone.
+// A large file is striped: its temporary file is named here when it is queued and made by the
+// first of its ranges to start, its ranges go to several copiers (one SMB connection has one write
+// in flight at a time, so one copier cannot fill the link with one file), and when its result is
+// taken and every range arrived, this process gives it its time and renames it into place. A range
+// that failed (a copier killed, the stop flag, a lost server) fails the whole file; its temporary
+// file is removed, or left for the next run's listing when the server is gone.
 //
 // The pool's copiers die with the thread that called Connect (their parent-death signal is
 // bound to it): connect, queue and destroy on the thread of one run.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
@@ -80,6 +81,8 @@ private:
         std::uint64_t size = 0;
         std::vector<CopyTicket> ranges;
     };
+    // The quickest of a few cheap requests to the server just logged on to.
+    std::chrono::microseconds MeasureRoundTrip(const std::string& host);
     // Starts a striped copy when the file is large enough and copiers are there; 0 otherwise.
     CopyTicket QueueStriped(const CopyRequest& request, const std::atomic<int>* cancel);
     IoStatus TakeStriped(CopyTicket ticket);
