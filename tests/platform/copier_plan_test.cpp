@@ -25,9 +25,9 @@ TEST(CopierPlanTest, CopiersFollowTheRoundTripOfTheLink) {
         {100, 64, 4, false},
         // Requests that wait for the link: more copies in flight the longer they wait.
         {250, 2, 6, true},
-        {400, 2, 6, true},
-        {900, 2, 9, true},
-        {1200, 64, 12, true},
+        {350, 2, 7, true},
+        {600, 2, 12, true},
+        {750, 64, 15, true},
         {3000, 1, 16, true},
         {2000000, 2, 16, true},  // a server that answered nothing quickly
     };

@@ -16,9 +16,10 @@ struct CopierPlan {
 // within `kPromptRoundTrip` (a server on this machine, or one this close), the copies are bound
 // by processor time on both sides: one copier per processor (up to four) and no striping, as
 // more writers than processors only add switching between them. Where requests wait longer
-// for the link, more copies in flight hide the waits (about one more copier per 100 us of
-// round trip, 6 to 16), and a large file is striped over them, since one connection has one
-// write in flight at a time.
+// for the link, more copies in flight hide the waits (one copier per 50 us of the round trip,
+// 6 to 16: a probe of about 750 us, two round trips over a LAN of 150 us each way, gives 15),
+// and a large file is striped over them, since one connection has one write in flight at a
+// time.
 inline constexpr std::chrono::microseconds kPromptRoundTrip{250};
 CopierPlan PlanCopiers(std::chrono::microseconds roundTrip, unsigned processors);
 

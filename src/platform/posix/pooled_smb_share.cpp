@@ -41,10 +41,10 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
         const CopierPlan plan = PlanCopiers(roundTrip, processors);
         pool.copiers = plan.copiers;
         if (!plan.stripe) pool.stripeThreshold = 0;
-        LOG_TRACE("Share Copiers Planned. Count:" + IntToString(plan.copiers) +
-                  " Striping:" + (plan.stripe ? "On" : "Off") +
-                  " RoundTripUs:" + std::to_string(roundTrip.count()) +
-                  " Processors:" + IntToString(static_cast<int>(processors)));
+        LOG_NOTICE("Share Copiers Planned. Count:" + IntToString(plan.copiers) +
+                   " Striping:" + (plan.stripe ? "On" : "Off") +
+                   " RoundTripUs:" + std::to_string(roundTrip.count()) +
+                   " Processors:" + IntToString(static_cast<int>(processors)));
     }
     pool_ = std::make_unique<CopierPool>(
         std::move(pool), [this](const CopierTask& task, const std::atomic<int>* cancel) {
