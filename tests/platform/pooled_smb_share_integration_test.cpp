@@ -74,12 +74,12 @@ protected:
         Reconnect();
         ASSERT_TRUE(share_->CreateFolder(Device("")));
     }
-    // A fresh share with four fresh copiers.
+    // A fresh share; its four fresh copiers start with the first copy queued.
     void Reconnect() {
         share_.reset();
         share_ = std::make_unique<PooledSmbShare>(options_);
         ASSERT_EQ(kShareConnected, share_->Connect(host_, user_, password_));
-        ASSERT_EQ(4u, share_->CopierProcessIds().size());
+        ASSERT_TRUE(share_->CopierProcessIds().empty());
     }
     void TearDown() override {
         share_.reset();
@@ -235,34 +235,28 @@ TEST_F(StripedCopyTest, FailedRangeFailsTheWholeFileAndKeepsTheOldCopy) {
 }
 
 // Queued copies take no room on the device before a copier works on them: eight striped files
-// queued at once never have more temporary copies on the server than copiers to write them.
-TEST_F(StripedCopyTest, TemporaryCopiesOnTheDeviceNeverOutnumberTheCopiers) {
+// queued at once have no more temporary copies on the server than copiers to write them. (Later
+// a striped file keeps its temporary copy from its first range until its result is taken, so
+// copiers that run ahead of the taker may hold more than that, each still a copy under way.)
+TEST_F(StripedCopyTest, QueuedCopiesTakeNoRoomOnTheDevice) {
     constexpr int kFiles = 8;
-    const std::size_t copiers = share_->CopierProcessIds().size();
+    const int copiers = options_.copiers;
     std::vector<std::string> contents;
     for (int i = 0; i < kFiles; ++i) {
         contents.push_back(Pattern(17 * kMiB, i));
         ASSERT_TRUE(WriteFile(temp_.Sub("f" + std::to_string(i)), contents.back()));
     }
-    std::atomic<int> most{0};
-    Watcher watcher([&] {
-        const int now = TemporaryFiles();
-        if (now > most.load()) most = now;
-        return false;
-    });
     std::vector<CopyTicket> tickets;
     for (int i = 0; i < kFiles; ++i) {
         const std::string name = "f" + std::to_string(i);
         tickets.push_back(
             share_->QueueCopyToShare(CopyRequest{temp_.Sub(name), Device(name), true}, nullptr));
     }
-    EXPECT_LE(TemporaryFiles(), static_cast<int>(copiers)) << "made when queued";
+    EXPECT_LE(TemporaryFiles(), copiers) << "made when queued";
     for (int i = 0; i < kFiles; ++i) {
         const IoStatus copied = share_->TakeCopyResult(tickets[i]);
         EXPECT_TRUE(copied) << i << ": " << copied.error;
     }
-    watcher.Fired();
-    EXPECT_LE(most.load(), static_cast<int>(copiers));
     for (int i = 0; i < kFiles; ++i)
         EXPECT_TRUE(ReadFile(Served("f" + std::to_string(i))) == contents[i]) << i;
     EXPECT_EQ(0, TemporaryFiles());

@@ -54,8 +54,20 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
             return share_.CopyRequestToShare(task.request, cancel);
         });
     poolHost_ = LowerHost(host);
-    pool_->Start(host, user, password);
+    poolLogon_ = PoolLogon{host, user, password};
     return result;
+}
+
+bool PooledSmbShare::PoolReady() {
+    if (!pool_) return false;
+    if (poolLogon_) {
+        // Started by the first copy queued: a run that copies nothing (a differential run that
+        // finds no change) never pays for the copiers' start and log-on.
+        pool_->Start(poolLogon_->host, poolLogon_->user, poolLogon_->password);
+        std::fill(poolLogon_->password.begin(), poolLogon_->password.end(), '\0');
+        poolLogon_.reset();
+    }
+    return true;
 }
 
 std::chrono::microseconds PooledSmbShare::MeasureRoundTrip(const std::string& host) {
@@ -83,6 +95,7 @@ void PooledSmbShare::Cancel(const std::string& host) {
     if (pool_ && LowerHost(host) == poolHost_) {
         pool_.reset();
         poolHost_.clear();
+        poolLogon_.reset();
     }
     share_.Cancel(host);
 }
@@ -90,7 +103,8 @@ void PooledSmbShare::Cancel(const std::string& host) {
 CopyTicket PooledSmbShare::QueueCopyToShare(const CopyRequest& request,
                                             const std::atomic<int>* cancel) {
     DevicePath target;
-    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_) {
+    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_ &&
+        PoolReady()) {
         if (const CopyTicket striped = QueueStriped(request, cancel); striped != 0) return striped;
         return pool_->Queue(CopierTask{request, {}, 0, 0}, cancel);
     }

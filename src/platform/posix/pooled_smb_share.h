@@ -10,14 +10,16 @@
 // that failed (a copier killed, the stop flag, a lost server) fails the whole file; its temporary
 // file is removed, or left for the next run's listing when the server is gone.
 //
-// The pool's copiers die with the thread that called Connect (their parent-death signal is
-// bound to it): connect, queue and destroy on the thread of one run.
+// The copiers are started (and log on) when the first copy is queued, with the credentials of
+// Connect; they die with the thread that queued it (their parent-death signal is bound to it):
+// connect, queue and destroy on the thread of one run.
 #pragma once
 
 #include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -67,7 +69,7 @@ public:
     IoStatus TakeCopyResult(CopyTicket ticket) override;
     void DropQueuedCopies() override;
 
-    // The copiers' process ids; empty when no pool runs.
+    // The copiers' process ids; empty when no pool runs (none before the first queued copy).
     std::vector<pid_t> CopierProcessIds() const;
 
 private:
@@ -81,6 +83,8 @@ private:
         std::uint64_t size = 0;
         std::vector<CopyTicket> ranges;
     };
+    // Starts the copiers when they were not yet; false without a pool.
+    bool PoolReady();
     // The quickest of a few cheap requests to the server just logged on to.
     std::chrono::microseconds MeasureRoundTrip(const std::string& host);
     // Starts a striped copy when the file is large enough and copiers are there; 0 otherwise.
@@ -91,6 +95,10 @@ private:
     SmbShare share_;  // declared before the pool: the pool's fallback uses it
     std::unique_ptr<CopierPool> pool_;
     std::string poolHost_;  // lower case
+    struct PoolLogon {
+        std::string host, user, password;
+    };
+    std::optional<PoolLogon> poolLogon_;  // until the copiers are started
     std::map<CopyTicket, StripedCopy> striped_;
     CopyTicket nextStriped_ = 1;
 };
