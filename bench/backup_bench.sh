@@ -20,7 +20,7 @@
 #        (as root; installs and builds what it needs)
 # Environment: BENCH_RUNS and BENCH_WARMUP (3 and 1) for every copy run; BENCH_ONE_AT_A_TIME=0
 # leaves out the third commands (one copy at a time, one copier); BENCH_BIG=0 leaves out the
-# 1 GiB file.
+# 1 GiB file; BENCH_COPY=0 the 10,000-file copy (link: only the differential run then).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
@@ -120,13 +120,17 @@ smb_copy_runs() {
   local ours="$runner --data '$work/data' --source '$src' --dest '\\\\$host\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
   [[ $one_at_a_time == 0 ]] || third=("TESSARINE_SHARE_COPIERS=0 $ours")
   rm -f "$cpu"
-  hyperfine --runs "$runs" --warmup "$warmup" --export-json "$work/copy-smb.json" --prepare "$prepare" \
-    "$ours" \
-    "$smbclient -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null 2>&1" \
-    "${third[@]}"
-  relay_cpu_note "$cpu"
-  ratio "full backup via $label vs smbclient mput" "$work/copy-smb.json"
-  [[ $runs != 1 || $warmup != 0 ]] || relay_cpu_report "full backup via $label" "$cpu"
+  if [[ ${BENCH_COPY:-1} == 1 ]]; then
+    hyperfine --runs "$runs" --warmup "$warmup" --export-json "$work/copy-smb.json" --prepare "$prepare" \
+      "$ours" \
+      "$smbclient -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null 2>&1" \
+      "${third[@]}"
+    relay_cpu_note "$cpu"
+    ratio "full backup via $label vs smbclient mput" "$work/copy-smb.json"
+    [[ $runs != 1 || $warmup != 0 ]] || relay_cpu_report "full backup via $label" "$cpu"
+  else
+    eval "$prepare"
+  fi
   if [[ -n $relay ]]; then
     # One run of ours makes the copy (the last command may have been mput), and every timed
     # run after it is a differential run that finds nothing changed.
