@@ -6,6 +6,7 @@
 #include <cctype>
 #include <cinttypes>
 #include <cstddef>
+#include <cstdint>
 #include <cstdio>
 
 #include "base/string_utility.h"
@@ -101,6 +102,19 @@ std::string FinalNameOfAsideCopy(std::string_view name) {
     if (FoldShareName(name.substr(name.size() - kAsideSuffix.size())) != kAsideSuffix) return {};
     return std::string(
         name.substr(kTemporaryStem + 1, name.size() - kTemporaryStem - 1 - kAsideSuffix.size()));
+}
+
+std::string TemporaryCopyNameFor(std::string_view targetName) {
+    // 64-bit FNV-1a: stable across builds and processes (the copier processes make the same
+    // name as the program that recorded the target).
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : FoldShareName(targetName)) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "~tess%016" PRIx64 ".tmp", hash);
+    return name;
 }
 
 }  // namespace tessarine

@@ -283,7 +283,8 @@ TEST_F(StripedCopyTest, DroppedCopyStopsWithinOneBlock) {
             Watcher watcher([&] {
                 const long long written = TemporaryBytesWritten();
                 if (written <= 0) return false;
-                for (pid_t pid : CopiersWith(local))
+                // Every copier, also one about to begin its range.
+                for (pid_t pid : CopierProcesses())
                     if (::kill(pid, SIGSTOP) == 0) held.push_back(pid);
                 writtenWhenHeld = std::max(TemporaryBytesWritten(), 0LL);
                 return true;

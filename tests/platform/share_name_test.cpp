@@ -67,5 +67,13 @@ TEST(ShareNameTest, AnOldCopySetAsideTellsItsName) {
     EXPECT_EQ(FinalNameOfAsideCopy("~TESS0123456789ABCDEF~Report.TXT.BAK"), "Report.TXT");
 }
 
+TEST(ShareNameTest, TemporaryNameOfATargetIsFixedAndFoldsCase) {
+    const std::string name = TemporaryCopyNameFor("PC01_report_20170401123456.docx");
+    EXPECT_TRUE(IsTemporaryCopyName(name)) << name;
+    EXPECT_EQ(name, TemporaryCopyNameFor("pc01_REPORT_20170401123456.DOCX"));
+    EXPECT_NE(name, TemporaryCopyNameFor("PC02_report_20170401123456.docx"));
+    EXPECT_NE(name, TemporaryCopyNameFor("PC01_report_20170401123457.docx"));
+}
+
 }  // namespace
 }  // namespace tessarine

@@ -256,17 +256,28 @@ void CopierPool::DropQueued() {
     }
 }
 
-void CopierPool::Withdraw(CopyTicket ticket) {
+void CopierPool::Withdraw(CopyTicket ticket) { Withdraw(std::vector<CopyTicket>{ticket}); }
+
+void CopierPool::Withdraw(const std::vector<CopyTicket>& tickets) {
     std::unique_lock lock(mutex_);
-    const auto found = jobs_.find(ticket);
-    if (found == jobs_.end()) return;
-    Job& job = found->second;
-    if (job.started) {
-        StopJob(job);
-        done_.wait(lock, [&] { return job.done; });
+    // Every job under way is told to stop before any is waited for: they stop together.
+    std::vector<CopyTicket> running;
+    for (const CopyTicket ticket : tickets) {
+        const auto found = jobs_.find(ticket);
+        if (found == jobs_.end()) continue;
+        if (found->second.started) {
+            StopJob(found->second);
+            running.push_back(ticket);
+        } else {
+            std::erase(queue_, ticket);
+            jobs_.erase(found);
+        }
     }
-    std::erase(queue_, ticket);
-    jobs_.erase(found);
+    for (const CopyTicket ticket : running) {
+        const auto found = jobs_.find(ticket);
+        done_.wait(lock, [&] { return found->second.done; });
+        jobs_.erase(found);
+    }
 }
 
 int CopierPool::Serving() const {

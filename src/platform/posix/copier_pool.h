@@ -74,6 +74,9 @@ public:
     // Takes a job back without its result: one not started is not made, one under way is told
     // to stop and waited for (it ends within one block, or at once when it had ended).
     void Withdraw(CopyTicket ticket);
+    // The same for several jobs (a striped copy's ranges), all told to stop before any is
+    // waited for.
+    void Withdraw(const std::vector<CopyTicket>& tickets);
 
     // Copiers still taking jobs.
     int Serving() const;

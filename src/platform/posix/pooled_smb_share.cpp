@@ -173,8 +173,7 @@ void PooledSmbShare::DropQueuedCopies() {
     // A striped copy's ranges under way are withdrawn (each stops within one block) and waited
     // for, so that its temporary file can go: no cut copy is left beside the target.
     for (const auto& [ticket, copy] : striped_) {
-        if (pool_)
-            for (const CopyTicket range : copy.ranges) pool_->Withdraw(range);
+        if (pool_) pool_->Withdraw(copy.ranges);
         share_.AbandonStripedCopy(copy.temporaryPath);
     }
     striped_.clear();

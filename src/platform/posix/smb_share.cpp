@@ -455,7 +455,9 @@ int SmbShare::OpenTemporary(const DevicePath& target, std::string& temporaryUrl,
     out = nullptr;
     int openError = 0;
     for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
-        sibling.parts.back() = posix::MakeTemporaryName(".tmp");
+        // The first name is the one the target's name gives (see TemporaryCopyNameFor).
+        sibling.parts.back() = attempt == 0 ? TemporaryCopyNameFor(target.parts.back())
+                                            : posix::MakeTemporaryName(".tmp");
         temporaryUrl = UrlOf(sibling);
         Locked([&] {
             errno = 0;
@@ -561,8 +563,14 @@ IoResult<std::string> SmbShare::BeginStripedCopy(const std::string& path) {
     std::string url;
     if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return {{}, parsed.error};
     if (target.parts.empty()) return {{}, EISDIR};
-    target.parts.back() = posix::MakeTemporaryName(".tmp");
-    return {ToUncPath(target), 0};
+    // The name the target's name gives (see TemporaryCopyNameFor) unless a file holds it: the
+    // ranges write into whatever is there, so a leftover must not be taken over.
+    DevicePath temporary = target;
+    temporary.parts.back() = TemporaryCopyNameFor(target.parts.back());
+    struct stat existing {};
+    if (Locked([&] { return StatUrl(UrlOf(temporary), existing); }) != ENOENT)
+        temporary.parts.back() = posix::MakeTemporaryName(".tmp");
+    return {ToUncPath(temporary), 0};
 }
 
 IoStatus SmbShare::WriteRange(const std::string& localPath, const std::string& temporaryPath,
