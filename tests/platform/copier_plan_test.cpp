@@ -24,8 +24,8 @@ TEST(CopierPlanTest, CopiersFollowTheRoundTripOfTheLink) {
         {249, 4, 4, false},
         {100, 64, 4, false},
         // Requests that wait for the link: more copies in flight the longer they wait.
-        {250, 2, 6, true},
-        {350, 2, 7, true},
+        {399, 2, 2, false},
+        {400, 2, 8, true},
         {600, 2, 12, true},
         {750, 64, 15, true},
         {3000, 1, 16, true},
