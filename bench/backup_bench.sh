@@ -13,9 +13,14 @@
 #   link   the smbd half of "copy" with the server on another host, as a device on the LAN is:
 #          smbd in a network namespace of its own behind a veth pair and a relay that holds
 #          every byte DELAY_US each way and passes at most RATE_MBIT (default 150 us and
-#          1000 Mbit/s: a wired LAN)
+#          1000 Mbit/s: a wired LAN), then the no-change differential run over the copy vs
+#          `smbclient ... recurse ON; ls` of it over the same link; the relay's own processor
+#          time during each command is printed after each run (it is in both sides' times)
 # Usage: bench/backup_bench.sh [copy|diff|smbdiff|link [DELAY_US RATE_MBIT]|all]
 #        (as root; installs and builds what it needs)
+# Environment: BENCH_RUNS and BENCH_WARMUP (3 and 1) for every copy run; BENCH_ONE_AT_A_TIME=0
+# leaves out the third commands (one copy at a time, one copier); BENCH_BIG=0 leaves out the
+# 1 GiB file; BENCH_COPY=0 the 10,000-file copy (link: only the differential run then).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 what=${1:-all}
@@ -40,6 +45,28 @@ cleanup() {
   rm -rf "$work" "$fixture"
 }
 trap cleanup EXIT
+runs=${BENCH_RUNS:-3}
+warmup=${BENCH_WARMUP:-1}
+one_at_a_time=${BENCH_ONE_AT_A_TIME:-1}
+big=${BENCH_BIG:-1}
+
+# Appends the relay's processor time so far (user + system, in clock ticks) to the file given;
+# nothing without a relay. Called before every timed command and once after the last.
+relay_cpu_note() {
+  [[ -z $relay ]] || awk '{print $14 + $15}' "/proc/$relay/stat" >>"$1"
+}
+# relay_cpu_report NAME LOG: the relay's processor time during each command of a run with one
+# timed run per command and no warm-up (the differences between the notes).
+relay_cpu_report() {
+  [[ -n $relay && -s $2 ]] || return 0
+  python3 - "$1" "$2" "$(getconf CLK_TCK)" <<'PY'
+import sys
+name, path, tick = sys.argv[1], sys.argv[2], float(sys.argv[3])
+notes = [float(line) for line in open(path) if line.strip()]
+spent = ["%.2f s" % ((b - a) / tick) for a, b in zip(notes, notes[1:])]
+print("%s: relay processor time per command (ours, reference, ...): %s" % (name, ", ".join(spent)))
+PY
+}
 
 # ratio NAME JSON: mean time of the first command over the second, printed last.
 # Further commands of the run are printed against the reference too.
@@ -85,25 +112,55 @@ smb_copy_runs() {
   local share=$TESSARINE_SMB_ROOT/zereda/backup
   mkdir -p "$share"
   chown "$TESSARINE_SMB_USER:" "$share"
+  local cpu=$work/relay-cpu.log
   local prepare="rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync"
+  [[ -z $relay ]] || prepare+="; awk '{print \$14 + \$15}' /proc/$relay/stat >>'$cpu'"
+  local third=()
   local smbclient="smbclient //$host/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD'"
   local ours="$runner --data '$work/data' --source '$src' --dest '\\\\$host\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
-  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-smb.json" --prepare "$prepare" \
-    "$ours" \
-    "$smbclient -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null 2>&1" \
-    "TESSARINE_SHARE_COPIERS=0 $ours"
-  ratio "full backup via $label vs smbclient mput" "$work/copy-smb.json"
+  [[ $one_at_a_time == 0 ]] || third=("TESSARINE_SHARE_COPIERS=0 $ours")
+  rm -f "$cpu"
+  if [[ ${BENCH_COPY:-1} == 1 ]]; then
+    hyperfine --runs "$runs" --warmup "$warmup" --export-json "$work/copy-smb.json" --prepare "$prepare" \
+      "$ours" \
+      "$smbclient -c 'prompt OFF; recurse ON; cd backup/smbc; lcd $src; mput *' >/dev/null 2>&1" \
+      "${third[@]}"
+    relay_cpu_note "$cpu"
+    ratio "full backup via $label vs smbclient mput" "$work/copy-smb.json"
+    [[ $runs != 1 || $warmup != 0 ]] || relay_cpu_report "full backup via $label" "$cpu"
+  else
+    eval "$prepare"
+  fi
+  if [[ -n $relay ]]; then
+    # One run of ours makes the copy (the last command may have been mput), and every timed
+    # run after it is a differential run that finds nothing changed.
+    eval "$ours" >/dev/null
+    rm -f "$cpu"
+    hyperfine --runs "$runs" --warmup "$warmup" --export-json "$work/diff-link.json" \
+      --prepare "awk '{print \$14 + \$15}' /proc/$relay/stat >>'$cpu'" \
+      "$ours" \
+      "$smbclient -c 'recurse ON; cd backup/dst; ls' >/dev/null"
+    relay_cpu_note "$cpu"
+    ratio "no-change differential via $label vs smbclient recursive ls" "$work/diff-link.json"
+    [[ $runs != 1 || $warmup != 0 ]] || relay_cpu_report "no-change differential via $label" "$cpu"
+  fi
   rm -rf "$src"
+  [[ $big == 1 ]] || return 0
 
   local one=$work/one
   mkdir -p "$one"
   head -c 1G /dev/urandom >"$one/big.bin"
   ours="$runner --data '$work/data' --source '$one' --dest '\\\\$host\\zereda\\backup\\dst' --port $TESSARINE_SMB_PORT --user $TESSARINE_SMB_USER --password '$TESSARINE_SMB_PASSWORD'"
-  hyperfine --runs 3 --warmup 1 --export-json "$work/copy-big.json" --prepare "$prepare" \
+  third=()
+  [[ $one_at_a_time == 0 ]] || third=("TESSARINE_SHARE_COPIERS=1 $ours")
+  rm -f "$cpu"
+  hyperfine --runs "$runs" --warmup "$warmup" --export-json "$work/copy-big.json" --prepare "$prepare" \
     "$ours" \
     "$smbclient -c 'cd backup/smbc; lcd $one; put big.bin' >/dev/null 2>&1" \
-    "TESSARINE_SHARE_COPIERS=1 $ours"
+    "${third[@]}"
+  relay_cpu_note "$cpu"
   ratio "1 GiB file via $label vs smbclient put" "$work/copy-big.json"
+  [[ $runs != 1 || $warmup != 0 ]] || relay_cpu_report "1 GiB file via $label" "$cpu"
   rm -rf "$one"
 }
 

@@ -53,16 +53,55 @@ std::string FoldShareName(std::string_view name) {
     return folded;
 }
 
-bool IsTemporaryCopyName(std::string_view name) {
-    constexpr std::string_view kPrefix = "~tess";
-    constexpr std::size_t kDigits = 16;
-    if (name.size() != kPrefix.size() + kDigits + 4) return false;
-    if (FoldShareName(name.substr(0, kPrefix.size())) != kPrefix) return false;
-    for (std::size_t i = kPrefix.size(); i < kPrefix.size() + kDigits; ++i) {
+namespace {
+
+constexpr std::string_view kTemporaryPrefix = "~tess";
+constexpr std::size_t kTemporaryDigits = 16;
+constexpr std::size_t kTemporaryStem = kTemporaryPrefix.size() + kTemporaryDigits;
+constexpr std::string_view kAsideSuffix = ".bak";
+// The longest name a share takes (255 UTF-16 units, never more than this many bytes).
+constexpr std::size_t kLongestName = 255;
+
+// "~tess<16 hex digits>" at the start of `name`.
+bool HasTemporaryStem(std::string_view name) {
+    if (name.size() < kTemporaryStem) return false;
+    if (FoldShareName(name.substr(0, kTemporaryPrefix.size())) != kTemporaryPrefix) return false;
+    for (std::size_t i = kTemporaryPrefix.size(); i < kTemporaryStem; ++i) {
         if (!std::isxdigit(static_cast<unsigned char>(name[i]))) return false;
     }
-    const std::string suffix = FoldShareName(name.substr(kPrefix.size() + kDigits));
-    return suffix == ".tmp" || suffix == ".bak";
+    return true;
+}
+
+}  // namespace
+
+bool IsTemporaryCopyName(std::string_view name) {
+    if (!HasTemporaryStem(name)) return false;
+    if (!FinalNameOfAsideCopy(name).empty()) return true;
+    if (name.size() != kTemporaryStem + 4) return false;
+    const std::string suffix = FoldShareName(name.substr(kTemporaryStem));
+    return suffix == ".tmp" || suffix == kAsideSuffix;
+}
+
+std::string AsideCopyName(std::string_view finalName, std::uint64_t random) {
+    char stem[kTemporaryStem + 1];
+    std::snprintf(stem, sizeof stem, "~tess%016" PRIx64, random);
+    std::string name = stem;
+    if (!finalName.empty() &&
+        name.size() + 1 + finalName.size() + kAsideSuffix.size() <= kLongestName) {
+        name += '~';
+        name += finalName;
+    }
+    name += kAsideSuffix;
+    return name;
+}
+
+std::string FinalNameOfAsideCopy(std::string_view name) {
+    constexpr std::size_t kShortest = kTemporaryStem + 1 + 1 + kAsideSuffix.size();
+    if (name.size() < kShortest || !HasTemporaryStem(name) || name[kTemporaryStem] != '~')
+        return {};
+    if (FoldShareName(name.substr(name.size() - kAsideSuffix.size())) != kAsideSuffix) return {};
+    return std::string(
+        name.substr(kTemporaryStem + 1, name.size() - kTemporaryStem - 1 - kAsideSuffix.size()));
 }
 
 std::string TemporaryCopyNameFor(std::string_view targetName) {

@@ -35,9 +35,36 @@ TEST(ShareNameTest, RecognisesOnlyTheNamesOfItsOwnTemporaryCopies) {
         {"~tess0123456789abcdef.txt", false},
         {"~tess-not-ours.tmp", false},
         {"tess0123456789abcdef.tmp", false},
+        {"~tess0123456789abcdef~report.txt.bak", true},  // an old copy set aside
+        {"~tess0123456789abcdef~report.txt.tmp", false},
+        {"~tess0123456789abcdef~.bak", false},
         {"", false},
     };
     for (const Case& c : cases) EXPECT_EQ(c.temporary, IsTemporaryCopyName(c.name)) << c.name;
+}
+
+TEST(ShareNameTest, AnOldCopySetAsideTellsItsName) {
+    const std::string longest(255 - 26, 'x');
+    struct Case {
+        std::string finalName;
+        std::string told;  // what its set-aside name tells; "" when it cannot
+    } const cases[] = {
+        {"report.txt", "report.txt"},
+        {"old.bak", "old.bak"},
+        {"~tess0123456789abcdef~x.bak", "~tess0123456789abcdef~x.bak"},
+        {"名前.txt", "名前.txt"},
+        {longest, longest},
+        {longest + "y", ""},  // a name that would not fit: the plain form
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.finalName);
+        const std::string aside = AsideCopyName(c.finalName, 0x0123456789abcdefULL);
+        EXPECT_TRUE(IsTemporaryCopyName(aside)) << aside;
+        EXPECT_LE(aside.size(), 255u);
+        EXPECT_EQ(FinalNameOfAsideCopy(aside), c.told);
+    }
+    EXPECT_EQ(FinalNameOfAsideCopy("~tess0123456789abcdef.bak"), "");
+    EXPECT_EQ(FinalNameOfAsideCopy("~TESS0123456789ABCDEF~Report.TXT.BAK"), "Report.TXT");
 }
 
 TEST(ShareNameTest, TemporaryNameOfATargetIsFixedAndFoldsCase) {

@@ -5,6 +5,7 @@
 #include <netinet/in.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -23,6 +24,7 @@
 #include "fakes/test_support.h"
 #include "platform/posix/smb_share.h"
 #include "platform/share_contract.h"
+#include "platform/share_name.h"
 #include "platform/unc_path.h"
 
 namespace tessarine {
@@ -222,6 +224,67 @@ TEST_F(SmbShareTest, TargetMadeOnTheDeviceAfterItsFolderWasCreatedIsCheckedAtThe
 
 // The library lock is taken per call: while one share is in the middle of a copy, another share
 // on another thread gets its requests through, and both copies come out whole.
+// A replacement cut off between its two renames (the process ends there) leaves the old copy
+// only under its ".bak" name: the next listing puts it back before anyone can take it for a
+// leftover, and lists it under its name; a ".bak" whose name is taken again stays a leftover.
+TEST_F(SmbShareTest, ListingPutsBackAnOldCopyCutOffBetweenTheRenames) {
+    const std::string old = MakeSource("old.txt", 3000, 'o');
+    const std::string fresh = MakeSource("new.txt", 5000, 'n');
+    // The process that replaces "<name>" ends right after the old copy stepped aside.
+    auto cutOff = [&](const std::string& name) {
+        const pid_t child = ::fork();
+        if (child == 0) {
+            SmbShare replacing(fixture_.port, 5000);
+            if (replacing.Connect(fixture_.host, fixture_.user, fixture_.password) != 0) ::_exit(2);
+            replacing.SetAsideObserver([] { ::_exit(0); });
+            // Coming back at all means the old copy never stepped aside.
+            ::_exit(replacing.CopyToShare(fresh, Device(name), nullptr) ? 3 : 4);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+    };
+    struct Case {
+        const char* name;
+        const char* wildcard;
+        bool takenAgain;  // another file holds the name by the time of the listing
+    } const cases[] = {
+        {"a.txt", "*", false},
+        {"b.txt", "*.txt", false},  // the ".bak" does not match, its name does
+        {"c.txt", "*", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ASSERT_TRUE(share_->CopyToShare(old, Device(c.name), nullptr));
+        cutOff(c.name);
+        std::vector<std::string> aside;
+        for (const auto& name : FolderNames(Served("")))
+            if (FinalNameOfAsideCopy(name) == c.name) aside.push_back(name);
+        ASSERT_EQ(aside.size(), 1u)
+            << "the old copy did not step aside under a name telling its own";
+        ASSERT_FALSE(std::filesystem::exists(Served(c.name)));
+        if (c.takenAgain) {
+            ASSERT_TRUE(WriteFile(Served(c.name), "newer"));
+        }
+
+        const auto listed = share_->List(Device(""), c.wildcard);
+        ASSERT_TRUE(listed) << listed.error;
+        std::vector<std::string> names;
+        for (const auto& entry : listed.value) names.push_back(entry.name);
+        EXPECT_EQ(std::count(names.begin(), names.end(), c.name), 1);
+        if (c.takenAgain) {
+            EXPECT_EQ(ReadFile(Served(c.name)), "newer");
+            EXPECT_TRUE(std::filesystem::exists(Served(aside[0])));
+            EXPECT_EQ(std::count(names.begin(), names.end(), aside[0]), 1) << "a leftover";
+        } else {
+            EXPECT_EQ(ReadFile(Served(c.name)), ReadFile(old));
+            EXPECT_EQ(ModifiedTime(Served(c.name)), kOldTime);
+            EXPECT_FALSE(std::filesystem::exists(Served(aside[0])));
+            EXPECT_EQ(std::count(names.begin(), names.end(), aside[0]), 0);
+        }
+    }
+}
+
 TEST_F(SmbShareTest, TwoSharesWorkFromTwoThreadsAtOnce) {
     const std::string big = MakeSource("big.bin", 6 * (1 << 20), 'b');
     const std::string small = MakeSource("small.bin", 70'000, 's');

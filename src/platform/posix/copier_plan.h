@@ -1,8 +1,8 @@
 // How many copier processes a run starts and whether it stripes large files: chosen when the
-// share logs on, from where the server is and how many processors this machine has.
+// share logs on, from the round trip of a cheap request to the server as measured then.
 #pragma once
 
-#include <string>
+#include <chrono>
 
 namespace tessarine {
 
@@ -11,17 +11,18 @@ struct CopierPlan {
     bool stripe = true;
 };
 
-// A server elsewhere on the network: four copiers keep four files in flight, which hides the
-// round trips of each copy's requests, and large files are striped over them. A server on this
-// machine runs on the same processors as the copiers, so the copies are bound by processor time:
-// one copier per processor (up to four) and no striping, since more writers than processors
-// only add switching between them.
-CopierPlan PlanCopiers(bool serverOnThisMachine, unsigned processors);
-
-// True when `host` (a name or an address, as in "\\host\share") is this machine: it resolves to
-// a loopback address or to an address of one of this machine's interfaces. A name that does not
-// resolve is taken as another machine.
-bool IsThisMachine(const std::string& host);
+// Each copy of a file takes several requests one after the other (create, write, times, close,
+// rename...), so a copier is idle for a round trip per request. Where a request comes back
+// within `kPromptRoundTrip` (a server on this machine, which measures 170-300 us on a busy
+// 2-core machine, or one this close), the copies are bound
+// by processor time on both sides: one copier per processor (up to four) and no striping, as
+// more writers than processors only add switching between them. Where requests wait longer
+// for the link, more copies in flight hide the waits (one copier per 50 us of the round trip,
+// 6 to 16: a probe of about 750 us, two round trips over a LAN of 150 us each way, gives 15),
+// and a large file is striped over them, since one connection has one write in flight at a
+// time.
+inline constexpr std::chrono::microseconds kPromptRoundTrip{400};
+CopierPlan PlanCopiers(std::chrono::microseconds roundTrip, unsigned processors);
 
 // Processors this program may run on (at least 1).
 unsigned UsableProcessors();

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <sys/eventfd.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -25,7 +26,8 @@ using posix::CopierFrame;
 using posix::CopierMessage;
 using Clock = std::chrono::steady_clock;
 
-// How often a copier's thread looks at the cancel flag while a copy runs.
+// How often a copier's thread looks at the caller's cancel flag while a copy runs (a job's own
+// stop and the pool's end wake it at once).
 constexpr int kPollMs = 100;
 // How long a copy asked to stop at shutdown may take to answer before its copier is killed
 // (a copier stops within one block unless the server is silent).
@@ -56,6 +58,32 @@ int AwaitResult(int fd, int timeoutMs) {
     return ec == std::errc() && end == text.data() + text.size() && value >= 0 ? value : -1;
 }
 
+// In the child between fork and exec (async-signal-safe calls only): the requests pipe becomes
+// its standard input, the answers pipe its standard output, and its standard error is the
+// program's or /dev/null, never one of the pipes. A program started with 0, 1 or 2 closed gets
+// pipe ends among them: each end is first moved above 2, since dup2 onto the same number would
+// keep FD_CLOEXEC and the copier would lose its channel at exec.
+bool SetUpChildDescriptors(const int requests[2], const int answers[2]) {
+    int in = requests[0];
+    int out = answers[1];
+    if (in <= STDERR_FILENO) in = ::fcntl(in, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (out <= STDERR_FILENO) out = ::fcntl(out, F_DUPFD_CLOEXEC, STDERR_FILENO + 1);
+    if (in < 0 || out < 0) return false;
+    const bool errorIsPipe = STDERR_FILENO == requests[0] || STDERR_FILENO == requests[1] ||
+                             STDERR_FILENO == answers[0] || STDERR_FILENO == answers[1];
+    if (errorIsPipe || ::fcntl(STDERR_FILENO, F_GETFD) < 0) {
+        const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+        if (null < 0) return false;
+        if (null == STDERR_FILENO) {
+            if (::fcntl(null, F_SETFD, 0) < 0) return false;
+        } else if (::dup2(null, STDERR_FILENO) < 0) {
+            return false;
+        }
+    }
+    // `in` and `out` are above 2: each dup2 makes a new descriptor without FD_CLOEXEC.
+    return ::dup2(in, STDIN_FILENO) >= 0 && ::dup2(out, STDOUT_FILENO) >= 0;
+}
+
 }  // namespace
 
 CopierPool::CopierPool(CopierPoolOptions options, Fallback fallback)
@@ -66,6 +94,8 @@ CopierPool::~CopierPool() {
         std::lock_guard lock(mutex_);
         stopping_ = true;
         queue_.clear();
+        for (auto& copier : copiers_)
+            if (copier->wake >= 0) ::eventfd_write(copier->wake, 1);
     }
     work_.notify_all();
     for (auto& copier : copiers_)
@@ -108,8 +138,7 @@ bool CopierPool::Spawn(Copier& copier) {
         // pool); and a program that died before this line is caught by the check after it.
         ::prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (::getppid() != parent) ::_exit(127);
-        if (::dup2(requests[0], STDIN_FILENO) < 0 || ::dup2(answers[1], STDOUT_FILENO) < 0)
-            ::_exit(127);
+        if (!SetUpChildDescriptors(requests, answers)) ::_exit(127);
         ::close_range(3, ~0U, 0);  // nothing else of the program's (sockets, databases)
         ::execv(argv[0], argv);
         ::_exit(127);
@@ -166,6 +195,7 @@ int CopierPool::Start(const std::string& host, const std::string& user,
         serving_ = static_cast<int>(copiers_.size());
     }
     for (auto& copier : copiers_) {
+        copier->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         Copier* serving = copier.get();
         copier->thread = std::thread([this, serving] { Serve(*serving); });
     }
@@ -200,10 +230,16 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
     }
     // No copier is left: the copy is made here.
     std::erase(queue_, ticket);
-    const Job orphan = std::move(job);
+    const CopierTask task = std::move(job.task);
+    const std::atomic<int>* cancel = job.cancel;
     jobs_.erase(found);
     lock.unlock();
-    return fallback_(orphan.task, orphan.cancel);
+    return fallback_(task, cancel);
+}
+
+void CopierPool::StopJob(Job& job) {
+    job.withdrawn.store(1);
+    if (job.runner != nullptr && job.runner->wake >= 0) ::eventfd_write(job.runner->wake, 1);
 }
 
 void CopierPool::DropQueued() {
@@ -212,6 +248,7 @@ void CopierPool::DropQueued() {
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         if (it->second.started && !it->second.done) {
             it->second.dropped = true;
+            StopJob(it->second);
             ++it;
         } else {
             it = jobs_.erase(it);
@@ -219,14 +256,28 @@ void CopierPool::DropQueued() {
     }
 }
 
-void CopierPool::Withdraw(CopyTicket ticket) {
+void CopierPool::Withdraw(CopyTicket ticket) { Withdraw(std::vector<CopyTicket>{ticket}); }
+
+void CopierPool::Withdraw(const std::vector<CopyTicket>& tickets) {
     std::unique_lock lock(mutex_);
-    const auto found = jobs_.find(ticket);
-    if (found == jobs_.end()) return;
-    Job& job = found->second;
-    if (job.started) done_.wait(lock, [&] { return job.done; });
-    std::erase(queue_, ticket);
-    jobs_.erase(found);
+    // Every job under way is told to stop before any is waited for: they stop together.
+    std::vector<CopyTicket> running;
+    for (const CopyTicket ticket : tickets) {
+        const auto found = jobs_.find(ticket);
+        if (found == jobs_.end()) continue;
+        if (found->second.started) {
+            StopJob(found->second);
+            running.push_back(ticket);
+        } else {
+            std::erase(queue_, ticket);
+            jobs_.erase(found);
+        }
+    }
+    for (const CopyTicket ticket : running) {
+        const auto found = jobs_.find(ticket);
+        done_.wait(lock, [&] { return found->second.done; });
+        jobs_.erase(found);
+    }
 }
 
 int CopierPool::Serving() const {
@@ -246,6 +297,7 @@ void CopierPool::Serve(Copier& copier) {
         CopyTicket ticket = 0;
         CopierTask task;
         const std::atomic<int>* cancel = nullptr;
+        const std::atomic<int>* withdrawn = nullptr;
         {
             std::unique_lock lock(mutex_);
             work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
@@ -254,14 +306,18 @@ void CopierPool::Serve(Copier& copier) {
             queue_.pop_front();
             Job& job = jobs_[ticket];
             job.started = true;
+            job.runner = &copier;
             task = job.task;
             cancel = job.cancel;
+            withdrawn = &job.withdrawn;
         }
         int error = ECANCELED;
-        const bool alive = posix::IsCancelled(cancel) || CopyOn(copier, task, cancel, error);
+        const bool alive = posix::IsCancelled(cancel) || posix::IsCancelled(withdrawn) ||
+                           CopyOn(copier, task, cancel, withdrawn, error);
         {
             std::lock_guard lock(mutex_);
             if (const auto found = jobs_.find(ticket); found != jobs_.end()) {
+                found->second.runner = nullptr;
                 if (found->second.dropped) {
                     jobs_.erase(found);
                 } else {
@@ -279,7 +335,7 @@ void CopierPool::Serve(Copier& copier) {
 }
 
 bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel,
-                        int& error) {
+                        const std::atomic<int>* withdrawn, int& error) {
     error = EIO;
     const CopyRequest& request = task.request;
     const bool sent =
@@ -297,9 +353,13 @@ bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomi
     bool stopSent = false;
     Clock::time_point giveUp = Clock::time_point::max();
     for (;;) {
-        pollfd waiting{copier.answers, POLLIN, 0};
-        const int ready = ::poll(&waiting, 1, kPollMs);
-        if (ready > 0) {
+        pollfd waiting[2] = {{copier.answers, POLLIN, 0}, {copier.wake, POLLIN, 0}};
+        const int ready = ::poll(waiting, copier.wake >= 0 ? 2 : 1, kPollMs);
+        if (ready > 0 && waiting[1].revents != 0) {
+            eventfd_t ignored = 0;
+            ::eventfd_read(copier.wake, &ignored);
+        }
+        if (ready > 0 && waiting[0].revents != 0) {
             const int result = AwaitResult(copier.answers, 0);
             if (result >= 0) {
                 error = result;
@@ -311,7 +371,8 @@ bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomi
         }
         if (ready < 0 && errno != EINTR) return false;
         const bool stopping = stopping_;
-        if (!stopSent && (stopping || posix::IsCancelled(cancel))) {
+        if (!stopSent &&
+            (stopping || posix::IsCancelled(cancel) || posix::IsCancelled(withdrawn))) {
             posix::WriteCopierFrame(copier.requests, CopierMessage::kCancel, {});
             stopSent = true;
         }
@@ -328,6 +389,7 @@ bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomi
 void CopierPool::End(Copier& copier) {
     CloseQuietly(copier.requests);
     CloseQuietly(copier.answers);
+    CloseQuietly(copier.wake);
     if (copier.pid > 0) {
         ::kill(copier.pid, SIGKILL);
         while (::waitpid(copier.pid, nullptr, 0) < 0 && errno == EINTR) {

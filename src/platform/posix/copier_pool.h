@@ -68,10 +68,15 @@ public:
     // Waits for the copy and hands over its outcome; a copier that died in the middle of it
     // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
+    // Forgets every job whose result was not taken: the ones not started are not made, the ones
+    // under way are told to stop (each within one block) and end on their own.
     void DropQueued();
-    // Takes a job back without its result: one not started is not made, one under way is waited
-    // for (it ends at its cancel flag, or at the end of its copy).
+    // Takes a job back without its result: one not started is not made, one under way is told
+    // to stop and waited for (it ends within one block, or at once when it had ended).
     void Withdraw(CopyTicket ticket);
+    // The same for several jobs (a striped copy's ranges), all told to stop before any is
+    // waited for.
+    void Withdraw(const std::vector<CopyTicket>& tickets);
 
     // Copiers still taking jobs.
     int Serving() const;
@@ -85,11 +90,16 @@ private:
         pid_t pid = -1;
         int requests = -1;  // our end of its standard input
         int answers = -1;   // our end of its standard output
+        int wake = -1;      // an eventfd: a job it runs was withdrawn, or the pool stops
         std::thread thread;
     };
     struct Job {
         CopierTask task;
         const std::atomic<int>* cancel = nullptr;
+        // The job's own stop, apart from the caller's flag (shared by a whole run): set when the
+        // job is withdrawn or dropped.
+        std::atomic<int> withdrawn{0};
+        Copier* runner = nullptr;  // while it runs
         bool started = false;
         bool done = false;
         bool dropped = false;  // nobody takes its result
@@ -102,7 +112,10 @@ private:
     void Serve(Copier& copier);
     // Sends one copy and waits for its answer; false when the copier is gone (or left behind
     // at shutdown), with `error` set for the copy.
-    bool CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel, int& error);
+    bool CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel,
+                const std::atomic<int>* withdrawn, int& error);
+    // Sets a job's own stop and wakes the copier that runs it (under mutex_).
+    static void StopJob(Job& job);
     void End(Copier& copier);
 
     CopierPoolOptions options_;

@@ -85,6 +85,10 @@ std::string MakeTemporaryName(const char* suffix) {
     return name;
 }
 
+std::string MakeAsideName(const std::string& finalName) {
+    return AsideCopyName(finalName, RandomNumber());
+}
+
 std::string ParentFolder(const std::string& path) {
     const size_t slash = path.find_last_of('/');
     if (slash == std::string::npos) return ".";

@@ -40,6 +40,10 @@ inline bool IsCancelled(const std::atomic<int>* cancel) {
 // "~tess<16 hex digits><suffix>": the name a copy is written under before it is renamed.
 std::string MakeTemporaryName(const char* suffix = ".tmp");
 
+// The name an old copy of `finalName` steps aside under while a new copy takes its place (see
+// AsideCopyName): it tells the final name, so a copy cut off between the renames can go back.
+std::string MakeAsideName(const std::string& finalName);
+
 // The folder part of a local path ("/a/b.txt" -> "/a", "b.txt" -> ".").
 std::string ParentFolder(const std::string& path);
 

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <chrono>
 
 #include "base/app_log.h"
 #include "base/string_utility.h"
@@ -35,14 +36,15 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     // The configured options stay as they are: a later log-on (to another server) chooses anew.
     CopierPoolOptions pool = options_;
     if (pool.copiers < 0) {
-        const bool local = IsThisMachine(LowerHost(host));
+        const std::chrono::microseconds roundTrip = MeasureRoundTrip(host);
         const unsigned processors = UsableProcessors();
-        const CopierPlan plan = PlanCopiers(local, processors);
+        const CopierPlan plan = PlanCopiers(roundTrip, processors);
         pool.copiers = plan.copiers;
         if (!plan.stripe) pool.stripeThreshold = 0;
-        LOG_TRACE("Share Copiers Planned. Count:" + IntToString(plan.copiers) + " Striping:" +
-                  (plan.stripe ? "On" : "Off") + " Server:" + (local ? "This Machine" : "Network") +
-                  " Processors:" + IntToString(static_cast<int>(processors)));
+        LOG_NOTICE("Share Copiers Planned. Count:" + IntToString(plan.copiers) +
+                   " Striping:" + (plan.stripe ? "On" : "Off") +
+                   " RoundTripUs:" + std::to_string(roundTrip.count()) +
+                   " Processors:" + IntToString(static_cast<int>(processors)));
     }
     pool_ = std::make_unique<CopierPool>(
         std::move(pool), [this](const CopierTask& task, const std::atomic<int>* cancel) {
@@ -52,14 +54,48 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
             return share_.CopyRequestToShare(task.request, cancel);
         });
     poolHost_ = LowerHost(host);
-    pool_->Start(host, user, password);
+    poolLogon_ = PoolLogon{host, user, password};
     return result;
+}
+
+bool PooledSmbShare::PoolReady() {
+    if (!pool_) return false;
+    if (poolLogon_) {
+        // Started by the first copy queued: a run that copies nothing (a differential run that
+        // finds no change) never pays for the copiers' start and log-on.
+        pool_->Start(poolLogon_->host, poolLogon_->user, poolLogon_->password);
+        std::fill(poolLogon_->password.begin(), poolLogon_->password.end(), '\0');
+        poolLogon_.reset();
+    }
+    return true;
+}
+
+std::chrono::microseconds PooledSmbShare::MeasureRoundTrip(const std::string& host) {
+    // A look-up in the IPC$ tree the log-on connected: no file system work on the server, so
+    // what it takes is the link's round trip plus the server's least time per request. The
+    // quickest of a few, since a busy machine only ever adds to it; what it answers does not
+    // matter.
+    constexpr int kProbes = 5;
+    std::string name = host;
+    while (!name.empty() && name.front() == '\\') name.erase(0, 1);
+    const std::string probe = "\\\\" + name + "\\IPC$\\tessarine-probe";
+    auto quickest = std::chrono::microseconds::max();
+    for (int i = 0; i < kProbes; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const IoStatus looked = share_.Exists(probe);
+        const auto took = std::chrono::duration_cast<std::chrono::microseconds>(
+            std::chrono::steady_clock::now() - start);
+        quickest = std::min(quickest, took);
+        if (IsConnectionLoss(looked.error)) break;
+    }
+    return quickest;
 }
 
 void PooledSmbShare::Cancel(const std::string& host) {
     if (pool_ && LowerHost(host) == poolHost_) {
         pool_.reset();
         poolHost_.clear();
+        poolLogon_.reset();
     }
     share_.Cancel(host);
 }
@@ -67,7 +103,8 @@ void PooledSmbShare::Cancel(const std::string& host) {
 CopyTicket PooledSmbShare::QueueCopyToShare(const CopyRequest& request,
                                             const std::atomic<int>* cancel) {
     DevicePath target;
-    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_) {
+    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_ &&
+        PoolReady()) {
         if (const CopyTicket striped = QueueStriped(request, cancel); striped != 0) return striped;
         return pool_->Queue(CopierTask{request, {}, 0, 0}, cancel);
     }
@@ -85,8 +122,9 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     const std::uint64_t copiers = static_cast<std::uint64_t>(std::max(pool_->Serving(), 0));
     const std::uint64_t count = std::min(copiers, size / options.stripeRange);
     if (count < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
-    // A whole copy reports whatever stops the temporary file from being made.
-    IoResult<std::string> begun = share_.BeginStripedCopy(request.path, size);
+    // The temporary file is made by the first range that starts: queued copies take no room
+    // on the device before a copier works on them.
+    IoResult<std::string> begun = share_.BeginStripedCopy(request.path);
     if (!begun) return 0;
     StripedCopy copy{request, std::move(begun.value), size, {}};
     // Whole copy blocks per range, the last one taking the rest.
@@ -132,11 +170,10 @@ IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
 
 void PooledSmbShare::DropQueuedCopies() {
     DeviceShare::DropQueuedCopies();
-    // A striped copy's ranges under way are waited for (they stop at the cancel flag), so that
-    // its temporary file can go: no cut copy is left beside the target.
+    // A striped copy's ranges under way are withdrawn (each stops within one block) and waited
+    // for, so that its temporary file can go: no cut copy is left beside the target.
     for (const auto& [ticket, copy] : striped_) {
-        if (pool_)
-            for (const CopyTicket range : copy.ranges) pool_->Withdraw(range);
+        if (pool_) pool_->Withdraw(copy.ranges);
         share_.AbandonStripedCopy(copy.temporaryPath);
     }
     striped_.clear();

@@ -3,20 +3,23 @@
 // copies of QueueCopyToShare go to a CopierPool started at Connect, several at a time. With no
 // copier ready the queued copies are made one at a time by the SmbShare, as on any share.
 //
-// A large file is striped: its temporary file is made here (full size) when it is queued,
-// its ranges go to several copiers (one SMB connection has one write in flight at a time, so
-// one copier cannot fill the link with one file), and when its result is taken and every
-// range arrived, this process gives it its time and renames it into place. A range that failed
-// (a copier killed, the stop flag, a lost server) fails the whole file; its temporary file is
-// removed, or left for the next run's listing when the server is gone.
+// A large file is striped: its temporary file is named here when it is queued and made by the
+// first of its ranges to start, its ranges go to several copiers (one SMB connection has one write
+// in flight at a time, so one copier cannot fill the link with one file), and when its result is
+// taken and every range arrived, this process gives it its time and renames it into place. A range
+// that failed (a copier killed, the stop flag, a lost server) fails the whole file; its temporary
+// file is removed, or left for the next run's listing when the server is gone.
 //
-// The pool's copiers die with the thread that called Connect (their parent-death signal is
-// bound to it): connect, queue and destroy on the thread of one run.
+// The copiers are started (and log on) when the first copy is queued, with the credentials of
+// Connect; they die with the thread that queued it (their parent-death signal is bound to it):
+// connect, queue and destroy on the thread of one run.
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -66,7 +69,7 @@ public:
     IoStatus TakeCopyResult(CopyTicket ticket) override;
     void DropQueuedCopies() override;
 
-    // The copiers' process ids; empty when no pool runs.
+    // The copiers' process ids; empty when no pool runs (none before the first queued copy).
     std::vector<pid_t> CopierProcessIds() const;
 
 private:
@@ -80,6 +83,10 @@ private:
         std::uint64_t size = 0;
         std::vector<CopyTicket> ranges;
     };
+    // Starts the copiers when they were not yet; false without a pool.
+    bool PoolReady();
+    // The quickest of a few cheap requests to the server just logged on to.
+    std::chrono::microseconds MeasureRoundTrip(const std::string& host);
     // Starts a striped copy when the file is large enough and copiers are there; 0 otherwise.
     CopyTicket QueueStriped(const CopyRequest& request, const std::atomic<int>* cancel);
     IoStatus TakeStriped(CopyTicket ticket);
@@ -88,6 +95,10 @@ private:
     SmbShare share_;  // declared before the pool: the pool's fallback uses it
     std::unique_ptr<CopierPool> pool_;
     std::string poolHost_;  // lower case
+    struct PoolLogon {
+        std::string host, user, password;
+    };
+    std::optional<PoolLogon> poolLogon_;  // until the copiers are started
     std::map<CopyTicket, StripedCopy> striped_;
     CopyTicket nextStriped_ = 1;
 };

@@ -13,6 +13,7 @@
 #include <cstring>
 #include <mutex>
 
+#include "base/app_log.h"
 #include "platform/posix/local_file_ops.h"
 #include "platform/share_name.h"
 #include "platform/unc_path.h"
@@ -543,10 +544,11 @@ int SmbShare::PlaceCopy(const std::string& temporaryUrl, const DevicePath& targe
     // Replace: the old copy steps aside, the new one takes its name, then the old one goes.
     // Whatever fails on the way, the old copy stays or returns under its name.
     DevicePath aside = target;
-    aside.parts.back() = posix::MakeTemporaryName(".bak");
+    aside.parts.back() = posix::MakeAsideName(target.parts.back());
     const std::string asideUrl = UrlOf(aside);
     if (const int error = Locked([&] { return RenameUrl(targetUrl, asideUrl); }); error != 0)
         return error;
+    if (asideObserver_) asideObserver_();
     if (const int error = Locked([&] { return RenameUrl(temporaryUrl, targetUrl); }); error != 0) {
         Locked([&] { return RenameUrl(asideUrl, targetUrl); });
         return error;
@@ -556,32 +558,18 @@ int SmbShare::PlaceCopy(const std::string& temporaryUrl, const DevicePath& targe
     return 0;
 }
 
-IoResult<std::string> SmbShare::BeginStripedCopy(const std::string& path, std::uint64_t size) {
+IoResult<std::string> SmbShare::BeginStripedCopy(const std::string& path) {
     DevicePath target;
     std::string url;
     if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return {{}, parsed.error};
     if (target.parts.empty()) return {{}, EISDIR};
-    std::string temporaryUrl;
-    SMBCFILE* out = nullptr;
-    if (const int error = OpenTemporary(target, temporaryUrl, out); error != 0) return {{}, error};
-    // The full size at once: every range then writes within the file.
-    const int sizeError = Locked([&] {
-        errno = 0;
-        int error =
-            smbc_getFunctionFtruncate(context_)(context_, out, static_cast<off_t>(size)) != 0
-                ? LibraryErrno(EIO)
-                : 0;
-        errno = 0;
-        if (smbc_getFunctionClose(context_)(context_, out) != 0 && error == 0)
-            error = LibraryErrno(EIO);
-        return error;
-    });
-    if (sizeError != 0) {
-        if (!connectionLost_) Locked([&] { UnlinkQuietly(temporaryUrl); });
-        return {{}, sizeError};
-    }
+    // The name the target's name gives (see TemporaryCopyNameFor) unless a file holds it: the
+    // ranges write into whatever is there, so a leftover must not be taken over.
     DevicePath temporary = target;
-    temporary.parts.back() = temporaryUrl.substr(temporaryUrl.rfind('/') + 1);
+    temporary.parts.back() = TemporaryCopyNameFor(target.parts.back());
+    struct stat existing {};
+    if (Locked([&] { return StatUrl(UrlOf(temporary), existing); }) != ENOENT)
+        temporary.parts.back() = posix::MakeTemporaryName(".tmp");
     return {ToUncPath(temporary), 0};
 }
 
@@ -599,8 +587,10 @@ IoStatus SmbShare::WriteRange(const std::string& localPath, const std::string& t
     int openError = 0;
     SMBCFILE* out = Locked([&] {
         errno = 0;
-        // Never created here: the range belongs to a file BeginStripedCopy made.
-        SMBCFILE* file = smbc_getFunctionOpen(context_)(context_, url.c_str(), O_WRONLY, 0);
+        // Made by whichever range starts first (the ranges write beyond its end as they come);
+        // never truncated, so no range undoes another's.
+        SMBCFILE* file =
+            smbc_getFunctionOpen(context_)(context_, url.c_str(), O_WRONLY | O_CREAT, 0644);
         if (file == nullptr) {
             openError = LibraryErrno(EIO);
             return file;
@@ -786,11 +776,36 @@ IoStatus SmbShare::Rename(const std::string& path, const std::string& newPath) {
     return {};
 }
 
+void SmbShare::RestoreAsideCopies(const DevicePath& folder, std::vector<ShareEntry>& entries) {
+    std::set<std::string> names;
+    for (const ShareEntry& entry : entries) names.insert(FoldShareName(entry.name));
+    for (ShareEntry& entry : entries) {
+        if (entry.isFolder) continue;
+        std::string finalName = FinalNameOfAsideCopy(entry.name);
+        if (finalName.empty() || !names.insert(FoldShareName(finalName)).second) continue;
+        DevicePath aside = folder;
+        aside.parts.push_back(entry.name);
+        DevicePath target = folder;
+        target.parts.push_back(finalName);
+        const std::string asideUrl = UrlOf(aside);
+        const std::string finalUrl = UrlOf(target);
+        if (const int error = RenameUrl(asideUrl, finalUrl); error != 0) {
+            names.erase(FoldShareName(finalName));
+            LOG_ERROR_CODE(error, "Set-Aside Copy Restore Error. file:" + asideUrl);
+            continue;
+        }
+        LOG_NOTICE("Restored Set-Aside Copy. file:" + finalUrl);
+        NoteNameUsed(target);
+        entry.name = std::move(finalName);
+    }
+}
+
 IoResult<std::vector<ShareEntry>> SmbShare::List(const std::string& folder,
                                                  const std::string& wildcard) {
     IoResult<std::vector<ShareEntry>> result;
     std::string url;
-    if (const IoStatus parsed = UrlOf(folder, url); !parsed) {
+    DevicePath listed;
+    if (const IoStatus parsed = UrlOf(folder, url, &listed); !parsed) {
         result.error = parsed.error;
         return result;
     }
@@ -802,21 +817,24 @@ IoResult<std::vector<ShareEntry>> SmbShare::List(const std::string& folder,
         result.error = LibraryErrno(EIO);
         return result;
     }
-    std::vector<ShareEntry>& entries = result.value;
+    std::vector<ShareEntry> all;
     auto readPlus = smbc_getFunctionReaddirPlus(context_);
     while (const struct libsmb_file_info* info = readPlus(context_, dir)) {
         if (info->name == nullptr) continue;
         const std::string_view name = info->name;
         if (name == "." || name == "..") continue;
-        if (!MatchWildcard(wildcard, name)) continue;
         ShareEntry entry;
         entry.name = std::string(name);
         entry.isFolder = (info->attrs & kDirectoryAttribute) != 0;
         entry.size = entry.isFolder ? 0 : info->size;
         entry.lastWriteTime = info->mtime_ts.tv_sec;
-        entries.push_back(std::move(entry));
+        all.push_back(std::move(entry));
     }
     smbc_getFunctionClosedir(context_)(context_, dir);
+    RestoreAsideCopies(listed, all);
+    std::vector<ShareEntry>& entries = result.value;
+    for (auto& entry : all)
+        if (MatchWildcard(wildcard, entry.name)) entries.push_back(std::move(entry));
     std::sort(entries.begin(), entries.end(),
               [](const ShareEntry& a, const ShareEntry& b) { return a.name < b.name; });
     return result;

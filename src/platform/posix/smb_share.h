@@ -71,6 +71,10 @@ public:
         blockObserver_ = std::move(observer);
     }
 
+    // Called once an existing target stepped aside under its ".bak" name and before the new
+    // copy takes the name (tests that end the process there).
+    void SetAsideObserver(std::function<void()> observer) { asideObserver_ = std::move(observer); }
+
     // Written as "~tess<random>.tmp" beside the target and renamed over it; an existing target
     // is first renamed aside and only deleted once the new copy stands under its name. A
     // target in a folder this object created, under a name it has not used there yet, is not
@@ -85,13 +89,14 @@ public:
 
     // One large file written in ranges by several processes at once (each with its own
     // connection: one request in flight per connection is what the library gives).
-    // BeginStripedCopy makes the temporary file beside the target with its full size and
-    // answers its device path; WriteRange writes one range of the local file into it (the
-    // library opens files with DENY_NONE sharing, so every process may open the same file for
-    // writing); FinishStripedCopy gives it the local file's time and puts it in place exactly
-    // as CopyToShare does (EAGAIN when the local file's size changed meanwhile). A striped copy
-    // that is not finished is removed with AbandonStripedCopy.
-    IoResult<std::string> BeginStripedCopy(const std::string& path, std::uint64_t size);
+    // BeginStripedCopy names a temporary file beside the target and answers its device path;
+    // nothing is made on the server yet. WriteRange writes one range of the local file into it,
+    // making the file if no range did yet (so the device holds a temporary copy only once a
+    // range is under way; the library opens files with DENY_NONE sharing, so every process may
+    // open the same file for writing); FinishStripedCopy gives it the local file's time and
+    // puts it in place exactly as CopyToShare does (EAGAIN when the local file's size changed
+    // meanwhile). A striped copy that is not finished is removed with AbandonStripedCopy.
+    IoResult<std::string> BeginStripedCopy(const std::string& path);
     IoStatus WriteRange(const std::string& localPath, const std::string& temporaryPath,
                         std::uint64_t offset, std::uint64_t length, const std::atomic<int>* cancel);
     IoStatus FinishStripedCopy(const CopyRequest& request, const std::string& temporaryPath,
@@ -107,6 +112,8 @@ public:
     // would delete that entry; a change of letter case only is left to the server.
     IoStatus Rename(const std::string& path, const std::string& newPath) override;
 
+    // An old copy that a cut-off replacement left set aside, with no file under its name, is
+    // renamed back first and listed under its name.
     IoResult<std::vector<ShareEntry>> List(const std::string& folder,
                                            const std::string& wildcard) override;
 
@@ -146,6 +153,11 @@ private:
     // `exists` tells whether there is one.
     int CheckTarget(const std::string& url, bool& exists);
 
+    // An old copy set aside while a new one took its name ("~tess...~name.bak") whose name is
+    // free again was cut off between the two renames: it goes back under its name, here and in
+    // `entries`, before anyone sees the listing (under the library lock).
+    void RestoreAsideCopies(const DevicePath& folder, std::vector<ShareEntry>& entries);
+
     // What this object knows of the folders it created (see createdFolders_).
     void NoteCreatedFolder(const DevicePath& folder);
     void NoteNameUsed(const DevicePath& path);
@@ -168,6 +180,7 @@ private:
     std::size_t blockSize_;
     std::unique_ptr<char[]> buffer_;  // one copy block, made on first use
     std::function<void(std::uint64_t)> blockObserver_;
+    std::function<void()> asideObserver_;
     int contextError_ = 0;  // why the library context could not be made; 0 when it was
 };
 
