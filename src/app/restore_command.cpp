@@ -115,7 +115,8 @@ std::string Mebibytes(std::uint64_t bytes) {
 // line per file otherwise.
 class ProgressPrinter {
 public:
-    explicit ProgressPrinter(bool dryRun) : terminal_(isatty(STDOUT_FILENO) == 1), dryRun_(dryRun) {}
+    explicit ProgressPrinter(bool dryRun)
+        : terminal_(isatty(STDOUT_FILENO) == 1), dryRun_(dryRun) {}
 
     void operator()(const RestoreProgress& progress) {
         if (!terminal_) {
@@ -235,8 +236,9 @@ int RunRestoreCommand(int argc, char** argv) {
         if (arguments.pair < 0 || arguments.pair == i) request.pairs.push_back(i);
     }
     if (request.pairs.empty()) {
-        std::fprintf(stderr, arguments.pair < 0 ? "TessarineTool: no backup pair is set\n"
-                                                : "TessarineTool: backup pair %d is not set\n",
+        std::fprintf(stderr,
+                     arguments.pair < 0 ? "TessarineTool: no backup pair is set\n"
+                                        : "TessarineTool: backup pair %d is not set\n",
                      arguments.pair + 1);
         return kRestoreExitUnavailable;
     }
@@ -278,14 +280,13 @@ int RunRestoreCommand(int argc, char** argv) {
     share->Cancel(common.ipv4Address);
 
     PrintNotRestored(summary);
-    std::printf("%s %llu files (%s), %llu already equal, %llu skipped, %llu failed%s.\n",
-                request.dryRun ? "Would restore" : "Restored",
-                static_cast<unsigned long long>(summary.restored),
-                Mebibytes(summary.restoredBytes).c_str(),
-                static_cast<unsigned long long>(summary.equal),
-                static_cast<unsigned long long>(summary.skipped),
-                static_cast<unsigned long long>(summary.failed),
-                summary.cancelled ? "; cancelled" : "");
+    std::printf(
+        "%s %llu files (%s), %llu already equal, %llu skipped, %llu failed%s.\n",
+        request.dryRun ? "Would restore" : "Restored",
+        static_cast<unsigned long long>(summary.restored), Mebibytes(summary.restoredBytes).c_str(),
+        static_cast<unsigned long long>(summary.equal),
+        static_cast<unsigned long long>(summary.skipped),
+        static_cast<unsigned long long>(summary.failed), summary.cancelled ? "; cancelled" : "");
     std::fflush(stdout);
     if (summary.deviceLost) {
         std::fprintf(stderr, "TessarineTool: the device stopped answering (error %d)\n",

@@ -72,9 +72,9 @@ bool SplitRelative(const std::string& relative, std::vector<std::string>& names)
 }
 
 bool IsBelowOrSame(const std::string& path, const std::string& folder) {
-    return path == folder || (path.size() > folder.size() &&
-                              path.compare(0, folder.size(), folder) == 0 &&
-                              (folder.back() == '/' || path[folder.size()] == '/'));
+    return path == folder ||
+           (path.size() > folder.size() && path.compare(0, folder.size(), folder) == 0 &&
+            (folder.back() == '/' || path[folder.size()] == '/'));
 }
 
 }  // namespace
@@ -206,7 +206,8 @@ void CRestoreEngine::ListAsked(int pair, const std::string& path, const std::str
                                std::vector<RestoreItem>& items, const std::atomic<int>* cancel) {
     const BackupFolderPair& folderPair = pairs_[pair];
     const std::string relative = RelativeBelow(folderPair.source, path).value_or(std::string());
-    if (relative.empty()) return ListTree(pair, folderPair.destination, localRoot, "", items, cancel);
+    if (relative.empty())
+        return ListTree(pair, folderPair.destination, localRoot, "", items, cancel);
 
     std::vector<std::string> names;
     if (!SplitRelative(relative, names)) {

@@ -67,7 +67,8 @@ public:
     }
 
     // Every file below `root`: relative path -> (content, modified time).
-    static std::map<std::string, std::pair<std::string, std::time_t>> Tree(const std::string& root) {
+    static std::map<std::string, std::pair<std::string, std::time_t>> Tree(
+        const std::string& root) {
         std::map<std::string, std::pair<std::string, std::time_t>> files;
         for (const auto& entry : fs::recursive_directory_iterator(root)) {
             if (!entry.is_regular_file()) continue;
@@ -261,7 +262,8 @@ TEST_F(RestoreTest, NamesComeBackAsBackedUpWhereTheDeviceHoldsAnotherCase) {
     fs::rename(ShareFolder("dst1/Docs"), ShareFolder("dst1/DOCS"));
     MakeFiles({"src1/y.txt", "src1/Y.txt"});
     for (const char* name : {"y.txt", "Y.txt"})
-        fs::copy_file(Source(std::string("src1/") + name), ShareFolder(std::string("dst1/") + name));
+        fs::copy_file(Source(std::string("src1/") + name),
+                      ShareFolder(std::string("dst1/") + name));
     for (const char* name : {"y.txt", "Y.txt"})
         SetModifiedTime(ShareFolder(std::string("dst1/") + name), kNow - 86400);
     const auto backedUp = Tree(Source("src1"));
