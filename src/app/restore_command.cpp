@@ -18,6 +18,7 @@
 #include "infra/log_setting.h"
 #include "platform/app_paths.h"
 #include "platform/device_share_factory.h"
+#include "platform/posix/control_socket.h"
 #include "platform/posix/single_instance.h"
 #include "settings/profile_store.h"
 #include "settings/setting_records.h"
@@ -33,7 +34,7 @@ const char* const kRestoreUsage =
     "                 file that differs is kept unless --overwrite; --dry-run only\n"
     "                 tells. Exit 0 all restored or equal, 1 something skipped or\n"
     "                 failed, 2 device unreachable or settings unusable, 64 usage.\n"
-    "                 Not while the program runs.\n";
+    "                 Beside the running program it holds its backup flag.\n";
 
 namespace {
 
@@ -198,19 +199,29 @@ int RunRestoreCommand(int argc, char** argv) {
     }
     InitAppLog(dataFolder, title);
 
-    // No instance runs while the restore does, and none starts: a backup (and its mirroring)
-    // never sees a half-restored tree.
+    // No backup (and no mirroring) sees a half-restored tree: with no instance running none
+    // starts meanwhile; beside one, its backup running flag is ours until we end.
     SingleInstanceLock instanceLock;
+    ControlHold backupFlag;
     switch (instanceLock.Acquire(
         SingleInstanceLock::LockFilePath(RuntimeFolderPath(dataFolder), title))) {
         case LockResult::kAcquired:
             break;
-        case LockResult::kBusy:
-            LOG_ERROR("Restore Refused. The Program Is Running.");
-            std::fprintf(stderr,
-                         "TessarineTool: the program is running; end it (\"終了\") before "
-                         "restoring from the command line\n");
+        case LockResult::kBusy: {
+            const int held =
+                backupFlag.Acquire(ControlSocketFolder(dataFolder), title, kBackupRunningClaim);
+            if (held == kControlDelivered) {
+                LOG_NOTICE("Restore Holds The Backup Running Flag.");
+                break;
+            }
+            LOG_ERROR("Restore Refused. Backup Running Flag Not Held. Result:" + IntToString(held));
+            std::fprintf(stderr, held == kControlBusy
+                                     ? "TessarineTool: a backup or a settings change is under "
+                                       "way; restore when it has ended\n"
+                                     : "TessarineTool: the running program did not hand over "
+                                       "its backup flag\n");
             return kRestoreExitUnavailable;
+        }
         case LockResult::kFailed:
             std::fprintf(stderr, "TessarineTool: cannot open the single-instance lock file\n");
             return kRestoreExitUnavailable;

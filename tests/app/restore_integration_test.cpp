@@ -142,20 +142,21 @@ protected:
         return count;
     }
 
-    // One backup by the program, started and ended around it.
+    // One backup by the running program, to its end.
     void BackUp() {
-        const pid_t program = StartConfigured();
         const int before = RunEnds();
         ASSERT_EQ(0, Run({"--signal", "BackupNow"})) << ReadFile(lastOutput_);
         const auto deadline = std::chrono::steady_clock::now() + 600s;
         while (RunEnds() == before && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(50ms);
         ASSERT_GT(RunEnds(), before) << LogText();
-        // The command line does not restore beside a running program.
-        EXPECT_EQ(2, Run({"--restore", "--dry-run"}));
-        EXPECT_NE(std::string::npos, ReadFile(lastOutput_).find("the program is running"));
-        ASSERT_EQ(kill(program, SIGTERM), 0);
-        ASSERT_EQ(0, WaitExit(program, 60s));
+    }
+
+    int Count(const std::string& text) const {
+        const std::string log = LogText();
+        int count = 0;
+        for (std::size_t at = 0; (at = log.find(text, at)) != std::string::npos; ++at) ++count;
+        return count;
     }
 
     int Restore(const std::vector<std::string>& options) {
@@ -169,7 +170,10 @@ protected:
 };
 
 TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBackupCopiesNothing) {
+    pid_t program = StartConfigured();
     ASSERT_NO_FATAL_FAILURE(BackUp());
+    ASSERT_EQ(kill(program, SIGTERM), 0);
+    ASSERT_EQ(0, WaitExit(program, 60s));
     const TreeState backedUp = ReadTree(Source());
     ASSERT_EQ(backedUp, ReadTree(Served()));
 
@@ -198,6 +202,15 @@ TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBac
     now[editedFile] = backedUp.at(editedFile);
     now.erase("/added.txt");
     EXPECT_EQ(backedUp, now);
+
+    // Without the program the restore held its lock; beside it, the program's backup flag.
+    EXPECT_EQ(0, Count("Control Hold Granted"));
+    program = StartConfigured();
+    const std::string elsewhereDry = temp_.Sub("dry");
+    EXPECT_EQ(0, Restore({"--dry-run", "--to", elsewhereDry})) << ReadFile(lastOutput_);
+    EXPECT_FALSE(fs::exists(elsewhereDry));
+    EXPECT_EQ(1, Count("Control Hold Granted. Name:BackupRunning"));
+    EXPECT_EQ(1, Count("Control Hold Released. Name:BackupRunning"));
 
     // Elsewhere: the device's tree, contents and times.
     const std::string elsewhere = temp_.Sub("elsewhere");
@@ -233,7 +246,9 @@ TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBac
     EXPECT_EQ(std::vector<std::string>{}, temporary);
     EXPECT_EQ(backedUp.at("/large.bin"), now["/large.bin"]);
 
-    // The next backup (mirroring on) copies only the edited and added files, deletes nothing.
+    // The killed restore gave the flag back: the next backup (mirroring on) runs, copies only
+    // the edited and added files and deletes nothing.
+    EXPECT_EQ(Count("Control Hold Granted."), Count("Control Hold Released."));
     const TreeState before = ReadTree(Served());
     ASSERT_NO_FATAL_FAILURE(BackUp());
     const TreeState after = ReadTree(Served());
