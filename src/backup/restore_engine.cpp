@@ -427,11 +427,14 @@ RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::ato
                (request.overwrite ? " Overwrite" : "") + " Target:" +
                (request.targetFolder.empty() ? std::string("original") : request.targetFolder));
 
+    std::vector<int> chosen;
+    for (const int pair : request.pairs)
+        if (pair >= 0 && pair < static_cast<int>(pairs_.size())) chosen.push_back(pair);
     // Every asked-for path belongs to the first chosen pair it is below.
     std::vector<std::vector<std::string>> asked(pairs_.size());
     for (const std::string& path : request.paths) {
         bool placed = false;
-        for (const int pair : request.pairs) {
+        for (const int pair : chosen) {
             if (RelativeBelow(pairs_[pair].source, path)) {
                 asked[pair].push_back(TrimTrailingSlashes(path));
                 placed = true;
@@ -449,7 +452,7 @@ RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::ato
 
     std::vector<RestoreItem> items;
     std::map<int, std::string> roots;
-    for (const int pair : request.pairs) {
+    for (const int pair : chosen) {
         if (pairs_[pair].source.empty() || pairs_[pair].destination.empty()) continue;
         std::vector<std::string> paths = asked[pair];
         if (request.paths.empty()) paths.push_back(TrimTrailingSlashes(pairs_[pair].source));
