@@ -176,6 +176,10 @@ TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBac
     ASSERT_EQ(0, WaitExit(program, 60s));
     const TreeState backedUp = ReadTree(Source());
     ASSERT_EQ(backedUp, ReadTree(Served()));
+    const std::vector<std::vector<std::string>> usage = {
+        {"--pair", "0"}, {"--pair", "11"}, {"--pair", "x"}, {"--to"}, {"--bogus"}};
+    for (const auto& args : usage) EXPECT_EQ(64, Restore(args)) << args.front();
+    EXPECT_EQ(2, Restore({"--pair", "3"})) << ReadFile(lastOutput_);  // a pair not set
 
     // Local changes: a package folder and a file deleted, a file edited, a file added.
     const std::string& first = backedUp.begin()->first;
