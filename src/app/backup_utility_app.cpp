@@ -7,6 +7,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "app/restore_command.h"
 #include "backup/backup_sql_utility.h"
 #include "base/app_log.h"
 #include "core/deadline_wait.h"
@@ -244,6 +245,15 @@ void CBackupUtilityApp::CreateNamedEvents() {
 }
 
 bool CBackupUtilityApp::StartControlServer() {
+    // A restore from the command line holds the backup running flag as the settings window
+    // does: no backup (and no mirroring) starts meanwhile.
+    controlServer_.SetHoldHandlers(
+        [this](const std::string& name) {
+            if (name != kBackupRunningClaim) return kHoldUnknown;
+            int idle = 0;
+            return backupExecuting_.compare_exchange_strong(idle, 1) ? kHoldGranted : kHoldBusy;
+        },
+        [this](const std::string&) { backupExecuting_.store(0); });
     // Without its socket the instance could not be reached by --signal, and the name might be
     // someone else's: a start-up failure, not a degraded run.
     if (controlServer_.Start(ControlSocketFolder(dataFolder_), title_)) return true;

@@ -6,6 +6,7 @@
 //   TessarineTool --search [PORT]  search the LAN for devices and print them
 //   TessarineTool --check-login    test the stored device login
 //   TessarineTool --results [N]    print the newest N stored detection results
+//   TessarineTool --restore ...    bring backed-up files back from the device
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -23,6 +24,7 @@
 #include "app/detect_file_wiring.h"
 #include "app/detect_result_wiring.h"
 #include "app/headless_message_sink.h"
+#include "app/restore_command.h"
 #include "app/tray_startup.h"
 #include "app/version.h"
 #include "base/app_exception.h"
@@ -57,6 +59,7 @@ void PrintUsage(std::FILE* out) {
                  "       TessarineTool --signal NAME | --show settings|results|version\n"
                  "       TessarineTool --search [PORT] | --check-login\n"
                  "       TessarineTool --results [N]\n"
+                 "       TessarineTool --restore [--pair N] [--to DIR] [OPTION...] [PATH...]\n"
                  "       TessarineTool --help | --version\n"
                  "\n"
                  "  (no option)    run with the tray icon until its menu's exit, SIGTERM or\n"
@@ -76,11 +79,13 @@ void PrintUsage(std::FILE* out) {
                  "  --results [N]  print the newest N (default 10) stored detection results:\n"
                  "                 when, which file, and each category with its hits; reads\n"
                  "                 the database only, also while the program runs\n"
+                 "%s"
                  "  --help         show this text\n"
                  "  --version      show the version\n"
                  "\n"
                  "Data folder: $ALLUSERSPROFILE/corvane/Tessarine Tool/ (else\n"
-                 "${XDG_DATA_HOME:-~/.local/share}/corvane/Tessarine Tool/).\n");
+                 "${XDG_DATA_HOME:-~/.local/share}/corvane/Tessarine Tool/).\n",
+                 kRestoreUsage);
 }
 
 const char* DescribeFailure(StartupFailure failure) {
@@ -453,6 +458,7 @@ int main(int argc, char** argv) {
     if (option == "--search" && argc <= 3) return SearchDevices(argc == 3 ? argv[2] : nullptr);
     if (option == "--check-login" && argc == 2) return CheckLogin();
     if (option == "--results" && argc <= 3) return PrintResults(argc == 3 ? argv[2] : nullptr);
+    if (option == "--restore") return RunRestoreCommand(argc - 2, argv + 2);
     if ((option == "--help" || option == "-h") && argc == 2) {
         PrintUsage(stdout);
         return kExitOk;

@@ -122,7 +122,8 @@ const CBackupSQLUtility::Statements::Definitions& CBackupSQLUtility::StatementDe
     return kDefinitions;
 }
 
-CBackupSQLUtility::CBackupSQLUtility(const std::string& databasePath) : connection_(databasePath) {}
+CBackupSQLUtility::CBackupSQLUtility(const std::string& databasePath, SqlOpenMode mode)
+    : connection_(databasePath, mode) {}
 
 int CBackupSQLUtility::Initialize() {
     LOG_METHOD();

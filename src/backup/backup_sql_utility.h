@@ -20,8 +20,10 @@ using BackupTimeMap = std::unordered_map<std::string, std::time_t>;
 
 class CBackupSQLUtility {
 public:
-    // The file list in `databasePath` (the application owns the one on its data folder).
-    explicit CBackupSQLUtility(const std::string& databasePath);
+    // The file list in `databasePath` (the application owns the one on its data folder). A
+    // read-only connection (a restore beside or without the program) creates nothing.
+    explicit CBackupSQLUtility(const std::string& databasePath,
+                               SqlOpenMode mode = SqlOpenMode::kReadWrite);
     CBackupSQLUtility(const CBackupSQLUtility&) = delete;
     CBackupSQLUtility& operator=(const CBackupSQLUtility&) = delete;
 

@@ -8,6 +8,15 @@ namespace tessarine {
 
 namespace {
 constexpr char kSignalVerb[] = "SIGNAL ";
+constexpr char kHoldVerb[] = "HOLD ";
+
+std::optional<std::string> ParseVerb(std::string_view line, std::string_view verb) {
+    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+    if (line.substr(0, verb.size()) != verb) return std::nullopt;
+    std::string name(line.substr(verb.size()));
+    if (!ControlNameProblem(name).empty()) return std::nullopt;
+    return name;
+}
 }  // namespace
 
 std::string ControlNameProblem(const std::string& name) {
@@ -23,12 +32,13 @@ std::string ControlNameProblem(const std::string& name) {
 std::string MakeControlRequest(const std::string& name) { return kSignalVerb + name + "\n"; }
 
 std::optional<std::string> ParseControlRequest(std::string_view line) {
-    if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
-    const std::string_view verb(kSignalVerb);
-    if (line.substr(0, verb.size()) != verb) return std::nullopt;
-    std::string name(line.substr(verb.size()));
-    if (!ControlNameProblem(name).empty()) return std::nullopt;
-    return name;
+    return ParseVerb(line, kSignalVerb);
+}
+
+std::string MakeControlHoldRequest(const std::string& name) { return kHoldVerb + name + "\n"; }
+
+std::optional<std::string> ParseControlHoldRequest(std::string_view line) {
+    return ParseVerb(line, kHoldVerb);
 }
 
 ControlRequestReader::State ControlRequestReader::Feed(std::string_view bytes) {

@@ -1,4 +1,5 @@
-// The request of the local control channel, apart from the socket: "SIGNAL <name>\n", at most
+// The request of the local control channel, apart from the socket: "SIGNAL <name>\n" or
+// "HOLD <name>\n", at most
 // kControlRequestMax bytes with the newline. The server feeds what a client sends into a
 // ControlRequestReader and answers the line it collects.
 #pragma once
@@ -23,6 +24,12 @@ std::string MakeControlRequest(const std::string& name);
 // The event name a request line (without its newline; one trailing CR is allowed) asks for, or
 // nothing when the line is not a request for a name without a problem.
 std::optional<std::string> ParseControlRequest(std::string_view line);
+
+// "HOLD <name>\n": the instance keeps the named claim (a running flag) for the client until the
+// client closes the connection (or ends). A name without a problem only.
+std::string MakeControlHoldRequest(const std::string& name);
+// The claim a hold request line asks for, as ParseControlRequest.
+std::optional<std::string> ParseControlHoldRequest(std::string_view line);
 
 // Collects one request line from the bytes of one connection, as they arrive.
 class ControlRequestReader {

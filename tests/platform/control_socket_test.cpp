@@ -8,12 +8,14 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "fakes/test_support.h"
@@ -163,6 +165,66 @@ TEST_F(ControlSocketTest, SilentClientsDelayNobodyAndAreCapped) {
     EXPECT_EQ(ReadAll(silent.front()), "BAD\n");
     EXPECT_LT(std::chrono::steady_clock::now() - start, 1s);
     for (int fd : silent) close(fd);
+}
+
+// A claim is kept exactly as long as its client's connection: past the read time-out, past
+// the connection cap, and given back when the client goes or the server stops.
+TEST_F(ControlSocketTest, HeldClaimLastsAsLongAsItsClient) {
+    server_.Stop();
+    std::atomic<int> flag{0};
+    std::atomic<int> releases{0};
+    server_.SetHoldHandlers(
+        [&](const std::string& name) {
+            if (name != "BackupRunning") return kHoldUnknown;
+            int idle = 0;
+            return flag.compare_exchange_strong(idle, 1) ? kHoldGranted : kHoldBusy;
+        },
+        [&](const std::string&) {
+            flag.store(0);
+            ++releases;
+        });
+    server_.SetReadTimeout(100ms);
+    ASSERT_TRUE(server_.Start(folder_, kTitle));
+    auto waitFor = [](const std::function<bool()>& done) {
+        for (int i = 0; i < 500 && !done(); ++i) std::this_thread::sleep_for(10ms);
+        return done();
+    };
+
+    ControlHold hold;
+    EXPECT_EQ(kControlDelivered, hold.Acquire(folder_, kTitle, "BackupRunning"));
+    EXPECT_EQ(1, flag.load());
+    ControlHold second;
+    EXPECT_EQ(kControlBusy, second.Acquire(folder_, kTitle, "BackupRunning"));
+    EXPECT_FALSE(second.IsHeld());
+    EXPECT_EQ(kControlUnknownName, second.Acquire(folder_, kTitle, "Other"));
+    // Longer than the read time-out, and more connections than the cap.
+    std::this_thread::sleep_for(300ms);
+    std::vector<int> silent;
+    for (std::size_t i = 0; i < kControlMaxConnections + 2; ++i)
+        silent.push_back(Connect(server_.Address()));
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "BackupNow"), kControlDelivered);
+    for (int fd : silent) close(fd);
+    EXPECT_EQ(1, flag.load());
+    EXPECT_EQ(0, releases.load());
+
+    hold.Release();
+    EXPECT_TRUE(waitFor([&] { return releases.load() == 1; }));
+    EXPECT_EQ(0, flag.load());
+
+    // A client that ends without a word gives it back too; so does the server's stop.
+    const pid_t child = fork();
+    if (child == 0) {
+        ControlHold held;
+        _exit(held.Acquire(folder_, kTitle, "BackupRunning") == kControlDelivered ? 0 : 1);
+    }
+    int status = 0;
+    waitpid(child, &status, 0);
+    EXPECT_EQ(0, WEXITSTATUS(status));
+    EXPECT_TRUE(waitFor([&] { return releases.load() == 2; }));
+    EXPECT_EQ(kControlDelivered, hold.Acquire(folder_, kTitle, "BackupRunning"));
+    server_.Stop();
+    EXPECT_EQ(3, releases.load());
+    EXPECT_EQ(0, flag.load());
 }
 
 TEST_F(ControlSocketTest, StopEndsAtOnceAndRemovesTheSocket) {

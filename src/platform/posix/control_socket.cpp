@@ -30,6 +30,7 @@ constexpr char kAnswerOk[] = "OK\n";
 constexpr char kAnswerUnknown[] = "UNKNOWN\n";
 constexpr char kAnswerBad[] = "BAD\n";
 constexpr char kAnswerDenied[] = "DENIED\n";
+constexpr char kAnswerBusy[] = "BUSY\n";
 constexpr std::size_t kAnswerMax = 16;
 constexpr std::size_t kSocketSuffixLength = 5;  // ".sock"
 // Longest file name used for the socket, so that the /proc/self/fd form always fits.
@@ -141,6 +142,7 @@ struct ControlServer::Connection {
     int fd = -1;
     ControlRequestReader request;
     std::chrono::steady_clock::time_point deadline;
+    std::string held;  // the claim kept for this client; "" while it is a request
 };
 
 ControlServer::ControlServer(NamedEvents& events) : events_(events) {}
@@ -239,6 +241,7 @@ void ControlServer::Serve() {
         int timeout = -1;
         for (const Connection& connection : connections) {
             fds.push_back({connection.fd, POLLIN, 0});
+            if (!connection.held.empty()) continue;  // no deadline: kept until the client goes
             const auto left =
                 std::chrono::ceil<std::chrono::milliseconds>(connection.deadline - now);
             const int leftMs = static_cast<int>(std::max<std::int64_t>(left.count(), 0));
@@ -258,20 +261,32 @@ void ControlServer::Serve() {
             Connection& connection = connections[i];
             bool finished = false;
             if (ready > 0 && fds[i + 2].revents != 0) finished = ReadFromConnection(connection);
-            if (!finished && now >= connection.deadline) {
+            if (!finished && connection.held.empty() && now >= connection.deadline) {
                 LOG_ERROR("Control Request Timeout.");
                 SendAnswer(connection.fd, kAnswerBad);
                 finished = true;
             }
-            if (finished)
+            if (finished) {
+                Release(connection);
                 close(connection.fd);
-            else
+            } else {
                 open.push_back(std::move(connection));
+            }
         }
         connections = std::move(open);
         if (ready > 0 && (fds[1].revents & POLLIN) != 0) AcceptConnections(connections);
     }
-    for (const Connection& connection : connections) close(connection.fd);
+    for (Connection& connection : connections) {
+        Release(connection);
+        close(connection.fd);
+    }
+}
+
+void ControlServer::Release(Connection& connection) {
+    if (connection.held.empty()) return;
+    LOG_NOTICE("Control Hold Released. Name:" + connection.held);
+    if (releaseHold_) releaseHold_(connection.held);
+    connection.held.clear();
 }
 
 void ControlServer::AcceptConnections(std::vector<Connection>& connections) {
@@ -296,18 +311,28 @@ void ControlServer::AcceptConnections(std::vector<Connection>& connections) {
         }
         if (connections.size() >= kControlMaxConnections) {
             // The one that has waited longest makes room; a newcomer is as likely to be real.
+            // A kept claim is no request waiting: it is never the one.
             LOG_ERROR(Format("Control Connections At Limit. Max:%zu", kControlMaxConnections));
-            SendAnswer(connections.front().fd, kAnswerBad);
-            close(connections.front().fd);
-            connections.erase(connections.begin());
+            const auto waiting = std::find_if(connections.begin(), connections.end(),
+                                              [](const Connection& c) { return c.held.empty(); });
+            if (waiting == connections.end()) {
+                SendAnswer(client, kAnswerBad);
+                close(client);
+                continue;
+            }
+            SendAnswer(waiting->fd, kAnswerBad);
+            close(waiting->fd);
+            connections.erase(waiting);
         }
         connections.push_back(
-            {client, ControlRequestReader(), std::chrono::steady_clock::now() + readTimeout_});
+            {client, ControlRequestReader(), std::chrono::steady_clock::now() + readTimeout_, {}});
     }
 }
 
 bool ControlServer::ReadFromConnection(Connection& connection) {
     char buffer[kControlRequestMax];
+    // A kept claim ends when its client closes (or sends anything, or ends).
+    if (!connection.held.empty()) return true;
     for (;;) {
         const ssize_t got = recv(connection.fd, buffer, connection.request.Room(), 0);
         if (got < 0 && errno == EINTR) continue;
@@ -321,6 +346,8 @@ bool ControlServer::ReadFromConnection(Connection& connection) {
             case ControlRequestReader::State::kNeedMore:
                 break;
             case ControlRequestReader::State::kComplete:
+                if (const auto hold = ParseControlHoldRequest(connection.request.Line()))
+                    return !Hold(connection, *hold);
                 Answer(connection.fd, connection.request.Line());
                 return true;
             case ControlRequestReader::State::kTooLong:
@@ -329,6 +356,20 @@ bool ControlServer::ReadFromConnection(Connection& connection) {
                 return true;
         }
     }
+}
+
+bool ControlServer::Hold(Connection& connection, const std::string& name) {
+    const int result = acquireHold_ ? acquireHold_(name) : kHoldUnknown;
+    if (result == kHoldGranted) {
+        LOG_NOTICE("Control Hold Granted. Name:" + name);
+        connection.held = name;
+        SendAnswer(connection.fd, kAnswerOk);
+        return true;
+    }
+    LOG_NOTICE(std::string(result == kHoldBusy ? "Control Hold Busy." : "Control Hold Unknown.") +
+               " Name:" + name);
+    SendAnswer(connection.fd, result == kHoldBusy ? kAnswerBusy : kAnswerUnknown);
+    return false;
 }
 
 void ControlServer::Answer(int fd, const std::string& request) {
@@ -347,8 +388,8 @@ void ControlServer::Answer(int fd, const std::string& request) {
     }
 }
 
-int ControlClient::Signal(const std::string& folder, const std::string& title,
-                          const std::string& name, std::chrono::milliseconds timeout) {
+int ControlClient::Ask(const std::string& folder, const std::string& title, const std::string& name,
+                       bool hold, std::chrono::milliseconds timeout, int* keptFd) {
     if (!ControlNameProblem(name).empty()) return kControlBadName;
     const std::string fileName = ControlSocketFileName(title);
     // The folder is opened only when the plain path is too long for an address.
@@ -362,8 +403,14 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
     sockaddr_un address{};
     const socklen_t addressLength = MakeAddress(ReachablePath(folder, fileName, folderFd), address);
 
-    const int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    const posix::ScopedFd fdCloser(fd);
+    int fd = socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    // Closed on return unless a granted claim keeps it.
+    struct Closer {
+        int& fd;
+        ~Closer() {
+            if (fd >= 0) close(fd);
+        }
+    } fdCloser{fd};
     const posix::ScopedFd folderCloser(folderFd);
     if (fd < 0 || addressLength == 0) return kControlFailed;
 
@@ -381,7 +428,7 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
     uid_t uid = 0;
     if (!PeerUid(fd, uid) || uid != geteuid()) return kControlFailed;
 
-    const std::string request = MakeControlRequest(name);
+    const std::string request = hold ? MakeControlHoldRequest(name) : MakeControlRequest(name);
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size()))
         return kControlFailed;
@@ -394,9 +441,38 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
         if (got <= 0) break;
         answer.append(buffer, static_cast<std::size_t>(got));
     }
-    if (answer == kAnswerOk) return kControlDelivered;
+    if (answer == kAnswerOk) {
+        if (keptFd != nullptr) {
+            *keptFd = fd;
+            fd = -1;
+        }
+        return kControlDelivered;
+    }
     if (answer == kAnswerUnknown) return kControlUnknownName;
+    if (answer == kAnswerBusy) return kControlBusy;
     return kControlFailed;
+}
+
+int ControlClient::Signal(const std::string& folder, const std::string& title,
+                          const std::string& name, std::chrono::milliseconds timeout) {
+    return Ask(folder, title, name, false, timeout, nullptr);
+}
+
+int ControlHold::Acquire(const std::string& folder, const std::string& title,
+                         const std::string& name, std::chrono::milliseconds timeout) {
+    Release();
+    const int result = ControlClient::Ask(folder, title, name, true, timeout, &fd_);
+    if (fd_ >= 0) {
+        // The claim lasts as long as the connection: no time-out applies to it any more.
+        timeval none{};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof(none));
+    }
+    return result;
+}
+
+void ControlHold::Release() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
 }
 
 int ControlClient::Signal(const std::string& name) {

@@ -3,12 +3,15 @@
 // would on Windows. A Unix-domain stream socket, reachable only by the owning user: the socket
 // file is 0600 inside a 0700 folder, and every peer's credentials (SO_PEERCRED) must carry our
 // uid. Protocol, one request per connection: "SIGNAL <name>\n" answered by "OK\n" or
+// "UNKNOWN\n"; "HOLD <name>\n" (a claim, such as the backup running flag, kept for the client
+// until it closes the connection or ends) answered by "OK\n" (then held), "BUSY\n" or
 // "UNKNOWN\n"; anything else is answered by "BAD\n", a peer of another user by "DENIED\n".
 #pragma once
 
 #include <atomic>
 #include <chrono>
 #include <cstddef>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -24,6 +27,12 @@ inline constexpr int kControlNoInstance = 1;   // nothing listens on the socket
 inline constexpr int kControlUnknownName = 2;  // the instance has no event of that name
 inline constexpr int kControlFailed = 3;       // refused, timed out, or an unexpected answer
 inline constexpr int kControlBadName = 4;      // the name cannot be sent (ControlNameProblem)
+inline constexpr int kControlBusy = 5;         // a claim asked for is taken
+
+// What the server's hold handler answers.
+inline constexpr int kHoldGranted = 0;
+inline constexpr int kHoldBusy = 1;
+inline constexpr int kHoldUnknown = 2;
 
 // Connections the server keeps open at once; when one more arrives, the one that has waited
 // longest is answered "BAD" and closed.
@@ -63,8 +72,20 @@ public:
     // by side: a slow one delays no other.
     void SetReadTimeout(std::chrono::milliseconds timeout) { readTimeout_ = timeout; }
 
+    // The claims "HOLD <name>" may take: `acquire` answers kHoldGranted, kHoldBusy or
+    // kHoldUnknown; `release` is called once for each granted claim when its client goes (or
+    // the server stops). Both run on the server's thread. Set before Start.
+    void SetHoldHandlers(std::function<int(const std::string&)> acquire,
+                         std::function<void(const std::string&)> release) {
+        acquireHold_ = std::move(acquire);
+        releaseHold_ = std::move(release);
+    }
+
 private:
     struct Connection;
+    // Grants (true: the connection stays) or refuses a claim.
+    bool Hold(Connection& connection, const std::string& name);
+    void Release(Connection& connection);
     bool Fail(const std::string& problem);
     void Serve();
     void AcceptConnections(std::vector<Connection>& connections);
@@ -73,6 +94,8 @@ private:
     void Answer(int fd, const std::string& request);
 
     NamedEvents& events_;
+    std::function<int(const std::string&)> acquireHold_;
+    std::function<void(const std::string&)> releaseHold_;
     std::chrono::milliseconds readTimeout_{2000};
     int folderFd_ = -1;
     int listenFd_ = -1;
@@ -95,6 +118,32 @@ public:
     // The same for this user's instance of this program (data folder and executable title of
     // the calling process).
     static int Signal(const std::string& name);
+
+private:
+    friend class ControlHold;
+    // One request; a granted hold leaves its connection in `keptFd`.
+    static int Ask(const std::string& folder, const std::string& title, const std::string& name,
+                   bool hold, std::chrono::milliseconds timeout, int* keptFd);
+};
+
+// A claim of the running instance held by this process ("HOLD <name>"), released when this
+// object goes (or the process ends).
+class ControlHold {
+public:
+    ControlHold() = default;
+    ~ControlHold() { Release(); }
+    ControlHold(const ControlHold&) = delete;
+    ControlHold& operator=(const ControlHold&) = delete;
+
+    // kControlDelivered (held), kControlBusy, kControlNoInstance, kControlUnknownName,
+    // kControlBadName or kControlFailed, as ControlClient::Signal.
+    int Acquire(const std::string& folder, const std::string& title, const std::string& name,
+                std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    void Release();
+    bool IsHeld() const { return fd_ >= 0; }
+
+private:
+    int fd_ = -1;
 };
 
 }  // namespace tessarine

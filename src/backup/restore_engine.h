@@ -1,0 +1,136 @@
+// Restore: brings the device copies of backup pairs back to the local disk, to where they were
+// backed up from or below another folder, keeping each copy's last-write time. Nothing outside
+// the chosen target is written: device names that cannot be one local name are refused, local
+// links are never followed below the target, and a local file that differs from its copy is
+// kept unless the caller asks to overwrite. Each copy arrives under a temporary name in its
+// folder and takes its final name whole (DeviceShare::CopyFromShare); the temporary files a
+// cut-off restore left are removed when a later restore visits their folder.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <ctime>
+#include <functional>
+#include <map>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "backup/backup_sql_utility.h"
+#include "platform/device_share.h"
+#include "settings/setting_records.h"
+
+namespace tessarine {
+
+enum class RestoreOutcome {
+    kRestored,      // copied from the device (with a dry run: would be)
+    kEqual,         // the local file already has the copy's size and time
+    kLocalDiffers,  // skipped: the local file differs and overwriting was not asked for
+    kKindDiffers,   // skipped: a folder stands where the copy is a file, or the reverse
+    kRefusedName,   // skipped: the device name cannot be one local name
+    kRefusedLink,   // skipped: a local link stands where the copy or its folder would go
+    kNotOnDevice,   // an asked-for path has no copy on the device
+    kFailed,        // the copy, the folder or a listing failed (`error`)
+};
+
+// Short English words for the outcome ("restored", "local file differs", ...).
+const char* DescribeRestoreOutcome(RestoreOutcome outcome);
+
+struct RestoreItem {
+    int pair = 0;  // 0-based pair number
+    std::string devicePath;
+    std::string localPath;
+    bool isFolder = false;
+    std::uint64_t size = 0;
+    std::time_t lastWriteTime = 0;
+    RestoreOutcome outcome = RestoreOutcome::kRestored;
+    int error = 0;  // errno of a kFailed item
+};
+
+struct RestoreRequest {
+    std::vector<int> pairs;          // 0-based pair numbers; each must have source and destination
+    std::vector<std::string> paths;  // local paths at or below the pairs' sources; empty: all
+    std::string targetFolder;        // empty: the original place; else below it, tree kept
+    bool overwrite = false;
+    bool dryRun = false;
+};
+
+struct RestoreProgress {
+    std::uint64_t filesTotal = 0;
+    std::uint64_t filesDone = 0;
+    std::uint64_t bytesTotal = 0;
+    std::uint64_t bytesDone = 0;
+    const RestoreItem* last = nullptr;  // the file just settled; null while listing
+};
+
+struct RestoreSummary {
+    std::vector<RestoreItem> files;    // every file looked at, with its outcome
+    std::vector<RestoreItem> refused;  // folders and names not restored (not files above)
+    std::uint64_t restored = 0;
+    std::uint64_t restoredBytes = 0;
+    std::uint64_t equal = 0;
+    std::uint64_t skipped = 0;  // kLocalDiffers, kKindDiffers, kRefused*
+    std::uint64_t failed = 0;   // kFailed, kNotOnDevice
+    bool cancelled = false;
+    bool deviceLost = false;  // the device stopped answering; the rest was not tried
+    int deviceError = 0;
+
+    // Everything asked for was restored or already equal.
+    bool Complete() const { return skipped == 0 && failed == 0 && !cancelled && !deviceLost; }
+};
+
+// True for a name the device listed that is one plain name here: not empty, not "." or "..",
+// no '/', '\' or control character.
+bool IsRestorableName(std::string_view name);
+
+// The folder a pair's copies are restored into: its source folder, or `targetFolder` joined
+// with the source folder's last name (a pair of "/" gets "root").
+std::string RestoreTargetRoot(const BackupFolderPair& pair, const std::string& targetFolder);
+
+class CRestoreEngine {
+public:
+    using ProgressObserver = std::function<void(const RestoreProgress&)>;
+
+    // `fileList` (may be null) gives the names as they were backed up, where the device holds
+    // them in another letter case.
+    CRestoreEngine(DeviceShare& share, CBackupSQLUtility* fileList, const BackupFolderPairs& pairs);
+
+    // Lists the asked-for copies, then restores them one by one; `cancel` (non-zero) stops
+    // between files and inside a copy. Never throws for a file or a listing: each is an item.
+    RestoreSummary Run(const RestoreRequest& request, const std::atomic<int>* cancel,
+                       const ProgressObserver& observer = nullptr);
+
+private:
+    // Local names of one folder's rows, by the name as the device compares it.
+    using NamesByFold = std::map<std::string, std::vector<std::string>>;
+
+    void LoadNames(int pair);
+    // The name a device entry comes back under (see the header comment of the .cpp).
+    std::string LocalName(const std::string& localRelativeFolder, const std::string& deviceName,
+                          const std::vector<ShareEntry>& listing) const;
+    // Lists the device folder and appends its tree below `localFolder` to `items`.
+    void ListTree(int pair, const std::string& deviceFolder, const std::string& localRoot,
+                  const std::string& relativeFolder, std::vector<RestoreItem>& items,
+                  const std::atomic<int>* cancel);
+    // Adds the items of one asked-for path (the whole pair when it is the source).
+    void ListAsked(int pair, const std::string& path, const std::string& localRoot,
+                   std::vector<RestoreItem>& items, const std::atomic<int>* cancel);
+    // Makes sure a local folder of the target is a real folder (made when missing); false with
+    // the outcome set when it is not usable.
+    bool PrepareFolder(RestoreItem& item, bool dryRun);
+    bool PrepareRoot(RestoreItem& root, bool dryRun);
+    void RestoreFile(RestoreItem& item, const RestoreRequest& request,
+                     const std::atomic<int>* cancel);
+    // Removes the temporary files a cut-off restore left in a local folder.
+    void RemoveLeftovers(const std::string& folder);
+    void NoteDeviceError(int error);
+    void Count(const RestoreItem& item);
+
+    DeviceShare& share_;
+    CBackupSQLUtility* fileList_;
+    BackupFolderPairs pairs_;
+    std::map<std::string, NamesByFold> names_;  // of the pair being listed, by relative folder
+    RestoreSummary summary_;
+};
+
+}  // namespace tessarine
