@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
+#include <map>
 #include <utility>
 
 #include "base/app_log.h"
@@ -26,6 +27,8 @@ constexpr char kFileListExtension[] = "qzv";
 constexpr std::uint64_t kMebibyte = 1048576;
 // Longest name on the device before the base is cut (in characters).
 constexpr long kServerNameLimit = 200;
+// Longest name the share takes, in bytes of UTF-8.
+constexpr std::size_t kServerNameByteLimit = 255;
 // How far a file-list name moves past names already on the device before it gives up.
 constexpr int kFileListNameTries = 120;
 
@@ -40,6 +43,13 @@ std::string Describe(const CAppException& e) {
     std::string message = e.GetErrorMessage();
     if (message.empty()) message = "Error Code:" + IntToString(e.GetErrorCode());
     return message;
+}
+
+bool IsFileListName(std::string_view name) {
+    const std::string middle = std::string("_") + kFileListBase + "_";
+    const std::string suffix = std::string(".") + kFileListExtension;
+    return name.find(middle) != std::string_view::npos && name.size() > suffix.size() &&
+           FoldShareName(name.substr(name.size() - suffix.size())) == suffix;
 }
 
 std::string JoinLocalPath(const std::string& folder, const std::string& name) {
@@ -190,6 +200,7 @@ int CDetectFileExecute::ThreadCore() {
 int CDetectFileExecute::Run() {
     forwardedCount_ = 0;
     totalForwarded_ = 0;
+    failedFiles_ = 0;
     lastFileListTime_ = 0;
     setting_ = CDetectFileServerSetting{};
     importFolderEmpty_ = false;
@@ -215,6 +226,7 @@ int CDetectFileExecute::Run() {
         LOG_TRACE(std::string("Detect File Server Setting:") +
                   (setting_.enabled == 1 ? "TRUE" : "FALSE"));
         if (setting_.enabled == 1 && IsExistForwardedFile() == 0) {
+            if (importFolderEmpty_) ForgetCopiesOffTheDevice();
             computerName_ = systemInfo_.ComputerName();
             const bool full = fileList_.IsDetectFileFullForwardExecute(setting_.timestamp) == 1;
             ForwardDrives(full);
@@ -242,6 +254,12 @@ int CDetectFileExecute::Run() {
             LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
             result = 1;
         }
+    }
+    // Failures in a row are counted per folder, so a run whose every copy failed (no import
+    // folder, a share that refuses writes) would otherwise end as if all were well.
+    if (result == 0 && failedFiles_ > 0 && totalForwarded_ == 0) {
+        LOG_ERROR("No File Forwarded. Failed Files:" + IntToString(failedFiles_));
+        result = 1;
     }
     return result;
 }
@@ -283,30 +301,33 @@ int CDetectFileExecute::IsExistForwardedFile() {
         LOG_ERROR_CODE(listing.error, "Import Folder List Error. Folder:" + folder);
         return 0;
     }
-    // A copy of ours that no file list announced is what a run that broke off between its
-    // copies and their list (a crash, a failed list) left. The device takes in only what a list
-    // names, so such a copy would hold every later run back; its row, if it has one, is still
-    // unannounced, so the walk sends the file again. While a list of ours waits on the device,
-    // nothing is touched: the device has not taken that batch in yet.
-    const std::string ownPrefix = systemInfo_.ComputerName() + "_";
-    const std::string ownListPrefix = ownPrefix + kFileListBase + "_";
+    // Every sender of the office writes into this folder. Only what this program can prove its
+    // own is removed: a copy under a name it recorded before copying that no list of its own
+    // announced (a run that broke off between its copies and their list left it, and the device
+    // takes in only what a list names), or the temporary file of such a copy. Anything else is
+    // another sender's (a copy in flight, a batch waiting) or announced, and the run waits.
+    std::set<std::string> sent;
+    fileList_.GetSentNames(sent);
+    std::map<std::string, std::string> temporaryOf;  // folded temporary name -> its copy's name
+    for (const std::string& name : sent) temporaryOf.emplace(TemporaryCopyNameFor(name), name);
+    // A list of ours on the device that the record still holds was copied whole just before a
+    // run broke off: the device may be reading it, so nothing it could name is touched.
     const bool ownListWaiting =
         std::any_of(listing.value.begin(), listing.value.end(), [&](const ShareEntry& entry) {
-            return !entry.isFolder && entry.name.starts_with(ownListPrefix);
+            return !entry.isFolder && sent.count(entry.name) != 0 && IsFileListName(entry.name);
         });
     bool found = false;
     for (const ShareEntry& entry : listing.value) {
-        const bool cut = !entry.isFolder && IsTemporaryCopyName(entry.name);
-        const bool unannounced = !cut && !ownListWaiting && !entry.isFolder &&
-                                 entry.name.starts_with(ownPrefix) &&
-                                 !fileList_.IsAnnouncedServerFileName(entry.name);
-        if (cut || unannounced) {
+        const bool unannounced = !entry.isFolder && sent.count(entry.name) != 0;
+        const bool cut =
+            !entry.isFolder && !unannounced && temporaryOf.count(FoldShareName(entry.name)) != 0;
+        if ((unannounced || cut) && !ownListWaiting) {
             LOG_NOTICE((cut ? "Remove Cut Copy:" : "Remove Unannounced Copy:") + entry.name);
-            if (const IoStatus removed = share_->DeleteFile(folder + entry.name); !removed)
-                LOG_ERROR_CODE(removed.error, (cut ? "Delete Cut Copy Error. file:"
-                                                   : "Delete Unannounced Copy Error. file:") +
-                                                  entry.name);
-            continue;
+            const IoStatus removed = share_->DeleteFile(folder + entry.name);
+            if (removed || removed.error == ENOENT) continue;
+            LOG_ERROR_CODE(removed.error, (cut ? "Delete Cut Copy Error. file:"
+                                               : "Delete Unannounced Copy Error. file:") +
+                                              entry.name);
         }
         if (!found) LOG_TRACE("Find:" + entry.name);
         found = true;
@@ -314,6 +335,15 @@ int CDetectFileExecute::IsExistForwardedFile() {
     if (found) return 1;
     importFolderEmpty_ = true;
     return 0;
+}
+
+void CDetectFileExecute::ForgetCopiesOffTheDevice() {
+    LOG_METHOD();
+    // The folder holds nothing of ours: no recorded name is on the device any more, and a row no
+    // list announced names a copy that is gone. Such a row goes, so that no list names a missing
+    // copy; its file, if it is still there, is sent again as a new one.
+    fileList_.DeleteAllSentNames();
+    fileList_.DeleteUnannouncedDetectFileInformation();
 }
 
 void CDetectFileExecute::ForwardDrives(bool full) {
@@ -337,26 +367,40 @@ void CDetectFileExecute::ForwardDrives(bool full) {
         currentRoot_ = root;
         ExecuteDiffForward(root);
     }
-    FlushSettledStatus();
+    if (!FlushSettledStatus()) {
+        // The files whose status was not written would lose their rows with the sweep below.
+        states_.clear();
+        throw CDetectFileExecuteException(kDiffForwardError);
+    }
     states_.clear();
     fileList_.DeleteDetectFileInformationByStatus();
 }
 
 void CDetectFileExecute::ExecuteFullForward(const std::string& folder) {
-    try {
-        Scan(folder, false);
-    } catch (const ScanFailure& failure) {
-        LOG_ERROR(failure.message);
-        throw CDetectFileExecuteException(kFullForwardError);
-    }
+    ScanReportingAs(folder, false, kFullForwardError);
 }
 
 void CDetectFileExecute::ExecuteDiffForward(const std::string& folder) {
+    ScanReportingAs(folder, true, kDiffForwardError);
+}
+
+void CDetectFileExecute::ScanReportingAs(const std::string& folder, bool differential,
+                                         int errorCode) {
+    // Whatever ended the walk (too many failures, a file list or the database throwing), the
+    // run reports the walk's own error after the cause's line.
     try {
-        Scan(folder, true);
+        Scan(folder, differential);
     } catch (const ScanFailure& failure) {
         LOG_ERROR(failure.message);
-        throw CDetectFileExecuteException(kDiffForwardError);
+        throw CDetectFileExecuteException(errorCode);
+    } catch (const StopRequested&) {
+        throw;
+    } catch (const CAppException& e) {
+        LOG_ERROR(Describe(e));
+        throw CDetectFileExecuteException(errorCode);
+    } catch (const std::exception& e) {
+        LOG_ERROR(std::string("Catch Unknown Exception. ") + e.what());
+        throw CDetectFileExecuteException(errorCode);
     }
 }
 
@@ -445,6 +489,7 @@ void CDetectFileExecute::Scan(const std::string& folder, bool differential) {
 }
 
 void CDetectFileExecute::CountFailure(const std::string& folder, int& retryCount) {
+    ++failedFiles_;
     // The last entry of a folder counts like any other.
     if (retryCount < kRetryLimit) {
         ++retryCount;
@@ -474,10 +519,10 @@ void CDetectFileExecute::TakePendingCopy(const std::string& folder, int& retryCo
             return;
         }
         LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + copy.path);
-        if (IsNameRefused(copied.error)) {
-            LOG_ERROR("File Name Refused By The Device. Skip:" + copy.path);
-            return;
-        }
+        // Sent again in every run and refused every time: a failure like any other.
+        if (IsNameRefused(copied.error))
+            LOG_ERROR("File Name Refused By The Device. file:" + copy.path +
+                      " name:" + copy.serverName);
         CountFailure(folder, retryCount);
         return;
     }
@@ -488,7 +533,7 @@ void CDetectFileExecute::TakePendingCopy(const std::string& folder, int& retryCo
         return;
     }
     retryCount = 0;
-    if (forwardedCount_ >= kFileListBatch) SendFileList(false);
+    if (forwardedCount_ >= kFileListBatch && !SendFileList(false)) CountFailure(folder, retryCount);
 }
 
 bool CDetectFileExecute::RecordCopy(const PendingCopy& copy) {
@@ -559,7 +604,7 @@ CDetectFileExecute::Handled CDetectFileExecute::HandleFile(const std::string& pa
     }
     if (action == Action::kSettle) {
         settled_.push_back(path);
-        if (settled_.size() >= kStatusBatch) FlushSettledStatus();
+        if (settled_.size() >= kStatusBatch && !FlushSettledStatus()) return Handled::kFailed;
         return Handled::kSettled;
     }
 
@@ -571,6 +616,12 @@ CDetectFileExecute::Handled CDetectFileExecute::HandleFile(const std::string& pa
     copy.serverName = CreateServerFileName(entry.name);
     copy.processingTime = processingTime_;
     LOG_TRACE("Param:" + path + ", " + copy.serverName);
+    // Recorded before the copy starts: whatever becomes of the run, the copy (or its temporary
+    // file) is provably this program's.
+    if (fileList_.AddSentName(copy.serverName) != 0) {
+        LOG_ERROR("Record Sent Name Error " + path);
+        return Handled::kFailed;
+    }
     // The import folder was empty when the walk began and holds only what this run sent
     // since, under names it keeps (namesThisRun_): the share need not look the name up.
     copy.ticket = share_->QueueCopyToShare(
@@ -582,8 +633,8 @@ CDetectFileExecute::Handled CDetectFileExecute::HandleFile(const std::string& pa
     return Handled::kQueued;
 }
 
-void CDetectFileExecute::FlushSettledStatus() {
-    if (settled_.empty()) return;
+bool CDetectFileExecute::FlushSettledStatus() {
+    if (settled_.empty()) return true;
     std::vector<std::string> failed;
     {
         // One transaction for the lot: a status write each would cost a commit per file.
@@ -592,13 +643,15 @@ void CDetectFileExecute::FlushSettledStatus() {
             if (fileList_.UpdateDetectFileStatus(path) != 0) failed.push_back(path);
         }
         if (batch.BeginCode() != kSqlOk || batch.Commit() != kSqlOk) {
+            LOG_ERROR("Update Detect File Status Error. Commit. Files:" +
+                      IntToString(static_cast<int>(settled_.size())));
             settled_.clear();
-            throw ScanFailure{"Update Detect File Status Error. Commit"};
+            return false;
         }
     }
     settled_.clear();
     for (const std::string& path : failed) LOG_ERROR("Update Detect File Status Error " + path);
-    if (!failed.empty()) throw ScanFailure{"Update Detect File Status Error"};
+    return failed.empty();
 }
 
 std::string CDetectFileExecute::CreateServerFileName(const std::string& fileName) {
@@ -621,14 +674,26 @@ std::string CDetectFileExecute::CreateServerFileName(const std::string& fileName
     const long available =
         kServerNameLimit - (static_cast<long>(computerCharacters.size()) +
                             static_cast<long>(extensionCharacters.size()) + 3 + 14);
-    std::string shownBase;
+    std::size_t kept = characters.size();
     bool cut = false;
     if (available <= static_cast<long>(characters.size())) {
         cut = true;
-        for (long i = 0; i < available; ++i) shownBase += characters[static_cast<std::size_t>(i)];
-    } else {
-        shownBase = base;
+        kept = available > 0 ? static_cast<std::size_t>(available) : 0;
     }
+    // The share also limits a name to 255 bytes: characters outside ASCII take two to four, so a
+    // name within the character limit can still be too long. Cut further until it fits.
+    const auto nameBytes = [&](std::size_t baseBytes, bool isCut) {
+        return computerName_.size() + 1 + baseBytes + (isCut ? 4 : 1) + 14 + 1 + extension.size();
+    };
+    std::size_t keptBytes = 0;
+    for (std::size_t i = 0; i < kept; ++i) keptBytes += characters[i].size();
+    while (kept > 0 && nameBytes(keptBytes, cut) > kServerNameByteLimit) {
+        cut = true;
+        --kept;
+        keptBytes -= characters[kept].size();
+    }
+    std::string shownBase;
+    for (std::size_t i = 0; i < kept; ++i) shownBase += characters[i];
     processingTime_ = clock_.Now();
     for (;;) {
         const std::string name = computerName_ + "_" + shownBase + (cut ? "..._" : "_") +
@@ -646,21 +711,21 @@ int CDetectFileExecute::ForwardFile(const std::string& localPath, const std::str
         return copied.error;
     }
     ++forwardedCount_;
-    ++totalForwarded_;
     return 0;
 }
 
-void CDetectFileExecute::SendFileList(bool endOfRun) {
+bool CDetectFileExecute::SendFileList(bool endOfRun) {
     LOG_METHOD();
-    FlushSettledStatus();
+    const bool settled = FlushSettledStatus();
     CreateFileList();
     if (ForwardFileList() != 0) {
         LOG_ERROR("Create FileList Error");
         if (endOfRun) throw CDetectFileExecuteException(kForwardFileListError);
         throw ScanFailure{"FileList Copy Error"};
     }
-    fileList_.UpdateForwardStatus();
+    fileList_.UpdateForwardStatusAndSentNames(lastFileListName_);
     forwardedCount_ = 0;
+    return settled;
 }
 
 void CDetectFileExecute::CreateFileList() {
@@ -709,6 +774,11 @@ int CDetectFileExecute::ForwardFileList() {
     LOG_METHOD();
     const std::string name = NextFileListName();
     CDetectFileXMLUtility writer(detectFileFolderPath_);
+    if (fileList_.AddSentName(name) != 0) {
+        LOG_ERROR("FileList Copy Error. Name not recorded. file:" + name);
+        return 1;
+    }
+    lastFileListName_ = name;
     if (ForwardFile(writer.GetFileListPath(), name) != 0) {
         LOG_ERROR("FileList Copy Error. file:" + name);
         return 1;

@@ -100,12 +100,17 @@ private:
     int Run();
     int ConnectShare(const CCommonSetting& common);
     void ReadServerSetting();
-    // 1 when the device's import folder holds an entry (our own cut-off copies aside).
+    // 1 when the device's import folder holds an entry (our own unannounced copies aside).
     int IsExistForwardedFile();
+    // The import folder was found empty: drops the record of sent names and the rows whose
+    // copies no list announced.
+    void ForgetCopiesOffTheDevice();
     void ForwardDrives(bool full);
     void ExecuteFullForward(const std::string& folder);
     void ExecuteDiffForward(const std::string& folder);
     void Scan(const std::string& folder, bool differential);
+    // Scan, ending with CDetectFileExecuteException(errorCode) whatever ended the walk.
+    void ScanReportingAs(const std::string& folder, bool differential, int errorCode);
     enum class Handled { kFailed, kSettled, kQueued };
     // Handles one eligible file: settles an unchanged one, queues the copy of a new or changed
     // one; kFailed after its error line.
@@ -123,9 +128,11 @@ private:
     const std::atomic<int>* CancelFlag() const;
     // Copies a file into the import folder: 0, or the share's error.
     int ForwardFile(const std::string& localPath, const std::string& serverName);
-    void FlushSettledStatus();
-    // Writes the file list, sends it and settles its rows; throws on failure.
-    void SendFileList(bool endOfRun);
+    // Writes the settled files' status; false after its error lines when a write failed.
+    bool FlushSettledStatus();
+    // Writes the file list, sends it and settles its rows; throws when the list does not go.
+    // False when the status writes before it failed (the list went).
+    bool SendFileList(bool endOfRun);
     void CreateFileList();
     int ForwardFileList();
     std::string NextFileListName();
@@ -154,7 +161,9 @@ private:
     std::time_t processingTime_ = 0;
     std::time_t lastFileListTime_ = 0;
     int forwardedCount_ = 0;
-    int totalForwarded_ = 0;  // copies of the run, file lists included
+    int totalForwarded_ = 0;  // files copied in the run (file lists not counted)
+    int failedFiles_ = 0;     // files of the run counted as failed
+    std::string lastFileListName_;
     std::set<std::string> mountPoints_;
     std::string currentRoot_;
     DetectFileStateMap states_;

@@ -31,6 +31,11 @@ constexpr SchemaStatement kSchemaStatements[] = {
     {"CREATE INDEX IF NOT EXISTS INDEX_DETECT_FILE_SERVER_FILE_NAME ON "
      "DETECT_FILE_FILELIST(SERVER_FILE_NAME);",
      "Create Detect File Server File Name Index Error."},
+    // Names this program put (or began to put) into the device's import folder that no file
+    // list of its own has announced yet: what it may remove there as its own.
+    {"CREATE TABLE IF NOT EXISTS DETECT_FILE_SENT_NAME (SERVER_FILE_NAME TEXT NOT NULL, "
+     "PRIMARY KEY(SERVER_FILE_NAME));",
+     "Create SENT_NAME Table Error."},
 };
 
 constexpr char kSettingTimestampItem[] = "DETECT_FILE_SETTING_TIMESTAMP";
@@ -49,6 +54,8 @@ enum ErrorCode {
     kUpdateInformationError = 11,
     kDeleteAllError = 13,
     kDeleteByStatusError = 14,
+    kSentNameError = 15,
+    kDeleteUnannouncedError = 16,
 };
 
 using Query = CSqlQuery<CDetectFileSQLException>;
@@ -112,6 +119,17 @@ CDetectFileSQLUtility::StatementDefinitions() {
         {Statement::kCountAnnouncedServerFileName,
          "SELECT COUNT(*) FROM DETECT_FILE_FILELIST WHERE SERVER_FILE_NAME = ? AND STATUS <> "
          "'ADD' AND STATUS <> 'UPDATE';"},
+        {Statement::kInsertSentName,
+         "INSERT OR IGNORE INTO DETECT_FILE_SENT_NAME (SERVER_FILE_NAME) VALUES (?);"},
+        {Statement::kDeleteSentName,
+         "DELETE FROM DETECT_FILE_SENT_NAME WHERE SERVER_FILE_NAME = ?;"},
+        {Statement::kSelectSentNames, "SELECT SERVER_FILE_NAME FROM DETECT_FILE_SENT_NAME;"},
+        {Statement::kDeleteAllSentNames, "DELETE FROM DETECT_FILE_SENT_NAME;"},
+        {Statement::kDeleteAnnouncedSentNames,
+         "DELETE FROM DETECT_FILE_SENT_NAME WHERE SERVER_FILE_NAME IN (SELECT SERVER_FILE_NAME "
+         "FROM DETECT_FILE_FILELIST WHERE STATUS = 'ADD' OR STATUS = 'UPDATE');"},
+        {Statement::kDeleteUnannounced,
+         "DELETE FROM DETECT_FILE_FILELIST WHERE STATUS = 'ADD' OR STATUS = 'UPDATE';"},
     }};
     static_assert(IsInKeyOrder(kDefinitions));
     return kDefinitions;
@@ -386,6 +404,81 @@ int CDetectFileSQLUtility::DeleteDetectFileInformationByStatus() {
         Query query(connection_, statements_[Statement::kDeleteByStatus], kDeleteByStatusError);
         query.Bind(1, kStatusInit, "Bind Status Error. Code:");
         query.Execute(true, "Delete Detect File Filelist By Status Error. Code:");
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::AddSentName(const std::string& serverFileName) {
+    LOG_METHOD();
+    LOG_TRACE("Param:" + serverFileName);
+    return GuardedResult(kSentNameError, [&] {
+        Query query(connection_, statements_[Statement::kInsertSentName], kSentNameError);
+        query.Bind(1, serverFileName, "Bind Server File Name Error");
+        query.Execute(true, "Execute Statement Error. Code:");
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::GetSentNames(std::set<std::string>& names) {
+    LOG_METHOD();
+    return Guarded(kSentNameError, [&] {
+        names.clear();
+        Query query(connection_, statements_[Statement::kSelectSentNames], kSentNameError);
+        std::string name;
+        while (query.NextRow("Execute Statement Error. Code:")) {
+            query.Check(connection_.GetColumn(query.Get(), 0, &name),
+                        "Get Server File Name Error. Code:");
+            names.insert(name);
+        }
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::DeleteAllSentNames() {
+    LOG_METHOD();
+    return Guarded(kSentNameError, [&] {
+        Query query(connection_, statements_[Statement::kDeleteAllSentNames], kSentNameError);
+        query.Execute(true, "Execute Statement Error. Code:");
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::UpdateForwardStatusAndSentNames(const std::string& fileListName) {
+    LOG_METHOD();
+    LOG_TRACE("Param:" + fileListName);
+    return Guarded(kForwardStatusError, [&] {
+        // One transaction: a name leaves the record of unannounced copies exactly when its row
+        // is marked announced.
+        auto batch = BeginBatch();
+        if (batch.BeginCode() != kSqlOk) {
+            FailSqlOperation<CDetectFileSQLException>(
+                kForwardStatusError, "Begin Transaction Error. Code:", batch.BeginCode());
+        }
+        {
+            Query query(connection_, statements_[Statement::kDeleteAnnouncedSentNames],
+                        kForwardStatusError);
+            query.Execute(true, "Execute Statement Error. Code:");
+        }
+        {
+            Query query(connection_, statements_[Statement::kDeleteSentName], kForwardStatusError);
+            query.Bind(1, fileListName, "Bind Server File Name Error");
+            query.Execute(true, "Execute Statement Error. Code:");
+        }
+        UpdateForwardStatus();
+        if (const int committed = batch.Commit(); committed != kSqlOk) {
+            FailSqlOperation<CDetectFileSQLException>(kForwardStatusError,
+                                                      "Commit Transaction Error. Code:", committed);
+        }
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::DeleteUnannouncedDetectFileInformation() {
+    LOG_METHOD();
+    return Guarded(kDeleteUnannouncedError, [&] {
+        Query query(connection_, statements_[Statement::kDeleteUnannounced],
+                    kDeleteUnannouncedError);
+        query.Execute(true, "Delete Unannounced Detect File Filelist Error. Code:");
         return 0;
     });
 }

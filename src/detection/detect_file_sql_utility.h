@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <ctime>
+#include <set>
 #include <string>
 #include <unordered_map>
 
@@ -86,6 +87,21 @@ public:
     int DeleteAllDetectFileInformation();
     // Removes the "INIT" rows. Code 14.
     int DeleteDetectFileInformationByStatus();
+    // Removes the rows no file list announced ("ADD", "UPDATE"): done when their copies are known
+    // to be off the device, so that no later list names a copy that is not there. Code 16.
+    int DeleteUnannouncedDetectFileInformation();
+
+    // The names this program has put, or begun to put, into the device's import folder and no
+    // file list has announced yet (a copy's name is recorded before the copy starts, and stays
+    // when the copy fails: a broken connection can leave its temporary file behind): the
+    // entries there it may prove its own. Add: 0, or -1 on failure (logged); the others throw
+    // code 15.
+    int AddSentName(const std::string& serverFileName);
+    int GetSentNames(std::set<std::string>& names);
+    int DeleteAllSentNames();
+    // A file list reached the device: in one transaction, the names of the rows it announced and
+    // its own name leave the sent names, and the rows become "COMPLETE". Code 9.
+    int UpdateForwardStatusAndSentNames(const std::string& fileListName);
 
     // Opens a batch: the writes made until it ends join one transaction (each write a savepoint
     // of its own). Commit() keeps them; a batch left without Commit() rolls them back. Its first
@@ -114,6 +130,12 @@ private:
         kUpdateForwardStatus,
         kSelectStates,
         kCountAnnouncedServerFileName,
+        kInsertSentName,
+        kDeleteSentName,
+        kSelectSentNames,
+        kDeleteAllSentNames,
+        kDeleteAnnouncedSentNames,
+        kDeleteUnannounced,
         kCount
     };
     static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);

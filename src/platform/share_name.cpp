@@ -4,7 +4,10 @@
 #include <wctype.h>
 
 #include <cctype>
+#include <cinttypes>
 #include <cstddef>
+#include <cstdint>
+#include <cstdio>
 
 #include "base/string_utility.h"
 
@@ -60,6 +63,19 @@ bool IsTemporaryCopyName(std::string_view name) {
     }
     const std::string suffix = FoldShareName(name.substr(kPrefix.size() + kDigits));
     return suffix == ".tmp" || suffix == ".bak";
+}
+
+std::string TemporaryCopyNameFor(std::string_view targetName) {
+    // 64-bit FNV-1a: stable across builds and processes (the copier processes make the same
+    // name as the program that recorded the target).
+    std::uint64_t hash = 0xcbf29ce484222325ULL;
+    for (const char c : FoldShareName(targetName)) {
+        hash ^= static_cast<unsigned char>(c);
+        hash *= 0x100000001b3ULL;
+    }
+    char name[32];
+    std::snprintf(name, sizeof name, "~tess%016" PRIx64 ".tmp", hash);
+    return name;
 }
 
 }  // namespace tessarine

@@ -17,4 +17,11 @@ std::string FoldShareName(std::string_view name);
 // interrupted earlier copy left behind.
 bool IsTemporaryCopyName(std::string_view name);
 
+// The temporary name a copy to `targetName` (a name without folder) is first written under:
+// "~tess<16 hex digits>.tmp" whose digits are a hash of the name as the share compares it. A
+// program that recorded the target name before the copy can so tell its own interrupted copy
+// from another client's copy in progress. (When that name is taken, a copy falls back to a
+// random one.)
+std::string TemporaryCopyNameFor(std::string_view targetName);
+
 }  // namespace tessarine

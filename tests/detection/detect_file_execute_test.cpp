@@ -2,12 +2,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <regex>
 #include <string>
 #include <vector>
 
 #include "base/string_utility.h"
 #include "detection/detect_file_execute_fixture.h"
+#include "platform/share_name.h"
 
 namespace tessarine::detect_test {
 namespace {
@@ -103,12 +105,48 @@ TEST_F(DetectFileExecuteTest, NothingIsSentWhenTheDeviceIsNotReady) {
     }
 }
 
-TEST_F(DetectFileExecuteTest, OwnCutCopyOnTheDeviceDoesNotHoldTheRunBack) {
+// Every sender of an office writes into the one import folder: a run removes only what it can
+// prove its own (a name it recorded before copying, or that name's temporary file) and waits
+// while anything else is there.
+TEST_F(DetectFileExecuteTest, OnlyEntriesProvablyOursAreRemoved) {
+    const std::string ours = "PC01_old_20170101000000.txt";
+    const std::string ourList = "PC01_metadata_20170101000001.qzv";
+    struct Case {
+        const char* name;
+        std::vector<std::string> recorded;  // names this program recorded as sent
+        std::vector<std::string> onDevice;
+        std::vector<std::string> left;  // what the run leaves of them
+        bool sends;
+    };
+    const std::vector<Case> cases = {
+        {"another sender's copy in flight", {}, {"~tess0123456789abcdef.tmp"}, {"*"}, false},
+        {"another user of this PC", {}, {"PC01_x_20170101000000.txt"}, {"*"}, false},
+        {"our cut copy", {ours}, {TemporaryCopyNameFor(ours)}, {}, true},
+        {"our unannounced copy", {ours}, {ours}, {}, true},
+        {"our cut copy beside another's",
+         {ours},
+         {TemporaryCopyNameFor(ours), "x.tmp"},
+         {"x.tmp"},
+         false},
+        {"a list of ours that reached the device", {ours, ourList}, {ours, ourList}, {"*"}, false},
+    };
     AddFile("a.txt");
-    ASSERT_TRUE(WriteFile(Imported() + "/~tess0123456789abcdef.tmp", "cut"));
-    ASSERT_EQ(Run(), 0);
-    EXPECT_EQ(CopiedFiles(), (std::vector<std::string>{"a.txt", "<list>"}));
-    EXPECT_EQ(ImportedFiles().size(), 1u);
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        SetDevice({.timestamp = c.name});
+        for (const auto& name : c.recorded) ASSERT_EQ(fileList_->AddSentName(name), 0);
+        for (const auto& name : c.onDevice) ASSERT_TRUE(WriteFile(Imported() + "/" + name, "o"));
+        EXPECT_EQ(Run(), 0);
+        EXPECT_EQ(CopiedFiles(), c.sends ? (std::vector<std::string>{"a.txt", "<list>"})
+                                         : std::vector<std::string>{});
+        for (const auto& name : c.onDevice) {
+            const bool stays = c.left == std::vector<std::string>{"*"} ||
+                               std::find(c.left.begin(), c.left.end(), name) != c.left.end();
+            EXPECT_EQ(fs::exists(Imported() + "/" + name), stays) << name;
+        }
+        DeviceTakesIn();
+        ASSERT_EQ(fileList_->DeleteAllSentNames(), 0);
+    }
 }
 
 TEST_F(DetectFileExecuteTest, DifferentialRunSendsOnlyNewChangedAndUnannouncedFiles) {
@@ -176,6 +214,29 @@ TEST_F(DetectFileExecuteTest, UnannouncedCopiesOfOursAreRemovedAndSentAgain) {
     EXPECT_EQ(Rows(), (std::vector<std::string>{"a.txt|COMPLETE", "b.txt|COMPLETE"}));
 }
 
+// The copy the clean-up removes is no longer named by the next list, even when its local file
+// has gone meanwhile.
+TEST_F(DetectFileExecuteTest, ListNeverNamesACopyTheRunRemoved) {
+    AddFile("a.txt");
+    AddFile("b.txt");
+    faults_.failingCopies = {3};  // the file list
+    EXPECT_EQ(Run(), 1);
+    ASSERT_EQ(ImportedFiles().size(), 2u);
+    fs::remove(Drive() + "/a.txt");
+
+    faults_.failingCopies.clear();
+    clock_.Advance(std::chrono::hours(24));
+    ASSERT_EQ(Run(), 0);
+    EXPECT_NE(Log().find("Remove Unannounced Copy:PC01_a_"), std::string::npos);
+    EXPECT_EQ(CopiedFiles(), (std::vector<std::string>{"b.txt", "<list>"}));
+    const std::vector<std::string> lists = ImportedFiles(true);
+    ASSERT_EQ(lists.size(), 1u);
+    const std::string list = ReadFile(Imported() + "/" + lists[0]);
+    EXPECT_EQ(list.find("PC01_a_"), std::string::npos) << list;
+    EXPECT_EQ(ListedFiles(Imported() + "/" + lists[0]), 1);
+    EXPECT_EQ(Rows(), (std::vector<std::string>{"b.txt|COMPLETE"}));
+}
+
 // Copies a list announced stay for the device, whether their list still waits or the device has
 // taken the list and not yet the files.
 TEST_F(DetectFileExecuteTest, AnnouncedCopiesHoldTheRunBack) {
@@ -232,11 +293,8 @@ TEST_F(DetectFileExecuteTest, ConsecutiveFailuresEndTheWalkOnlyAtTheSixth) {
          EIO,
          0,
          {"a/1.txt", "a/2.txt", "a/3.txt", "a/4.txt", "a/5.txt", "a/6.txt", "b/1.txt", "<list>"}},
-        {"names the device refuses are no failures",
-         {1, 2, 3, 4, 5, 6},
-         EINVAL,
-         0,
-         {"a/7.txt", "b/1.txt", "<list>"}},
+        // A refused name is refused in every run: counting it keeps the run from saying 0.
+        {"names the device refuses count as failures", {1, 2, 3, 4, 5, 6}, EINVAL, 1, {}},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -251,6 +309,42 @@ TEST_F(DetectFileExecuteTest, ConsecutiveFailuresEndTheWalkOnlyAtTheSixth) {
         EXPECT_EQ(CopiedFiles(), c.copied);
         DeviceTakesIn();
     }
+}
+
+// Failures in a row count per folder; a run whose every copy failed still reports a failure, and
+// the count of forwarded files leaves the file lists out.
+TEST_F(DetectFileExecuteTest, RunResultAndCountTellWhatWasForwarded) {
+    for (const char* folder : {"c1", "c2", "c3"}) {
+        AddFile(std::string(folder) + "/1.txt");
+        AddFile(std::string(folder) + "/2.txt");
+    }
+    faults_.failingCopies = {1, 2, 3, 4, 5, 6};
+    EXPECT_EQ(Run(), 1);
+    EXPECT_TRUE(CopiedFiles().empty());
+    EXPECT_NE(Log().find("No File Forwarded. Failed Files:6"), std::string::npos);
+    EXPECT_NE(Log().find("Result:1 Forwarded:0"), std::string::npos);
+
+    faults_.failingCopies.clear();
+    SetDevice({.timestamp = "20170402000000"});
+    EXPECT_EQ(Run(), 0);
+    EXPECT_EQ(CopiedFiles().size(), 7u);  // six files and their list
+    EXPECT_NE(Log().find("Result:0 Forwarded:6"), std::string::npos);
+}
+
+// A walk ended by the file list it sends on the way reports the walk's own error.
+TEST_F(DetectFileExecuteTest, FileListFailureDuringTheWalkEndsItWithTheForwardsCode) {
+    for (int i = 0; i < CDetectFileExecute::kFileListBatch + 1; ++i)
+        AddFile("many/f" + std::to_string(1000 + i) + ".txt");
+    // The local file list cannot be written: a folder holds its name.
+    fs::create_directories(temp_.Sub("data/detectfile/filelist"));
+    EXPECT_EQ(Run(), 1);
+    const std::string log = Log();
+    const std::size_t listError = log.find(Utf8ToCp932("ファイルリスト生成エラー"));
+    const std::size_t forwardError = log.find(Utf8ToCp932("フル転送エラー"));
+    ASSERT_NE(listError, std::string::npos);
+    ASSERT_NE(forwardError, std::string::npos);
+    EXPECT_LT(listError, forwardError);
+    EXPECT_EQ(CopiedFiles().size(), std::size_t{CDetectFileExecute::kFileListBatch});
 }
 
 TEST_F(DetectFileExecuteTest, WalkPassesOverWhatItMustNotOrCannotRead) {
@@ -294,11 +388,22 @@ TEST_F(DetectFileExecuteTest, ServerFileNames) {
     const std::string cut = executor->CreateServerFileName(std::string(300, 'n') + ".txt");
     EXPECT_EQ(cut.size(), 203u);
     EXPECT_EQ(cut, "PC01_" + std::string(176, 'n') + "..._" + stamp + ".txt");
-    // Characters, not bytes: a Japanese base is cut at a character boundary.
-    std::string japanese;
-    for (int i = 0; i < 300; ++i) japanese += "文";
-    const std::string cutJapanese = executor->CreateServerFileName(japanese + ".txt");
-    EXPECT_EQ(cutJapanese.size(), 5u + 176u * 3u + 4u + 14u + 4u);
+    // The share takes 255 bytes: a name within 200 characters whose characters take three bytes
+    // each is cut further, at a character boundary.
+    const auto repeated = [](const char* character, int times) {
+        std::string text;
+        for (int i = 0; i < times; ++i) text += character;
+        return text;
+    };
+    for (const int length : {300, 78}) {
+        SCOPED_TRACE(length);
+        const std::string name = executor->CreateServerFileName(repeated("文", length) + ".txt");
+        EXPECT_EQ(name, "PC01_" + repeated("文", 76) + "..._" + stamp + ".txt");
+        EXPECT_EQ(name.size(), 255u);
+    }
+    // One that fits both limits stays whole.
+    EXPECT_EQ(executor->CreateServerFileName(repeated("文", 75) + ".txt"),
+              "PC01_" + repeated("文", 75) + "_" + stamp + ".txt");
 
     // A name already used moves a second on, as often as needed.
     ASSERT_EQ(fileList_->AddDetectFileInformation("/x/a.txt", "a.txt", "PC01_a_" + stamp + ".txt",

@@ -72,6 +72,10 @@ TEST_F(DetectFileSqlUtilityTest, FreshDatabaseHasExactSchema) {
         "DETECT_FILE_FILELIST(STATUS)",
         "index|INDEX_DETECT_FILE_SERVER_FILE_NAME|CREATE INDEX INDEX_DETECT_FILE_SERVER_FILE_NAME "
         "ON DETECT_FILE_FILELIST(SERVER_FILE_NAME)",
+        // The program's own addition: names it put on the device that no list announced yet.
+        "table|DETECT_FILE_SENT_NAME|CREATE TABLE DETECT_FILE_SENT_NAME (SERVER_FILE_NAME TEXT "
+        "NOT NULL, PRIMARY KEY(SERVER_FILE_NAME))",
+        "index|sqlite_autoindex_DETECT_FILE_SENT_NAME_1|<null>",
     };
     const std::string schema = "SELECT type, name, sql FROM sqlite_master ORDER BY rowid;";
     EXPECT_EQ(raw_.Rows(schema), expected);

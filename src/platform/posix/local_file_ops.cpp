@@ -11,6 +11,8 @@
 #include <memory>
 #include <random>
 
+#include "platform/share_name.h"
+
 namespace tessarine::posix {
 
 namespace {
@@ -98,9 +100,12 @@ int CheckLocalTarget(const std::string& path) {
     return 0;
 }
 
-int CreateTemporaryFile(const std::string& folder, std::string& path) {
+int CreateTemporaryFile(const std::string& folder, std::string& path,
+                        const std::string& preferredName) {
     for (int attempt = 0; attempt < 16; ++attempt) {
-        std::string candidate = folder + "/" + MakeTemporaryName();
+        std::string candidate =
+            folder + "/" +
+            (attempt == 0 && !preferredName.empty() ? preferredName : MakeTemporaryName());
         const int fd = ::open(candidate.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
         if (fd >= 0) {
             path = std::move(candidate);
@@ -147,7 +152,10 @@ int CopyLocalFile(const std::string& source, const std::string& target,
     if (const int error = CheckLocalTarget(target); error != 0) return error;
 
     std::string temporaryPath;
-    FileDescriptor out(CreateTemporaryFile(ParentFolder(target), temporaryPath));
+    const std::size_t slash = target.find_last_of('/');
+    FileDescriptor out(CreateTemporaryFile(
+        ParentFolder(target), temporaryPath,
+        TemporaryCopyNameFor(slash == std::string::npos ? target : target.substr(slash + 1))));
     if (out.Get() < 0) return errno;
 
     auto fail = [&](int error) {

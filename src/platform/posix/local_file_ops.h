@@ -47,9 +47,11 @@ std::string ParentFolder(const std::string& path);
 // folder, EACCES when read-only (owner write bit off), or the stat error.
 int CheckLocalTarget(const std::string& path);
 
-// Creates a new, empty temporary file in `folder` (mode 0666 less the umask). Returns its
-// descriptor and sets `path`, or -1 with errno set.
-int CreateTemporaryFile(const std::string& folder, std::string& path);
+// Creates a new, empty temporary file in `folder` (mode 0666 less the umask), first under
+// `preferredName` when one is given, else (or when that name is taken) under a random one.
+// Returns its descriptor and sets `path`, or -1 with errno set.
+int CreateTemporaryFile(const std::string& folder, std::string& path,
+                        const std::string& preferredName = {});
 
 // Opens a local copy source: a regular file (never blocks on a FIFO). Returns the descriptor
 // and fills `info`, or -1 with errno set (EISDIR for a folder, EINVAL for other kinds).

@@ -454,7 +454,9 @@ int SmbShare::OpenTemporary(const DevicePath& target, std::string& temporaryUrl,
     out = nullptr;
     int openError = 0;
     for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
-        sibling.parts.back() = posix::MakeTemporaryName(".tmp");
+        // The first name is the one the target's name gives (see TemporaryCopyNameFor).
+        sibling.parts.back() = attempt == 0 ? TemporaryCopyNameFor(target.parts.back())
+                                            : posix::MakeTemporaryName(".tmp");
         temporaryUrl = UrlOf(sibling);
         Locked([&] {
             errno = 0;
