@@ -3,7 +3,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <exception>
-#include <map>
 #include <utility>
 
 #include "base/app_log.h"
@@ -11,6 +10,8 @@
 #include "base/time_utility.h"
 #include "detection/detect_file_exceptions.h"
 #include "detection/detect_file_xml_utility.h"
+#include "detection/owner_only.h"
+#include "infra/xml_parse.h"
 #include "platform/posix/mount_drive_list.h"
 #include "platform/posix/posix_file_system.h"
 #include "platform/share_name.h"
@@ -282,12 +283,27 @@ std::string CDetectFileExecute::ImportFolder() const {
 
 void CDetectFileExecute::ReadServerSetting() {
     LOG_METHOD();
-    const std::string remote = "\\\\" + address_ + kShareImportFolder + kServerSettingName;
+    const std::string remoteFolder = "\\\\" + address_ + kShareImportFolder;
+    const std::string remote = remoteFolder + kServerSettingName;
     const std::string local = detectFileFolderPath_ + kServerSettingName;
+    // The reader refuses a larger document anyway: it is not fetched at all. (A listing that
+    // fails leaves the answer to the copy.)
+    if (const auto listed = share_->List(remoteFolder, kServerSettingName); listed) {
+        for (const ShareEntry& entry : listed.value) {
+            if (entry.isFolder || entry.size <= CXMLParse::kMaxDocumentSize) continue;
+            LOG_ERROR("Detect File Server Setting Too Large. file:" + remote +
+                      " size:" + std::to_string(entry.size));
+            throw CDetectFileXMLException(CDetectFileXMLUtility::kReadServerSettingError);
+        }
+    }
+    if (const int error = MakeOwnerOnly(detectFileFolderPath_, true); error != 0)
+        LOG_ERROR_CODE(error, "Detect File Folder Mode Error. folder:" + detectFileFolderPath_);
     if (const IoStatus copied = share_->CopyFromShare(remote, local, nullptr); !copied) {
         LOG_ERROR_CODE(copied.error, "Detect File Server Setting Copy Error. file:" + remote);
         throw CDetectFileXMLException(CDetectFileXMLUtility::kReadServerSettingError);
     }
+    if (const int error = MakeOwnerOnly(local, false); error != 0)
+        LOG_ERROR_CODE(error, "Detect File Server Setting Mode Error. file:" + local);
     CDetectFileXMLUtility reader(detectFileFolderPath_);
     reader.ReadDetectFileServerSetting(local, &setting_);
 }
@@ -308,8 +324,8 @@ int CDetectFileExecute::IsExistForwardedFile() {
     // another sender's (a copy in flight, a batch waiting) or announced, and the run waits.
     std::set<std::string> sent;
     fileList_.GetSentNames(sent);
-    std::map<std::string, std::string> temporaryOf;  // folded temporary name -> its copy's name
-    for (const std::string& name : sent) temporaryOf.emplace(TemporaryCopyNameFor(name), name);
+    std::set<std::string> temporaries;  // as the share compares names
+    for (const std::string& name : sent) temporaries.insert(TemporaryCopyNameFor(name));
     // A list of ours on the device that the record still holds was copied whole just before a
     // run broke off: the device may be reading it, so nothing it could name is touched.
     const bool ownListWaiting =
@@ -320,7 +336,7 @@ int CDetectFileExecute::IsExistForwardedFile() {
     for (const ShareEntry& entry : listing.value) {
         const bool unannounced = !entry.isFolder && sent.count(entry.name) != 0;
         const bool cut =
-            !entry.isFolder && !unannounced && temporaryOf.count(FoldShareName(entry.name)) != 0;
+            !entry.isFolder && !unannounced && temporaries.count(FoldShareName(entry.name)) != 0;
         if ((unannounced || cut) && !ownListWaiting) {
             LOG_NOTICE((cut ? "Remove Cut Copy:" : "Remove Unannounced Copy:") + entry.name);
             const IoStatus removed = share_->DeleteFile(folder + entry.name);

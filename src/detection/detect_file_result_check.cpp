@@ -1,8 +1,10 @@
 #include "detection/detect_file_result_check.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <exception>
+#include <filesystem>
 #include <utility>
 
 #include "base/app_log.h"
@@ -10,6 +12,8 @@
 #include "core/event_names.h"
 #include "detection/detect_file_exceptions.h"
 #include "detection/detect_file_xml_utility.h"
+#include "detection/owner_only.h"
+#include "infra/xml_parse.h"
 #include "platform/worker_events.h"
 
 namespace tessarine {
@@ -231,20 +235,34 @@ int CDetectFileResultCheck::CheckDevice(const std::string& address, const std::s
                 break;
         }
         if (IsStopRequested()) break;
-        HandleResultFile(*share, deviceFolder, entry.name, stored, failed);
+        HandleResultFile(*share, deviceFolder, entry, stored, failed);
     }
     if (stored) return 1;
     return failed ? -1 : 0;
 }
 
 void CDetectFileResultCheck::HandleResultFile(DeviceShare& share, const std::string& deviceFolder,
-                                              const std::string& name, bool& stored, bool& failed) {
+                                              const ShareEntry& entry, bool& stored, bool& failed) {
+    const std::string& name = entry.name;
     const std::string devicePath = deviceFolder + name;
     if (resultFolderPath_.empty()) {
         LOG_ERROR("File Copy Error. No local result folder. file:" + name);
         failed = true;
         return;
     }
+    // The reader refuses a larger document anyway: it is not fetched at all.
+    if (entry.size > CXMLParse::kMaxDocumentSize) {
+        if (FirstReport("size:" + name))
+            LOG_ERROR("Result File Too Large. file:" + name +
+                      " size:" + std::to_string(entry.size) +
+                      " limit:" + std::to_string(CXMLParse::kMaxDocumentSize));
+        failed = true;
+        return;
+    }
+    // The copies hold paths and detected text: the folder and each copy are the user's alone.
+    if (const int error = MakeOwnerOnly(resultFolderPath_, true);
+        error != 0 && FirstReport("folder mode"))
+        LOG_ERROR_CODE(error, "Result Folder Mode Error. folder:" + resultFolderPath_);
     const std::string localPath = resultFolderPath_ + name;
     const ThreadControlBlock* block = GetControlBlock();
     const std::atomic<int>* cancel = block != nullptr ? block->stopRequested : nullptr;
@@ -253,6 +271,9 @@ void CDetectFileResultCheck::HandleResultFile(DeviceShare& share, const std::str
         failed = true;
         return;
     }
+    if (const int error = MakeOwnerOnly(localPath, false); error != 0)
+        LOG_ERROR_CODE(error, "Result Copy Mode Error. file:" + localPath);
+    if (!IsCopyWhole(share, deviceFolder, entry, localPath)) return;
     const SaveOutcome saved = SaveResult(localPath);
     if (saved == kSaveFailed) {
         if (FirstReport("save:" + name)) {
@@ -272,6 +293,21 @@ void CDetectFileResultCheck::HandleResultFile(DeviceShare& share, const std::str
     } else {
         LOG_NOTICE("Result Already Stored. Deleted on the device. file:" + name);
     }
+}
+
+bool CDetectFileResultCheck::IsCopyWhole(DeviceShare& share, const std::string& deviceFolder,
+                                         const ShareEntry& listed, const std::string& localPath) {
+    const IoResult<std::vector<ShareEntry>> now = share.List(deviceFolder, listed.name);
+    const auto same = std::find_if(now.value.begin(), now.value.end(), [&](const ShareEntry& e) {
+        return e.name == listed.name && !e.isFolder;
+    });
+    std::error_code error;
+    const std::uintmax_t localSize = std::filesystem::file_size(localPath, error);
+    if (now && same != now.value.end() && same->size == listed.size &&
+        same->lastWriteTime == listed.lastWriteTime && !error && localSize == listed.size)
+        return true;
+    LOG_NOTICE("Result File Changed While Copied. Left for the next check. file:" + listed.name);
+    return false;
 }
 
 bool CDetectFileResultCheck::FirstReport(const std::string& key) {

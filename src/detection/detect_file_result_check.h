@@ -92,9 +92,14 @@ private:
     void OpenEvents(std::vector<EventHandle>& handles, bool reportMissing) const;
     int CheckDevice(const std::string& address, const std::string& user,
                     const std::string& password);
-    // One result file found on the device: copy, store, delete. Sets the flags it concerns.
+    // One result file found on the device (as the folder's listing showed it): copy, store,
+    // delete. Sets the flags it concerns.
     void HandleResultFile(DeviceShare& share, const std::string& deviceFolder,
-                          const std::string& name, bool& stored, bool& failed);
+                          const ShareEntry& entry, bool& stored, bool& failed);
+    // True when the device's file is still as listed before its copy (size and time) and the
+    // local copy has that size: else the device was writing it, and it waits for the next look.
+    bool IsCopyWhole(DeviceShare& share, const std::string& deviceFolder, const ShareEntry& listed,
+                     const std::string& localPath);
     // True the first time `key` is reported: a file left on the device is met at every check,
     // its error line is written once.
     bool FirstReport(const std::string& key);

@@ -80,7 +80,11 @@ CDetectFileResultSQLUtility::StatementDefinitions() {
 
 CDetectFileResultSQLUtility::CDetectFileResultSQLUtility(const std::string& databasePath,
                                                          SqlOpenMode mode)
-    : connection_(databasePath, mode) {}
+    : connection_(databasePath, mode) {
+    // The checker deletes a result on the device as soon as it is stored: the stored copy must
+    // then be on disk, not only in the WAL's page cache, or a power cut loses it everywhere.
+    if (connection_.IsOpen() && !connection_.IsReadOnly()) connection_.MakeCommitsDurable();
+}
 
 int CDetectFileResultSQLUtility::Initialize() {
     LOG_METHOD();

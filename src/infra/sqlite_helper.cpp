@@ -141,6 +141,19 @@ void CSQLiteHelper::OpenForReading() {
     connection_ = connection;
 }
 
+int CSQLiteHelper::MakeCommitsDurable() {
+    LOG_METHOD();
+    std::lock_guard<std::recursive_mutex> lock(mutex_);
+    if (connection_ == nullptr) return kSqlError;
+    char* message = nullptr;
+    const int result =
+        sqlite3_exec(connection_, "PRAGMA synchronous=FULL;", nullptr, nullptr, &message);
+    if (result != SQLITE_OK)
+        LOG_ERROR("Synchronous FULL not set. " + std::string(message != nullptr ? message : ""));
+    sqlite3_free(message);
+    return result == SQLITE_OK ? kSqlOk : kSqlError;
+}
+
 bool CSQLiteHelper::IsInTransaction() const {
     std::lock_guard<std::recursive_mutex> lock(mutex_);
     return connection_ != nullptr && sqlite3_get_autocommit(connection_) == 0;

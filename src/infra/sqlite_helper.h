@@ -45,6 +45,11 @@ public:
     std::recursive_mutex& StatementLock() const { return mutex_; }
 
     const std::string& DatabasePath() const { return databasePath_; }
+    // Makes every later commit of this connection reach the disk before it returns
+    // (synchronous=FULL); the other connections to the file keep their cheaper commits, whose
+    // rows reach the disk at the next checkpoint. For data whose only other copy is deleted
+    // once it is stored. 0, or kSqlError (logged).
+    int MakeCommitsDurable();
     bool IsReadOnly() const { return mode_ == SqlOpenMode::kReadOnly; }
     bool IsOpen() const { return connection_ != nullptr; }
     // True while the connection has an open transaction.

@@ -9,6 +9,7 @@
 
 #include "base/string_utility.h"
 #include "detection/detect_file_execute_fixture.h"
+#include "infra/xml_parse.h"
 #include "platform/share_name.h"
 
 namespace tessarine::detect_test {
@@ -50,6 +51,13 @@ TEST_F(DetectFileExecuteTest, FirstRunSendsEligibleFilesAndAnnouncesThem) {
     EXPECT_EQ(fileList_->IsDetectFileExecuted(), 1);
     EXPECT_EQ(executorRunning_.load(), 0);
     EXPECT_EQ(sink_.Messages().size(), 2u);  // running, then idle
+    // The device's setting copied home is the user's alone, as the file list is.
+    const auto mode = [](const std::string& path) {
+        return fs::status(path).permissions() & fs::perms::all;
+    };
+    EXPECT_EQ(mode(temp_.Sub("data/detectfile")), fs::perms::owner_all);
+    EXPECT_EQ(mode(temp_.Sub("data/detectfile/setting.xml")),
+              fs::perms::owner_read | fs::perms::owner_write);
 }
 
 TEST_F(DetectFileExecuteTest, SizeLimitCountsWholeMebibytes) {
@@ -83,6 +91,7 @@ TEST_F(DetectFileExecuteTest, NothingIsSentWhenTheDeviceIsNotReady) {
          "<setting><enable>on</enable><timestamp>t</timestamp><e/></setting>",
          1},
         {"no setting at all", {}, "", "-", 1},
+        {"a setting larger than the reader takes", {}, "", "+", 1},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -91,6 +100,8 @@ TEST_F(DetectFileExecuteTest, NothingIsSentWhenTheDeviceIsNotReady) {
         const std::string settingPath = ShareRoot() + "/zereda/import/setting.xml";
         if (c.document == "-") {
             fs::remove(settingPath);
+        } else if (c.document == "+") {
+            fs::resize_file(settingPath, CXMLParse::kMaxDocumentSize + 1);
         } else if (!c.document.empty()) {
             ASSERT_TRUE(WriteFile(settingPath, c.document));
         }
@@ -99,6 +110,10 @@ TEST_F(DetectFileExecuteTest, NothingIsSentWhenTheDeviceIsNotReady) {
         }
         EXPECT_EQ(Run(), c.result);
         EXPECT_TRUE(CopiedFiles().empty());
+        if (c.document == "+") {
+            EXPECT_NE(Log().find("Detect File Server Setting Too Large."), std::string::npos);
+            for (const auto& call : record_) EXPECT_NE(call.op, ShareOp::kCopyFromShare);
+        }
         EXPECT_TRUE(Rows().empty());
         EXPECT_EQ(fileList_->IsDetectFileExecuted(), 0);
         DeviceTakesIn();

@@ -15,7 +15,9 @@
 #include "fakes/fake_clock.h"
 #include "fakes/fault_injecting_share.h"
 #include "fakes/recording_message_sink.h"
+#include "fakes/sync_recording_vfs.h"
 #include "fakes/test_support.h"
+#include "infra/xml_parse.h"
 #include "platform/posix/local_share.h"
 
 namespace tessarine {
@@ -56,15 +58,29 @@ std::string ResultXml(const std::string& file, const std::string& stamp,
 // The share of one check: faults chosen by the test; its calls are kept after it is gone.
 class CheckShare : public FaultInjectingShare {
 public:
-    CheckShare(LocalShare& local, std::vector<ShareCall>& calls)
-        : FaultInjectingShare(local), calls_(calls) {}
+    using DeleteObserver = std::function<void(const std::string&)>;
+    CheckShare(LocalShare& local, std::vector<ShareCall>& calls, const DeleteObserver& onDelete,
+               const DeleteObserver& onCopied)
+        : FaultInjectingShare(local), calls_(calls), onDelete_(onDelete), onCopied_(onCopied) {}
     ~CheckShare() override {
         const std::vector<ShareCall> record = Record();
         calls_.insert(calls_.end(), record.begin(), record.end());
     }
+    IoStatus DeleteFile(const std::string& path) override {
+        if (onDelete_) onDelete_(path);
+        return FaultInjectingShare::DeleteFile(path);
+    }
+    IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
+                           const std::atomic<int>* cancel) override {
+        const IoStatus copied = FaultInjectingShare::CopyFromShare(path, localPath, cancel);
+        if (onCopied_) onCopied_(path);
+        return copied;
+    }
 
 private:
     std::vector<ShareCall>& calls_;
+    const DeleteObserver& onDelete_;
+    const DeleteObserver& onCopied_;
 };
 
 class DetectFileResultCheckTest : public ::testing::Test {
@@ -73,14 +89,20 @@ protected:
         CAppLog::Get().InitWith(dir_.Path() + "/", "check", true, std::int64_t{64} << 20);
         fs::create_directories(DeviceFolder());
         fs::create_directories(dir_.Sub("data/detectfile/result"));
-        results_ = std::make_unique<CDetectFileResultSQLUtility>(dir_.Sub("data/TessarineTool.db"));
-        ASSERT_EQ(results_->Initialize(), 0);
         for (const char* name :
              {"DetectFileSettingChanged", "DetectFileResultShutDown", "DetectFileResultNow"})
             events_.Create(name);
+        MakeChecker();
+    }
+    // The results database and a checker over it (again when a test wants them made anew).
+    void MakeChecker() {
+        checker_.reset();
+        results_.reset();
+        results_ = std::make_unique<CDetectFileResultSQLUtility>(dir_.Sub("data/TessarineTool.db"));
+        ASSERT_EQ(results_->Initialize(), 0);
         checker_ = MakeWorker<CDetectFileResultCheck>(CDetectFileResultCheck::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
-                auto share = std::make_unique<CheckShare>(local_, calls_);
+                auto share = std::make_unique<CheckShare>(local_, calls_, onDelete_, onCopied_);
                 if (configure_) configure_(*share);
                 return share;
             },
@@ -149,6 +171,8 @@ protected:
     LocalShare local_{dir_.Sub("share")};
     std::vector<ShareCall> calls_;
     std::function<void(FaultInjectingShare&)> configure_;
+    CheckShare::DeleteObserver onDelete_;
+    CheckShare::DeleteObserver onCopied_;
     std::unique_ptr<CDetectFileResultSQLUtility> results_;
     RecordingMessageSink sink_;
     NamedEvents events_;
@@ -286,6 +310,79 @@ TEST_F(DetectFileResultCheckTest, ChecksStoreDeleteAndAskForOnePopUp) {
     EXPECT_EQ(LocalCopies(),
               (std::vector<std::string>{"PC01_20170401120000.xml", "PC01_20170401120002.xml",
                                         "pc01_20170401120001.xml"}));
+}
+
+// The device's copy is deleted only once the stored result is on disk: every write of the store
+// has been followed by a sync when the delete is asked for.
+TEST_F(DetectFileResultCheckTest, AStoredResultIsOnDiskBeforeItsDeviceCopyIsDeleted) {
+    testing::SyncRecordingVfs vfs;  // the default VFS for the connection made next
+    MakeChecker();
+    PutOnDevice("PC01_20170401120000.xml",
+                ResultXml("a.txt", "20170401120000", {{"社外秘", "社外秘"}}));
+    const std::int64_t writesBefore = vfs.LastWrite();
+    int deletes = 0;
+    onDelete_ = [&](const std::string&) {
+        ++deletes;
+        EXPECT_GT(vfs.LastWrite(), writesBefore);  // the result was written...
+        EXPECT_TRUE(vfs.AllWritesSynced())         // ...and synced before this delete
+            << "last write " << vfs.LastWrite() << ", last sync " << vfs.LastSync();
+    };
+    EXPECT_EQ(Check(), 1);
+    EXPECT_EQ(deletes, 1);
+    EXPECT_EQ(StoredPaths(), std::vector<std::string>{"/home/u/a.txt"});
+    onDelete_ = nullptr;
+    checker_.reset();
+    results_.reset();  // closed while the VFS still lives
+}
+
+// What the device offers is taken only whole and within the reader's limit; what is taken home
+// is the user's alone.
+TEST_F(DetectFileResultCheckTest, OnlyWholeResultsWithinTheLimitAreTakenAndKeptOwnerOnly) {
+    const std::string name = "PC01_20170401120000.xml";
+    const std::string first = ResultXml("a.txt", "20170401120000", {{"社外秘", "社外秘"}});
+    const std::string second =
+        ResultXml("a.txt", "20170401120000", {{"社外秘", "社外秘"}, {"電話番号", "03-1-2345"}});
+
+    // Rewritten on the device while it was copied: neither stored nor deleted this time.
+    PutOnDevice(name, first);
+    int copies = 0;
+    onCopied_ = [&](const std::string&) {
+        if (++copies == 1) PutOnDevice(name, second);
+    };
+    EXPECT_EQ(Check(), 0);
+    EXPECT_TRUE(StoredPaths().empty());
+    EXPECT_EQ(OnDevice(), std::vector<std::string>{name});
+    EXPECT_EQ(CountInLog("Result File Changed While Copied"), 1);
+    // The next look takes the finished version, with both hits; a result folder left open to
+    // everyone is closed again.
+    fs::permissions(dir_.Sub("data/detectfile/result"), fs::perms::all);
+    EXPECT_EQ(Check(), 1);
+    EXPECT_TRUE(OnDevice().empty());
+    std::vector<CDetectFileResult> listed;
+    results_->ListDetectFileResults(-1, listed);
+    ASSERT_EQ(listed.size(), 1u);
+    std::string category, hit;
+    results_->BindDetectFileResultDetailStatement(listed[0].id);
+    int hits = 0;
+    while (results_->GetDetectFileResultDetail(&category, &hit) == 0) ++hits;
+    EXPECT_EQ(hits, 2);
+    const auto mode = [](const std::string& path) {
+        return fs::status(path).permissions() & fs::perms::all;
+    };
+    EXPECT_EQ(mode(dir_.Sub("data/detectfile/result")), fs::perms::owner_all);
+    EXPECT_EQ(mode(dir_.Sub("data/detectfile/result/") + name),
+              fs::perms::owner_read | fs::perms::owner_write);
+
+    // Larger than the reader takes: never fetched, left on the device, reported once.
+    const std::string large = "PC01_20170401120001.xml";
+    PutOnDevice(large, "");
+    fs::resize_file(DeviceFolder() + "/" + large, CXMLParse::kMaxDocumentSize + 1);
+    calls_.clear();
+    EXPECT_EQ(Check(), -1);
+    EXPECT_EQ(Check(), -1);
+    EXPECT_EQ(OnDevice(), std::vector<std::string>{large});
+    for (const ShareCall& call : calls_) EXPECT_NE(call.op, ShareOp::kCopyFromShare) << call.path;
+    EXPECT_EQ(CountInLog("Result File Too Large. file:" + large), 1);
 }
 
 TEST_F(DetectFileResultCheckTest, AResultStoredButNotDeletedIsDeletedAtTheNextCheckWithoutAPopUp) {

@@ -27,6 +27,7 @@
 
 #include "fakes/test_support.h"
 #include "platform/device_share.h"
+#include "platform/share_name.h"
 
 namespace tessarine::share_contract {
 
@@ -189,6 +190,28 @@ TYPED_TEST_P(ShareContract, CancelMidCopyLeavesTheOldTargetWhole) {
               (std::vector<std::string>{"big.bin", "home.bin", "old.bin"}));
 }
 
+// A copy is written under the temporary name its target's name gives, so that whoever recorded
+// the target can prove an interrupted copy its own; a leftover under that name does not stop it.
+TYPED_TEST_P(ShareContract, CopyInProgressCarriesTheTemporaryNameOfItsTarget) {
+    auto& share = this->Share();
+    const std::string source = this->MakeSource("big.bin", 2 * (1 << 20) + 1);
+    const std::string temporary = TemporaryCopyNameFor("PC01_big_20170401000000.bin");
+    std::vector<std::string> seen;
+    share.SetBlockObserver([&](std::uint64_t) {
+        if (seen.empty()) seen = FolderNames(this->Served(""));
+    });
+    ASSERT_TRUE(share.CopyToShare(source, this->Device("PC01_big_20170401000000.bin"), nullptr));
+    EXPECT_EQ(seen, std::vector<std::string>{temporary});
+
+    ASSERT_TRUE(WriteFile(this->Served(temporary), "left by a broken run"));
+    seen.clear();
+    ASSERT_TRUE(share.CopyToShare(source, this->Device("PC01_big_20170401000000.bin"), nullptr));
+    share.SetBlockObserver(nullptr);
+    EXPECT_EQ(seen.size(), 3u);  // the leftover, the target and a copy under another name
+    EXPECT_EQ(ReadFile(this->Served(temporary)), "left by a broken run");
+    EXPECT_EQ(ReadFile(this->Served("PC01_big_20170401000000.bin")), ReadFile(source));
+}
+
 TYPED_TEST_P(ShareContract, FolderRemovedOnTheDeviceMidCopyFailsCleanly) {
     auto& share = this->Share();
     ASSERT_TRUE(share.CreateFolder(this->Device("sub")));
@@ -348,6 +371,7 @@ TYPED_TEST_P(ShareContract, RenameChangesCaseButNeverReplacesAnotherEntry) {
 REGISTER_TYPED_TEST_SUITE_P(ShareContract, CopyKeepsContentAndLastWriteTime, CopiesEmptyFiles,
                             CopyOverwritesAnExistingTarget, ReadOnlyTargetIsRefusedUntilCleared,
                             CancelMidCopyLeavesTheOldTargetWhole,
+                            CopyInProgressCarriesTheTemporaryNameOfItsTarget,
                             FolderRemovedOnTheDeviceMidCopyFailsCleanly, CopyFailuresNameTheirCause,
                             CreatesAndRemovesFolders, ListsWithWildcard,
                             HandlesJapaneseAndUnusualNames,

@@ -40,5 +40,13 @@ TEST(ShareNameTest, RecognisesOnlyTheNamesOfItsOwnTemporaryCopies) {
     for (const Case& c : cases) EXPECT_EQ(c.temporary, IsTemporaryCopyName(c.name)) << c.name;
 }
 
+TEST(ShareNameTest, TemporaryNameOfATargetIsFixedAndFoldsCase) {
+    const std::string name = TemporaryCopyNameFor("PC01_report_20170401123456.docx");
+    EXPECT_TRUE(IsTemporaryCopyName(name)) << name;
+    EXPECT_EQ(name, TemporaryCopyNameFor("pc01_REPORT_20170401123456.DOCX"));
+    EXPECT_NE(name, TemporaryCopyNameFor("PC02_report_20170401123456.docx"));
+    EXPECT_NE(name, TemporaryCopyNameFor("PC01_report_20170401123457.docx"));
+}
+
 }  // namespace
 }  // namespace tessarine
