@@ -316,11 +316,7 @@ bool LoadCommonSetting(CCommonSetting& setting) {
 }
 
 // Device answers are unauthenticated: control characters are not passed to the terminal.
-std::string Printable(std::string text) {
-    for (char& c : text)
-        if (static_cast<unsigned char>(c) < 0x20 || c == 0x7f) c = '?';
-    return text;
-}
+std::string Printable(const std::string& text) { return TerminalSafeText(text); }
 
 int SearchDevices(const char* portText) {
     std::uint16_t port = CSearchAgentUtility::kDefaultSearchPort;

@@ -318,6 +318,34 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& code) {
     return length;
 }
 
+namespace {
+
+bool IsUnsafeOnTerminal(char32_t code) {
+    return code < 0x20 || (code >= 0x7F && code <= 0x9F) ||       // C0, DEL, C1
+           code == 0x061C || code == 0x200E || code == 0x200F ||  // direction marks
+           (code >= 0x2028 && code <= 0x202E) ||  // separators, embeddings, overrides
+           (code >= 0x2066 && code <= 0x2069);    // isolates
+}
+
+}  // namespace
+
+std::string TerminalSafeText(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t pos = 0; pos < text.size();) {
+        char32_t code = 0;
+        const std::size_t length = DecodeUtf8(text, pos, code);
+        if (length == 0 || IsUnsafeOnTerminal(code)) {
+            out.push_back('?');
+            pos += length == 0 ? 1 : length;
+            continue;
+        }
+        out.append(text.substr(pos, length));
+        pos += length;
+    }
+    return out;
+}
+
 void AppendUtf8(char32_t code, std::string& out) {
     if (code < 0x80) {
         out.push_back(static_cast<char>(code));

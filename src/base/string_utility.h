@@ -23,6 +23,12 @@ std::size_t DecodeUtf8(std::string_view text, std::size_t pos, char32_t& code);
 // Appends `code` (a valid code point) as UTF-8.
 void AppendUtf8(char32_t code, std::string& out);
 
+// The text for a terminal when it comes from outside: each C0 and C1 control character, DEL,
+// each character that reorders or hides text (bidirectional overrides, embeddings and isolates,
+// direction marks, line and paragraph separators) and each byte that is not part of well-formed
+// UTF-8 (a lone 0x9B is CSI to an 8-bit terminal) becomes '?'. The rest is kept.
+std::string TerminalSafeText(std::string_view text);
+
 std::string WideToUtf8(std::u16string_view text);
 std::u16string Utf8ToWide(std::string_view text);
 

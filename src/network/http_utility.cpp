@@ -44,7 +44,12 @@ size_t CollectHeader(char* data, size_t size, size_t count, void* user) {
     return size * count;
 }
 
-size_t DiscardBody(char*, size_t size, size_t count, void*) { return size * count; }
+// The body is never needed; a device could send it slowly or without end. Refusing its first
+// bytes ends the transfer (CURLE_WRITE_ERROR, recognised by the flag).
+size_t StopAtBody(char*, size_t, size_t, void* user) {
+    *static_cast<bool*>(user) = true;
+    return 0;
+}
 
 }  // namespace
 
@@ -140,6 +145,8 @@ int CHttpUtility::OpenSession(const std::string& server, std::uint16_t port, boo
         return kTransportError;
     }
     baseUrl_ = std::string(useSsl ? "https://" : "http://") + server + ":" + std::to_string(port);
+    sessionEnd_ =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(options_.SessionLimitMs());
 
     // The cookie engine keeps the session cookie of the login answer for the logout request.
     curl_easy_setopt(session_, CURLOPT_COOKIEFILE, "");
@@ -188,6 +195,18 @@ bool CHttpUtility::Post(const std::string& object, Answer& answer) {
     // HTTP/1.0 has no 100-continue; curl would otherwise ask for it on large bodies.
     headers = curl_slist_append(headers, "Expect:");
 
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+                          sessionEnd_ - std::chrono::steady_clock::now())
+                          .count();
+    if (left <= 0) {
+        curl_slist_free_all(headers);
+        LOG_ERROR(Format("Request Failed. Time Limit Reached. Limit:%ldms URL:",
+                         options_.SessionLimitMs()) +
+                  url);
+        return false;
+    }
+    curl_easy_setopt(session_, CURLOPT_TIMEOUT_MS, static_cast<long>(left));
+
     char errorText[CURL_ERROR_SIZE] = {};
     curl_easy_setopt(session_, CURLOPT_URL, url.c_str());
     curl_easy_setopt(session_, CURLOPT_POST, 1L);
@@ -197,16 +216,18 @@ bool CHttpUtility::Post(const std::string& object, Answer& answer) {
     curl_easy_setopt(session_, CURLOPT_HTTPHEADER, headers);
     curl_easy_setopt(session_, CURLOPT_HEADERFUNCTION, CollectHeader);
     curl_easy_setopt(session_, CURLOPT_HEADERDATA, &answer.headers);
-    curl_easy_setopt(session_, CURLOPT_WRITEFUNCTION, DiscardBody);
+    curl_easy_setopt(session_, CURLOPT_WRITEFUNCTION, StopAtBody);
+    curl_easy_setopt(session_, CURLOPT_WRITEDATA, &answer.bodyStarted);
     curl_easy_setopt(session_, CURLOPT_ERRORBUFFER, errorText);
 
     const CURLcode code = curl_easy_perform(session_);
     curl_easy_setopt(session_, CURLOPT_HTTPHEADER, nullptr);
     curl_easy_setopt(session_, CURLOPT_ERRORBUFFER, nullptr);
     curl_easy_setopt(session_, CURLOPT_HEADERDATA, nullptr);
+    curl_easy_setopt(session_, CURLOPT_WRITEDATA, nullptr);
     curl_slist_free_all(headers);
 
-    if (code != CURLE_OK) {
+    if (code != CURLE_OK && !(code == CURLE_WRITE_ERROR && answer.bodyStarted)) {
         const std::string text = errorText[0] != '\0' ? errorText : curl_easy_strerror(code);
         if (IsCertificateFailure(code))
             LOG_ERROR("Server Certificate Refused. URL:" + url + " " + text);

@@ -1,8 +1,11 @@
 // The device web login check: posts the login form to the device's login page over HTTP or
 // HTTPS, accepts the credentials when the device answers 200 or 302 with a "JSESSIONID" cookie,
-// then posts the same form to the header page (the logout) and closes the connection.
+// then posts the same form to the header page (the logout) and closes the connection. Only the
+// status and headers of an answer count: its body is not read, and the whole exchange has a
+// time limit (HttpClientOptions::SessionLimitMs).
 #pragma once
 
+#include <chrono>
 #include <cstdint>
 #include <ctime>
 #include <string>
@@ -23,6 +26,10 @@ struct HttpClientOptions {
     long connectTimeoutMs = 10000;
     // A request whose answer stalls this long fails.
     long transferTimeoutMs = 60000;
+    // The whole exchange of a session (connecting, sending, receiving, for the login and the
+    // logout together) ends after the connect time-out plus the transfer time-out twice (one
+    // for sending, one for receiving), however slowly the device keeps answering.
+    long SessionLimitMs() const { return connectTimeoutMs + 2 * transferTimeoutMs; }
 };
 
 class CHttpUtility {
@@ -82,6 +89,7 @@ private:
     struct Answer {
         long status = 0;  // 0 when no status line was read
         std::string headers;
+        bool bodyStarted = false;  // the body is not read: status and headers are the answer
     };
     // Posts the form body; false (with an error line) on a transport failure.
     bool Post(const std::string& object, Answer& answer);
@@ -89,6 +97,7 @@ private:
     HttpClientOptions options_;
     CURL* session_ = nullptr;  // keeps the cookies of the login for the logout
     std::string baseUrl_;      // "scheme://server:port", set by OpenSession
+    std::chrono::steady_clock::time_point sessionEnd_;  // set by OpenSession
     std::string formBody_;
 };
 

@@ -116,7 +116,7 @@ void CSearchAgentUtility::ReceiveThreadProc() {
     const auto start = std::chrono::steady_clock::now();
     const auto window = std::chrono::seconds(options_.receiveWindowSeconds);
     try {
-        while (std::chrono::steady_clock::now() - start < window) {
+        while (std::chrono::steady_clock::now() - start < window && !stopReceiving_) {
             sockaddr_in sender{};
             std::size_t count = 0;
             try {
@@ -155,6 +155,7 @@ bool CSearchAgentUtility::StartReceiveThread() {
         std::lock_guard lock(queueMutex_);
         receiving_ = true;
     }
+    stopReceiving_ = false;
     try {
         receiveThread_ = std::thread(&CSearchAgentUtility::ReceiveThreadProc, this);
         return true;
@@ -180,10 +181,18 @@ void CSearchAgentUtility::SendServerRequest(const std::string& request) {
                              options_.sendTimeoutSeconds);
 }
 
-void CSearchAgentUtility::CollectResponses(std::vector<CSearchAgentResponse>& result) {
+bool CSearchAgentUtility::CollectResponses(std::vector<CSearchAgentResponse>& result) {
     CSearchAgentXMLUtility reader;
     std::string datagram;
     while (WaitReceivedData(datagram)) {
+        if (result.size() >= kMaxKeptAnswers) {
+            if (!stopReceiving_)
+                LOG_ERROR("Search Result Full. Search Ended. Count:" +
+                          std::to_string(result.size()));
+            stopReceiving_ = true;
+            ClearReceivedData();
+            continue;
+        }
         CSearchAgentResponse response;
         try {
             reader.ReadServerResponseData(datagram.data(), datagram.size(), response);
@@ -197,6 +206,7 @@ void CSearchAgentUtility::CollectResponses(std::vector<CSearchAgentResponse>& re
         }
         PopReceivedData();
     }
+    return !stopReceiving_;
 }
 
 int CSearchAgentUtility::SearchServers(std::vector<CSearchAgentResponse>& result,
@@ -246,9 +256,10 @@ int CSearchAgentUtility::SearchServers(std::vector<CSearchAgentResponse>& result
                 JoinReceiveThread();
                 throw;
             }
-            CollectResponses(result);
+            const bool room = CollectResponses(result);
             JoinReceiveThread();
             CloseSockets();
+            if (!room) break;
         }
     } catch (const CAppException& e) {
         LOG_ERROR(e.GetErrorMessage());

@@ -6,6 +6,7 @@
 
 #include <netinet/in.h>
 
+#include <atomic>
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
@@ -40,6 +41,9 @@ public:
     static constexpr int kBindAttempts = 10;
     // Answers beyond this many waiting in the queue are dropped (a flood is not a device list).
     static constexpr std::size_t kMaxQueuedDatagrams = 256;
+    // Devices kept by one search. An answer beyond them ends the search: a LAN with this many
+    // devices of the model answering is a flood, and the list stays what it has.
+    static constexpr std::size_t kMaxKeptAnswers = 256;
 
     // CreateUDPSocket flags.
     static constexpr int kReceiveSocket = 1;
@@ -78,8 +82,9 @@ private:
     bool StartReceiveThread();
     void JoinReceiveThread();
     void SendServerRequest(const std::string& request);
-    // Parses and filters the queued answers until the receive thread has ended.
-    void CollectResponses(std::vector<CSearchAgentResponse>& result);
+    // Parses and filters the queued answers until the receive thread has ended. False when
+    // the result is full (the receive thread is told to stop, the rest is dropped).
+    bool CollectResponses(std::vector<CSearchAgentResponse>& result);
 
     const NetworkAdapterSource& adapters_;
     SearchAgentOptions options_;
@@ -93,6 +98,7 @@ private:
     std::condition_variable dataEvent_;
     std::deque<std::string> queue_;  // guarded by queueMutex_
     bool receiving_ = false;         // guarded by queueMutex_: the receive thread runs
+    std::atomic<bool> stopReceiving_{false};
     std::thread receiveThread_;
 };
 

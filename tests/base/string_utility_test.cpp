@@ -130,5 +130,31 @@ TEST(StringUtilityTest, FormatGrowsPastAnyBuffer) {
     EXPECT_EQ(Format("%s!", longText.c_str()).size(), 5001u);
 }
 
+TEST(StringUtilityTest, TerminalSafeTextReplacesWhatATerminalWouldObey) {
+    struct Case {
+        const char* text;
+        const char* shown;
+    } const cases[] = {
+        {"QZV-4070 報告書 Ärger", "QZV-4070 報告書 Ärger"},
+        {"a\tb\r\n\x1b[2Jc\x7f", "a?b???[2Jc?"},
+        {"x\xc2\x85y\xc2\x9b"
+         "31mz",
+         "x?y?31mz"},  // C1: NEL, CSI
+        {"x\x9b"
+         "31m\xc2",
+         "x?31m?"},                                   // bytes that are no UTF-8
+        {"name\xe2\x80\xaegpj.exe", "name?gpj.exe"},  // right-to-left override
+        {"\xe2\x81\xa6"
+         "a\xe2\x81\xa9\xe2\x80\x8f",
+         "?a??"},  // isolate, its end, RLM
+        {"a\xe2\x80\xa8"
+         "b\xd8\x9c",
+         "a?b?"},                                                  // line separator, ALM
+        {"\xe2\x80\x8d\xe2\x80\x94", "\xe2\x80\x8d\xe2\x80\x94"},  // joiner, dash: kept
+        {"", ""},
+    };
+    for (const Case& c : cases) EXPECT_EQ(c.shown, TerminalSafeText(c.text)) << c.text;
+}
+
 }  // namespace
 }  // namespace tessarine

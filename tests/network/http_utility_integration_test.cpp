@@ -1,13 +1,17 @@
 // The web login client against the simulated device on loopback (HTTP and HTTPS).
 #include <gtest/gtest.h>
 #include <netinet/in.h>
+#include <poll.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <thread>
 
 #include "base/app_log.h"
 #include "base/string_utility.h"
@@ -129,6 +133,108 @@ TEST_F(HttpUtilityIntegrationTest, HttpsUsesTheHttpsPortAndVerifiesTheCertificat
     CHttpUtility plain(Trusting());
     EXPECT_EQ(-1, plain.IsSuccessAuthorize("127.0.0.1", kUser, kPassword, Port("https"),
                                            Port("https"), false));
+}
+
+// A device on loopback that accepts the login (200 and the cookie) and then keeps the answer
+// coming a byte at a time, fast enough never to look stalled: in its body, or in its headers
+// before the cookie. The first exchange is slow; the others (the logout) are answered at once.
+// The trickle ends after `limit` with a complete answer, so that a client without a limit of
+// its own would get through and accept the login.
+class TricklingDevice {
+public:
+    enum Where { kBody, kHeaders };
+
+    TricklingDevice(Where where, std::chrono::seconds limit) : where_(where), limit_(limit) {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(listener_, reinterpret_cast<sockaddr*>(&address), sizeof address);
+        listen(listener_, 4);
+        socklen_t length = sizeof address;
+        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &length);
+        port_ = ntohs(address.sin_port);
+        server_ = std::thread([this] { Serve(); });
+    }
+    ~TricklingDevice() {
+        stop_ = true;
+        server_.join();
+        close(listener_);
+    }
+    std::uint16_t Port() const { return port_; }
+    // Whether the client closed the slow answer's connection before the trickle ended. The
+    // exchanges are served one after the other: once a second one has been answered, this is
+    // settled.
+    bool ClientHungUp() const { return hungUp_; }
+
+private:
+    void Serve() {
+        for (int exchange = 0; !stop_; ++exchange) {
+            pollfd waiting{listener_, POLLIN, 0};
+            if (poll(&waiting, 1, 100) <= 0) continue;
+            const int fd = accept(listener_, nullptr, nullptr);
+            if (fd < 0) continue;
+            ReadRequest(fd);
+            if (exchange == 0)
+                Trickle(fd);
+            else
+                Send(fd, "HTTP/1.0 200 OK\r\nContent-Length: 0\r\n\r\n");
+            close(fd);
+        }
+    }
+    static void ReadRequest(int fd) {
+        std::string request;
+        char chunk[1024];
+        while (request.find("\r\n\r\n") == std::string::npos) {
+            pollfd readable{fd, POLLIN, 0};
+            if (poll(&readable, 1, 2000) <= 0) return;
+            const ssize_t got = recv(fd, chunk, sizeof chunk, 0);
+            if (got <= 0) return;
+            request.append(chunk, static_cast<std::size_t>(got));
+        }
+    }
+    static bool Send(int fd, const std::string& text) {
+        return send(fd, text.data(), text.size(), MSG_NOSIGNAL) ==
+               static_cast<ssize_t>(text.size());
+    }
+    void Trickle(int fd) {
+        const std::string cookie = "Set-Cookie: JSESSIONID=0123456789\r\n";
+        if (!Send(fd, "HTTP/1.0 200 OK\r\n" + (where_ == kBody ? cookie + "\r\n" : "X-Pad: ")))
+            return;
+        const auto end = std::chrono::steady_clock::now() + limit_;
+        while (!stop_ && std::chrono::steady_clock::now() < end) {
+            if (!Send(fd, "a")) {
+                hungUp_ = true;
+                return;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+        }
+        Send(fd, where_ == kBody ? "" : "\r\n" + cookie + "\r\n");
+    }
+
+    Where where_;
+    std::chrono::seconds limit_;
+    int listener_ = -1;
+    std::uint16_t port_ = 0;
+    std::atomic<bool> stop_{false};
+    std::atomic<bool> hungUp_{false};
+    std::thread server_;
+};
+
+TEST_F(HttpUtilityIntegrationTest, AnEndlessBodyAfterTheCookieIsNotWaitedFor) {
+    TricklingDevice device(TricklingDevice::kBody, std::chrono::seconds(30));
+    CHttpUtility http({"", false, 2000, 2000});
+    EXPECT_EQ(0, http.IsSuccessAuthorize("127.0.0.1", kUser, kPassword, device.Port(),
+                                         device.Port(), false));
+    EXPECT_TRUE(device.ClientHungUp()) << "the body was read to its end";
+}
+
+TEST_F(HttpUtilityIntegrationTest, HeadersTrickledPastTheSessionLimitFailTheLogin) {
+    TricklingDevice device(TricklingDevice::kHeaders, std::chrono::seconds(30));
+    CHttpUtility http({"", false, 200, 1000});  // a session limit of 2.2 s
+    EXPECT_EQ(-1, http.IsSuccessAuthorize("127.0.0.1", kUser, kPassword, device.Port(),
+                                          device.Port(), false));
+    EXPECT_NE(std::string::npos, Log().find("Request Failed. curl:28")) << Log();
 }
 
 // Runs `TessarineTool --check-login` on a data folder whose settings name the simulator.

@@ -7,6 +7,8 @@
 #include <sched.h>
 #include <unistd.h>
 
+#include <atomic>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <memory>
@@ -15,6 +17,7 @@
 #include "base/app_log.h"
 #include "base/string_utility.h"
 #include "fakes/test_support.h"
+#include "network/blocking_socket_exception.h"
 #include "network/devicesim_process.h"
 #include "network/search_agent_utility.h"
 #include "network/udp_blocking_socket.h"
@@ -79,6 +82,54 @@ TEST_F(SearchAgentIntegrationTest, NoAdapterGivesAnEmptyResultAndZero) {
     std::vector<CSearchAgentResponse> found(1);
     EXPECT_EQ(0, search.SearchServers(found, 61000));
     EXPECT_TRUE(found.empty());
+}
+
+TEST_F(SearchAgentIntegrationTest, AFloodOfValidAnswersIsCutAtTheKeptLimit) {
+    // A free port for the answers: the search binds it, the flood goes to it.
+    std::uint16_t port = 0;
+    {
+        CUDPBlockingSocket probe;
+        probe.Create();
+        sockaddr_in any{};
+        any.sin_family = AF_INET;
+        any.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        probe.Bind(any);
+        port = ntohs(probe.LocalAddress().sin_port);
+    }
+    const std::string answer =
+        "<SERVERRESPONSE><COM><DETAILS><IP4ADRS>10.0.0.9</IP4ADRS><IP6ADRS>::1</IP6ADRS><HTTP>80</"
+        "HTTP>"
+        "<HTTPS>443</HTTPS><HWNAME>QZV-4070</HWNAME><NETBIOS>FLOOD</NETBIOS><ROMREV>1</ROMREV>"
+        "</DETAILS></COM></SERVERRESPONSE>";
+    std::atomic<bool> searching{true};
+    // Answers without pause for as long as the search lasts (at most 20 s).
+    std::thread flood([&] {
+        CUDPBlockingSocket sender;
+        sender.Create();
+        sockaddr_in to{};
+        to.sin_family = AF_INET;
+        to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        to.sin_port = htons(port);
+        const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+        while (searching && std::chrono::steady_clock::now() < end) {
+            try {
+                sender.SendDatagram(answer.data(), answer.size(), to, 1);
+            } catch (const CBlockingSocketException&) {
+            }
+        }
+    });
+    FixedNetworkAdapterSource adapters(std::vector<NetworkAdapter>{{"loopback-test", "127.0.0.1"}});
+    SearchAgentOptions options;
+    options.destinationAddress = "127.0.0.1";
+    options.responsePort = port;
+    CSearchAgentUtility search(adapters, options);
+    std::vector<CSearchAgentResponse> found;
+    const int result = search.SearchServers(found, 9);  // the request goes nowhere
+    searching = false;
+    flood.join();
+    EXPECT_EQ(0, result);
+    EXPECT_EQ(CSearchAgentUtility::kMaxKeptAnswers, found.size());
+    EXPECT_NE(std::string::npos, Log().find("Search Result Full. Search Ended. Count:256"));
 }
 
 // Two namespaces joined by a veth pair; removed (with the pair) when the object goes away.

@@ -3,8 +3,6 @@
 #include <pwd.h>
 #include <unistd.h>
 
-#include <cctype>
-
 namespace tessarine {
 
 namespace {
@@ -14,11 +12,7 @@ public:
     std::string ComputerName() const override {
         char buffer[256] = {};
         if (gethostname(buffer, sizeof buffer - 1) != 0) return std::string();
-        std::string name(buffer);
-        if (const std::size_t dot = name.find('.'); dot != std::string::npos) name.resize(dot);
-        if (name.size() > 15) name.resize(15);
-        for (char& c : name) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-        return name;
+        return ComputerNameOfHost(buffer);
     }
 
     std::string UserName() const override {
