@@ -2,8 +2,8 @@
 
 #include <algorithm>
 
-#include "base/string_utility.h"
 #include "backup/exclusion_filter.h"
+#include "base/string_utility.h"
 #include "network/http_utility.h"
 
 namespace tessarine::ui {
