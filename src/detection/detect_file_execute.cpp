@@ -32,6 +32,8 @@ constexpr long kServerNameLimit = 200;
 constexpr std::size_t kServerNameByteLimit = 255;
 // How far a file-list name moves past names already on the device before it gives up.
 constexpr int kFileListNameTries = 120;
+// Names of this PC held by another of its users, in a row, before a file counts as failed.
+constexpr int kClaimTries = 120;
 
 enum ExecuteError {
     kFullForwardError = 0,
@@ -272,6 +274,10 @@ int CDetectFileExecute::ConnectShare(const CCommonSetting& common) {
         LOG_ERROR("No Device Share");
         return -1;
     }
+    // Every user of this PC sends under its computer name, so the device names of two users
+    // can agree; their temporary names must not (see IsExistForwardedFile). The data folder
+    // is the user's own and stays the same from run to run.
+    share_->SetCopySender(detectFileFolderPath_);
     address_ = common.ipv4Address;
     // An existing connection is used as it is: the backup may be using it at this moment.
     return share_->Connect(common.ipv4Address, common.userName, common.userPassword);
@@ -325,7 +331,8 @@ int CDetectFileExecute::IsExistForwardedFile() {
     std::set<std::string> sent;
     fileList_.GetSentNames(sent);
     std::set<std::string> temporaries;  // as the share compares names
-    for (const std::string& name : sent) temporaries.insert(TemporaryCopyNameFor(name));
+    for (const std::string& name : sent)
+        temporaries.insert(FoldShareName(TemporaryCopyNameFor(name, share_->CopySender())));
     // A list of ours on the device that the record still holds was copied whole just before a
     // run broke off: the device may be reading it, so nothing it could name is touched.
     const bool ownListWaiting =
@@ -529,7 +536,10 @@ void CDetectFileExecute::TakePendingCopy(const std::string& folder, int& retryCo
     }
     --queuedCopies_;
     if (const IoStatus copied = share_->TakeCopyResult(copy.ticket); !copied) {
-        namesThisRun_.erase(copy.serverName);
+        // The claim goes with the copy; a claim that stays keeps its name from this run.
+        if (const IoStatus removed = share_->DeleteFile(ImportFolder() + copy.serverName);
+            removed || removed.error == ENOENT)
+            namesThisRun_.erase(copy.serverName);
         if (copied.error == ECANCELED && IsStopRequested()) {
             LOG_TRACE("Copy Stopped:" + copy.path);
             return;
@@ -629,15 +639,24 @@ CDetectFileExecute::Handled CDetectFileExecute::HandleFile(const std::string& pa
     copy.name = entry.name;
     copy.lastWriteTime = entry.lastWriteTime;
     copy.isNew = action == Action::kAdd;
-    copy.serverName = CreateServerFileName(entry.name);
+    // Recorded and claimed before the copy starts: whatever becomes of the run, the copy (or
+    // its temporary file, or the claim) is provably this program's, and no other user of this
+    // PC copies to the same name.
+    for (int tries = 0;; ++tries) {
+        copy.serverName = CreateServerFileName(entry.name);
+        const Claim claim = ClaimServerName(copy.serverName);
+        if (claim == Claim::kClaimed) break;
+        if (claim == Claim::kNotRecorded) {
+            LOG_ERROR("Record Sent Name Error " + path);
+            return Handled::kFailed;
+        }
+        if (claim == Claim::kFailed || tries + 1 >= kClaimTries) {
+            LOG_ERROR("File Copy Error. No device name claimed. file:" + path);
+            return Handled::kFailed;
+        }
+    }
     copy.processingTime = processingTime_;
     LOG_TRACE("Param:" + path + ", " + copy.serverName);
-    // Recorded before the copy starts: whatever becomes of the run, the copy (or its temporary
-    // file) is provably this program's.
-    if (fileList_.AddSentName(copy.serverName) != 0) {
-        LOG_ERROR("Record Sent Name Error " + path);
-        return Handled::kFailed;
-    }
     // The import folder was empty when the walk began and holds only what this run sent
     // since, under names it keeps (namesThisRun_): the share need not look the name up.
     copy.ticket = share_->QueueCopyToShare(
@@ -786,8 +805,29 @@ std::string CDetectFileExecute::NextFileListName() {
     }
 }
 
+CDetectFileExecute::Claim CDetectFileExecute::ClaimServerName(const std::string& name) {
+    if (fileList_.AddSentName(name) != 0) return Claim::kNotRecorded;
+    const IoStatus claimed = share_->ReserveName(ImportFolder() + name);
+    if (claimed || claimed.error == ENOSYS) return Claim::kClaimed;
+    if (claimed.error != EEXIST) {
+        // The claim may have been made all the same: the record stays, so it is ours to remove.
+        LOG_ERROR_CODE(claimed.error, "Device Name Claim Error. name:" + name);
+        return Claim::kFailed;
+    }
+    LOG_NOTICE("Device Name Held By Another Sender:" + name);
+    namesThisRun_.insert(name);
+    // Left recorded, the other sender's file would be taken for ours and removed.
+    if (fileList_.DeleteSentName(name) != 0) {
+        LOG_ERROR("Delete Sent Name Error. name:" + name);
+        return Claim::kFailed;
+    }
+    return Claim::kTaken;
+}
+
 int CDetectFileExecute::ForwardFileList() {
     LOG_METHOD();
+    // A list is not claimed as a copy's name is: the device reads a list as soon as it appears,
+    // and an empty one would be a list of nothing.
     const std::string name = NextFileListName();
     CDetectFileXMLUtility writer(detectFileFolderPath_);
     if (fileList_.AddSentName(name) != 0) {

@@ -136,6 +136,12 @@ private:
     void CreateFileList();
     int ForwardFileList();
     std::string NextFileListName();
+    // Records `name` as sent, then claims it in the import folder (an empty file that the copy
+    // replaces). Every user of this PC sends under its computer name, so another user's
+    // forwarder may hold the name: kTaken then, the record undone and the name kept from this
+    // run. kNotRecorded and kFailed after the record's or the claim's error line.
+    enum class Claim { kClaimed, kTaken, kNotRecorded, kFailed };
+    Claim ClaimServerName(const std::string& name);
     bool IsWalkedFolder(const std::string& path) const;
     std::string ImportFolder() const;
     void SetRunning(int state);

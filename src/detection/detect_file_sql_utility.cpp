@@ -419,6 +419,17 @@ int CDetectFileSQLUtility::AddSentName(const std::string& serverFileName) {
     });
 }
 
+int CDetectFileSQLUtility::DeleteSentName(const std::string& serverFileName) {
+    LOG_METHOD();
+    LOG_TRACE("Param:" + serverFileName);
+    return GuardedResult(kSentNameError, [&] {
+        Query query(connection_, statements_[Statement::kDeleteSentName], kSentNameError);
+        query.Bind(1, serverFileName, "Bind Server File Name Error");
+        query.Execute(true, "Execute Statement Error. Code:");
+        return 0;
+    });
+}
+
 int CDetectFileSQLUtility::GetSentNames(std::set<std::string>& names) {
     LOG_METHOD();
     return Guarded(kSentNameError, [&] {

@@ -98,6 +98,9 @@ public:
     // code 15.
     int AddSentName(const std::string& serverFileName);
     int GetSentNames(std::set<std::string>& names);
+    // A recorded name that turned out to be another sender's (its claim on the device failed):
+    // 0, or -1 on failure (logged).
+    int DeleteSentName(const std::string& serverFileName);
     int DeleteAllSentNames();
     // A file list reached the device: in one transaction, the names of the rows it announced and
     // its own name leave the sent names, and the rows become "COMPLETE". Code 9.

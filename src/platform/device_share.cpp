@@ -1,5 +1,7 @@
 #include "platform/device_share.h"
 
+#include <cerrno>
+
 namespace tessarine {
 
 CopyTicket DeviceShare::QueueCopyToShare(const CopyRequest& request,
@@ -18,5 +20,7 @@ IoStatus DeviceShare::TakeCopyResult(CopyTicket ticket) {
 }
 
 void DeviceShare::DropQueuedCopies() { queuedCopies_.clear(); }
+
+IoStatus DeviceShare::ReserveName(const std::string&) { return IoStatus{ENOSYS}; }
 
 }  // namespace tessarine

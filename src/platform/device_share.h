@@ -82,6 +82,10 @@ public:
     // made. Copies already under way finish (or stop on their cancel flag) on their own.
     virtual void DropQueuedCopies();
 
+    // Creates an empty file under `path` unless an entry holds the name (EEXIST then, the entry
+    // untouched): a client's claim on a name that other clients may choose at the same moment
+    // (a copy to the claimed name then replaces the empty file). ENOSYS where a share cannot.
+    virtual IoStatus ReserveName(const std::string& path);
     virtual IoStatus DeleteFile(const std::string& path) = 0;
     // Renames a file or folder within one folder of the share (used for a change of letter
     // case only, which the share would otherwise keep). Fails with EEXIST when another entry
@@ -96,7 +100,15 @@ public:
     virtual IoResult<std::vector<ShareEntry>> List(const std::string& folder,
                                                    const std::string& wildcard) = 0;
 
+    // Who copies to the share through this object (any text that differs between the senders
+    // of one computer name, such as the user's data folder): hashed into the temporary names of
+    // copies to the share (see TemporaryCopyNameFor), so that the names one sender derives are
+    // never another's. Empty (the default): the names depend on the target alone.
+    virtual void SetCopySender(const std::string& sender) { copySender_ = sender; }
+    const std::string& CopySender() const { return copySender_; }
+
 private:
+    std::string copySender_;
     struct QueuedCopy {
         CopyRequest request;
         const std::atomic<int>* cancel = nullptr;

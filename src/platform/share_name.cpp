@@ -104,13 +104,21 @@ std::string FinalNameOfAsideCopy(std::string_view name) {
         name.substr(kTemporaryStem + 1, name.size() - kTemporaryStem - 1 - kAsideSuffix.size()));
 }
 
-std::string TemporaryCopyNameFor(std::string_view targetName) {
+std::string TemporaryCopyNameFor(std::string_view targetName, std::string_view sender) {
     // 64-bit FNV-1a: stable across builds and processes (the copier processes make the same
     // name as the program that recorded the target).
     std::uint64_t hash = 0xcbf29ce484222325ULL;
-    for (const char c : FoldShareName(targetName)) {
-        hash ^= static_cast<unsigned char>(c);
-        hash *= 0x100000001b3ULL;
+    const auto mix = [&hash](std::string_view bytes) {
+        for (const char c : bytes) {
+            hash ^= static_cast<unsigned char>(c);
+            hash *= 0x100000001b3ULL;
+        }
+    };
+    mix(FoldShareName(targetName));
+    if (!sender.empty()) {
+        // A NUL never occurs in a name: the target and the sender cannot run into each other.
+        mix(std::string_view("\0", 1));
+        mix(sender);
     }
     char name[32];
     std::snprintf(name, sizeof name, "~tess%016" PRIx64 ".tmp", hash);

@@ -32,7 +32,9 @@ std::string FinalNameOfAsideCopy(std::string_view name);
 // "~tess<16 hex digits>.tmp" whose digits are a hash of the name as the share compares it. A
 // program that recorded the target name before the copy can so tell its own interrupted copy
 // from another client's copy in progress. (When that name is taken, a copy falls back to a
-// random one.)
-std::string TemporaryCopyNameFor(std::string_view targetName);
+// random one.) A non-empty `sender` is hashed in as well: senders that share a computer name
+// (two users of one PC) then never derive the same temporary name for one target, so neither
+// takes the other's copy in flight for its own leftover.
+std::string TemporaryCopyNameFor(std::string_view targetName, std::string_view sender = {});
 
 }  // namespace tessarine

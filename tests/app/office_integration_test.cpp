@@ -477,8 +477,11 @@ TEST_F(OfficeTest, SendersOfOneDeviceKeepTheirFilesAndResultsApart) {
                 if (j == i) continue;
                 const bool theirs =
                     std::any_of(written[j].begin(), written[j].end(), [&](const std::string& name) {
-                        return FoldShareName(temporary ? TemporaryCopyNameFor(name) : name) ==
-                               removed;
+                        // A sender's temporary names carry its data folder.
+                        return FoldShareName(
+                                   temporary ? TemporaryCopyNameFor(
+                                                   name, instances_[j].DataFolder() + "detectfile/")
+                                             : name) == removed;
                     });
                 EXPECT_FALSE(theirs) << instance.label << " removed what " << instances_[j].label
                                      << " made (under a name both may have made): " << (*it)[0];

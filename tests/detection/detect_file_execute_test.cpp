@@ -125,6 +125,10 @@ TEST_F(DetectFileExecuteTest, NothingIsSentWhenTheDeviceIsNotReady) {
 // while anything else is there.
 TEST_F(DetectFileExecuteTest, OnlyEntriesProvablyOursAreRemoved) {
     const std::string ours = "PC01_old_20170101000000.txt";
+    // Temporary names carry their sender (this user's data folder): another user of this PC
+    // who sends under the same name writes under a temporary name of its own.
+    const std::string ourCut = TemporaryCopyNameFor(ours, temp_.Sub("data/detectfile") + "/");
+    const std::string otherUsersCut = TemporaryCopyNameFor(ours, "/home/other/data/detectfile");
     const std::string ourList = "PC01_metadata_20170101000001.qzv";
     struct Case {
         const char* name;
@@ -136,13 +140,10 @@ TEST_F(DetectFileExecuteTest, OnlyEntriesProvablyOursAreRemoved) {
     const std::vector<Case> cases = {
         {"another sender's copy in flight", {}, {"~tess0123456789abcdef.tmp"}, {"*"}, false},
         {"another user of this PC", {}, {"PC01_x_20170101000000.txt"}, {"*"}, false},
-        {"our cut copy", {ours}, {TemporaryCopyNameFor(ours)}, {}, true},
+        {"our cut copy", {ours}, {ourCut}, {}, true},
+        {"another user's copy of the same name in flight", {ours}, {otherUsersCut}, {"*"}, false},
         {"our unannounced copy", {ours}, {ours}, {}, true},
-        {"our cut copy beside another's",
-         {ours},
-         {TemporaryCopyNameFor(ours), "x.tmp"},
-         {"x.tmp"},
-         false},
+        {"our cut copy beside another's", {ours}, {ourCut, "x.tmp"}, {"x.tmp"}, false},
         {"a list of ours that reached the device", {ours, ourList}, {ours, ourList}, {"*"}, false},
     };
     AddFile("a.txt");

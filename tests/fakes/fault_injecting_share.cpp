@@ -93,6 +93,10 @@ int FaultInjectingShare::Connect(const std::string& host, const std::string& use
 
 void FaultInjectingShare::Cancel(const std::string& host) { inner_.Cancel(host); }
 
+IoStatus FaultInjectingShare::ReserveName(const std::string& path) {
+    return Pass(ShareOp::kReserveName, path, "", [&] { return inner_.ReserveName(path); });
+}
+
 IoStatus FaultInjectingShare::CreateFolder(const std::string& path) {
     return Pass(ShareOp::kCreateFolder, path, "", [&] { return inner_.CreateFolder(path); });
 }

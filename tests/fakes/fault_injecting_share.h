@@ -27,6 +27,7 @@ enum class ShareOp {
     kRemoveFolder,
     kRename,
     kList,
+    kReserveName,
     kCount
 };
 
@@ -67,6 +68,10 @@ public:
     int Connect(const std::string& host, const std::string& user,
                 const std::string& password) override;
     void Cancel(const std::string& host) override;
+    void SetCopySender(const std::string& sender) override {
+        DeviceShare::SetCopySender(sender);
+        inner_.SetCopySender(sender);
+    }
     IoStatus CreateFolder(const std::string& path) override;
     IoStatus Exists(const std::string& path) override;
     IoResult<bool> IsFolder(const std::string& path) override;
@@ -76,6 +81,7 @@ public:
                          const std::atomic<int>* cancel) override;
     IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
                            const std::atomic<int>* cancel) override;
+    IoStatus ReserveName(const std::string& path) override;
     IoStatus DeleteFile(const std::string& path) override;
     IoStatus RemoveFolder(const std::string& path) override;
     IoStatus Rename(const std::string& path, const std::string& newPath) override;

@@ -18,6 +18,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstdint>
@@ -212,6 +213,36 @@ TYPED_TEST_P(ShareContract, CopyInProgressCarriesTheTemporaryNameOfItsTarget) {
     EXPECT_EQ(ReadFile(this->Served("PC01_big_20170401000000.bin")), ReadFile(source));
 }
 
+// Two senders of one computer name (two users of one PC) can send copies under one target name.
+// Each derives the temporary name from its own sender as well: neither falls back to a random
+// name that no later run could prove its own, and neither's clean-up matches the other's copy.
+TYPED_TEST_P(ShareContract, SendersOfOneTargetNameWriteUnderTemporaryNamesOfTheirOwn) {
+    auto& share = this->Share();
+    const std::string target = "PC01_big_20170401000000.bin";
+    const std::string first = TemporaryCopyNameFor(target, "/home/a/.local/share/t/detectfile/");
+    const std::string second = TemporaryCopyNameFor(target, "/home/b/.local/share/t/detectfile/");
+    ASSERT_NE(FoldShareName(first), FoldShareName(second));
+    EXPECT_TRUE(IsTemporaryCopyName(first));
+    EXPECT_TRUE(IsTemporaryCopyName(second));
+    EXPECT_EQ(TemporaryCopyNameFor(target, ""), TemporaryCopyNameFor(target));
+
+    // The first user's copy is in flight when the second user's starts.
+    ASSERT_TRUE(WriteFile(this->Served(first), "in flight"));
+    share.SetCopySender("/home/b/.local/share/t/detectfile/");
+    const std::string source = this->MakeSource("big.bin", 2 * (1 << 20) + 1);
+    std::vector<std::string> seen;
+    share.SetBlockObserver([&](std::uint64_t) {
+        if (seen.empty()) seen = FolderNames(this->Served(""));
+    });
+    ASSERT_TRUE(share.CopyToShare(source, this->Device(target), nullptr));
+    share.SetBlockObserver(nullptr);
+    std::vector<std::string> expected{first, second};
+    std::sort(expected.begin(), expected.end());
+    EXPECT_EQ(seen, expected);
+    EXPECT_EQ(ReadFile(this->Served(first)), "in flight");
+    EXPECT_EQ(ReadFile(this->Served(target)), ReadFile(source));
+}
+
 TYPED_TEST_P(ShareContract, FolderRemovedOnTheDeviceMidCopyFailsCleanly) {
     auto& share = this->Share();
     ASSERT_TRUE(share.CreateFolder(this->Device("sub")));
@@ -372,6 +403,7 @@ REGISTER_TYPED_TEST_SUITE_P(ShareContract, CopyKeepsContentAndLastWriteTime, Cop
                             CopyOverwritesAnExistingTarget, ReadOnlyTargetIsRefusedUntilCleared,
                             CancelMidCopyLeavesTheOldTargetWhole,
                             CopyInProgressCarriesTheTemporaryNameOfItsTarget,
+                            SendersOfOneTargetNameWriteUnderTemporaryNamesOfTheirOwn,
                             FolderRemovedOnTheDeviceMidCopyFailsCleanly, CopyFailuresNameTheirCause,
                             CreatesAndRemovesFolders, ListsWithWildcard,
                             HandlesJapaneseAndUnusualNames,

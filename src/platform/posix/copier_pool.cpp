@@ -172,7 +172,7 @@ int CopierPool::Start(const std::string& host, const std::string& user,
         }
         if (!posix::WriteCopierFrame(copier->requests, CopierMessage::kConnect,
                                      {host, user, password, IntToString(options_.port),
-                                      IntToString(options_.timeoutMs)})) {
+                                      IntToString(options_.timeoutMs), options_.sender})) {
             LOG_ERROR_CODE(errno, "Share Copier Start Error. Program:" + options_.executable);
             End(*copier);
             continue;

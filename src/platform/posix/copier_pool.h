@@ -29,7 +29,8 @@ struct CopierPoolOptions {
     // Below 0: chosen by PooledSmbShare when it logs on, striping included (copier_plan.h).
     int copiers = kCopiersChosenAtLogOn;
     int port = 445;
-    int timeoutMs = 15000;  // each copier's SMB request time-out
+    int timeoutMs = 15000;    // each copier's SMB request time-out
+    std::string sender = {};  // each copier's DeviceShare::SetCopySender
     // A queued file of at least this size is written by several copiers at once, each its own
     // range of at least `stripeRange` bytes (PooledSmbShare); 0: never.
     std::uint64_t stripeThreshold = std::uint64_t{64} << 20;

@@ -148,7 +148,8 @@ int CommitTemporaryFile(const std::string& temporaryPath, const std::string& tar
 }
 
 int CopyLocalFile(const std::string& source, const std::string& target,
-                  const std::atomic<int>* cancel, const BlockObserver& observer) {
+                  const std::atomic<int>* cancel, const BlockObserver& observer,
+                  std::string_view sender) {
     if (IsCancelled(cancel)) return ECANCELED;
     struct stat info {};
     FileDescriptor in(OpenCopySource(source, info));
@@ -159,7 +160,8 @@ int CopyLocalFile(const std::string& source, const std::string& target,
     const std::size_t slash = target.find_last_of('/');
     FileDescriptor out(CreateTemporaryFile(
         ParentFolder(target), temporaryPath,
-        TemporaryCopyNameFor(slash == std::string::npos ? target : target.substr(slash + 1))));
+        TemporaryCopyNameFor(slash == std::string::npos ? target : target.substr(slash + 1),
+                             sender)));
     if (out.Get() < 0) return errno;
 
     auto fail = [&](int error) {

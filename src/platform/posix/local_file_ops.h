@@ -10,6 +10,7 @@
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
 
 namespace tessarine::posix {
 
@@ -67,8 +68,10 @@ int CommitTemporaryFile(const std::string& temporaryPath, const std::string& tar
 
 // Copies a local file to a local target as the share copier does: 1 MiB blocks, `cancel`
 // checked before each (ECANCELED), the source's times on the copy, a read-only target refused,
-// written under a temporary name and renamed over the target. 0 or an errno value.
+// written under a temporary name (TemporaryCopyNameFor(target name, `sender`) unless taken) and
+// renamed over the target. 0 or an errno value.
 int CopyLocalFile(const std::string& source, const std::string& target,
-                  const std::atomic<int>* cancel, const BlockObserver& observer = nullptr);
+                  const std::atomic<int>* cancel, const BlockObserver& observer = nullptr,
+                  std::string_view sender = {});
 
 }  // namespace tessarine::posix

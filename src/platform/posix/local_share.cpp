@@ -132,8 +132,8 @@ IoStatus LocalShare::CopyToShare(const std::string& localPath, const std::string
         if (const int error = posix::CheckLocalTarget(folder + "/" + existing); error != 0)
             return IoFailure(error);
     }
-    if (const int error =
-            posix::CopyLocalFile(localPath, folder + "/" + name, cancel, blockObserver_);
+    if (const int error = posix::CopyLocalFile(localPath, folder + "/" + name, cancel,
+                                               blockObserver_, CopySender());
         error != 0)
         return IoFailure(error);
     if (existing != name) ::unlink((folder + "/" + existing).c_str());
@@ -147,6 +147,19 @@ IoStatus LocalShare::CopyFromShare(const std::string& path, const std::string& l
     if (const int error = posix::CopyLocalFile(local, localPath, cancel, blockObserver_);
         error != 0)
         return IoFailure(error);
+    return {};
+}
+
+IoStatus LocalShare::ReserveName(const std::string& path) {
+    std::string folder;
+    std::string name;
+    if (const IoStatus mapped = MapParent(path, folder, name); !mapped) return mapped;
+    // Under the case rule a name differing only in case is taken as well.
+    if (ResolveName(folder, name) != name) return IoStatus{EEXIST};
+    const int fd =
+        ::open((folder + "/" + name).c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) return IoFailure(errno);
+    ::close(fd);
     return {};
 }
 

@@ -58,6 +58,7 @@ public:
     IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
                            const std::atomic<int>* cancel) override;
 
+    IoStatus ReserveName(const std::string& path) override;
     IoStatus DeleteFile(const std::string& path) override;
     IoStatus RemoveFolder(const std::string& path) override;
     IoStatus Rename(const std::string& path, const std::string& newPath) override;

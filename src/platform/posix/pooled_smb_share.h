@@ -38,6 +38,12 @@ public:
     int Connect(const std::string& host, const std::string& user,
                 const std::string& password) override;
     void Cancel(const std::string& host) override;
+    // Copier processes started from now on take the sender too.
+    void SetCopySender(const std::string& sender) override {
+        DeviceShare::SetCopySender(sender);
+        share_.SetCopySender(sender);
+        options_.sender = sender;
+    }
 
     IoStatus CreateFolder(const std::string& path) override { return share_.CreateFolder(path); }
     IoStatus Exists(const std::string& path) override { return share_.Exists(path); }
@@ -52,6 +58,7 @@ public:
                            const std::atomic<int>* cancel) override {
         return share_.CopyFromShare(path, localPath, cancel);
     }
+    IoStatus ReserveName(const std::string& path) override { return share_.ReserveName(path); }
     IoStatus DeleteFile(const std::string& path) override { return share_.DeleteFile(path); }
     IoStatus Rename(const std::string& path, const std::string& newPath) override {
         return share_.Rename(path, newPath);

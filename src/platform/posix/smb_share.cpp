@@ -339,6 +339,27 @@ IoStatus SmbShare::CreateFolder(const std::string& path) {
     return {};
 }
 
+IoStatus SmbShare::ReserveName(const std::string& path) {
+    std::string url;
+    DevicePath target;
+    if (const IoStatus parsed = UrlOf(path, url, &target); !parsed) return parsed;
+    if (target.parts.empty()) return IoStatus{EISDIR};
+    std::lock_guard lock(LibraryMutex());
+    errno = 0;
+    // The server compares names as the share does: a name taken in another case is EEXIST too.
+    SMBCFILE* file =
+        smbc_getFunctionOpen(context_)(context_, url.c_str(), O_WRONLY | O_CREAT | O_EXCL, 0644);
+    if (file == nullptr) return IoFailure(LibraryErrno(EIO));
+    errno = 0;
+    if (smbc_getFunctionClose(context_)(context_, file) != 0) {
+        const int error = LibraryErrno(EIO);
+        smbc_getFunctionUnlink(context_)(context_, url.c_str());
+        return IoFailure(error);
+    }
+    NoteNameUsed(target);
+    return {};
+}
+
 IoStatus SmbShare::Exists(const std::string& path) {
     std::string url;
     if (const IoStatus parsed = UrlOf(path, url); !parsed) return parsed;
@@ -456,8 +477,9 @@ int SmbShare::OpenTemporary(const DevicePath& target, std::string& temporaryUrl,
     int openError = 0;
     for (int attempt = 0; attempt < 8 && out == nullptr; ++attempt) {
         // The first name is the one the target's name gives (see TemporaryCopyNameFor).
-        sibling.parts.back() = attempt == 0 ? TemporaryCopyNameFor(target.parts.back())
-                                            : posix::MakeTemporaryName(".tmp");
+        sibling.parts.back() = attempt == 0
+                                   ? TemporaryCopyNameFor(target.parts.back(), CopySender())
+                                   : posix::MakeTemporaryName(".tmp");
         temporaryUrl = UrlOf(sibling);
         Locked([&] {
             errno = 0;
@@ -566,7 +588,7 @@ IoResult<std::string> SmbShare::BeginStripedCopy(const std::string& path) {
     // The name the target's name gives (see TemporaryCopyNameFor) unless a file holds it: the
     // ranges write into whatever is there, so a leftover must not be taken over.
     DevicePath temporary = target;
-    temporary.parts.back() = TemporaryCopyNameFor(target.parts.back());
+    temporary.parts.back() = TemporaryCopyNameFor(target.parts.back(), CopySender());
     struct stat existing {};
     if (Locked([&] { return StatUrl(UrlOf(temporary), existing); }) != ENOENT)
         temporary.parts.back() = posix::MakeTemporaryName(".tmp");

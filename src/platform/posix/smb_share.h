@@ -106,6 +106,7 @@ public:
                            const std::atomic<int>* cancel) override;
 
     // Refuses a folder (EISDIR), which the library's unlink would not.
+    IoStatus ReserveName(const std::string& path) override;
     IoStatus DeleteFile(const std::string& path) override;
     IoStatus RemoveFolder(const std::string& path) override;
     // A name another entry holds is refused (EEXIST) before the library's rename, which
