@@ -24,8 +24,9 @@ std::string MakeIdleTrayTip(const std::string& title, const std::optional<ui::La
             result += ui::FillText(strings.Text(ui::kStrTipFailedCount),
                                    {std::to_string(last->failedCount)});
         }
-        tip += "\n" + ui::FillText(strings.Text(ui::kStrTipLastRun),
-                                   {ui::FormatResultTime(last->endStamp), result});
+        tip += '\n';
+        tip += ui::FillText(strings.Text(ui::kStrTipLastRun),
+                            {ui::FormatResultTime(last->endStamp), result});
     }
     tip += "\n";
     tip += nextRun > 0 ? ui::FillText(strings.Text(ui::kStrTipNextRun),
