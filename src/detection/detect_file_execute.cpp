@@ -34,6 +34,9 @@ constexpr std::size_t kServerNameByteLimit = 255;
 constexpr int kFileListNameTries = 120;
 // Names of this PC held by another of its users, in a row, before a file counts as failed.
 constexpr int kClaimTries = 120;
+// Hashed into the staging names of file lists in place of a sender: every user of this PC
+// derives one list name's staging name alike, so that claiming it claims the list name.
+constexpr char kFileListStaging[] = "file list";
 
 enum ExecuteError {
     kFullForwardError = 0,
@@ -134,6 +137,14 @@ char ShareSafe(char c) {
 bool IsNameRefused(int error) {
     return error == EINVAL || error == EILSEQ || error == ENAMETOOLONG;
 }
+
+// Where a file list is copied whole before the rename that publishes it: a temporary name,
+// which the device passes over.
+std::string StagedFileListName(const std::string& fileListName) {
+    return TemporaryCopyNameFor(fileListName, kFileListStaging);
+}
+
+bool IsAbsent(int error) { return error == ENOENT || error == ENOTDIR; }
 
 bool SameTimeStamp(std::time_t stored, std::time_t actual) {
     return stored == actual || ToTimeStamp(stored) == ToTimeStamp(actual);
@@ -318,6 +329,9 @@ int CDetectFileExecute::IsExistForwardedFile() {
     LOG_METHOD();
     const std::string folder = ImportFolder();
     LOG_TRACE("Check:" + folder);
+    // A run that broke off while it published a file list: whether the list went out decides
+    // whether its rows are announced, before anything in the folder is judged.
+    if (SettlePublishingFileList() == Publishing::kUnknown) return 1;
     const IoResult<std::vector<ShareEntry>> listing = share_->List(folder, "*");
     if (!listing) {
         LOG_ERROR_CODE(listing.error, "Import Folder List Error. Folder:" + folder);
@@ -738,32 +752,28 @@ std::string CDetectFileExecute::CreateServerFileName(const std::string& fileName
     }
 }
 
-int CDetectFileExecute::ForwardFile(const std::string& localPath, const std::string& serverName) {
-    LOG_TRACE("Param:" + localPath + ", " + serverName);
-    const std::string target = ImportFolder() + serverName;
-    if (const IoStatus copied = share_->CopyToShare(localPath, target, nullptr); !copied) {
-        LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + localPath);
-        return copied.error;
-    }
-    ++forwardedCount_;
-    return 0;
-}
-
 bool CDetectFileExecute::SendFileList(bool endOfRun) {
     LOG_METHOD();
     const bool settled = FlushSettledStatus();
-    CreateFileList();
-    if (ForwardFileList() != 0) {
+    // A list whose publishing this run could not settle may be out: a new one would announce
+    // its rows again. (Settled as out, its rows are announced, and there may be none left.)
+    bool sent = SettlePublishingFileList() != Publishing::kUnknown;
+    if (sent && CreateFileList() > 0) {
+        sent = ForwardFileList() == 0;
+        if (sent)
+            fileList_.UpdateForwardStatusAndSentNames(lastFileListName_,
+                                                      StagedFileListName(lastFileListName_));
+    }
+    if (!sent) {
         LOG_ERROR("Create FileList Error");
         if (endOfRun) throw CDetectFileExecuteException(kForwardFileListError);
         throw ScanFailure{"FileList Copy Error"};
     }
-    fileList_.UpdateForwardStatusAndSentNames(lastFileListName_);
     forwardedCount_ = 0;
     return settled;
 }
 
-void CDetectFileExecute::CreateFileList() {
+int CDetectFileExecute::CreateFileList() {
     LOG_METHOD();
     try {
         CDetectFileXMLUtility writer(detectFileFolderPath_);
@@ -771,12 +781,15 @@ void CDetectFileExecute::CreateFileList() {
         fileList_.BindDetectFileForFileListStatement();
         std::string path, name, serverName;
         std::time_t lastUpdate = 0, processed = 0;
+        int rows = 0;
         while (fileList_.GetDetectFileInformationForFileList(&path, &name, &serverName, &lastUpdate,
                                                              &processed) == 0) {
             LOG_TRACE("file path:" + path);
             writer.WriteFileData(path, name, serverName, lastUpdate);
+            ++rows;
         }
         writer.CloseFileList();
+        return rows;
     } catch (const CAppException& e) {
         LOG_ERROR(Describe(e));
         fileList_.EndFileListListing();
@@ -826,21 +839,132 @@ CDetectFileExecute::Claim CDetectFileExecute::ClaimServerName(const std::string&
 
 int CDetectFileExecute::ForwardFileList() {
     LOG_METHOD();
-    // A list is not claimed as a copy's name is: the device reads a list as soon as it appears,
-    // and an empty one would be a list of nothing.
-    const std::string name = NextFileListName();
+    // The device reads a list the moment it appears: a list is copied whole under its staging
+    // name and then renamed. Every user of this PC names its lists alike; the staging name is
+    // what they claim, and a list name whose staging name another holds is passed over.
     CDetectFileXMLUtility writer(detectFileFolderPath_);
-    if (fileList_.AddSentName(name) != 0) {
-        LOG_ERROR("FileList Copy Error. Name not recorded. file:" + name);
-        return 1;
+    for (int tries = 0;; ++tries) {
+        const std::string name = NextFileListName();
+        const std::string staged = StagedFileListName(name);
+        const Claim claim = ClaimFileListName(name, staged);
+        if (claim == Claim::kClaimed) {
+            if (PublishFileList(writer.GetFileListPath(), name, staged) != 0) {
+                LOG_ERROR("FileList Copy Error. file:" + name);
+                return 1;
+            }
+            lastFileListName_ = name;
+            namesThisRun_.insert(name);
+            ++forwardedCount_;
+            return 0;
+        }
+        if (claim == Claim::kNotRecorded) {
+            LOG_ERROR("FileList Copy Error. Name not recorded. file:" + name);
+            return 1;
+        }
+        if (claim == Claim::kFailed || tries + 1 >= kClaimTries) {
+            LOG_ERROR("FileList Copy Error. No device name claimed. file:" + name);
+            return 1;
+        }
     }
-    lastFileListName_ = name;
-    if (ForwardFile(writer.GetFileListPath(), name) != 0) {
-        LOG_ERROR("FileList Copy Error. file:" + name);
-        return 1;
+}
+
+CDetectFileExecute::Claim CDetectFileExecute::ClaimFileListName(const std::string& name,
+                                                                const std::string& staged) {
+    // Recorded first: whatever becomes of the run, the claim and the staging copy are provably
+    // this program's.
+    if (fileList_.AddSentName(name) != 0 || fileList_.AddSentName(staged) != 0)
+        return Claim::kNotRecorded;
+    const std::string folder = ImportFolder();
+    const IoStatus claimed = share_->ReserveName(folder + staged);
+    if (claimed || claimed.error == ENOSYS) {
+        // Held until the rename: another user gets this staging name only once the list is out,
+        // and then finds the list. One that went out between the look and the claim shows now.
+        const IoStatus listed = share_->Exists(folder + name);
+        if (!listed && IsAbsent(listed.error)) return Claim::kClaimed;
+        if (!listed) {
+            LOG_ERROR_CODE(listed.error, "FileList Check Error. file:" + name);
+            // Left, the next run removes it: it is recorded.
+            if (claimed) {
+                if (const IoStatus removed = share_->DeleteFile(folder + staged); !removed)
+                    LOG_TRACE("Staged FileList Left:" + staged);
+            }
+            return Claim::kFailed;
+        }
+        if (claimed) {
+            if (const IoStatus removed = share_->DeleteFile(folder + staged);
+                !removed && !IsAbsent(removed.error)) {
+                // Recorded, so the next run removes it.
+                LOG_ERROR_CODE(removed.error, "Delete Staged FileList Error. file:" + staged);
+                namesThisRun_.insert(name);
+                return Claim::kTaken;
+            }
+        }
+    } else if (claimed.error != EEXIST) {
+        // The claim may have been made all the same: the record stays, so it is ours to remove.
+        LOG_ERROR_CODE(claimed.error, "Device Name Claim Error. name:" + name);
+        return Claim::kFailed;
     }
+    LOG_NOTICE("Device Name Held By Another Sender:" + name);
     namesThisRun_.insert(name);
+    // Left recorded, the other sender's list or staging copy would be taken for ours.
+    if (fileList_.DeleteSentName(name) != 0 || fileList_.DeleteSentName(staged) != 0) {
+        LOG_ERROR("Delete Sent Name Error. name:" + name);
+        return Claim::kFailed;
+    }
+    return Claim::kTaken;
+}
+
+int CDetectFileExecute::PublishFileList(const std::string& localPath, const std::string& name,
+                                        const std::string& staged) {
+    LOG_TRACE("Param:" + localPath + ", " + name);
+    const std::string folder = ImportFolder();
+    // The copy replaces the empty claim.
+    if (const IoStatus copied = share_->CopyToShare(localPath, folder + staged, nullptr); !copied) {
+        LOG_ERROR_CODE(copied.error, "File Copy Error. file:" + localPath);
+        // Left, the next run removes it: it is recorded.
+        if (const IoStatus removed = share_->DeleteFile(folder + staged); !removed)
+            LOG_TRACE("Staged FileList Left:" + staged);
+        return 1;
+    }
+    // From here the list may go out at any moment: the mark tells the next run to look.
+    if (fileList_.SetPublishingFileList(name) != 0) {
+        if (const IoStatus removed = share_->DeleteFile(folder + staged); !removed)
+            LOG_TRACE("Staged FileList Left:" + staged);
+        return 1;
+    }
+    if (const IoStatus renamed = share_->Rename(folder + staged, folder + name); !renamed) {
+        LOG_ERROR_CODE(renamed.error, "FileList Rename Error. file:" + name);
+        // A rename whose answer was lost may have been made: the folder tells.
+        return SettlePublishingFileList() == Publishing::kPublished ? 0 : 1;
+    }
     return 0;
+}
+
+CDetectFileExecute::Publishing CDetectFileExecute::SettlePublishingFileList() {
+    std::string name;
+    if (fileList_.GetPublishingFileList(name) == 0) return Publishing::kNone;
+    const std::string folder = ImportFolder();
+    const std::string staged = StagedFileListName(name);
+    const IoStatus present = share_->Exists(folder + staged);
+    if (present) {
+        // The rename was not made: the list never went out, its rows wait for the next list.
+        LOG_NOTICE("File List Not Published:" + name);
+        if (const IoStatus removed = share_->DeleteFile(folder + staged);
+            !removed && !IsAbsent(removed.error)) {
+            LOG_ERROR_CODE(removed.error, "Delete Staged FileList Error. file:" + staged);
+            return Publishing::kUnknown;
+        }
+        fileList_.ClearPublishingFileList();
+        return Publishing::kNotPublished;
+    }
+    if (!IsAbsent(present.error)) {
+        LOG_ERROR_CODE(present.error, "Staged FileList Check Error. file:" + staged);
+        return Publishing::kUnknown;
+    }
+    // The rename was made: the device has the list, or has taken it in already.
+    LOG_NOTICE("File List Published:" + name);
+    fileList_.UpdateForwardStatusAndSentNames(name, staged);
+    return Publishing::kPublished;
 }
 
 }  // namespace tessarine

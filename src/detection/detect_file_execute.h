@@ -126,14 +126,15 @@ private:
     // Records a whole copy; false after its error line when the row could not be written.
     bool RecordCopy(const PendingCopy& copy);
     const std::atomic<int>* CancelFlag() const;
-    // Copies a file into the import folder: 0, or the share's error.
-    int ForwardFile(const std::string& localPath, const std::string& serverName);
     // Writes the settled files' status; false after its error lines when a write failed.
     bool FlushSettledStatus();
     // Writes the file list, sends it and settles its rows; throws when the list does not go.
     // False when the status writes before it failed (the list went).
     bool SendFileList(bool endOfRun);
-    void CreateFileList();
+    // Writes the local file list; the number of rows it announces.
+    int CreateFileList();
+    // Claims a list name, copies the list under its staging name and renames it to that name:
+    // 0, or 1 after the error lines.
     int ForwardFileList();
     std::string NextFileListName();
     // Records `name` as sent, then claims it in the import folder (an empty file that the copy
@@ -142,6 +143,16 @@ private:
     // run. kNotRecorded and kFailed after the record's or the claim's error line.
     enum class Claim { kClaimed, kTaken, kNotRecorded, kFailed };
     Claim ClaimServerName(const std::string& name);
+    // The same for a file list: both names recorded, the staging name claimed, and the list
+    // name still free on the device.
+    Claim ClaimFileListName(const std::string& name, const std::string& staged);
+    int PublishFileList(const std::string& localPath, const std::string& name,
+                        const std::string& staged);
+    // The list recorded as being published (SetPublishingFileList): its staging copy still
+    // there means it never went out (the copy goes, the mark too); gone means it did, and its
+    // rows are marked announced. kUnknown when the folder cannot tell (the mark stays).
+    enum class Publishing { kNone, kPublished, kNotPublished, kUnknown };
+    Publishing SettlePublishingFileList();
     bool IsWalkedFolder(const std::string& path) const;
     std::string ImportFolder() const;
     void SetRunning(int state);

@@ -39,6 +39,9 @@ constexpr SchemaStatement kSchemaStatements[] = {
 };
 
 constexpr char kSettingTimestampItem[] = "DETECT_FILE_SETTING_TIMESTAMP";
+// The file list whose whole copy lay under its staging name when the run went on to publish
+// it (rename it to its own name): set before the rename, cleared with its rows' status.
+constexpr char kPublishingListItem[] = "DETECT_FILE_PUBLISHING_LIST";
 
 // Operation codes of CDetectFileSQLException.
 enum ErrorCode {
@@ -56,6 +59,7 @@ enum ErrorCode {
     kDeleteByStatusError = 14,
     kSentNameError = 15,
     kDeleteUnannouncedError = 16,
+    kPublishingListError = 17,
 };
 
 using Query = CSqlQuery<CDetectFileSQLException>;
@@ -130,6 +134,7 @@ CDetectFileSQLUtility::StatementDefinitions() {
          "FROM DETECT_FILE_FILELIST WHERE STATUS = 'ADD' OR STATUS = 'UPDATE');"},
         {Statement::kDeleteUnannounced,
          "DELETE FROM DETECT_FILE_FILELIST WHERE STATUS = 'ADD' OR STATUS = 'UPDATE';"},
+        {Statement::kDeleteCommonInformation, "DELETE FROM COMMON_INFORMATION WHERE ITEM = ?;"},
     }};
     static_assert(IsInKeyOrder(kDefinitions));
     return kDefinitions;
@@ -454,9 +459,46 @@ int CDetectFileSQLUtility::DeleteAllSentNames() {
     });
 }
 
-int CDetectFileSQLUtility::UpdateForwardStatusAndSentNames(const std::string& fileListName) {
+int CDetectFileSQLUtility::SetPublishingFileList(const std::string& fileListName) {
     LOG_METHOD();
     LOG_TRACE("Param:" + fileListName);
+    return GuardedResult(kPublishingListError, [&] {
+        Query query(connection_, statements_[Statement::kReplaceCommonInformation],
+                    kPublishingListError);
+        query.Bind(1, kPublishingListItem, "Bind Publishing List Item Error");
+        query.Bind(2, fileListName, "Bind Publishing List Value Error");
+        query.Execute(true, "Execute Statement Error. Code:");
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::GetPublishingFileList(std::string& fileListName) {
+    LOG_METHOD();
+    return Guarded(kPublishingListError, [&] {
+        Query query(connection_, statements_[Statement::kSelectCommonInformation],
+                    kPublishingListError);
+        query.Bind(1, kPublishingListItem, "Bind Publishing List Item Error");
+        if (!query.NextRow("Execute Statement Error. Code:")) return 0;
+        query.Read(0, fileListName, "Get Publishing List Value Error. Code:");
+        return 1;
+    });
+}
+
+int CDetectFileSQLUtility::ClearPublishingFileList() {
+    LOG_METHOD();
+    return Guarded(kPublishingListError, [&] {
+        Query query(connection_, statements_[Statement::kDeleteCommonInformation],
+                    kPublishingListError);
+        query.Bind(1, kPublishingListItem, "Bind Publishing List Item Error");
+        query.Execute(true, "Execute Statement Error. Code:");
+        return 0;
+    });
+}
+
+int CDetectFileSQLUtility::UpdateForwardStatusAndSentNames(const std::string& fileListName,
+                                                           const std::string& stagedName) {
+    LOG_METHOD();
+    LOG_TRACE("Param:" + fileListName + ", " + stagedName);
     return Guarded(kForwardStatusError, [&] {
         // One transaction: a name leaves the record of unannounced copies exactly when its row
         // is marked announced.
@@ -470,9 +512,15 @@ int CDetectFileSQLUtility::UpdateForwardStatusAndSentNames(const std::string& fi
                         kForwardStatusError);
             query.Execute(true, "Execute Statement Error. Code:");
         }
-        {
+        for (const std::string& name : {fileListName, stagedName}) {
             Query query(connection_, statements_[Statement::kDeleteSentName], kForwardStatusError);
-            query.Bind(1, fileListName, "Bind Server File Name Error");
+            query.Bind(1, name, "Bind Server File Name Error");
+            query.Execute(true, "Execute Statement Error. Code:");
+        }
+        {
+            Query query(connection_, statements_[Statement::kDeleteCommonInformation],
+                        kForwardStatusError);
+            query.Bind(1, kPublishingListItem, "Bind Publishing List Item Error");
             query.Execute(true, "Execute Statement Error. Code:");
         }
         UpdateForwardStatus();

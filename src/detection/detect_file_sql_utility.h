@@ -102,9 +102,20 @@ public:
     // 0, or -1 on failure (logged).
     int DeleteSentName(const std::string& serverFileName);
     int DeleteAllSentNames();
-    // A file list reached the device: in one transaction, the names of the rows it announced and
-    // its own name leave the sent names, and the rows become "COMPLETE". Code 9.
-    int UpdateForwardStatusAndSentNames(const std::string& fileListName);
+    // A file list reached the device: in one transaction, the names of the rows it announced,
+    // its own name and its staging name leave the sent names, the publishing mark goes, and the
+    // rows become "COMPLETE". Code 9.
+    int UpdateForwardStatusAndSentNames(const std::string& fileListName,
+                                        const std::string& stagedName);
+
+    // The file list about to be published: its whole copy lies under its staging name and the
+    // rename to its own name comes next. Set before the rename, so that a run that breaks off
+    // there leaves the next run able to tell whether the list went out (the staging copy is
+    // gone) or not. Set: 0, or -1 on failure (logged); Get: 1 and the name, or 0 when none;
+    // Get and Clear throw code 17.
+    int SetPublishingFileList(const std::string& fileListName);
+    int GetPublishingFileList(std::string& fileListName);
+    int ClearPublishingFileList();
 
     // Opens a batch: the writes made until it ends join one transaction (each write a savepoint
     // of its own). Commit() keeps them; a batch left without Commit() rolls them back. Its first
@@ -139,6 +150,7 @@ private:
         kDeleteAllSentNames,
         kDeleteAnnouncedSentNames,
         kDeleteUnannounced,
+        kDeleteCommonInformation,
         kCount
     };
     static constexpr std::size_t kStatementCount = static_cast<std::size_t>(Statement::kCount);

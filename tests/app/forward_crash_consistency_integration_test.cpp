@@ -172,9 +172,7 @@ protected:
     // What the device must show after any end of a run, a kill included: every list reads to
     // its end, every name it announces is on the device with its source's bytes and was never
     // announced before. Announcements are collected in `announced_` (name -> source path).
-    // `mayRepeat`: names whose second announcement is tolerated (see the test) and counted in
-    // `repeated_` instead of failing.
-    void CheckAnnounced(const std::set<std::string>& mayRepeat = {}) {
+    void CheckAnnounced() {
         for (const std::string& list : FolderNames(Imported())) {
             if (!IsFileList(list)) continue;
             CXMLParse reader;
@@ -183,11 +181,8 @@ protected:
             while (reader.ReadNextElement(element, value)) {
                 if (element == "transfername") name = value;
                 if (element != "path") continue;
-                const bool first = announced_.emplace(name, value).second;
-                if (!first && mayRepeat.count(name) != 0)
-                    ++repeated_;
-                else
-                    EXPECT_TRUE(first) << "announced twice under one name: " << name;
+                EXPECT_TRUE(announced_.emplace(name, value).second)
+                    << "announced twice under one name: " << name;
                 const std::string copy = Imported() + "/" + name;
                 EXPECT_TRUE(fs::exists(copy)) << "announced but not on the device: " << name;
                 EXPECT_EQ(ReadFile(copy), ReadFile(value)) << "not whole: " << name;
@@ -254,7 +249,6 @@ protected:
     std::string host_, user_, password_, root_;
     ScopedEnv drivesEnv_{"TESSARINE_FIXED_DRIVES", temp_.Sub("drive")};
     std::map<std::string, std::string> announced_;
-    int repeated_ = 0;
 };
 
 TEST_F(ForwardCrashTest, KilledForwardIsCompletedByTheNextRun) {
@@ -294,21 +288,12 @@ TEST_F(ForwardCrashTest, KilledForwardIsCompletedByTheNextRun) {
         }();
         CheckAnnounced();
         const std::size_t announcedAtKill = announced_.size();
-        // Known open fault: a kill after a list reached the device but before the run recorded
-        // it sent leaves its rows unsent, and the next run announces them again (the device
-        // examines them twice). Tolerated, and reported, for that moment only.
-        std::set<std::string> mayRepeat;
-        if (killed && std::string(moment.what) == "a file list just sent")
-            for (const auto& entry : announced_) mayRepeat.insert(entry.first);
-        repeated_ = 0;
         DeviceTakesIn();
         if (killed) program = StartConfigured();
         const std::string result = RunToEnd();
         const std::string log = LogText();
         EXPECT_EQ("0", result) << log.substr(log.size() > 4000 ? log.size() - 4000 : 0);
-        CheckAnnounced(mayRepeat);
-        if (repeated_ != 0)
-            std::cout << "[ known    ] " << repeated_ << " names announced again after the kill\n";
+        CheckAnnounced();
         std::cout << "[ crash    ] " << moment.what << ": "
                   << (killed ? "killed" : "the run ended first") << " with " << copies
                   << " copies on the device (" << announcedAtKill << " announced"

@@ -321,6 +321,21 @@ protected:
         return true;
     }
 
+    // Whether one of the copies a run's log has begun lies whole on the device.
+    bool CopyLanded(const std::string& runLog) const {
+        for (std::size_t at = 0; (at = runLog.find(kCopyBegun, at)) != std::string::npos;) {
+            const std::size_t comma = runLog.find(", ", at);
+            const std::size_t end = runLog.find_first_of("\r\n", comma);
+            at = end;
+            if (comma == std::string::npos || end == std::string::npos) return false;
+            std::error_code error;
+            const auto size =
+                fs::file_size(Imported() + "/" + runLog.substr(comma + 2, end - comma - 2), error);
+            if (!error && size > 0) return true;
+        }
+        return false;
+    }
+
     bool ListWaiting() const {
         for (const std::string& name : FolderNames(Imported()))
             if (name.ends_with(".qzv") && name[0] != '~') return true;
@@ -392,14 +407,14 @@ TEST_F(OfficeTest, SendersOfOneDeviceKeepTheirFilesAndResultsApart) {
         std::string runLog;  // the victim's run until it was killed or ended
         SignalAll("DetectFileNow", [&] {
             if (killed) return;
-            // Killed the moment its forward has begun on the device: the first copy's trace
-            // line comes after its name is claimed there. A forward that waits behind another
-            // sender's batch ends without one, and the next round tries again.
+            // Killed the moment its forward has landed a first copy on the device (its claim
+            // there is an empty file, the copy replaces it), with more under way. A forward
+            // that waits behind another sender's batch ends without any, and the next round
+            // tries again.
             ASSERT_TRUE(WaitFor(
                 [&] {
                     runLog = victim.LogFrom(from[victimIndex]);
-                    return runLog.find(kCopyBegun) != std::string::npos ||
-                           runLog.find(kForwardEnd) != std::string::npos;
+                    return CopyLanded(runLog) || runLog.find(kForwardEnd) != std::string::npos;
                 },
                 300s, 5ms))
                 << "the run of " << victim.label << " neither copied nor ended";

@@ -178,9 +178,10 @@ public:
         std::vector<std::string> copied;
         for (const auto& call : record_) {
             if (call.op != ShareOp::kCopyToShare || call.error != 0) continue;
-            copied.push_back(call.path.find("_metadata_") != std::string::npos
-                                 ? std::string("<list>")
-                                 : call.other.substr(Drive().size() + 1));
+            // A list goes to its staging name first, from the local file list.
+            const bool list = call.other.size() >= 9 &&
+                              call.other.compare(call.other.size() - 9, 9, "/filelist") == 0;
+            copied.push_back(list ? std::string("<list>") : call.other.substr(Drive().size() + 1));
         }
         return copied;
     }

@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,6 +19,7 @@
 #include "detection/detect_file_sql_utility.h"
 #include "fakes/copier_processes.h"
 #include "fakes/fake_clock.h"
+#include "fakes/fault_injecting_share.h"
 #include "fakes/raw_database.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/smb_fixture.h"
@@ -71,6 +73,34 @@ public:
 
 private:
     std::string root_;
+};
+
+// Another user of this PC, forwarding at the same moment under the same computer name: just
+// before the run claims the first device name `rivalTakes` picks, the rival claims that name
+// itself and writes its own file there.
+struct OwnedShare {
+    std::unique_ptr<DeviceShare> share;
+};
+class RivalFirstShare : private OwnedShare, public testing::FaultInjectingShare {
+public:
+    RivalFirstShare(std::unique_ptr<DeviceShare> share,
+                    std::function<bool(const std::string&)> rivalTakes,
+                    std::function<void(const std::string&)> rival)
+        : OwnedShare{std::move(share)},
+          FaultInjectingShare(*OwnedShare::share),
+          rivalTakes_(std::move(rivalTakes)),
+          rival_(std::move(rival)) {}
+    IoStatus ReserveName(const std::string& path) override {
+        if (rival_ && rivalTakes_(path)) {
+            rival_(path);
+            rival_ = nullptr;
+        }
+        return FaultInjectingShare::ReserveName(path);
+    }
+
+private:
+    std::function<bool(const std::string&)> rivalTakes_;
+    std::function<void(const std::string&)> rival_;
 };
 
 class DetectFileSmbTest : public ::testing::Test {
@@ -133,10 +163,14 @@ protected:
     int Run() {
         auto executor = MakeWorker<CDetectFileExecute>(CDetectFileExecute::Dependencies{
             .shareFactory = [this]() -> std::unique_ptr<DeviceShare> {
+                std::unique_ptr<DeviceShare> share;
                 if (pooled_)
-                    return std::make_unique<PooledSmbShare>(
+                    share = std::make_unique<PooledSmbShare>(
                         CopierPoolOptions{copierProgram_, 4, port_, 5000});
-                return std::make_unique<SmbShare>(port_, 5000);
+                else
+                    share = std::make_unique<SmbShare>(port_, 5000);
+                if (wrapShare_) return wrapShare_(std::move(share));
+                return share;
             },
             .fileList = *fileList_,
             .messageSink = sink_,
@@ -172,6 +206,7 @@ protected:
 
     bool pooled_ = false;
     std::string copierProgram_;
+    std::function<std::unique_ptr<DeviceShare>(std::unique_ptr<DeviceShare>)> wrapShare_;
     std::string host_, user_, password_, root_;
     int port_ = 0;
     TempDir temp_;
@@ -226,6 +261,70 @@ TEST_P(DetectFileSmbBothWaysTest, FullThenDifferentialThenFullAfterTheDeviceSett
     EXPECT_EQ(ImportedFileCount(), 4);
     EXPECT_EQ(Examine(), 0);
     EXPECT_EQ(FolderNames(Results()).size(), 3u);
+}
+
+// Two users of one PC give one device name in the same second: the one whose claim comes
+// second moves on by a second, and each file arrives whole under a name of its own.
+TEST_F(DetectFileSmbTest, ANameAnotherSenderHoldsIsPassedOverByASecond) {
+    struct Case {
+        const char* what;
+        bool list;  // the rival holds the first file list's staging name, else the first copy's
+    };
+    for (const Case& c : {Case{"a copy", false}, Case{"a file list", true}}) {
+        SCOPED_TRACE(c.what);
+        EmptyImport();
+        ASSERT_EQ(0, fileList_->DeleteAllDetectFileInformation());  // the file is new again
+        clock_.Advance(std::chrono::hours(1));
+        AddFile("docs/plan.txt", "社外秘 の計画");
+        std::string held;  // the device name the rival took
+        const std::string rivalContent = std::string("the other user's ") + c.what;
+        wrapShare_ = [&](std::unique_ptr<DeviceShare> share) -> std::unique_ptr<DeviceShare> {
+            return std::make_unique<RivalFirstShare>(
+                std::move(share),
+                [&](const std::string& path) {
+                    return IsTemporaryCopyName(path.substr(path.rfind('\\') + 1)) == c.list;
+                },
+                [&](const std::string& path) {
+                    SmbShare rival(port_, 5000);
+                    ASSERT_EQ(kShareConnected, rival.Connect(host_, user_, password_));
+                    rival.SetCopySender("the other user's data folder");
+                    ASSERT_TRUE(rival.ReserveName(path));
+                    const std::string local = temp_.Sub("rival");
+                    ASSERT_TRUE(WriteFile(local, rivalContent));
+                    ASSERT_TRUE(rival.CopyToShare(local, path, nullptr));
+                    held = path.substr(path.rfind('\\') + 1);
+                });
+        };
+        ASSERT_EQ(0, Run());
+        wrapShare_ = nullptr;
+        ASSERT_FALSE(held.empty()) << "the rival never came";
+        EXPECT_NE(std::string::npos, ReadFile(temp_.Sub("log/TessarineTool.log"))
+                                         .find("Device Name Held By Another Sender:" +
+                                               (c.list ? std::string("PC01_metadata_") : held)));
+        // The rival's file is untouched; this run's copy and list are whole under other names.
+        EXPECT_EQ(rivalContent, ReadFile(Imported() + "/" + held));
+        std::vector<std::string> copies;
+        std::vector<std::string> lists;
+        for (const std::string& name : FolderNames(Imported())) {
+            if (name == held) continue;
+            (name.find("_metadata_") != std::string::npos ? lists : copies).push_back(name);
+        }
+        ASSERT_EQ(1u, copies.size()) << ::testing::PrintToString(FolderNames(Imported()));
+        ASSERT_EQ(1u, lists.size());
+        EXPECT_EQ("社外秘 の計画", ReadFile(Imported() + "/" + copies[0]));
+        if (!c.list) {
+            // The same name, a second later.
+            EXPECT_EQ(0u, copies[0].rfind("PC01_plan_", 0)) << copies[0];
+            EXPECT_LT(held, copies[0]);
+        }
+        const std::string list = ReadFile(Imported() + "/" + lists[0]);
+        EXPECT_NE(std::string::npos, list.find("<transfername>" + copies[0] + "</transfername>"))
+            << list;
+        // The device takes the batch in and examines it; the rival's file waits for its list.
+        EXPECT_EQ(0, Examine());
+        EXPECT_EQ(std::vector<std::string>{held}, FolderNames(Imported()));
+        EXPECT_EQ(1u, FolderNames(Results()).size());
+    }
 }
 
 // Rows of the detection file list in the order they were written.

@@ -70,7 +70,10 @@ public:
 
     // What must hold whenever a run has ended: every announced name is on the device, no
     // temporary copy is left, and no name was copied twice (`copied` collects across runs).
-    void CheckDevice(std::set<std::string>& copied, std::set<std::string>& announcedPaths) {
+    // `once`, where given, collects the paths announced since the files last changed: one
+    // announced again would be examined twice.
+    void CheckDevice(std::set<std::string>& copied, std::set<std::string>& announcedPaths,
+                     std::set<std::string>* once = nullptr) {
         std::vector<std::string> transferNames;
         std::vector<std::string> paths;
         Announced(transferNames, paths);
@@ -86,6 +89,9 @@ public:
             EXPECT_TRUE(copied.insert(path).second) << "copied twice under one name: " << path;
         }
         announcedPaths.insert(paths.begin(), paths.end());
+        if (once == nullptr) return;
+        for (const std::string& path : paths)
+            EXPECT_TRUE(once->insert(path).second) << "announced again: " << path;
     }
 
     std::string IntegrityCheck() const {
@@ -136,13 +142,14 @@ void SweepStep(const std::string& what, bool differential,
     disarm(run);
     EXPECT_TRUE(result == 0 || result == 1) << result;
     ++tally.results[result];
-    run.CheckDevice(copied, announced);
+    std::set<std::string> once;
+    run.CheckDevice(copied, announced, &once);
     EXPECT_EQ("ok", run.IntegrityCheck());
 
     run.DeviceTakesIn();
     run.NextSecond();
     EXPECT_EQ(0, run.Run()) << "the clean run after the fault";
-    run.CheckDevice(copied, announced);
+    run.CheckDevice(copied, announced, &once);
     EXPECT_EQ("ok", run.IntegrityCheck());
     std::vector<std::string> expected = kDesignated;
     if (differential) expected.push_back("docs/new.txt");
