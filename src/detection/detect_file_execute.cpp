@@ -934,6 +934,13 @@ int CDetectFileExecute::PublishFileList(const std::string& localPath, const std:
     }
     if (const IoStatus renamed = share_->Rename(folder + staged, folder + name); !renamed) {
         LOG_ERROR_CODE(renamed.error, "FileList Rename Error. file:" + name);
+        // Refused outright (no staging copy, the name taken): the list did not go out.
+        if (renamed.error == ENOENT || renamed.error == EEXIST) {
+            if (const IoStatus removed = share_->DeleteFile(folder + staged); !removed)
+                LOG_TRACE("Staged FileList Left:" + staged);
+            fileList_.ClearPublishingFileList();
+            return 1;
+        }
         // A rename whose answer was lost may have been made: the folder tells.
         return SettlePublishingFileList() == Publishing::kPublished ? 0 : 1;
     }
