@@ -198,6 +198,8 @@ int CBackupExecute::ThreadCore() {
     shutdownAfterBackup_.store(1);
     progress_.totalCount.store(-1);
     progress_.doneCount.store(0);
+    runResultCode_ = 0;  // a run with nothing to copy writes no result files and succeeded
+    ++progress_.runsStarted;
 
     RunOutcome outcome;
     try {
@@ -226,6 +228,8 @@ int CBackupExecute::ThreadCore() {
         // The tray waits for this to end its backup before shutdown, also when nothing ran.
         messageSink_.Post(ShutdownBackupComplete{});
     }
+    progress_.lastResultCode.store(outcome.reported ? runResultCode_ : -1);
+    ++progress_.runsEnded;
     SignalBackupComplete(backupComplete);
     LOG_NOTICE("ThreadCore End Execute:" + IntToString(errorList_.executeCount) +
                " Success:" + IntToString(errorList_.successCount));
@@ -1089,6 +1093,7 @@ void CBackupExecute::NotifyBackupResult(int result, bool notify, int popupTimeou
 }
 
 bool CBackupExecute::WriteResultFiles(std::time_t start, std::time_t end, int resultCode) {
+    runResultCode_ = resultCode;
     LOG_METHOD();
     // The reasons of an earlier run must not stand beside this run's detail result.
     CFailureReasonFile reasons(backupFolderPath_);

@@ -194,6 +194,7 @@ private:
 
     // State of the current run.
     int shutdownMode_ = 0;        // read once at the start of the run
+    int runResultCode_ = 0;       // the code of the result files this run wrote last
     int connectionFailures_ = 0;  // consecutive requests that found the device gone
     int lastConnectionError_ = 0;
     std::unique_ptr<DeviceShare> share_;
