@@ -28,8 +28,8 @@ namespace {
 constexpr std::chrono::seconds kLinePace{1};
 
 std::string Counts(const BackupReportLine& progress) {
-    if (progress.total < 0) return "counting files";
-    return std::to_string(progress.done) + "/" + std::to_string(progress.total) + " files";
+    if (progress.total < 0) return "counting the entries";
+    return std::to_string(progress.done) + "/" + std::to_string(progress.total) + " entries";
 }
 
 const char* Describe(int code) {
@@ -39,7 +39,7 @@ const char* Describe(int code) {
         case 1:
             return "the device was not reached";
         case 2:
-            return "some entries were not backed up (see the result window)";
+            return "some entries were not backed up (the result window lists them)";
         default:
             return "no result";
     }
@@ -89,8 +89,8 @@ int FollowReport(ControlRun& run, bool terminal, std::FILE* out, std::FILE* err)
                          "no device or no backup pair, or no run began); see the log\n");
             return kBackupNowExitNoResult;
         }
-        std::fprintf(out, "Backup ended: %s (result %d).\n", Describe(report->code),
-                     report->code);
+        std::fprintf(out, "Backup ended with result %d: %s.\n", report->code,
+                     Describe(report->code));
         return report->code;
     }
     bar.Finish();

@@ -179,8 +179,7 @@ void BackupRunReporter::Serve() {
             fds.push_back({wakeFds_[0], POLLIN, 0});
             for (const Watcher& watcher : watchers_) fds.push_back({watcher.fd, POLLIN, 0});
         }
-        const int ready =
-            poll(fds.data(), fds.size(), static_cast<int>(kReportInterval.count()));
+        const int ready = poll(fds.data(), fds.size(), static_cast<int>(kReportInterval.count()));
         if (ready < 0 && errno != EINTR) {
             LOG_ERROR("Backup Run Reporter Poll Error.");
             break;

@@ -18,8 +18,8 @@ void ProgressBar::Draw(double part, const std::string& text, bool last) {
     part = std::clamp(part, 0.0, 1.0);
     const int filled = static_cast<int>(part * kWidth);
     std::fprintf(out_, "\r[%s%s] %3d%%  %s ", std::string(filled, '#').c_str(),
-                std::string(kWidth - filled, '.').c_str(), static_cast<int>(part * 100),
-                text.c_str());
+                 std::string(kWidth - filled, '.').c_str(), static_cast<int>(part * 100),
+                 text.c_str());
     std::fflush(out_);
     drawn_ = true;
 }

@@ -138,13 +138,12 @@ public:
                 : (progress.filesTotal > 0 ? static_cast<double>(progress.filesDone) /
                                                  static_cast<double>(progress.filesTotal)
                                            : 1.0);
-        bar_.Draw(part,
-                  Format("%llu/%llu files  %s/%s",
-                         static_cast<unsigned long long>(progress.filesDone),
-                         static_cast<unsigned long long>(progress.filesTotal),
-                         Mebibytes(progress.bytesDone).c_str(),
-                         Mebibytes(progress.bytesTotal).c_str()),
-                  progress.filesDone == progress.filesTotal);
+        bar_.Draw(
+            part,
+            Format("%llu/%llu files  %s/%s", static_cast<unsigned long long>(progress.filesDone),
+                   static_cast<unsigned long long>(progress.filesTotal),
+                   Mebibytes(progress.bytesDone).c_str(), Mebibytes(progress.bytesTotal).c_str()),
+            progress.filesDone == progress.filesTotal);
     }
 
     // Ends the bar's line before other output.

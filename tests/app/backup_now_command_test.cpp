@@ -96,9 +96,9 @@ TEST_F(BackupNowTest, WaitEndsWithTheRunsResultCodeAfterItsProgress) {
         const char* ending;
     };
     const Case cases[] = {
-        {0, kBackupNowExitSuccess, "Backup ended: backed up (result 0).\n"},
-        {1, kBackupNowExitUnreachable, "the device was not reached (result 1)"},
-        {2, kBackupNowExitFailed, "some entries were not backed up"},
+        {0, kBackupNowExitSuccess, "Backup ended with result 0: backed up.\n"},
+        {1, kBackupNowExitUnreachable, "result 1: the device was not reached."},
+        {2, kBackupNowExitFailed, "result 2: some entries were not backed up"},
         {-1, kBackupNowExitNoResult, ""},
     };
     for (const Case& c : cases) {
@@ -112,7 +112,7 @@ TEST_F(BackupNowTest, WaitEndsWithTheRunsResultCodeAfterItsProgress) {
         EXPECT_EQ(c.exit, Exit());
         const std::string output = ReadBack(out_);
         EXPECT_EQ(0u, output.find("Backup started.\n")) << output;
-        EXPECT_NE(std::string::npos, output.find("3/3 files\n")) << output;
+        EXPECT_NE(std::string::npos, output.find("3/3 entries\n")) << output;
         EXPECT_NE(std::string::npos, output.find(c.ending)) << output;
         if (c.code < 0) {
             EXPECT_EQ(std::string::npos, output.find("Backup ended")) << output;
@@ -139,7 +139,7 @@ TEST_F(BackupNowTest, ARunGoingIsFollowedNotStartedAgain) {
     EXPECT_EQ(0u, output.find("A backup is already running; waiting for its end.\n")) << output;
     // On a terminal: a bar redrawn in place, ended by a newline before the last line.
     EXPECT_NE(std::string::npos, output.find("\r[###")) << output;
-    EXPECT_NE(std::string::npos, output.find("100%  10/10 files \nBackup ended")) << output;
+    EXPECT_NE(std::string::npos, output.find("100%  10/10 entries \nBackup ended")) << output;
 }
 
 TEST_F(BackupNowTest, WithoutWaitTheAnswerIsEnoughAndTheReporterLetsGo) {

@@ -238,9 +238,9 @@ TEST_F(ControlSocketTest, RunRequestHandsTheConnectionToItsHandler) {
         }
         if (name != "Backup") return false;
         // The answer and the first report lines in one piece: the client keeps what follows.
-        const std::string report = std::string(taken.empty() ? kControlAnswerStarted
-                                                             : kControlAnswerRunning) +
-                                   "PROGRESS 1 2\nRESULT 0\n";
+        const std::string report =
+            std::string(taken.empty() ? kControlAnswerStarted : kControlAnswerRunning) +
+            "PROGRESS 1 2\nRESULT 0\n";
         taken.push_back(fd);  // before the client can read
         send(fd, report.data(), report.size(), MSG_NOSIGNAL);
         return true;

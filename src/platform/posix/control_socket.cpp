@@ -453,9 +453,9 @@ int ControlClient::Ask(const std::string& folder, const std::string& title, cons
         if (got <= 0) break;
         answer += byte;
     }
-    const bool kept = verb == Verb::kRun ? answer == kControlAnswerStarted ||
-                                               answer == kControlAnswerRunning
-                                         : answer == kAnswerOk;
+    const bool kept = verb == Verb::kRun
+                          ? answer == kControlAnswerStarted || answer == kControlAnswerRunning
+                          : answer == kAnswerOk;
     if (kept && keptFd != nullptr) {
         *keptFd = fd;
         fd = -1;
@@ -476,8 +476,8 @@ int ControlClient::Signal(const std::string& folder, const std::string& title,
 int ControlHold::Acquire(const std::string& folder, const std::string& title,
                          const std::string& name, std::chrono::milliseconds timeout) {
     Release();
-    const int result = ControlClient::Ask(folder, title, name, ControlClient::Verb::kHold,
-                                          timeout, &fd_);
+    const int result =
+        ControlClient::Ask(folder, title, name, ControlClient::Verb::kHold, timeout, &fd_);
     if (fd_ >= 0) {
         // The claim lasts as long as the connection: no time-out applies to it any more.
         timeval none{};

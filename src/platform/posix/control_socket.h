@@ -24,12 +24,12 @@
 namespace tessarine {
 
 // Results of ControlClient::Signal.
-inline constexpr int kControlDelivered = 0;    // the event was signalled
-inline constexpr int kControlNoInstance = 1;   // nothing listens on the socket
-inline constexpr int kControlUnknownName = 2;  // the instance has no event of that name
-inline constexpr int kControlFailed = 3;       // refused, timed out, or an unexpected answer
-inline constexpr int kControlBadName = 4;      // the name cannot be sent (ControlNameProblem)
-inline constexpr int kControlBusy = 5;         // a claim asked for is taken; no run can start
+inline constexpr int kControlDelivered = 0;       // the event was signalled
+inline constexpr int kControlNoInstance = 1;      // nothing listens on the socket
+inline constexpr int kControlUnknownName = 2;     // the instance has no event of that name
+inline constexpr int kControlFailed = 3;          // refused, timed out, or an unexpected answer
+inline constexpr int kControlBadName = 4;         // the name cannot be sent (ControlNameProblem)
+inline constexpr int kControlBusy = 5;            // a claim asked for is taken; no run can start
 inline constexpr int kControlAlreadyRunning = 6;  // the run asked for was already going
 
 // What the server's hold handler answers.
