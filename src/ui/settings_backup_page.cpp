@@ -7,12 +7,14 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "base/app_log.h"
 #include "core/event_names.h"
 #include "settings/profile_store.h"
+#include "ui/settings_background.h"
 #include "ui/settings_backup_rules.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
@@ -365,6 +367,73 @@ void CBackupSettingDlg::OnAdd() {
     destination_->clear();
     exclusions_->clear();
     PrefillDestination();
+    CheckDestination(destination, common);
+}
+
+void CBackupSettingDlg::CheckDestination(const std::string& destination,
+                                         const CCommonSetting& common) {
+    if (!services_.shareFolders) return;
+    std::shared_ptr<ShareFolderSource> source = services_.shareFolders(common);
+    if (!source) return;
+    ++deviceCalls_;
+    RunOffUiThread<ShareFolderOutcome>(
+        this, [source, destination] { return source->ProbeFolder(destination); },
+        [this, source, destination](ShareFolderOutcome outcome) {
+            --deviceCalls_;
+            DestinationChecked(source, destination, outcome);
+        });
+}
+
+void CBackupSettingDlg::DestinationChecked(const std::shared_ptr<ShareFolderSource>& source,
+                                           const std::string& destination,
+                                           const ShareFolderOutcome& outcome) {
+    if (asking_) {
+        // One question at a time: this answer waits until the open one is answered.
+        ++deviceCalls_;
+        QTimer::singleShot(100, this, [this, source, destination, outcome] {
+            --deviceCalls_;
+            DestinationChecked(source, destination, outcome);
+        });
+        return;
+    }
+    const CLrcReaderWrapper& strings = *services_.strings;
+    if (outcome.Ok()) {
+        LOG_TRACE("Destination Folder Exists. " + destination);
+        return;
+    }
+    if (!outcome.Missing()) {
+        LOG_ERROR("Destination Folder Not Checked. " + destination +
+                  " error=" + std::to_string(outcome.error));
+        utility_.ShowWarningText(FillMessage(strings.Text(kStrDestinationNotChecked), destination,
+                                             DescribeShareFolderOutcome(outcome, strings)));
+        return;
+    }
+    LOG_NOTICE("Destination Folder Missing. " + destination);
+    asking_ = true;
+    const bool create = services_.messages->AskYesNo(
+        this, QString::fromStdString(strings.Text(kStrConfirmCaption)),
+        FillMessage(strings.Text(kStrCreateDestinationQuestion), destination));
+    asking_ = false;
+    if (!create) return;
+    ++deviceCalls_;
+    RunOffUiThread<ShareFolderOutcome>(
+        this, [source, destination] { return source->CreateFolder(destination); },
+        [this, destination](ShareFolderOutcome made) {
+            --deviceCalls_;
+            DestinationCreated(destination, made);
+        });
+}
+
+void CBackupSettingDlg::DestinationCreated(const std::string& destination,
+                                           const ShareFolderOutcome& outcome) {
+    const CLrcReaderWrapper& strings = *services_.strings;
+    if (!outcome.Ok()) {
+        utility_.ShowWarningText(FillMessage(strings.Text(kStrDestinationNotCreated), destination,
+                                             DescribeShareFolderOutcome(outcome, strings)));
+        return;
+    }
+    services_.messages->Information(this, QString::fromStdString(strings.Text(kStrSettingTitle)),
+                                    FillMessage(strings.Text(kStrDestinationCreated), destination));
 }
 
 void CBackupSettingDlg::OnCopy() {

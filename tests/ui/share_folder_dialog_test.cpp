@@ -188,6 +188,8 @@ public:
         changed_.wait(lock, [this] { return released_; });
         return {{"late"}, 0};
     }
+    ShareFolderOutcome ProbeFolder(const std::string&) override { return {}; }
+    ShareFolderOutcome CreateFolder(const std::string&) override { return {}; }
     void Release() {
         std::lock_guard lock(mutex_);
         released_ = true;

@@ -1,4 +1,4 @@
-// The ids by which texts are looked up: messages of the built-in string table (10000-10077),
+// The ids by which texts are looked up: messages of the built-in string table (10000-10089),
 // dialog templates (their own id names the dialog's title or tab title) and the tray menu's
 // commands. Control captions are looked up by the control id inside its dialog.
 #pragma once
@@ -32,6 +32,8 @@ enum ShareFolderControlId : unsigned {
     kCtlShareFolderListing = 1506,        // status text while a listing runs
     kCtlShareFolderEmpty = 1507,          // status text for a folder without folders
     kCtlShareFolderError = 1508,          // warning when a listing fails
+    kCtlShareFolderNew = 1509,            // kStrNewFolderButton: a new folder in the one shown
+    kCtlShareFolderNameEdit = 1510,       // the name in the new folder's name dialog
 };
 
 // Commands of the tray menu, in menu order; their captions are looked up under kMenuTray.
@@ -114,6 +116,19 @@ enum StringId : unsigned {
     kStrTipFailedCount = 10075,     // "（%s 件失敗）"
     kStrTipNextRun = 10076,         // "次回のバックアップ：%s"
     kStrTipNoNextRun = 10077,       // "次回のバックアップ：予定なし"
+    // The destination check of the backup page and the browser's new folder.
+    kStrCreateDestinationQuestion = 10078,  // "バックアップ先フォルダ「%s」が機器にありません。…"
+    kStrDestinationCreated = 10079,  // "バックアップ先フォルダ「%s」を作成しました。"
+    kStrDestinationNotCreated = 10080,  // "…「%s」を作成できませんでした。\n%s"
+    kStrDestinationNotChecked = 10081,  // "…「%s」が機器にあるか確認できませんでした。\n%s"
+    kStrDeviceNotReached = 10082,  // "機器に接続できませんでした。…"
+    kStrNewFolderButton = 10083,   // "新しいフォルダー(&N)"
+    kStrNewFolderTitle = 10084,    // "新しいフォルダー"
+    kStrNewFolderName = 10085,     // "名前(&A):"
+    kStrBadFolderName = 10086,     // "フォルダー名が正しくありません。…"
+    kStrFolderNotCreated = 10087,  // "フォルダー「%s」を作成できませんでした。\n%s"
+    kStrFolderNameTaken = 10088,  // "同じ名前のフォルダーまたはファイルがあります。"
+    kStrCancelButton = 10089,  // "キャンセル"
     // Texts of this port's own windows (10150-10179).
     kStrSearchHostTitle = 10150,  // "機器の検索"
     kStrYesButton = 10151,        // "はい(&Y)"
