@@ -52,8 +52,8 @@ ShareFolderOutcome DeviceShareFolderSource::CreateFolder(const std::string& fold
         level.parts.assign(path.parts.begin(), path.parts.begin() + depth);
         const std::string unc = ToUncPath(level);
         const IoResult<bool> isFolder = share_->IsFolder(unc);
-        if (isFolder && isFolder.value) continue;
-        int error = EEXIST;  // a file holds the name
+        if (isFolder && isFolder.value && depth < path.parts.size()) continue;
+        int error = EEXIST;  // the folder is there already, or a file holds the name
         if (!isFolder)
             error = isFolder.error == ENOENT ? share_->CreateFolder(unc).error : isFolder.error;
         if (error != 0) {

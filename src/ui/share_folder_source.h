@@ -34,7 +34,8 @@ public:
     // ENOTDIR when it (or a folder above it) is missing, or why the look failed. Off the UI
     // thread.
     virtual ShareFolderOutcome ProbeFolder(const std::string& folder) = 0;
-    // Makes `folder` and each missing folder above it below the share. Off the UI thread.
+    // Makes `folder` and each missing folder above it below the share; EEXIST when `folder`
+    // itself is there already. Off the UI thread.
     virtual ShareFolderOutcome CreateFolder(const std::string& folder) = 0;
 };
 
