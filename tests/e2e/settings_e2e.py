@@ -128,19 +128,9 @@ def main(argv):
         retry("check box %s %s" % (label, state),
               lambda: True if box.getState().contains(pyatspi.STATE_CHECKED) == want else None, 5)
     elif command == "press":
-        # press TITLE LABEL [N]: the N-th button of that name (the first by default)
-        title, label = args[:2]
-        nth = int(args[2]) if len(args) > 2 else 1
-
-        def nth_button():
-            win = window(pid, title)
-            if win is None:
-                return None
-            found = [acc for acc, _ in walk(win) if acc.getRole() == pyatspi.ROLE_PUSH_BUTTON
-                     and acc.name == label and showing(acc)]
-            return found[nth - 1] if len(found) >= nth else None
-
-        button = retry("button %s (%d)" % (label, nth), nth_button)
+        title, label = args
+        button = retry("button " + label,
+                       lambda: control(pid, title, pyatspi.ROLE_PUSH_BUTTON, label))
         retry("button %s enabled" % label,
               lambda: True if button.getState().contains(pyatspi.STATE_ENABLED) else None, 10)
         do_action(button, ("press", "click"))

@@ -65,10 +65,6 @@ printf '%s\r\n' "[CommonSetting]" "IPV4Address=192.0.2.10" "HostName=DEV01" "Use
   "SourceFolderPath02=$HOME/写真" 'DestinationFolderPath02=\\DEV01\zereda\backup\写真' \
   >"$data/TessarineTool.msf"
 
-# The device's share is a folder here, so that the backup page's destination check answers.
-export TESSARINE_SHARE_ROOT=$work/device
-mkdir -p "$TESSARINE_SHARE_ROOT/zereda/backup/経理部門の共有資料" "$TESSARINE_SHARE_ROOT/zereda/backup/写真"
-
 # The desktop menu's action with no instance running: the program starts and opens the window.
 "$binary" --show settings >"$work/show.out" 2>&1 || fail "--show settings: $(cat "$work/show.out")"
 wait_for 30 log_has "Tray Start" || { fail "the program did not start"; exit 1; }
@@ -118,49 +114,6 @@ ui press "設定" "設定" && check "ユーザー設定" settings-credentials &&
 if [[ -n $shots ]]; then  # the whole desktop once, to see the window beside the panel
   import -window root "$shots/desktop-settings.png"
 fi
-# A new pair whose destination the device lacks: the question whether to make it.
-ui tab "設定" "バックアップ設定"
-mkdir -p "$HOME/請求書"
-ui set-text "設定" "バックアップ元" "$HOME/請求書"
-ui set-text "設定" "バックアップ先" '\\192.0.2.10\zereda\backup\請求書'
-ui press "設定" "追加"
-# The box is named for screen readers by its question; its title is "確認".
-question='バックアップ先フォルダ「\\192.0.2.10\zereda\backup\請求書」が機器にありません。作成しますか？'
-if ui wait-window "$question"; then
-  sleep 0.8
-  problem=$(window_inside "確認") || fail "$problem"
-  ui buttons-inside "$question" || fail "buttons of the question"
-  if [[ -n $shots ]]; then
-    window_inside "確認" >/dev/null
-    import -window root -crop "$frame_geometry" +repage "$shots/settings-create-destination.png"
-  fi
-  ui press "$question" "いいえ(N)"
-  wait_for 5 bash -c "! xdotool search --onlyvisible --name '^確認\$' >/dev/null 2>&1" ||
-    fail "いいえ did not close the question"
-  [[ -d $TESSARINE_SHARE_ROOT/zereda/backup/請求書 ]] && fail "いいえ made the destination"
-else
-  fail "no question whether to make the missing destination"
-fi
-# The share browser of the destination (the second 参照), inside the share: 新しいフォルダー.
-ui press "設定" "参照" 2
-if wait_for 20 bash -c "xdotool search --onlyvisible --name '^フォルダーの参照\$' >/dev/null 2>&1"; then
-  browser=$(xdotool search --onlyvisible --name "^フォルダーの参照\$" | head -n1)
-  sleep 0.8
-  xdotool windowactivate --sync "$browser" key alt+f Down Return
-  sleep 0.8
-  problem=$(window_inside "フォルダーの参照") || fail "$problem"
-  if [[ -n $shots ]]; then
-    window_inside "フォルダーの参照" >/dev/null
-    import -window root -crop "$frame_geometry" +repage "$shots/settings-share-folder-new.png"
-  fi
-  close "フォルダーの参照"
-else
-  fail "参照 opened no share browser"
-fi
-# The added pair is not kept: closing asks whether to discard it.
-settings_id=$(xdotool search --onlyvisible --name '^設定$' | head -n1)
-xdotool windowactivate --sync "$settings_id" key Escape
-ui press "バックアップ設定が保存されていません。処理を継続しますか？" "はい(Y)"
 close "設定"
 
 # Two detection results, as the result checker stores them.
