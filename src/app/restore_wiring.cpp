@@ -3,6 +3,7 @@
 #include <QFileDialog>
 
 #include "app/backup_utility_app.h"
+#include "backup/restore_marks.h"
 #include "base/app_log.h"
 #include "platform/device_share_factory.h"
 #include "settings/setting_records.h"
@@ -17,14 +18,15 @@ CRestoreWiring::CRestoreWiring(CBackupUtilityApp& app, std::function<void()> fla
         return backup.folderPairs;
     };
     const std::string databasePath = app.DataFolderPath() + app.ExecutableTitle() + ".db";
-    services_.makeSource = [store, databasePath](const BackupFolderPairs& pairs) {
+    const std::string marksPath = RestoreMarksPath(app.DataFolderPath(), app.ExecutableTitle());
+    services_.makeSource = [store, databasePath, marksPath](const BackupFolderPairs& pairs) {
         CCommonSetting common(store);
         common.Load();
         ShareOptions options = ShareOptionsFromEnvironment();
         if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
-        return std::make_shared<ui::DeviceRestoreSource>(MakeDeviceShare(options),
-                                                         common.ipv4Address, common.userName,
-                                                         common.userPassword, pairs, databasePath);
+        return std::make_shared<ui::DeviceRestoreSource>(
+            MakeDeviceShare(options), common.ipv4Address, common.userName, common.userPassword,
+            pairs, databasePath, marksPath);
     };
     services_.backupExecuting = &app.BackupExecutingForSave();
     services_.backupFlagChanged = std::move(flagChanged);

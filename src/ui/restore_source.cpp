@@ -25,13 +25,15 @@ std::vector<ShareEntry> RestoreListing(std::vector<ShareEntry> listed) {
 
 DeviceRestoreSource::DeviceRestoreSource(std::unique_ptr<DeviceShare> share, std::string host,
                                          std::string user, std::string password,
-                                         BackupFolderPairs pairs, std::string databasePath)
+                                         BackupFolderPairs pairs, std::string databasePath,
+                                         std::string marksPath)
     : share_(std::move(share)),
       host_(std::move(host)),
       user_(std::move(user)),
       password_(std::move(password)),
       pairs_(std::move(pairs)),
-      databasePath_(std::move(databasePath)) {}
+      databasePath_(std::move(databasePath)),
+      marks_(std::move(marksPath)) {}
 
 DeviceRestoreSource::~DeviceRestoreSource() {
     if (connected_) share_->Cancel(host_);
@@ -93,6 +95,7 @@ RestoreSummary DeviceRestoreSource::Restore(const RestoreRequest& request,
         }
     }
     CRestoreEngine engine(*share_, fileList.get(), pairs_);
+    engine.SetMarks(&marks_);
     RestoreSummary summary = engine.Run(request, cancel, observer);
     if (summary.deviceLost) connected_ = false;
     return summary;

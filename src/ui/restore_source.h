@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "backup/restore_engine.h"
+#include "backup/restore_marks.h"
 #include "platform/device_share.h"
 #include "platform/io_result.h"
 #include "settings/setting_records.h"
@@ -33,11 +34,12 @@ std::vector<ShareEntry> RestoreListing(std::vector<ShareEntry> listed);
 
 // Through a DeviceShare, connecting with the given credentials before the first call (and
 // again after a lost connection); `databasePath` (may be empty or missing) is the file list
-// that gives the names as they were backed up.
+// that gives the names as they were backed up; `marksPath` the restore marks (RestoreMarks).
 class DeviceRestoreSource : public RestoreSource {
 public:
     DeviceRestoreSource(std::unique_ptr<DeviceShare> share, std::string host, std::string user,
-                        std::string password, BackupFolderPairs pairs, std::string databasePath);
+                        std::string password, BackupFolderPairs pairs, std::string databasePath,
+                        std::string marksPath = {});
     ~DeviceRestoreSource() override;
     IoResult<std::vector<ShareEntry>> List(int pair,
                                            const std::vector<std::string>& names) override;
@@ -54,6 +56,7 @@ private:
     std::string password_;
     BackupFolderPairs pairs_;
     std::string databasePath_;
+    RestoreMarks marks_;
     bool connected_ = false;
 };
 
