@@ -166,7 +166,7 @@ CRestoreDlg::CRestoreDlg(RestoreServices& services, QWidget* parent)
 
     ApplyCaptions(*this, kDlgRestore, strings);
     TabInLayoutOrder(*this);
-    resize(700, 620);
+    resize(700, 560);
 
     connect(pairList_, &QComboBox::activated, this, [this](int row) {
         if (row >= 0 && row < static_cast<int>(pairIndexes_.size())) ChoosePair(pairIndexes_[row]);
