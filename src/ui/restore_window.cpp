@@ -8,7 +8,9 @@
 #include <QHeaderView>
 #include <QLocale>
 #include <QVBoxLayout>
+#include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <mutex>
 
 #include "base/app_log.h"

@@ -15,6 +15,7 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
+root=$(cd "$here/../.." && pwd)
 binary=${TESSARINE_BINARY:-}
 shots=${1:-}
 py=/usr/bin/python3
@@ -51,7 +52,11 @@ die() { fail "$*"; finish; }
 
 # --- the desktop and the device copies ---------------------------------------------------
 start_desktop "$work" || { echo "FAIL: the desktop did not start"; exit 1; }
-# What an earlier backup left on the device: two folders and a file, owned as the share's.
+# What an earlier backup left on the device: two folders and a file, owned as the share's
+# (the share's folders as the simulator lays them out, so nothing here is made by this user).
+"$py" "$root/tools/devicesim/devicesim.py" layout "$TESSARINE_SMB_ROOT" >/dev/null ||
+  die "the simulator could not lay out the share"
+[[ -d $TESSARINE_SMB_ROOT/zereda/backup ]] || die "the share has no backup folder"
 mkdir -p "$share_folder/報告書/2025" "$share_folder/写真"
 printf '四半期報告\n' >"$share_folder/報告書/q1.txt"
 head -c 200000 /dev/urandom >"$share_folder/報告書/2025/data.bin"
