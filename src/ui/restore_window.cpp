@@ -337,8 +337,11 @@ void CRestoreDlg::ListingDone(QTreeWidgetItem* folder, unsigned generation,
 std::string CRestoreDlg::PathOf(const QTreeWidgetItem* item) const {
     std::string path = listedPair_ >= 0 ? pairs_[listedPair_].source : std::string();
     while (path.size() > 1 && path.back() == '/') path.pop_back();
-    for (const QString& name : item->data(0, kNamesRole).toStringList())
-        path += (path == "/" ? "" : "/") + name.toStdString();
+    for (const QString& name : item->data(0, kNamesRole).toStringList()) {
+        // In two steps: GCC 12 takes `"/" + name` appended at once for an overlapping copy.
+        if (path != "/") path += '/';
+        path += name.toStdString();
+    }
     return path;
 }
 
