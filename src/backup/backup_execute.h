@@ -57,7 +57,7 @@ public:
         // The source folders are read through this; null: the local disk.
         LocalFileSystem* localFileSystem = nullptr;
         // The marks of restores that have not ended (RestoreMarks); empty: none are kept.
-        std::string restoreMarksPath;
+        std::string restoreMarksPath{};
     };
 
     // Reads BackupErrorMaxCount for the error list's capacity (its default when it cannot be
