@@ -271,6 +271,8 @@ int RunRestoreCommand(int argc, char** argv) {
 
     ProgressPrinter printer(request.dryRun);
     CRestoreEngine engine(*share, fileList.get(), backup.folderPairs);
+    const RestoreMarks marks(RestoreMarksPath(dataFolder, title));
+    engine.SetMarks(&marks);
     const RestoreSummary summary =
         engine.Run(request, &g_cancel, [&](const RestoreProgress& p) { printer(p); });
     printer.Finish();

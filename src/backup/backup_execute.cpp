@@ -149,7 +149,8 @@ CBackupExecute::CBackupExecute(Dependencies dependencies)
       profileStore_(dependencies.profileStore),
       progress_(dependencies.progress),
       shutdownAfterBackup_(dependencies.shutdownAfterBackup),
-      fileSystem_(dependencies.localFileSystem) {
+      fileSystem_(dependencies.localFileSystem),
+      restoreMarks_(std::move(dependencies.restoreMarksPath)) {
     if (fileSystem_ == nullptr) {
         ownedFileSystem_ = std::make_unique<PosixFileSystem>();
         fileSystem_ = ownedFileSystem_.get();
@@ -279,6 +280,9 @@ void CBackupExecute::Run(RunOutcome& outcome) {
     if (shutdownMode_ == 1 && messageBoxForShutdownBackup_) messageBoxForShutdownBackup_();
 
     int result = 0;
+    // No restore runs beside a backup (both hold the backup running flag): the marks are
+    // what restores that were cancelled or killed left.
+    unfinishedRestores_ = mirroring ? restoreMarks_.Read() : std::set<std::string>{};
     try {
         progress_.totalCount.store(CountBackupTargets(mirroring));
         progress_.doneCount.store(0);
@@ -770,6 +774,19 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
             it = candidates->erase(it);
         }
     }
+    // A restore that did not end left what it had not brought back missing: no deletion.
+    bool heldBack = false;
+    for (auto* candidates : {&fileCandidates_, &folderCandidates_}) {
+        std::erase_if(*candidates, [&](const std::string& path) {
+            if (!RestoreMarks::Touches(path, unfinishedRestores_)) return false;
+            LOG_NOTICE("Deletion Held Back For An Unfinished Restore. file:" + path);
+            heldBack = true;
+            return true;
+        });
+    }
+    if (heldBack)
+        errorList_.AddFailure(folderPairs_[settingNumber].source,
+                              FailureReason::kMirroringHeldBack);
     const std::size_t doomed = fileCandidates_.size() + folderCandidates_.size();
     if (doomed > 0 &&
         doomed >= static_cast<std::size_t>(fileList_.GetBackupFileCount(settingNumber))) {
@@ -1024,6 +1041,13 @@ std::string CBackupExecute::RelativeToSource(int settingNumber, const std::strin
 
 void CBackupExecute::DropExcluded(int settingNumber, const std::string& folderPath,
                                   std::vector<LocalEntry>& entries) const {
+    // A killed restore's copy in progress is no file of the user's (the next restore removes
+    // it): copied, it would reach the device as a new file.
+    std::erase_if(entries, [&](const LocalEntry& entry) {
+        if (entry.isFolder || !IsTemporaryCopyName(entry.name)) return false;
+        LOG_TRACE("Temporary Copy Not Backed Up. file:" + JoinLocalPath(folderPath, entry.name));
+        return true;
+    });
     const ExclusionFilter& filter = exclusions_[settingNumber];
     if (filter.Empty()) return;
     const std::string folder = RelativeToSource(settingNumber, JoinLocalPath(folderPath, "x"));

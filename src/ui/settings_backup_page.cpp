@@ -120,6 +120,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     auto* copy = Named(new QPushButton(folderGroup), 1028);
     auto* remove = Named(new QPushButton(folderGroup), 1026);
     auto* files = Named(new QPushButton(folderGroup), 1027);
+    auto* restore = Named(new QPushButton(folderGroup), kStrRestoreTitle);
     list_ = Named(new QTreeWidget(folderGroup), 1067);
     list_->setRootIsDecorated(false);
     list_->setHeaderLabels(
@@ -141,7 +142,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     fg->addWidget(exclusions_, 2, 1);
     fg->addWidget(setExclusions, 2, 2);
     auto* pairButtons = new QHBoxLayout;
-    for (QPushButton* b : {add_, copy, remove, files}) pairButtons->addWidget(b);
+    for (QPushButton* b : {add_, copy, remove, files, restore}) pairButtons->addWidget(b);
     pairButtons->addStretch();
     fg->addLayout(pairButtons, 3, 0, 1, 3);
     fg->addWidget(list_, 4, 0, 1, 3);
@@ -193,6 +194,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     connect(copy, &QPushButton::clicked, this, &CBackupSettingDlg::OnCopy);
     connect(remove, &QPushButton::clicked, this, &CBackupSettingDlg::OnDelete);
     connect(files, &QPushButton::clicked, this, &CBackupSettingDlg::OnFileManagement);
+    connect(restore, &QPushButton::clicked, this, &CBackupSettingDlg::OnRestore);
     connect(setExclusions, &QPushButton::clicked, this, &CBackupSettingDlg::OnSetExclusions);
     connect(browseSource, &QPushButton::clicked, this, [this] { Browse(source_, false); });
     connect(browseDestination, &QPushButton::clicked, this, [this] { Browse(destination_, true); });
@@ -291,6 +293,18 @@ void CBackupSettingDlg::FillList() {
         item->setCheckState(0, Qt::Unchecked);
     }
     RefreshControlState();
+}
+
+void CBackupSettingDlg::OnRestore() {
+    if (!services_.openRestore) return;
+    // The one ticked pair, else the row under the cursor; rows are the pairs in order.
+    const std::vector<bool> ticked = TickedRows();
+    int pair = -1;
+    if (std::count(ticked.begin(), ticked.end(), true) == 1)
+        pair = static_cast<int>(std::find(ticked.begin(), ticked.end(), true) - ticked.begin());
+    else if (QTreeWidgetItem* current = list_->currentItem())
+        pair = list_->indexOfTopLevelItem(current);
+    services_.openRestore(pair);
 }
 
 CCommonSetting CBackupSettingDlg::CurrentCommon() const {

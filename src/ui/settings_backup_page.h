@@ -35,6 +35,8 @@ public:
     void OnCopy();
     void OnDelete();
     void OnFileManagement();
+    // Opens the restore window on the one ticked pair (else the current row).
+    void OnRestore();
     // Gives the one ticked pair the patterns of the exclusion field.
     void OnSetExclusions();
 

@@ -59,6 +59,8 @@ struct SettingsServices {
     std::function<std::shared_ptr<ShareFolderSource>(const CCommonSetting& common)> shareFolders;
     std::function<bool(const std::string& path)> folderExists;
     std::function<bool(const std::string& path)> isNetworkPath;
+    // Opens the restore window with stored pair `pair` chosen (-1: none in particular).
+    std::function<void(int pair)> openRestore;
     // Where the desktop link goes ("" leaves it out).
     std::string desktopFolder;
     const CLrcReaderWrapper* strings = nullptr;

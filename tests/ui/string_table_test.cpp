@@ -12,12 +12,14 @@ namespace tessarine::ui {
 namespace {
 
 // Ids 10000-10089 without 10001, 10006 and 10018: a container and the callers rely on them;
-// 10150-10152 for the windows' own title and the question buttons.
+// 10100-10137 for the restore window; 10150-10152 for the windows' own title and the
+// question buttons.
 TEST(StringTableTest, HoldsExactlyTheMessageIds) {
     std::set<unsigned> expected;
     for (unsigned id = 10000; id <= 10089; ++id) {
         if (id != 10001 && id != 10006 && id != 10018) expected.insert(id);
     }
+    for (unsigned id = 10100; id <= 10137; ++id) expected.insert(id);
     for (unsigned id = 10150; id <= 10152; ++id) expected.insert(id);
     std::set<unsigned> ids;
     for (const StringTableEntry& entry : StringTable()) {
