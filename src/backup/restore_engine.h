@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "backup/backup_sql_utility.h"
+#include "backup/restore_marks.h"
 #include "platform/device_share.h"
 #include "settings/setting_records.h"
 
@@ -95,6 +96,10 @@ public:
     // them in another letter case.
     CRestoreEngine(DeviceShare& share, CBackupSQLUtility* fileList, const BackupFolderPairs& pairs);
 
+    // With marks, a restore to the original place marks what it was asked for before it
+    // writes anything and clears the marks when it ends uncancelled with the device answering.
+    void SetMarks(const RestoreMarks* marks) { marks_ = marks; }
+
     // Lists the asked-for copies, then restores them one by one; `cancel` (non-zero) stops
     // between files and inside a copy. Never throws for a file or a listing: each is an item.
     RestoreSummary Run(const RestoreRequest& request, const std::atomic<int>* cancel,
@@ -131,6 +136,7 @@ private:
     BackupFolderPairs pairs_;
     std::map<std::string, NamesByFold> names_;  // of the pair being listed, by relative folder
     RestoreSummary summary_;
+    const RestoreMarks* marks_ = nullptr;
 };
 
 }  // namespace tessarine
