@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 
@@ -217,11 +218,34 @@ CopyTicket CopierPool::Queue(const CopierTask& task, const std::atomic<int>* can
     return ticket;
 }
 
+void CopierPool::Release(std::uint64_t stripedFile) {
+    {
+        std::lock_guard lock(mutex_);
+        begunFiles_.erase(stripedFile);
+        wantedFiles_.erase(stripedFile);
+    }
+    work_.notify_all();
+}
+
+std::deque<CopyTicket>::iterator CopierPool::NextJob() {
+    const bool roomForAnother = static_cast<int>(begunFiles_.size()) < serving_;
+    return std::find_if(queue_.begin(), queue_.end(), [&](CopyTicket ticket) {
+        const std::uint64_t file = jobs_[ticket].task.stripedFile;
+        return file == 0 || roomForAnother || begunFiles_.count(file) != 0 ||
+               wantedFiles_.count(file) != 0;
+    });
+}
+
 IoStatus CopierPool::Take(CopyTicket ticket) {
     std::unique_lock lock(mutex_);
     const auto found = jobs_.find(ticket);
     if (found == jobs_.end() || found->second.dropped) return IoStatus{EINVAL};
     Job& job = found->second;
+    if (const std::uint64_t file = job.task.stripedFile;
+        !job.started && file != 0 && begunFiles_.count(file) == 0) {
+        wantedFiles_.insert(file);
+        work_.notify_all();
+    }
     done_.wait(lock, [&] { return job.done || (!job.started && serving_ == 0); });
     if (job.done) {
         const int error = job.error;
@@ -245,6 +269,7 @@ void CopierPool::StopJob(Job& job) {
 void CopierPool::DropQueued() {
     std::lock_guard lock(mutex_);
     queue_.clear();
+    wantedFiles_.clear();
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         if (it->second.started && !it->second.done) {
             it->second.dropped = true;
@@ -300,11 +325,13 @@ void CopierPool::Serve(Copier& copier) {
         const std::atomic<int>* withdrawn = nullptr;
         {
             std::unique_lock lock(mutex_);
-            work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            auto next = queue_.end();
+            work_.wait(lock, [&] { return stopping_ || (next = NextJob()) != queue_.end(); });
             if (stopping_) break;
-            ticket = queue_.front();
-            queue_.pop_front();
+            ticket = *next;
+            queue_.erase(next);
             Job& job = jobs_[ticket];
+            if (job.task.stripedFile != 0) begunFiles_.insert(job.task.stripedFile);
             job.started = true;
             job.runner = &copier;
             task = job.task;
@@ -338,14 +365,18 @@ bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomi
                         const std::atomic<int>* withdrawn, int& error) {
     error = EIO;
     const CopyRequest& request = task.request;
-    const bool sent =
-        task.IsRange()
-            ? posix::WriteCopierFrame(copier.requests, CopierMessage::kWriteRange,
-                                      {request.localPath, task.temporaryPath,
-                                       std::to_string(task.offset), std::to_string(task.length)})
-            : posix::WriteCopierFrame(
-                  copier.requests, CopierMessage::kCopy,
-                  {request.localPath, request.path, request.targetAbsent ? "1" : "0"});
+    bool sent = false;
+    if (task.fromShare)
+        sent = posix::WriteCopierFrame(copier.requests, CopierMessage::kFetch,
+                                       {request.path, request.localPath});
+    else if (task.IsRange())
+        sent = posix::WriteCopierFrame(copier.requests, CopierMessage::kWriteRange,
+                                       {request.localPath, task.temporaryPath,
+                                        std::to_string(task.offset), std::to_string(task.length)});
+    else
+        sent = posix::WriteCopierFrame(
+            copier.requests, CopierMessage::kCopy,
+            {request.localPath, request.path, request.targetAbsent ? "1" : "0"});
     if (!sent) {
         LOG_ERROR_CODE(errno, "Share Copier Lost. Process:" + IntToString(copier.pid));
         return false;

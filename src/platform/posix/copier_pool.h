@@ -1,7 +1,7 @@
 // Copier processes (the program itself in its copier mode, see share_copier.h), each with its
-// own SMB connection, that make queued copies to the share several at a time. Owned by the
-// share of one run: the copiers end with it, and when the program dies they are killed by the
-// kernel (the parent-death signal) or end when their requests pipe closes.
+// own SMB connection, that make queued copies to the share (and from it) several at a time. Owned
+// by the share of one run: the copiers end with it, and when the program dies they are killed by
+// the kernel (the parent-death signal) or end when their requests pipe closes.
 #pragma once
 
 #include <sys/types.h>
@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -37,13 +38,17 @@ struct CopierPoolOptions {
     std::uint64_t stripeRange = std::uint64_t{32} << 20;
 };
 
-// What one copier does for a queued job: a whole copy, or (with `temporaryPath` set) one range
-// of a striped copy (see SmbShare::BeginStripedCopy).
+// What one copier does for a queued job: a whole copy, (with `temporaryPath` set) one range of
+// a striped copy (see SmbShare::BeginStripedCopy), or (with `fromShare`) a copy of
+// `request.path` on the share to `request.localPath`.
 struct CopierTask {
     CopyRequest request;
     std::string temporaryPath;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    // The striped file a range belongs to (any non-zero number the caller chose for it).
+    std::uint64_t stripedFile = 0;
+    bool fromShare = false;
 
     bool IsRange() const { return !temporaryPath.empty(); }
 };
@@ -65,7 +70,15 @@ public:
     // and left out.
     int Start(const std::string& host, const std::string& user, const std::string& password);
 
+    // Striped files hold a temporary copy on the device from their first range's start until
+    // the caller lets go of them (Release): no range of a new striped file starts while as
+    // many are held as copiers serve, so the device never holds more of them than copies under
+    // way. A caller waiting in Take for a range of a file not begun yet lets it begin anyway
+    // (it would wait for ever otherwise); one that takes its results in the order it queued
+    // them never needs that.
     CopyTicket Queue(const CopierTask& task, const std::atomic<int>* cancel);
+    // The striped file's temporary copy was placed or removed.
+    void Release(std::uint64_t stripedFile);
     // Waits for the copy and hands over its outcome; a copier that died in the middle of it
     // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
@@ -117,6 +130,8 @@ private:
                 const std::atomic<int>* withdrawn, int& error);
     // Sets a job's own stop and wakes the copier that runs it (under mutex_).
     static void StopJob(Job& job);
+    // The first queued job a copier may start now (under mutex_); queue_.end() when none.
+    std::deque<CopyTicket>::iterator NextJob();
     void End(Copier& copier);
 
     CopierPoolOptions options_;
@@ -128,7 +143,9 @@ private:
     std::map<CopyTicket, Job> jobs_;
     std::deque<CopyTicket> queue_;
     CopyTicket nextTicket_ = 1;
-    int serving_ = 0;  // copiers whose thread still takes jobs
+    int serving_ = 0;                      // copiers whose thread still takes jobs
+    std::set<std::uint64_t> begunFiles_;   // striped files with a range started, not released
+    std::set<std::uint64_t> wantedFiles_;  // striped files a Take waits for
     std::atomic<bool> stopping_{false};
 };
 

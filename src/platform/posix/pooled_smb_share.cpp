@@ -48,6 +48,8 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     }
     pool_ = std::make_unique<CopierPool>(
         std::move(pool), [this](const CopierTask& task, const std::atomic<int>* cancel) {
+            if (task.fromShare)
+                return share_.CopyFromShare(task.request.path, task.request.localPath, cancel);
             if (task.IsRange())
                 return share_.WriteRange(task.request.localPath, task.temporaryPath, task.offset,
                                          task.length, cancel);
@@ -127,14 +129,14 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     IoResult<std::string> begun = share_.BeginStripedCopy(request.path);
     if (!begun) return 0;
     StripedCopy copy{request, std::move(begun.value), size, {}};
+    const CopyTicket ticket = nextStriped_++ | kStripedTicket;
     // Whole copy blocks per range, the last one taking the rest.
     constexpr std::uint64_t kAlign = std::uint64_t{1} << 20;
     const std::uint64_t each = (size / count + kAlign - 1) / kAlign * kAlign;
     for (std::uint64_t offset = 0; offset < size; offset += each)
         copy.ranges.push_back(pool_->Queue(
-            CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset)},
+            CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset), ticket},
             cancel));
-    const CopyTicket ticket = nextStriped_++ | kStripedTicket;
     striped_.emplace(ticket, std::move(copy));
     return ticket;
 }
@@ -151,10 +153,26 @@ IoStatus PooledSmbShare::TakeStriped(CopyTicket ticket) {
         if (IsConnectionLoss(written.error)) share_.MarkConnectionLost();
         if (!written && (error == 0 || error == ECANCELED)) error = written.error;
     }
-    if (error == 0) return share_.FinishStripedCopy(copy.request, copy.temporaryPath, copy.size);
-    // Nothing is asked of a server found gone: the next run's listing removes the file.
-    share_.AbandonStripedCopy(copy.temporaryPath);
-    return IoStatus{error};
+    IoStatus placed{error};
+    if (error == 0)
+        placed = share_.FinishStripedCopy(copy.request, copy.temporaryPath, copy.size);
+    else
+        // Nothing is asked of a server found gone: the next run's listing removes the file.
+        share_.AbandonStripedCopy(copy.temporaryPath);
+    pool_->Release(ticket);
+    return placed;
+}
+
+CopyTicket PooledSmbShare::QueueCopyFromShare(const std::string& path, const std::string& localPath,
+                                              const std::atomic<int>* cancel) {
+    DevicePath source;
+    if (pool_ && ParseDevicePath(path, source) && LowerHost(source.host) == poolHost_ &&
+        PoolReady()) {
+        CopierTask task{CopyRequest{localPath, path, false}, {}, 0, 0};
+        task.fromShare = true;
+        return pool_->Queue(task, cancel);
+    }
+    return DeviceShare::QueueCopyFromShare(path, localPath, cancel) | kLocalTicket;
 }
 
 IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
@@ -175,6 +193,7 @@ void PooledSmbShare::DropQueuedCopies() {
     for (const auto& [ticket, copy] : striped_) {
         if (pool_) pool_->Withdraw(copy.ranges);
         share_.AbandonStripedCopy(copy.temporaryPath);
+        if (pool_) pool_->Release(ticket);
     }
     striped_.clear();
     if (pool_) pool_->DropQueued();

@@ -1,14 +1,17 @@
 // The SMB share with copier processes behind its queued copies: everything else (and every
-// copy asked for with CopyToShare) goes through one SmbShare in this process, as before; the
-// copies of QueueCopyToShare go to a CopierPool started at Connect, several at a time. With no
+// copy asked for with CopyToShare or CopyFromShare) goes through one SmbShare in this process,
+// as before; the copies of QueueCopyToShare and QueueCopyFromShare go to a CopierPool, several
+// at a time. With no
 // copier ready the queued copies are made one at a time by the SmbShare, as on any share.
 //
 // A large file is striped: its temporary file is named here when it is queued and made by the
-// first of its ranges to start, its ranges go to several copiers (one SMB connection has one write
-// in flight at a time, so one copier cannot fill the link with one file), and when its result is
-// taken and every range arrived, this process gives it its time and renames it into place. A range
-// that failed (a copier killed, the stop flag, a lost server) fails the whole file; its temporary
-// file is removed, or left for the next run's listing when the server is gone.
+// first of its ranges to start (no new one begins while as many striped files are begun and not
+// taken as copiers serve, see CopierPool::Queue), its ranges go to several copiers (one SMB
+// connection has one write in flight at a time, so one copier cannot fill the link with one file),
+// and when its result is taken and every range arrived, this process gives it its time and renames
+// it into place. A range that failed (a copier killed, the stop flag, a lost server) fails the
+// whole file; its temporary file is removed, or left for the next run's listing when the server is
+// gone.
 //
 // The copiers are started (and log on) when the first copy is queued, with the credentials of
 // Connect; they die with the thread that queued it (their parent-death signal is bound to it):
@@ -73,6 +76,10 @@ public:
     // time here.
     CopyTicket QueueCopyToShare(const CopyRequest& request,
                                 const std::atomic<int>* cancel) override;
+    // Copies from the share go to the copiers the same way (each with CopyFromShare's
+    // guarantees, in the copier's process).
+    CopyTicket QueueCopyFromShare(const std::string& path, const std::string& localPath,
+                                  const std::atomic<int>* cancel) override;
     IoStatus TakeCopyResult(CopyTicket ticket) override;
     void DropQueuedCopies() override;
 

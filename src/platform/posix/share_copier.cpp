@@ -85,6 +85,9 @@ int RunShareCopier(int in, int out) {
             if (!ToOffset(frame.fields[2], offset) || !ToOffset(frame.fields[3], length)) return 1;
             cancel.store(0);
             copied = share.WriteRange(frame.fields[0], frame.fields[1], offset, length, &cancel);
+        } else if (frame.kind == CopierMessage::kFetch && frame.fields.size() == 2) {
+            cancel.store(0);
+            copied = share.CopyFromShare(frame.fields[0], frame.fields[1], &cancel);
         } else {
             return 1;
         }
