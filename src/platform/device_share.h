@@ -103,6 +103,11 @@ public:
     // listed. Fails when the folder cannot be read (no entries then).
     virtual IoResult<std::vector<ShareEntry>> List(const std::string& folder,
                                                    const std::string& wildcard) = 0;
+    // Folders the caller will List soon (with nothing changed in them by it before): a share
+    // that can list several at once may start on them now. Here: nothing.
+    virtual void PrefetchListings(const std::vector<std::string>& folders) {
+        static_cast<void>(folders);
+    }
 
     // Who copies to the share through this object (any text that differs between the senders
     // of one computer name, such as the user's data folder): hashed into the temporary names of

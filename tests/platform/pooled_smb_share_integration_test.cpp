@@ -312,6 +312,45 @@ TEST_F(StripedCopyTest, BegunStripedFilesNeverOutnumberTheCopiers) {
     EXPECT_EQ(0, TemporaryFiles());
 }
 
+// Listings asked for ahead come from copiers: what List answers is the folder as it stands,
+// with the wildcard applied, after a change made through the share as well (a listing made
+// before it is dropped), and with every copier gone (listed in-process then).
+TEST_F(StripedCopyTest, ListingsAskedForAheadAnswerTheFolderAsItStands) {
+    options_.prefetchListings = 1;
+    Reconnect();
+    ASSERT_TRUE(share_->CreateFolder(Device("d1")));
+    ASSERT_TRUE(share_->CreateFolder(Device("d2")));
+    for (const char* name : {"d1\\a.txt", "d1\\b.bin", "d2\\c.txt"}) {
+        ASSERT_TRUE(WriteFile(temp_.Sub("x"), name));
+        SetModifiedTime(temp_.Sub("x"), 1300000000);
+        ASSERT_TRUE(share_->CopyToShare(temp_.Sub("x"), Device(name), nullptr));
+    }
+    auto names = [&](const std::string& folder, const std::string& wildcard) {
+        std::string listed;
+        auto result = share_->List(Device(folder), wildcard);
+        EXPECT_TRUE(result) << folder << ": " << result.error;
+        for (const ShareEntry& entry : result.value) {
+            listed += entry.name + (entry.isFolder ? "/" : "") + " ";
+            if (!entry.isFolder) {
+                EXPECT_EQ(1300000000, entry.lastWriteTime) << entry.name;
+            }
+        }
+        return listed;
+    };
+    share_->PrefetchListings({Device("d1"), Device("d2"), Device("")});
+    EXPECT_FALSE(share_->CopierProcessIds().empty()) << "no copier lists ahead";
+    EXPECT_LE(static_cast<int>(share_->CopierProcessIds().size()), options_.copiers);
+    ::usleep(300000);  // the listings are made meanwhile
+    EXPECT_EQ("a.txt ", names("d1", "a*"));
+    EXPECT_EQ("d1/ d2/ ", names("", "*"));
+    // A change through the share drops the listing made before it.
+    ASSERT_TRUE(share_->DeleteFile(Device("d2\\c.txt")));
+    EXPECT_EQ("", names("d2", "*"));
+    share_->PrefetchListings({Device("d1")});
+    for (pid_t pid : share_->CopierProcessIds()) ::kill(pid, SIGKILL);
+    EXPECT_EQ("a.txt b.bin ", names("d1", "*"));
+}
+
 // A run that ends by a failure drops the copies it queued: one under way stops within a block
 // instead of being written to its end, whether a copier writes it whole or in ranges. The
 // copiers are held still while the drop is asked, so how far they got is known.
@@ -386,7 +425,7 @@ TEST_F(StripedCopyTest, CopiersStartWhateverStandardDescriptorsAreClosed) {
             CopierPool pool(options, [](const CopierTask&, const std::atomic<int>*) {
                 return IoStatus{ENOSYS};
             });
-            ::_exit(pool.Start(host_, user_, password_));
+            ::_exit(pool.Start(host_, user_, password_, options.copiers));
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);

@@ -4,8 +4,9 @@
 // (local path, device path, "1" when the target is absent), kWriteRange (local path, the
 // device path of a striped copy's temporary file, offset, length; see
 // SmbShare::BeginStripedCopy) or kFetch (device path, local path: a copy from the share, see
-// SmbShare::CopyFromShare) and waits for its kResult (the error number, "0" for success); a
-// kCancel may follow a request that is still running.
+// SmbShare::CopyFromShare) or kList (a device folder) and waits for its kResult (the error
+// number, "0" for success; for kList then four fields per entry: name, "1" for a folder, size,
+// last-write time); a kCancel may follow a request that is still running.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,7 @@ enum class CopierMessage : std::uint8_t {
     kCopy = 'F',
     kWriteRange = 'W',
     kFetch = 'G',
+    kList = 'L',
     kCancel = 'X',
     kResult = 'R',
 };

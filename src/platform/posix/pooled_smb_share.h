@@ -48,29 +48,51 @@ public:
         options_.sender = sender;
     }
 
-    IoStatus CreateFolder(const std::string& path) override { return share_.CreateFolder(path); }
+    // Every change made through this share drops the listings asked for ahead of the folders it
+    // touches (see PrefetchListings).
+    IoStatus CreateFolder(const std::string& path) override {
+        ForgetListings(path);
+        return share_.CreateFolder(path);
+    }
     IoStatus Exists(const std::string& path) override { return share_.Exists(path); }
     IoResult<bool> IsFolder(const std::string& path) override { return share_.IsFolder(path); }
     IoResult<bool> IsReadOnly(const std::string& path) override { return share_.IsReadOnly(path); }
     IoStatus ClearReadOnly(const std::string& path) override { return share_.ClearReadOnly(path); }
     IoStatus CopyToShare(const std::string& localPath, const std::string& path,
                          const std::atomic<int>* cancel) override {
+        ForgetListings(path);
         return share_.CopyToShare(localPath, path, cancel);
     }
     IoStatus CopyFromShare(const std::string& path, const std::string& localPath,
                            const std::atomic<int>* cancel) override {
         return share_.CopyFromShare(path, localPath, cancel);
     }
-    IoStatus ReserveName(const std::string& path) override { return share_.ReserveName(path); }
-    IoStatus DeleteFile(const std::string& path) override { return share_.DeleteFile(path); }
+    IoStatus ReserveName(const std::string& path) override {
+        ForgetListings(path);
+        return share_.ReserveName(path);
+    }
+    IoStatus DeleteFile(const std::string& path) override {
+        ForgetListings(path);
+        return share_.DeleteFile(path);
+    }
     IoStatus Rename(const std::string& path, const std::string& newPath) override {
+        ForgetListings(path);
+        ForgetListings(newPath);
         return share_.Rename(path, newPath);
     }
-    IoStatus RemoveFolder(const std::string& path) override { return share_.RemoveFolder(path); }
-    IoResult<std::vector<ShareEntry>> List(const std::string& folder,
-                                           const std::string& wildcard) override {
-        return share_.List(folder, wildcard);
+    IoStatus RemoveFolder(const std::string& path) override {
+        ForgetListings(path);
+        return share_.RemoveFolder(path);
     }
+    // A folder whose listing was asked for ahead is answered from it (see PrefetchListings).
+    IoResult<std::vector<ShareEntry>> List(const std::string& folder,
+                                           const std::string& wildcard) override;
+    // Where the link makes each request wait (CopierPoolOptions::prefetchListings), the
+    // folders' listings are made by a few copiers (kListingCopiers, started for them) at once,
+    // ahead of the copies queued, and kept for List (at most kListingsAhead). Each listing is
+    // the folder as it was when a copier listed it: the caller asks only for folders it does
+    // not change before it lists them.
+    void PrefetchListings(const std::vector<std::string>& folders) override;
 
     // Copies to the host the pool logged on to go to the copiers; others are made one at a
     // time here.
@@ -97,8 +119,14 @@ private:
         std::uint64_t size = 0;
         std::vector<CopyTicket> ranges;
     };
-    // Starts the copiers when they were not yet; false without a pool.
-    bool PoolReady();
+    static constexpr int kListingCopiers = 4;
+    static constexpr std::size_t kListingsAhead = 256;
+
+    // Starts copiers up to `copiers` when they were not yet; false without a pool.
+    bool PoolReady(int copiers);
+    bool ToPoolHost(const std::string& path) const;
+    // Drops the listings asked for ahead of `path` and of the folder that holds it.
+    void ForgetListings(const std::string& path);
     // The quickest of a few cheap requests to the server just logged on to.
     std::chrono::microseconds MeasureRoundTrip(const std::string& host);
     // Starts a striped copy when the file is large enough and copiers are there; 0 otherwise.
@@ -114,6 +142,13 @@ private:
     };
     std::optional<PoolLogon> poolLogon_;  // until the copiers are started
     std::map<CopyTicket, StripedCopy> striped_;
+    bool prefetch_ = false;
+    struct Prefetched {
+        std::string folder;  // as asked for
+        CopyTicket ticket = 0;
+    };
+    // Listings asked for ahead, by the folder's path as the share compares it (FolderKey).
+    std::map<std::string, Prefetched> prefetched_;
     CopyTicket nextStriped_ = 1;
 };
 
