@@ -59,7 +59,10 @@ bool EntryExists(const std::string& path) {
 
 CBackupUtilityApp::CBackupUtilityApp(Clock& clock, const SystemInfo& systemInfo,
                                      MessageSink& messageSink)
-    : platform_(clock, systemInfo, messageSink), controlServer_(platform_.events) {}
+    : platform_(clock, systemInfo, messageSink),
+      runReporter_(backupProgress_, backupExecuting_,
+                   [this] { return platform_.events.Signal(std::string(kEventBackupNow)); }),
+      controlServer_(platform_.events) {}
 
 CBackupUtilityApp::~CBackupUtilityApp() {
     if (started_ && !exited_) ExitInstance();
@@ -254,6 +257,8 @@ bool CBackupUtilityApp::StartControlServer() {
             return backupExecuting_.compare_exchange_strong(idle, 1) ? kHoldGranted : kHoldBusy;
         },
         [this](const std::string&) { backupExecuting_.store(0); });
+    controlServer_.SetRunHandler(
+        [this](const std::string& name, int fd) { return runReporter_.Take(name, fd); });
     // Without its socket the instance could not be reached by --signal, and the name might be
     // someone else's: a start-up failure, not a degraded run.
     if (controlServer_.Start(ControlSocketFolder(dataFolder_), title_)) return true;
@@ -319,6 +324,8 @@ int CBackupUtilityApp::ExitInstance() {
     instanceLock_.Release();
 
     WaitForWorkers();
+    // A run that was going has ended (or was given up): its watchers have their answer.
+    runReporter_.Stop();
 
     for (auto& event : events_) event.reset();
     platform_.events.CloseAll();

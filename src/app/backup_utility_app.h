@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "app/app_platform.h"
+#include "app/backup_run_reporter.h"
 #include "core/event_names.h"
 #include "core/progress_counters.h"
 #include "core/thread_common.h"
@@ -187,6 +188,8 @@ private:
     BackupProgress backupProgress_;
     std::atomic<int> shutdownAfterBackup_{1};
     std::array<EventHandle, kNamedEventsInOrder.size()> events_{};
+    // Serves "TessarineTool --backup-now"; goes after the control server that feeds it.
+    BackupRunReporter runReporter_;
     ControlServer controlServer_;
 };
 

@@ -6,6 +6,7 @@
 #include "backup/backup_execute.h"
 #include "backup/backup_schedule.h"
 #include "backup/backup_sql_utility.h"
+#include "backup/restore_marks.h"
 #include "backup/shutdown_after_backup.h"
 #include "base/app_log.h"
 #include "platform/device_share_factory.h"
@@ -43,6 +44,7 @@ void WireBackup(CBackupUtilityApp& app, const std::string& copierProgram,
                 .profileStore = app.ProfileStore(),
                 .progress = app.Progress(),
                 .shutdownAfterBackup = app.ShutdownAfterBackup(),
+                .restoreMarksPath = RestoreMarksPath(app.DataFolderPath(), app.ExecutableTitle()),
             });
             if (shutdown) shutdown->AttachTo(*executor);
             return executor;

@@ -7,6 +7,7 @@
 //   TessarineTool --check-login    test the stored device login
 //   TessarineTool --results [N]    print the newest N stored detection results
 //   TessarineTool --restore ...    bring backed-up files back from the device
+//   TessarineTool --backup-now     ask the running instance for a backup (--wait: to its end)
 #include <signal.h>
 #include <sys/signalfd.h>
 #include <unistd.h>
@@ -18,6 +19,7 @@
 #include <cstring>
 #include <string>
 
+#include "app/backup_now_command.h"
 #include "app/backup_utility_app.h"
 #include "app/backup_wiring.h"
 #include "app/desktop_start.h"
@@ -60,6 +62,7 @@ void PrintUsage(std::FILE* out) {
                  "       TessarineTool --search [PORT] | --check-login\n"
                  "       TessarineTool --results [N]\n"
                  "       TessarineTool --restore [--pair N] [--to DIR] [OPTION...] [PATH...]\n"
+                 "       TessarineTool --backup-now [--wait]\n"
                  "       TessarineTool --help | --version\n"
                  "\n"
                  "  (no option)    run with the tray icon until its menu's exit, SIGTERM or\n"
@@ -79,13 +82,13 @@ void PrintUsage(std::FILE* out) {
                  "  --results [N]  print the newest N (default 10) stored detection results:\n"
                  "                 when, which file, and each category with its hits; reads\n"
                  "                 the database only, also while the program runs\n"
-                 "%s"
+                 "%s%s"
                  "  --help         show this text\n"
                  "  --version      show the version\n"
                  "\n"
                  "Data folder: $ALLUSERSPROFILE/corvane/Tessarine Tool/ (else\n"
                  "${XDG_DATA_HOME:-~/.local/share}/corvane/Tessarine Tool/).\n",
-                 kRestoreUsage);
+                 kRestoreUsage, kBackupNowUsage);
 }
 
 const char* DescribeFailure(StartupFailure failure) {
@@ -455,6 +458,7 @@ int main(int argc, char** argv) {
     if (option == "--check-login" && argc == 2) return CheckLogin();
     if (option == "--results" && argc <= 3) return PrintResults(argc == 3 ? argv[2] : nullptr);
     if (option == "--restore") return RunRestoreCommand(argc - 2, argv + 2);
+    if (option == "--backup-now") return RunBackupNowCommand(argc - 2, argv + 2);
     if ((option == "--help" || option == "-h") && argc == 2) {
         PrintUsage(stdout);
         return kExitOk;

@@ -4,13 +4,13 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <chrono>
 #include <cstdio>
 #include <filesystem>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "app/progress_bar.h"
 #include "backup/backup_sql_utility.h"
 #include "backup/restore_engine.h"
 #include "base/app_log.h"
@@ -112,15 +112,13 @@ std::string Mebibytes(std::uint64_t bytes) {
     return Format("%.1f MiB", static_cast<double>(bytes) / (1024.0 * 1024.0));
 }
 
-// Progress on stdout: a bar redrawn in place on a terminal (at most ten times a second), one
-// line per file otherwise.
+// Progress on stdout: a bar redrawn in place on a terminal, one line per file otherwise.
 class ProgressPrinter {
 public:
-    explicit ProgressPrinter(bool dryRun)
-        : terminal_(isatty(STDOUT_FILENO) == 1), dryRun_(dryRun) {}
+    explicit ProgressPrinter(bool dryRun) : dryRun_(dryRun) {}
 
     void operator()(const RestoreProgress& progress) {
-        if (!terminal_) {
+        if (!bar_.IsTerminal()) {
             if (progress.last == nullptr) return;
             const RestoreItem& item = *progress.last;
             const char* word = item.outcome == RestoreOutcome::kRestored && dryRun_
@@ -134,38 +132,26 @@ public:
                         Printable(item.localPath).c_str());
             return;
         }
-        const auto now = std::chrono::steady_clock::now();
-        const bool last = progress.filesDone == progress.filesTotal;
-        if (!last && now - lastDrawn_ < std::chrono::milliseconds(100)) return;
-        lastDrawn_ = now;
-        constexpr int kWidth = 30;
         const double part =
             progress.bytesTotal > 0
                 ? static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytesTotal)
                 : (progress.filesTotal > 0 ? static_cast<double>(progress.filesDone) /
                                                  static_cast<double>(progress.filesTotal)
                                            : 1.0);
-        const int filled = static_cast<int>(part * kWidth);
-        std::printf("\r[%s%s] %3d%%  %llu/%llu files  %s/%s ", std::string(filled, '#').c_str(),
-                    std::string(kWidth - filled, '.').c_str(), static_cast<int>(part * 100),
-                    static_cast<unsigned long long>(progress.filesDone),
-                    static_cast<unsigned long long>(progress.filesTotal),
-                    Mebibytes(progress.bytesDone).c_str(), Mebibytes(progress.bytesTotal).c_str());
-        std::fflush(stdout);
-        drawn_ = true;
+        bar_.Draw(
+            part,
+            Format("%llu/%llu files  %s/%s", static_cast<unsigned long long>(progress.filesDone),
+                   static_cast<unsigned long long>(progress.filesTotal),
+                   Mebibytes(progress.bytesDone).c_str(), Mebibytes(progress.bytesTotal).c_str()),
+            progress.filesDone == progress.filesTotal);
     }
 
     // Ends the bar's line before other output.
-    void Finish() {
-        if (drawn_) std::printf("\n");
-        drawn_ = false;
-    }
+    void Finish() { bar_.Finish(); }
 
 private:
-    bool terminal_;
+    ProgressBar bar_;
     bool dryRun_;
-    bool drawn_ = false;
-    std::chrono::steady_clock::time_point lastDrawn_{};
 };
 
 void PrintNotRestored(const RestoreSummary& summary) {
@@ -287,6 +273,8 @@ int RunRestoreCommand(int argc, char** argv) {
 
     ProgressPrinter printer(request.dryRun);
     CRestoreEngine engine(*share, fileList.get(), backup.folderPairs);
+    const RestoreMarks marks(RestoreMarksPath(dataFolder, title));
+    engine.SetMarks(&marks);
     const RestoreSummary summary =
         engine.Run(request, &g_cancel, [&](const RestoreProgress& p) { printer(p); });
     printer.Finish();

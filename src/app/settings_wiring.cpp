@@ -86,15 +86,18 @@ CSettingsWiring::CSettingsWiring(CBackupUtilityApp& app, CBrowserUtility& browse
     };
     // The device share with the address and credentials typed on the common page, saved or
     // not; copies are never made here, so no copier processes.
+    services_.shareFolders =
+        [](const CCommonSetting& common) -> std::shared_ptr<ui::ShareFolderSource> {
+        ShareOptions options = ShareOptionsFromEnvironment();
+        options.copierExecutable.clear();
+        return std::make_shared<ui::DeviceShareFolderSource>(
+            MakeDeviceShare(options), common.ipv4Address, common.userName, common.userPassword);
+    };
     services_.chooseDestinationFolder = [this](QWidget* parent, const std::string&,
                                                const CCommonSetting& common) {
         if (common.ipv4Address.empty()) return std::string();
-        ShareOptions options = ShareOptionsFromEnvironment();
-        options.copierExecutable.clear();
-        auto source = std::make_shared<ui::DeviceShareFolderSource>(
-            MakeDeviceShare(options), common.ipv4Address, common.userName, common.userPassword);
-        return ui::BrowseShareFolder(parent, std::move(source), common.ipv4Address, strings_,
-                                     messages_);
+        return ui::BrowseShareFolder(parent, services_.shareFolders(common), common.ipv4Address,
+                                     strings_, messages_);
     };
     services_.folderExists = [](const std::string& path) {
         std::error_code error;

@@ -18,6 +18,10 @@ public:
     CSettingsWiring(CBackupUtilityApp& app, CBrowserUtility& browser);
     // A new settings window (the tray keeps it).
     QDialog* MakeWindow();
+    // What the backup page's "復元" does.
+    void SetOpenRestore(std::function<void(int pair)> open) {
+        services_.openRestore = std::move(open);
+    }
 
 private:
     ui::CLrcReaderWrapper strings_;

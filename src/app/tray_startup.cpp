@@ -39,6 +39,7 @@ void CTrayStartup::DestroyTray() {
     sink_.SetHandler(nullptr);
     tray_.reset();
     settings_.reset();
+    restore_.reset();
     browser_.reset();
 }
 
@@ -66,6 +67,10 @@ bool CTrayStartup::CreateTray() {
                            .programVersion = kVersionText});
     settings_ = std::make_unique<CSettingsWiring>(app_, *browser_);
     tray_->Windows().SetSettingsWindowFactory([this] { return settings_->MakeWindow(); });
+    restore_ =
+        std::make_unique<CRestoreWiring>(app_, [this] { tray_->Windows().RefreshBackupNow(); });
+    tray_->Windows().SetRestoreWindowFactory([this] { return restore_->MakeWindow(); });
+    settings_->SetOpenRestore([this](int pair) { tray_->Windows().ShowRestore(pair); });
     tray_->Create();
     sink_.SetHandler([this](const Message& message) { tray_->HandleMessage(message); });
     if (!trayHostCheck_) trayHostCheck_ = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };

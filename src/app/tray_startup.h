@@ -9,6 +9,7 @@
 #include <functional>
 #include <memory>
 
+#include "app/restore_wiring.h"
 #include "app/settings_wiring.h"
 #include "network/browser_utility.h"
 
@@ -58,6 +59,7 @@ private:
     XdgBrowserOpener opener_;
     std::unique_ptr<CBrowserUtility> browser_;
     std::unique_ptr<CSettingsWiring> settings_;  // outlives the tray's settings window
+    std::unique_ptr<CRestoreWiring> restore_;    // outlives the tray's restore window
     std::unique_ptr<tray::CBackupUtilityAppTrayWnd> tray_;
 };
 

@@ -149,7 +149,8 @@ CBackupExecute::CBackupExecute(Dependencies dependencies)
       profileStore_(dependencies.profileStore),
       progress_(dependencies.progress),
       shutdownAfterBackup_(dependencies.shutdownAfterBackup),
-      fileSystem_(dependencies.localFileSystem) {
+      fileSystem_(dependencies.localFileSystem),
+      restoreMarks_(std::move(dependencies.restoreMarksPath)) {
     if (fileSystem_ == nullptr) {
         ownedFileSystem_ = std::make_unique<PosixFileSystem>();
         fileSystem_ = ownedFileSystem_.get();
@@ -198,6 +199,8 @@ int CBackupExecute::ThreadCore() {
     shutdownAfterBackup_.store(1);
     progress_.totalCount.store(-1);
     progress_.doneCount.store(0);
+    runResultCode_ = 0;  // a run with nothing to copy writes no result files and succeeded
+    ++progress_.runsStarted;
 
     RunOutcome outcome;
     try {
@@ -226,6 +229,8 @@ int CBackupExecute::ThreadCore() {
         // The tray waits for this to end its backup before shutdown, also when nothing ran.
         messageSink_.Post(ShutdownBackupComplete{});
     }
+    progress_.lastResultCode.store(outcome.reported ? runResultCode_ : -1);
+    ++progress_.runsEnded;
     SignalBackupComplete(backupComplete);
     LOG_NOTICE("ThreadCore End Execute:" + IntToString(errorList_.executeCount) +
                " Success:" + IntToString(errorList_.successCount));
@@ -275,6 +280,9 @@ void CBackupExecute::Run(RunOutcome& outcome) {
     if (shutdownMode_ == 1 && messageBoxForShutdownBackup_) messageBoxForShutdownBackup_();
 
     int result = 0;
+    // No restore runs beside a backup (both hold the backup running flag): the marks are
+    // what restores that were cancelled or killed left.
+    unfinishedRestores_ = mirroring ? restoreMarks_.Read() : std::set<std::string>{};
     try {
         progress_.totalCount.store(CountBackupTargets(mirroring));
         progress_.doneCount.store(0);
@@ -781,6 +789,19 @@ void CBackupExecute::ExecuteDeletedFileBackup(int settingNumber) {
             it = candidates->erase(it);
         }
     }
+    // A restore that did not end left what it had not brought back missing: no deletion.
+    bool heldBack = false;
+    for (auto* candidates : {&fileCandidates_, &folderCandidates_}) {
+        std::erase_if(*candidates, [&](const std::string& path) {
+            if (!RestoreMarks::Touches(path, unfinishedRestores_)) return false;
+            LOG_NOTICE("Deletion Held Back For An Unfinished Restore. file:" + path);
+            heldBack = true;
+            return true;
+        });
+    }
+    if (heldBack)
+        errorList_.AddFailure(folderPairs_[settingNumber].source,
+                              FailureReason::kMirroringHeldBack);
     const std::size_t doomed = fileCandidates_.size() + folderCandidates_.size();
     if (doomed > 0 &&
         doomed >= static_cast<std::size_t>(fileList_.GetBackupFileCount(settingNumber))) {
@@ -1035,6 +1056,13 @@ std::string CBackupExecute::RelativeToSource(int settingNumber, const std::strin
 
 void CBackupExecute::DropExcluded(int settingNumber, const std::string& folderPath,
                                   std::vector<LocalEntry>& entries) const {
+    // A killed restore's copy in progress is no file of the user's (the next restore removes
+    // it): copied, it would reach the device as a new file.
+    std::erase_if(entries, [&](const LocalEntry& entry) {
+        if (entry.isFolder || !IsTemporaryCopyName(entry.name)) return false;
+        LOG_TRACE("Temporary Copy Not Backed Up. file:" + JoinLocalPath(folderPath, entry.name));
+        return true;
+    });
     const ExclusionFilter& filter = exclusions_[settingNumber];
     if (filter.Empty()) return;
     const std::string folder = RelativeToSource(settingNumber, JoinLocalPath(folderPath, "x"));
@@ -1104,6 +1132,7 @@ void CBackupExecute::NotifyBackupResult(int result, bool notify, int popupTimeou
 }
 
 bool CBackupExecute::WriteResultFiles(std::time_t start, std::time_t end, int resultCode) {
+    runResultCode_ = resultCode;
     LOG_METHOD();
     // The reasons of an earlier run must not stand beside this run's detail result.
     CFailureReasonFile reasons(backupFolderPath_);

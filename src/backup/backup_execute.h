@@ -19,6 +19,7 @@
 #include "backup/backup_runner.h"
 #include "backup/backup_sql_utility.h"
 #include "backup/exclusion_filter.h"
+#include "backup/restore_marks.h"
 #include "core/message_sink.h"
 #include "core/progress_counters.h"
 #include "platform/clock.h"
@@ -55,6 +56,8 @@ public:
         std::atomic<int>& shutdownAfterBackup;
         // The source folders are read through this; null: the local disk.
         LocalFileSystem* localFileSystem = nullptr;
+        // The marks of restores that have not ended (RestoreMarks); empty: none are kept.
+        std::string restoreMarksPath{};
     };
 
     // Reads BackupErrorMaxCount for the error list's capacity (its default when it cannot be
@@ -162,7 +165,8 @@ private:
                       bool removeFound, int& count);
     // The path of an entry below its pair's source folder, as exclusion patterns see it.
     std::string RelativeToSource(int settingNumber, const std::string& path) const;
-    // Drops the entries of a folder that the pair's patterns exclude.
+    // Drops the entries of a folder that the pair's patterns exclude, and this program's own
+    // temporary copies (a restore cut off leaves one in a source folder).
     void DropExcluded(int settingNumber, const std::string& folderPath,
                       std::vector<LocalEntry>& entries) const;
     // Keeps the copies of everything below `path` (and of `path` itself) out of the deletion
@@ -189,11 +193,13 @@ private:
     std::atomic<int>& shutdownAfterBackup_;
     std::unique_ptr<LocalFileSystem> ownedFileSystem_;  // when none was handed in
     LocalFileSystem* fileSystem_;
+    RestoreMarks restoreMarks_;
     std::function<void()> messageBoxForShutdownBackup_;
     std::function<void()> judgeShutdown_;
 
     // State of the current run.
     int shutdownMode_ = 0;        // read once at the start of the run
+    int runResultCode_ = 0;       // the code of the result files this run wrote last
     int connectionFailures_ = 0;  // consecutive requests that found the device gone
     int lastConnectionError_ = 0;
     std::unique_ptr<DeviceShare> share_;
@@ -210,6 +216,7 @@ private:
     // Hashes of the case-folded paths of the live entries of the mirroring pass: a deletion
     // candidate among them is the same name on the device and keeps its copy.
     std::unordered_set<std::size_t> claimedNames_;
+    std::set<std::string> unfinishedRestores_;  // read at the start of a mirroring run
     // Copies handed to the share ahead of their turn, by source path (see QueueFolderCopies).
     std::unordered_map<std::string, CopyTicket> queuedCopies_;
 };

@@ -460,6 +460,19 @@ RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::ato
         }
     }
 
+    // What the next mirroring backup must not take for deleted until this restore has ended.
+    std::vector<std::string> marked;
+    if (marks_ != nullptr && !request.dryRun && request.targetFolder.empty()) {
+        for (const int pair : chosen) {
+            if (pairs_[pair].source.empty() || pairs_[pair].destination.empty()) continue;
+            if (request.paths.empty())
+                marked.push_back(TrimTrailingSlashes(pairs_[pair].source));
+            else
+                marked.insert(marked.end(), asked[pair].begin(), asked[pair].end());
+        }
+        if (!marks_->Set(marked)) LOG_ERROR("Restore Not Marked. Mirroring Is Not Held Back.");
+    }
+
     std::vector<RestoreItem> items;
     std::map<int, std::string> roots;
     for (const int pair : chosen) {
@@ -576,6 +589,7 @@ RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::ato
         for (const std::string& folder : failedFolders) RemoveTemporaryFiles(folder);
     summary_.cancelled = cancelled();
     if (summary_.cancelled) LOG_NOTICE("Restore Cancelled.");
+    if (!marked.empty() && !summary_.cancelled && !summary_.deviceLost) marks_->Clear(marked);
     LOG_NOTICE(Format("Restore End. Restored:%llu Equal:%llu Skipped:%llu Failed:%llu",
                       static_cast<unsigned long long>(summary_.restored),
                       static_cast<unsigned long long>(summary_.equal),

@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "backup/backup_sql_utility.h"
+#include "backup/restore_marks.h"
 #include "platform/device_share.h"
 #include "settings/setting_records.h"
 
@@ -97,6 +98,10 @@ public:
     // them in another letter case.
     CRestoreEngine(DeviceShare& share, CBackupSQLUtility* fileList, const BackupFolderPairs& pairs);
 
+    // With marks, a restore to the original place marks what it was asked for before it
+    // writes anything and clears the marks when it ends uncancelled with the device answering.
+    void SetMarks(const RestoreMarks* marks) { marks_ = marks; }
+
     // Lists the asked-for copies, then restores them, several copies at a time where the share
     // queues them (DeviceShare::QueueCopyFromShare), settling the files in order; `cancel`
     // (non-zero) stops between files and inside a copy (every copy queued ends within one
@@ -142,6 +147,7 @@ private:
     std::map<std::string, NamesByFold> names_;  // of the pair being listed, by relative folder
     std::set<std::string> clearedFolders_;      // local folders whose leftovers went this run
     RestoreSummary summary_;
+    const RestoreMarks* marks_ = nullptr;
 };
 
 }  // namespace tessarine

@@ -9,6 +9,7 @@ namespace tessarine {
 namespace {
 constexpr char kSignalVerb[] = "SIGNAL ";
 constexpr char kHoldVerb[] = "HOLD ";
+constexpr char kRunVerb[] = "RUN ";
 
 std::optional<std::string> ParseVerb(std::string_view line, std::string_view verb) {
     if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
@@ -39,6 +40,12 @@ std::string MakeControlHoldRequest(const std::string& name) { return kHoldVerb +
 
 std::optional<std::string> ParseControlHoldRequest(std::string_view line) {
     return ParseVerb(line, kHoldVerb);
+}
+
+std::string MakeControlRunRequest(const std::string& name) { return kRunVerb + name + "\n"; }
+
+std::optional<std::string> ParseControlRunRequest(std::string_view line) {
+    return ParseVerb(line, kRunVerb);
 }
 
 ControlRequestReader::State ControlRequestReader::Feed(std::string_view bytes) {

@@ -1,5 +1,5 @@
-// The request of the local control channel, apart from the socket: "SIGNAL <name>\n" or
-// "HOLD <name>\n", at most
+// The request of the local control channel, apart from the socket: "SIGNAL <name>\n",
+// "HOLD <name>\n" or "RUN <name>\n", at most
 // kControlRequestMax bytes with the newline. The server feeds what a client sends into a
 // ControlRequestReader and answers the line it collects.
 #pragma once
@@ -30,6 +30,18 @@ std::optional<std::string> ParseControlRequest(std::string_view line);
 std::string MakeControlHoldRequest(const std::string& name);
 // The claim a hold request line asks for, as ParseControlRequest.
 std::optional<std::string> ParseControlHoldRequest(std::string_view line);
+
+// "RUN <name>\n": the instance starts the named run (or finds it running) and reports on the
+// same connection until the run ends. A name without a problem only.
+std::string MakeControlRunRequest(const std::string& name);
+// The run a run request line asks for, as ParseControlRequest.
+std::optional<std::string> ParseControlRunRequest(std::string_view line);
+
+// The first answers to a run request: a run was started, one was already going (both followed
+// by its report), or the instance cannot start one now.
+inline constexpr char kControlAnswerStarted[] = "STARTED\n";
+inline constexpr char kControlAnswerRunning[] = "RUNNING\n";
+inline constexpr char kControlAnswerBusy[] = "BUSY\n";
 
 // Collects one request line from the bytes of one connection, as they arrive.
 class ControlRequestReader {

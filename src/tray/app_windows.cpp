@@ -11,6 +11,7 @@
 #include "base/app_log.h"
 #include "ui/about_dialog.h"
 #include "ui/balloon_dialog.h"
+#include "ui/restore_window.h"
 #include "ui/result_backup_page.h"
 #include "ui/result_db_source.h"
 #include "ui/result_dialog.h"
@@ -71,6 +72,7 @@ CAppWindows::CAppWindows(std::function<void(int kind)> showResult, std::string b
 
 CAppWindows::~CAppWindows() {
     delete settings_;
+    delete restore_;
     delete result_;
     delete version_;
     delete balloon_;
@@ -93,6 +95,14 @@ void CAppWindows::ShowSettings() {
         settings_->resize(480, 320);
     }
     Present(settings_);
+}
+
+void CAppWindows::ShowRestore(int pair) {
+    LOG_METHOD();
+    if (!restore_ && restoreFactory_) restore_ = restoreFactory_();
+    if (!restore_) return;
+    if (auto* window = qobject_cast<ui::CRestoreDlg*>(restore_.data())) window->Reload(pair);
+    Present(restore_);
 }
 
 void CAppWindows::ShowResult(int kind) {
@@ -137,8 +147,8 @@ void CAppWindows::RefreshBackupResult() {
 }
 
 void CAppWindows::HideForShutdown() {
-    for (QDialog* window :
-         {settings_.data(), static_cast<QDialog*>(result_.data()), version_.data()}) {
+    for (QDialog* window : {settings_.data(), restore_.data(),
+                            static_cast<QDialog*>(result_.data()), version_.data()}) {
         if (window) window->hide();
     }
 }

@@ -1,7 +1,7 @@
 // The windows the tray opens, one function each, so the real windows replace the placeholders
-// in one place: the settings window, the result window (on a tab), the version box and the
-// notification pop-up. Each window is made on first use, kept, and shown again on the next
-// request.
+// in one place: the settings window, the restore window, the result window (on a tab), the
+// version box and the notification pop-up. Each window is made on first use, kept, and shown again
+// on the next request.
 #pragma once
 
 #include <QDialog>
@@ -44,6 +44,12 @@ public:
     void SetSettingsWindowFactory(std::function<QDialog*()> factory) {
         settingsFactory_ = std::move(factory);
     }
+    // The restore window with pair `pair` chosen (-1: the one chosen before); nothing without
+    // a factory.
+    void ShowRestore(int pair);
+    void SetRestoreWindowFactory(std::function<QDialog*()> factory) {
+        restoreFactory_ = std::move(factory);
+    }
     // `kind` 1125 opens the backup tab, 1126 the detection tab, anything else keeps the tab.
     void ShowResult(int kind);
     void ShowVersion();
@@ -57,6 +63,7 @@ public:
 
     // For tests: the windows made so far (null before their first request).
     QDialog* SettingsWindow() const { return settings_; }
+    QDialog* RestoreWindow() const { return restore_; }
     QDialog* ResultWindow() const;
     QDialog* VersionWindow() const { return version_; }
     QDialog* BalloonWindow() const;
@@ -66,6 +73,8 @@ private:
     std::function<void(int kind)> showResult_;
     std::function<QDialog*()> settingsFactory_;
     QPointer<QDialog> settings_;
+    std::function<QDialog*()> restoreFactory_;
+    QPointer<QDialog> restore_;
     std::string backupFolderPath_;
     std::unique_ptr<ui::CDetectFileResultSource> resultSource_;
     std::string programVersion_;

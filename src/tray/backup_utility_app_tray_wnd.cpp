@@ -19,8 +19,9 @@
 namespace tessarine::tray {
 namespace {
 
-constexpr unsigned kMenuCommands[] = {ui::kCmdSetting, ui::kCmdResult,  ui::kCmdBackupNow,
-                                      ui::kCmdLogin,   ui::kCmdVersion, ui::kCmdExit};
+constexpr unsigned kMenuCommands[] = {ui::kCmdSetting, ui::kCmdResult, ui::kCmdBackupNow,
+                                      ui::kCmdRestore, ui::kCmdLogin,  ui::kCmdVersion,
+                                      ui::kCmdExit};
 constexpr std::uint32_t kShowWatchSliceMs = 200;
 
 }  // namespace
@@ -113,7 +114,10 @@ void CBackupUtilityAppTrayWnd::RefreshMenuTexts() {
     ui::CLrcReaderWrapper strings;
     for (QAction* action : menu_.actions()) {
         const unsigned command = action->data().toUInt();
-        const QString text = QString::fromStdString(strings.Caption(ui::kMenuTray, command));
+        // The restore command is this program's own: its text is in the string table.
+        const QString text = QString::fromStdString(command == ui::kCmdRestore
+                                                        ? strings.Text(ui::kStrRestoreMenu)
+                                                        : strings.Caption(ui::kMenuTray, command));
         action->setText(text);
     }
 }
@@ -139,6 +143,9 @@ void CBackupUtilityAppTrayWnd::OnCommand(unsigned command) {
         case ui::kCmdBackupNow:
             // As the settings page's button: the scheduler starts a run unless one is running.
             services_.events.Signal(std::string(kEventBackupNow));
+            break;
+        case ui::kCmdRestore:
+            windows_.ShowRestore(-1);
             break;
         case ui::kCmdLogin:
             OnAppLogin();

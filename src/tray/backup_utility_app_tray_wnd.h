@@ -1,7 +1,7 @@
-// The program's tray window: the tray icon with its menu of five commands (settings, results,
-// web login, version, exit), the double-click that opens the result window, the messages the
-// workers post (pop-up requests, result requests, busy state, end of the backup before
-// shutdown), the windows another process asks for (--show), and the session end.
+// The program's tray window: the tray icon with its menu of seven commands (settings, results,
+// backup now, restore, web login, version, exit), the double-click that opens the result window,
+// the messages the workers post (pop-up requests, result requests, busy state, end of the backup
+// before shutdown), the windows another process asks for (--show), and the session end.
 #pragma once
 
 #include <QMenu>
@@ -60,7 +60,7 @@ public:
     // A message from the workers, on the UI thread (the Qt MessageSink's handler).
     void HandleMessage(const Message& message);
 
-    // The menu commands, by command id (32780, 32779, 32781, 32778, 57664, 57665).
+    // The menu commands, by command id (32780, 32779, 32781, 32782, 32778, 57664, 57665).
     void OnCommand(unsigned command);
     // The session asks whether it may end; true allows it.
     bool OnQueryEndSession();

@@ -8,6 +8,8 @@
 #pragma once
 #include <QEventLoop>
 #include <QMetaObject>
+#include <QPointer>
+#include <QTimer>
 #include <atomic>
 #include <functional>
 #include <memory>
@@ -58,6 +60,46 @@ std::optional<Result> RunInBackground(std::function<Result()> work) {
     }
     worker.join();
     return std::move(shared->result);
+}
+
+// Runs `work` on a thread of its own and hands its result to `done` on the UI thread (the
+// result is looked for every 30 ms by a timer of `owner`), so the window stays usable while
+// the device answers slowly. When `owner` is gone by then, the late result is dropped. While
+// the thread runs it counts as a background call, so a program quitting meanwhile ends with
+// _exit instead of tearing down what the thread may still use. `work` must own everything it
+// uses (captured by value).
+template <typename Result>
+void RunOffUiThread(QObject* owner, std::function<Result()> work,
+                    std::function<void(Result)> done) {
+    struct Shared {
+        std::mutex mutex;
+        bool finished = false;
+        Result result{};
+    };
+    auto shared = std::make_shared<Shared>();
+    ++AbandonedBackgroundCalls();
+    std::thread([shared, work = std::move(work)] {
+        Result result = work();
+        {
+            std::lock_guard lock(shared->mutex);
+            shared->result = std::move(result);
+            shared->finished = true;
+        }
+        --AbandonedBackgroundCalls();
+    }).detach();
+    auto* poll = new QTimer(owner);
+    QObject::connect(poll, &QTimer::timeout, owner, [poll, shared, done = std::move(done)] {
+        Result result;
+        {
+            std::lock_guard lock(shared->mutex);
+            if (!shared->finished) return;
+            result = std::move(shared->result);
+        }
+        poll->stop();
+        poll->deleteLater();
+        done(std::move(result));
+    });
+    poll->start(30);
 }
 
 }  // namespace tessarine::ui

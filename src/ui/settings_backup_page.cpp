@@ -7,12 +7,14 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QTimer>
 #include <QVBoxLayout>
 #include <algorithm>
 
 #include "base/app_log.h"
 #include "core/event_names.h"
 #include "settings/profile_store.h"
+#include "ui/settings_background.h"
 #include "ui/settings_backup_rules.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
@@ -118,6 +120,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     auto* copy = Named(new QPushButton(folderGroup), 1028);
     auto* remove = Named(new QPushButton(folderGroup), 1026);
     auto* files = Named(new QPushButton(folderGroup), 1027);
+    auto* restore = Named(new QPushButton(folderGroup), kStrRestoreTitle);
     list_ = Named(new QTreeWidget(folderGroup), 1067);
     list_->setRootIsDecorated(false);
     list_->setHeaderLabels(
@@ -139,7 +142,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     fg->addWidget(exclusions_, 2, 1);
     fg->addWidget(setExclusions, 2, 2);
     auto* pairButtons = new QHBoxLayout;
-    for (QPushButton* b : {add_, copy, remove, files}) pairButtons->addWidget(b);
+    for (QPushButton* b : {add_, copy, remove, files, restore}) pairButtons->addWidget(b);
     pairButtons->addStretch();
     fg->addLayout(pairButtons, 3, 0, 1, 3);
     fg->addWidget(list_, 4, 0, 1, 3);
@@ -191,6 +194,7 @@ CBackupSettingDlg::CBackupSettingDlg(SettingsServices& services, QWidget* parent
     connect(copy, &QPushButton::clicked, this, &CBackupSettingDlg::OnCopy);
     connect(remove, &QPushButton::clicked, this, &CBackupSettingDlg::OnDelete);
     connect(files, &QPushButton::clicked, this, &CBackupSettingDlg::OnFileManagement);
+    connect(restore, &QPushButton::clicked, this, &CBackupSettingDlg::OnRestore);
     connect(setExclusions, &QPushButton::clicked, this, &CBackupSettingDlg::OnSetExclusions);
     connect(browseSource, &QPushButton::clicked, this, [this] { Browse(source_, false); });
     connect(browseDestination, &QPushButton::clicked, this, [this] { Browse(destination_, true); });
@@ -291,6 +295,18 @@ void CBackupSettingDlg::FillList() {
     RefreshControlState();
 }
 
+void CBackupSettingDlg::OnRestore() {
+    if (!services_.openRestore) return;
+    // The one ticked pair, else the row under the cursor; rows are the pairs in order.
+    const std::vector<bool> ticked = TickedRows();
+    int pair = -1;
+    if (std::count(ticked.begin(), ticked.end(), true) == 1)
+        pair = static_cast<int>(std::find(ticked.begin(), ticked.end(), true) - ticked.begin());
+    else if (QTreeWidgetItem* current = list_->currentItem())
+        pair = list_->indexOfTopLevelItem(current);
+    services_.openRestore(pair);
+}
+
 CCommonSetting CBackupSettingDlg::CurrentCommon() const {
     if (commonSource_) return commonSource_();
     CCommonSetting common(services_.store);
@@ -365,6 +381,73 @@ void CBackupSettingDlg::OnAdd() {
     destination_->clear();
     exclusions_->clear();
     PrefillDestination();
+    CheckDestination(destination, common);
+}
+
+void CBackupSettingDlg::CheckDestination(const std::string& destination,
+                                         const CCommonSetting& common) {
+    if (!services_.shareFolders) return;
+    std::shared_ptr<ShareFolderSource> source = services_.shareFolders(common);
+    if (!source) return;
+    ++deviceCalls_;
+    RunOffUiThread<ShareFolderOutcome>(
+        this, [source, destination] { return source->ProbeFolder(destination); },
+        [this, source, destination](ShareFolderOutcome outcome) {
+            --deviceCalls_;
+            DestinationChecked(source, destination, outcome);
+        });
+}
+
+void CBackupSettingDlg::DestinationChecked(const std::shared_ptr<ShareFolderSource>& source,
+                                           const std::string& destination,
+                                           const ShareFolderOutcome& outcome) {
+    if (asking_) {
+        // One question at a time: this answer waits until the open one is answered.
+        ++deviceCalls_;
+        QTimer::singleShot(100, this, [this, source, destination, outcome] {
+            --deviceCalls_;
+            DestinationChecked(source, destination, outcome);
+        });
+        return;
+    }
+    const CLrcReaderWrapper& strings = *services_.strings;
+    if (outcome.Ok()) {
+        LOG_TRACE("Destination Folder Exists. " + destination);
+        return;
+    }
+    if (!outcome.Missing()) {
+        LOG_ERROR("Destination Folder Not Checked. " + destination +
+                  " error=" + std::to_string(outcome.error));
+        utility_.ShowWarningText(FillMessage(strings.Text(kStrDestinationNotChecked), destination,
+                                             DescribeShareFolderOutcome(outcome, strings)));
+        return;
+    }
+    LOG_NOTICE("Destination Folder Missing. " + destination);
+    asking_ = true;
+    const bool create = services_.messages->AskYesNo(
+        this, QString::fromStdString(strings.Text(kStrConfirmCaption)),
+        FillMessage(strings.Text(kStrCreateDestinationQuestion), destination));
+    asking_ = false;
+    if (!create) return;
+    ++deviceCalls_;
+    RunOffUiThread<ShareFolderOutcome>(
+        this, [source, destination] { return source->CreateFolder(destination); },
+        [this, destination](ShareFolderOutcome made) {
+            --deviceCalls_;
+            DestinationCreated(destination, made);
+        });
+}
+
+void CBackupSettingDlg::DestinationCreated(const std::string& destination,
+                                           const ShareFolderOutcome& outcome) {
+    const CLrcReaderWrapper& strings = *services_.strings;
+    if (!outcome.Ok()) {
+        utility_.ShowWarningText(FillMessage(strings.Text(kStrDestinationNotCreated), destination,
+                                             DescribeShareFolderOutcome(outcome, strings)));
+        return;
+    }
+    services_.messages->Information(this, QString::fromStdString(strings.Text(kStrSettingTitle)),
+                                    FillMessage(strings.Text(kStrDestinationCreated), destination));
 }
 
 void CBackupSettingDlg::OnCopy() {

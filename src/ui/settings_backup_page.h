@@ -12,6 +12,7 @@
 #include "settings/setting_records.h"
 #include "ui/settings_dialog_utility.h"
 #include "ui/settings_services.h"
+#include "ui/share_folder_source.h"
 
 namespace tessarine::ui {
 
@@ -34,6 +35,8 @@ public:
     void OnCopy();
     void OnDelete();
     void OnFileManagement();
+    // Opens the restore window on the one ticked pair (else the current row).
+    void OnRestore();
     // Gives the one ticked pair the patterns of the exclusion field.
     void OnSetExclusions();
 
@@ -44,6 +47,8 @@ public:
     static constexpr unsigned kCtlExclusionsColumn = 1153;
 
     QPushButton* OkButton() const { return ok_; }
+    // A new pair's destination is being looked at or made on the device.
+    bool IsCheckingDestination() const { return deviceCalls_ > 0; }
     // Where 参照, 追加 and the prefilled destination take the device address and credentials
     // from: the common page as typed (set by the settings window); unset, the stored ones.
     void SetCommonSource(std::function<CCommonSetting()> source) {
@@ -62,6 +67,12 @@ private:
     // The one ticked row, or -1 after the warning for none or several.
     int SingleTickedRow();
     void Browse(QLineEdit* edit, bool destination);
+    // Looks off the UI thread whether a new pair's destination is on the device (with the
+    // common page's address and credentials as typed) and offers to make it when it is not.
+    void CheckDestination(const std::string& destination, const CCommonSetting& common);
+    void DestinationChecked(const std::shared_ptr<ShareFolderSource>& source,
+                            const std::string& destination, const ShareFolderOutcome& outcome);
+    void DestinationCreated(const std::string& destination, const ShareFolderOutcome& outcome);
 
     SettingsServices& services_;
     CDialogUtility utility_;
@@ -90,6 +101,8 @@ private:
     QTreeWidget* list_;
     QPushButton* ok_;
     bool loading_ = false;
+    int deviceCalls_ = 0;  // checks and creations under way
+    bool asking_ = false;  // a question about a destination is on screen
     std::function<CCommonSetting()> commonSource_;
     CCommonSetting CurrentCommon() const;
 };

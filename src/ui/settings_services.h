@@ -5,6 +5,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -21,6 +22,7 @@ class CProfileStore;
 namespace tessarine::ui {
 class CLrcReaderWrapper;
 class MessagePresenter;
+class ShareFolderSource;
 
 struct LoginRequest {
     std::string address;
@@ -52,8 +54,13 @@ struct SettingsServices {
     std::function<std::string(QWidget* parent, const std::string& start,
                               const CCommonSetting& common)>
         chooseDestinationFolder;
+    // The device share's folders with the address and credentials of `common`: what the
+    // backup page checks (and creates) a new pair's destination through; null: no check.
+    std::function<std::shared_ptr<ShareFolderSource>(const CCommonSetting& common)> shareFolders;
     std::function<bool(const std::string& path)> folderExists;
     std::function<bool(const std::string& path)> isNetworkPath;
+    // Opens the restore window with stored pair `pair` chosen (-1: none in particular).
+    std::function<void(int pair)> openRestore;
     // Where the desktop link goes ("" leaves it out).
     std::string desktopFolder;
     const CLrcReaderWrapper* strings = nullptr;

@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "base/app_log.h"
+#include "ui/settings_background.h"
 #include "ui/strings/caption_apply.h"
 #include "ui/strings/lrc_reader_wrapper.h"
 #include "ui/strings/string_ids.h"
@@ -33,6 +34,34 @@ W* Named(W* widget, unsigned id) {
 
 }  // namespace
 
+CFolderNameDlg::CFolderNameDlg(const CLrcReaderWrapper& strings, QWidget* parent)
+    : QDialog(parent) {
+    setWindowTitle(QString::fromStdString(strings.Text(kStrNewFolderTitle)));
+    auto* label = new QLabel(QString::fromStdString(strings.Text(kStrNewFolderName)), this);
+    edit_ = Named(new QLineEdit(this), kCtlShareFolderNameEdit);
+    edit_->setMinimumWidth(240);
+    label->setBuddy(edit_);
+    edit_->setAccessibleName(
+        AccessibleNameOf(QString::fromStdString(strings.Text(kStrNewFolderName))));
+    auto* ok = Named(new QPushButton(QStringLiteral("OK"), this), kCtlOk);
+    ok->setDefault(true);
+    auto* cancel = Named(
+        new QPushButton(QString::fromStdString(strings.Text(kStrCancelButton)), this), kCtlCancel);
+    for (QPushButton* button : {ok, cancel}) button->setAccessibleName(button->text());
+    setAccessibleName(windowTitle());
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(label, 0, 0);
+    grid->addWidget(edit_, 0, 1);
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(ok);
+    buttons->addWidget(cancel);
+    grid->addLayout(buttons, 1, 0, 1, 2);
+    connect(ok, &QPushButton::clicked, this, &QDialog::accept);
+    connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
+    edit_->setFocus();
+}
+
 CShareFolderDlg::CShareFolderDlg(std::shared_ptr<ShareFolderSource> source, std::string host,
                                  const CLrcReaderWrapper& strings, MessagePresenter& messages,
                                  QWidget* parent)
@@ -49,6 +78,7 @@ CShareFolderDlg::CShareFolderDlg(std::shared_ptr<ShareFolderSource> source, std:
     folders_->setMinimumSize(360, 220);
     status_ = new QLabel(this);
     up_ = Named(new QPushButton(this), kCtlShareFolderUp);
+    newFolder_ = Named(new QPushButton(this), kCtlShareFolderNew);
     ok_ = Named(new QPushButton(this), kCtlOk);
     ok_->setDefault(true);
     auto* cancel = Named(new QPushButton(this), kCtlCancel);
@@ -65,12 +95,22 @@ CShareFolderDlg::CShareFolderDlg(std::shared_ptr<ShareFolderSource> source, std:
     grid->addWidget(folders_, 2, 0, 1, 3);
     grid->addWidget(status_, 3, 0, 1, 3);
     auto* buttons = new QHBoxLayout;
+    buttons->addWidget(newFolder_);
     buttons->addStretch();
     buttons->addWidget(ok_);
     buttons->addWidget(cancel);
     grid->addLayout(buttons, 4, 0, 1, 3);
 
     ApplyCaptions(*this, kDlgShareFolder, strings);
+    // From the string table, which a string container may override.
+    newFolder_->setText(QString::fromStdString(strings.Text(kStrNewFolderButton)));
+    newFolder_->setAccessibleName(AccessibleNameOf(newFolder_->text()));
+    askName_ = [&strings](QWidget* parent) -> std::optional<std::string> {
+        CFolderNameDlg dialog(strings, parent);
+        if (dialog.exec() != QDialog::Accepted) return std::nullopt;
+        return dialog.Name();
+    };
+    connect(newFolder_, &QPushButton::clicked, this, &CShareFolderDlg::NewFolder);
     connect(up_, &QPushButton::clicked, this, &CShareFolderDlg::GoUp);
     connect(ok_, &QPushButton::clicked, this, &CShareFolderDlg::accept);
     connect(cancel, &QPushButton::clicked, this, &CShareFolderDlg::reject);
@@ -112,7 +152,44 @@ void CShareFolderDlg::GoUp() {
     StartListing(std::move(parts));
 }
 
-void CShareFolderDlg::StartListing(std::vector<std::string> parts) {
+void CShareFolderDlg::NewFolder() {
+    if (listing_ || parts_.empty() || !askName_) return;
+    const std::optional<std::string> name = askName_(this);
+    if (!name) return;
+    if (!IsValidNewFolderName(*name)) {
+        LOG_TRACE("New Folder Name Refused.");
+        utility_.ShowWarning(kStrBadFolderName);
+        return;
+    }
+    listing_ = true;
+    const unsigned generation = ++generation_;
+    status_->setText(
+        QString::fromStdString(strings_.Caption(kDlgShareFolder, kCtlShareFolderListing)));
+    RefreshState();
+    std::vector<std::string> parts = parts_;
+    parts.push_back(*name);
+    RunOffUiThread<ShareFolderOutcome>(
+        this, [source = source_, path = PathOf(parts)] { return source->CreateFolder(path); },
+        [this, generation, name = *name](ShareFolderOutcome outcome) {
+            FolderCreated(generation, name, outcome);
+        });
+}
+
+void CShareFolderDlg::FolderCreated(unsigned generation, const std::string& name,
+                                    const ShareFolderOutcome& outcome) {
+    if (generation != generation_) return;
+    listing_ = false;
+    status_->clear();
+    if (!outcome.Ok()) {
+        RefreshState();
+        utility_.ShowWarningText(FillMessage(strings_.Text(kStrFolderNotCreated), name,
+                                             DescribeShareFolderOutcome(outcome, strings_)));
+        return;
+    }
+    StartListing(parts_, name);
+}
+
+void CShareFolderDlg::StartListing(std::vector<std::string> parts, std::string select) {
     listing_ = true;
     const unsigned generation = ++generation_;
     status_->setText(
@@ -126,7 +203,7 @@ void CShareFolderDlg::StartListing(std::vector<std::string> parts) {
         pending->done = true;
     }).detach();
     auto* poll = new QTimer(this);
-    connect(poll, &QTimer::timeout, this, [this, poll, pending, generation, parts] {
+    connect(poll, &QTimer::timeout, this, [this, poll, pending, generation, parts, select] {
         IoResult<std::vector<std::string>> result;
         {
             std::lock_guard lock(pending->mutex);
@@ -134,13 +211,14 @@ void CShareFolderDlg::StartListing(std::vector<std::string> parts) {
             result = std::move(pending->result);
         }
         poll->deleteLater();
-        ListingDone(generation, parts, result);
+        ListingDone(generation, parts, result, select);
     });
     poll->start(kPollMs);
 }
 
 void CShareFolderDlg::ListingDone(unsigned generation, std::vector<std::string> parts,
-                                  const IoResult<std::vector<std::string>>& result) {
+                                  const IoResult<std::vector<std::string>>& result,
+                                  const std::string& select) {
     if (generation != generation_) return;
     listing_ = false;
     status_->clear();
@@ -156,7 +234,10 @@ void CShareFolderDlg::ListingDone(unsigned generation, std::vector<std::string> 
     parts_ = std::move(parts);
     location_->setText(QString::fromStdString(CurrentFolder()));
     folders_->clear();
-    for (const std::string& name : result.value) folders_->addItem(QString::fromStdString(name));
+    for (const std::string& name : result.value) {
+        folders_->addItem(QString::fromStdString(name));
+        if (name == select) folders_->setCurrentRow(folders_->count() - 1);
+    }
     if (result.value.empty())
         status_->setText(
             QString::fromStdString(strings_.Caption(kDlgShareFolder, kCtlShareFolderEmpty)));
@@ -166,6 +247,7 @@ void CShareFolderDlg::ListingDone(unsigned generation, std::vector<std::string> 
 void CShareFolderDlg::RefreshState() {
     folders_->setEnabled(!listing_);
     up_->setEnabled(!listing_ && !parts_.empty());
+    newFolder_->setEnabled(!listing_ && !parts_.empty());
     ok_->setEnabled(!listing_ && !ChosenFolder().empty());
 }
 

@@ -90,30 +90,6 @@ protected:
                (relative.empty() ? "" : "/" + relative);
     }
 
-    pid_t StartConfigured() {
-        const pid_t program = Start({"--headless"});
-        EXPECT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
-        CProfileStore profile(DataFolder() + "TessarineTool.msf");
-        profile.BeginBatch();
-        profile.WriteString("CommonSetting", "IPV4Address", server_.host);
-        profile.WriteString("CommonSetting", "UserName", server_.user);
-        profile.WriteString("CommonSetting", "UserPassword",
-                            CStringUtility::EncodeBase64(server_.password));
-        profile.WriteString("BackupSetting", "SourceFolderPath01", Source());
-        profile.WriteString("BackupSetting", "DestinationFolderPath01", Unc(folder_));
-        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
-        EXPECT_TRUE(profile.CommitBatch());
-        return program;
-    }
-
-    int RunEnds() const {
-        const std::string log = LogText();
-        int count = 0;
-        for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
-            ++count;
-        return count;
-    }
-
     // Asks the running program for a backup. A machine short of memory may fail the exec of
     // the signalling process itself (127): that is tried once more.
     int Signal() {
@@ -233,7 +209,7 @@ TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
         {"the large file being replaced", [&] { return TemporaryLargeCopy() >= kLargeSize / 4; },
          true},
     };
-    pid_t program = StartConfigured();
+    pid_t program = StartConfigured(server_, Source(), Unc(folder_));
     bool first = true;
     for (const Moment& moment : moments) {
         SCOPED_TRACE(moment.what);
@@ -244,7 +220,7 @@ TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
             for (const char* suffix : {"", "-wal", "-shm"})
                 fs::remove(DataFolder() + "TessarineTool.db" + suffix);
             for (const auto& entry : fs::directory_iterator(Served())) fs::remove_all(entry.path());
-            program = StartConfigured();
+            program = StartConfigured(server_, Source(), Unc(folder_));
         }
         first = false;
         if (moment.changeLarge) {
@@ -256,7 +232,7 @@ TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
         std::cout << "[ crash    ] " << moment.what << ": "
                   << (killed ? "killed" : "the run ended first") << " with " << CopiedFiles()
                   << " files on the device\n";
-        if (killed) program = StartConfigured();
+        if (killed) program = StartConfigured(server_, Source(), Unc(folder_));
         ASSERT_TRUE(RunToEnd()) << LogText();
         ExpectConsistent(moment.what);
         if (HasFailure()) break;

@@ -18,7 +18,10 @@
 #include <thread>
 #include <vector>
 
+#include "base/string_utility.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
+#include "settings/profile_store.h"
 
 namespace tessarine::app_test {
 
@@ -100,6 +103,34 @@ protected:
 
     std::string DataFolder() const { return temp_.Sub("profile/corvane/Tessarine Tool/"); }
     std::string LogText() const { return ReadFile(DataFolder() + "log/TessarineTool.log"); }
+
+    // Starts the headless program and, once it answers, gives it the device `server` and one
+    // mirroring pair `source` -> `destination` (a UNC path on it).
+    pid_t StartConfigured(const testing::SmbFixture& server, const std::string& source,
+                          const std::string& destination) {
+        const pid_t program = Start({"--headless"});
+        EXPECT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
+        CProfileStore profile(DataFolder() + "TessarineTool.msf");
+        profile.BeginBatch();
+        profile.WriteString("CommonSetting", "IPV4Address", server.host);
+        profile.WriteString("CommonSetting", "UserName", server.user);
+        profile.WriteString("CommonSetting", "UserPassword",
+                            CStringUtility::EncodeBase64(server.password));
+        profile.WriteString("BackupSetting", "SourceFolderPath01", source);
+        profile.WriteString("BackupSetting", "DestinationFolderPath01", destination);
+        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
+        EXPECT_TRUE(profile.CommitBatch());
+        return program;
+    }
+
+    // How many backup runs have ended, by the log.
+    int RunEnds() const {
+        const std::string log = LogText();
+        int count = 0;
+        for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
+            ++count;
+        return count;
+    }
 
     TempDir temp_;
     ScopedEnv profileEnv_{"ALLUSERSPROFILE", temp_.Sub("profile")};

@@ -118,30 +118,6 @@ protected:
     }
     std::string Served() const { return server_.root + "/zereda/backup/" + folder_; }
 
-    pid_t StartConfigured() {
-        const pid_t program = Start({"--headless"});
-        EXPECT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
-        CProfileStore profile(DataFolder() + "TessarineTool.msf");
-        profile.BeginBatch();
-        profile.WriteString("CommonSetting", "IPV4Address", server_.host);
-        profile.WriteString("CommonSetting", "UserName", server_.user);
-        profile.WriteString("CommonSetting", "UserPassword",
-                            CStringUtility::EncodeBase64(server_.password));
-        profile.WriteString("BackupSetting", "SourceFolderPath01", Source());
-        profile.WriteString("BackupSetting", "DestinationFolderPath01", Unc(folder_));
-        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
-        EXPECT_TRUE(profile.CommitBatch());
-        return program;
-    }
-
-    int RunEnds() const {
-        const std::string log = LogText();
-        int count = 0;
-        for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
-            ++count;
-        return count;
-    }
-
     // One backup by the running program, to its end.
     void BackUp() {
         const int before = RunEnds();
@@ -170,7 +146,7 @@ protected:
 };
 
 TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBackupCopiesNothing) {
-    pid_t program = StartConfigured();
+    pid_t program = StartConfigured(server_, Source(), Unc(folder_));
     ASSERT_NO_FATAL_FAILURE(BackUp());
     ASSERT_EQ(kill(program, SIGTERM), 0);
     ASSERT_EQ(0, WaitExit(program, 60s));
@@ -209,7 +185,7 @@ TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBac
 
     // Without the program the restore held its lock; beside it, the program's backup flag.
     EXPECT_EQ(0, Count("Control Hold Granted"));
-    program = StartConfigured();
+    program = StartConfigured(server_, Source(), Unc(folder_));
     const std::string elsewhereDry = temp_.Sub("dry");
     EXPECT_EQ(0, Restore({"--dry-run", "--to", elsewhereDry})) << ReadFile(lastOutput_);
     EXPECT_FALSE(fs::exists(elsewhereDry));

@@ -198,6 +198,8 @@ public:
         ASSERT_TRUE(store_->WriteInt("BackupSetting", "BackupErrorMaxCount", config.errorMaxCount));
     }
 
+    std::string MarksPath() const { return temp_.Sub("data/Tessarine.restoring"); }
+
     WorkerPtr<CBackupExecute> MakeExecutor(std::string backupFolder = "") {
         if (backupFolder.empty()) backupFolder = temp_.Sub("data/backup/");
         auto executor = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
@@ -216,6 +218,7 @@ public:
             .progress = progress_,
             .shutdownAfterBackup = shutdownAfterBackup_,
             .localFileSystem = fileSystem_,
+            .restoreMarksPath = MarksPath(),
         });
         executor->SetControlBlock(&block_);
         return executor;

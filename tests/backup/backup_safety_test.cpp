@@ -136,6 +136,25 @@ TEST_F(BackupSafetyTest, LeftoversOfCutOffCopiesAreRemovedAndDoNotBlockAFolderDe
     EXPECT_FALSE(RowOf(Source("src1/old")));
 }
 
+// A restore that was killed leaves its copy in progress in the source folder until the next
+// restore: a backup in between takes it for no file of the user's.
+TEST_F(BackupSafetyTest, ALocalTemporaryCopyOfARestoreIsNotBackedUp) {
+    Configure({.mirroring = true});
+    MakeFiles({"src1/a.txt", "src1/sub/b.txt"});
+    ASSERT_EQ(0, Run());
+    ASSERT_TRUE(WriteFile(Source("src1/~tess0123456789abcdef.tmp"), "half a restore"));
+    ASSERT_TRUE(WriteFile(Source("src1/sub/~tessfedcba9876543210~b.txt.bak"), "set aside"));
+    ASSERT_TRUE(WriteFile(Source("src1/~tess-not-ours.tmp"), "a user's file"));
+
+    for (int run = 0; run < 2; ++run) {
+        EXPECT_EQ(0, Run()) << run;
+        EXPECT_EQ((std::set<std::string>{"a.txt", "sub", "~tess-not-ours.tmp"}), NamesIn("dst1"));
+        EXPECT_EQ((std::set<std::string>{"b.txt"}), NamesIn("dst1/sub"));
+        EXPECT_FALSE(RowOf(Source("src1/~tess0123456789abcdef.tmp")));
+        EXPECT_EQ(run == 0 ? 1 : 0, executor_->GetErrorList().executeCount);
+    }
+}
+
 // A device that stops answering ends the run after a few failed requests instead of letting
 // every remaining file wait for its own time-out; a refusal of single files does not.
 struct CopyFailureCase {

@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <map>
+#include <set>
 
 #include "backup/backup_execute_fixture.h"
 
@@ -56,6 +57,8 @@ public:
         request.dryRun = ask.dryRun;
         LocalShare local(ShareRoot());
         CRestoreEngine engine(share != nullptr ? *share : local, fileList_.get(), Pairs());
+        const RestoreMarks marks(MarksPath());
+        engine.SetMarks(&marks);
         return engine.Run(request, nullptr);
     }
 
@@ -304,6 +307,71 @@ TEST_F(RestoreTest, LeftoversOfACutOffRestoreAreRemovedAndACancelledCopyLeavesNo
         names.push_back(e.path().filename().string());
     std::sort(names.begin(), names.end());
     EXPECT_EQ((std::vector<std::string>{"a.txt", "sub"}), names);
+}
+
+// A restore cancelled (or killed) before it brought everything back leaves files missing that
+// the user wants back: the next mirroring backup must not take them for deleted and remove
+// their only copies. A restore that ends lifts that.
+TEST_F(RestoreTest, MirroringAfterACancelledRestoreDeletesNoCopyOfWhatItHadNotBroughtBack) {
+    Configure({.mirroring = true});
+    const std::string big(3 << 20, 'x');
+    MakeFiles({"src1/a.txt", "src1/sub/c.txt", "src1/other.txt"});
+    ASSERT_TRUE(WriteFile(Source("src1/big.bin"), big));
+    ASSERT_EQ(0, Run());
+    fs::remove(Source("src1/big.bin"));
+    fs::remove_all(Source("src1/sub"));
+    const RestoreMarks marks(MarksPath());
+
+    // Neither a dry run nor a restore to another folder touches the source: no mark.
+    EXPECT_EQ(2u, Restore(Ask{{}, "", false, true}).restored);
+    Restore(Ask{{}, Source("elsewhere")});
+    EXPECT_TRUE(marks.Read().empty());
+
+    // Cancelled inside the large copy (the first file in name order).
+    std::atomic<int> cancel{0};
+    LocalShare share(ShareRoot());
+    share.SetBlockObserver([&](std::uint64_t) { cancel = 1; });
+    CRestoreEngine engine(share, fileList_.get(), Pairs());
+    engine.SetMarks(&marks);
+    RestoreRequest request;
+    request.pairs = {0};
+    ASSERT_TRUE(engine.Run(request, &cancel).cancelled);
+    EXPECT_EQ((std::set<std::string>{Source("src1")}), marks.Read());
+
+    fs::remove(Source("src1/other.txt"));  // a deletion the user made meanwhile waits too
+    EXPECT_EQ(1, Run());                   // reported: deletions were held back
+    for (const char* kept : {"dst1/big.bin", "dst1/sub/c.txt", "dst1/other.txt"})
+        EXPECT_TRUE(fs::exists(ShareFolder(kept))) << kept;
+    EXPECT_TRUE(RowOf(Source("src1/big.bin")));
+
+    // The restore run again to its end brings the files back (the one deleted meanwhile too)
+    // and lifts the mark; a deletion after it reaches the device.
+    EXPECT_FALSE(Restore(Ask{}).cancelled);
+    EXPECT_TRUE(marks.Read().empty());
+    EXPECT_EQ(big, ReadFile(Source("src1/big.bin")));
+    fs::remove(Source("src1/other.txt"));
+    EXPECT_EQ(0, Run());
+    EXPECT_TRUE(fs::exists(ShareFolder("dst1/big.bin")));
+    EXPECT_TRUE(fs::exists(ShareFolder("dst1/sub/c.txt")));
+    EXPECT_FALSE(fs::exists(ShareFolder("dst1/other.txt")));
+}
+
+TEST(RestoreMarksTest, MarksCoverWhatIsBelowAndAboveAndClearWhatIsBelow) {
+    testing::TempDir temp;
+    const RestoreMarks marks(temp.Sub("marks"));
+    const std::string odd = "/src/line\nfeed\\name\\n";
+    ASSERT_TRUE(marks.Set({"/src/a", "/src/b/c", odd}));
+    EXPECT_EQ((std::set<std::string>{"/src/a", "/src/b/c", odd}), marks.Read());
+    const std::set<std::string> read = marks.Read();
+    for (const char* touched : {"/src/a", "/src/a/x", "/src/b", "/src"})
+        EXPECT_TRUE(RestoreMarks::Touches(touched, read)) << touched;
+    for (const char* free : {"/src/ab", "/src/b/d", "/other"})
+        EXPECT_FALSE(RestoreMarks::Touches(free, read)) << free;
+    marks.Clear({"/src/b"});
+    EXPECT_EQ((std::set<std::string>{"/src/a", odd}), marks.Read());
+    marks.Clear({"/src"});
+    EXPECT_TRUE(marks.Read().empty());
+    EXPECT_FALSE(fs::exists(temp.Sub("marks")));
 }
 
 }  // namespace

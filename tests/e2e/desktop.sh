@@ -1,10 +1,21 @@
-# What the end-to-end scripts share, sourced by them: waiting for a condition, and a person's
+# What the end-to-end scripts share, sourced by them once they made their work folder ($work):
+# the clean-up on exit (what was started, the work folder and the paths in `cleanup_paths`),
+# counting failures (fail) and notes, waiting for a condition, and a person's
 # desktop on a virtual X display (Xvfb): a laptop screen (1366x768 unless TESSARINE_E2E_SCREEN
 # says otherwise), a window manager (openbox) and a 40 px panel along the bottom edge that holds
 # the tray (trayer, TESSARINE_E2E_PANEL pixels high). Every process started goes into `pids`,
 # which the script's own clean-up stops, last started first (stop_started).
 
 pids=()
+cleanup_paths=()
+failures=0
+fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
+note() { echo "-- $*"; }
+cleanup() {
+  stop_started
+  rm -rf "$work" "${cleanup_paths[@]}"
+}
+trap cleanup EXIT
 
 # Waits up to $1 seconds for the command after it to succeed.
 wait_for() {

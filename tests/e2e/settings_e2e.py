@@ -11,6 +11,9 @@ Commands (each finds the window of the program with process id PID):
   check TITLE LABEL on|off          the check box LABEL is set to the state given
   press TITLE LABEL                 the showing push button LABEL is pressed
   tab TITLE LABEL                   the page tab LABEL is chosen
+  choose TITLE LABEL                the radio button LABEL is chosen
+  cell TITLE ITEM                   prints "x y width height" of the tree cell named ITEM
+  label TITLE PREFIX                prints the showing label that starts with PREFIX
   answer TEXT BUTTON                a message box showing TEXT is answered with BUTTON
   buttons-inside TITLE              every showing push button of the window lies inside it
   windows                           prints the program's windows
@@ -141,6 +144,32 @@ def main(argv):
             tab.parent.querySelection().selectChild(tab.getIndexInParent())
         # Qt names the tab list after the tab shown.
         retry("tab %s shown" % label, lambda: True if tab.parent.name == label else None, 5)
+    elif command == "choose":
+        title, label = args
+        radio = retry("radio button " + label,
+                      lambda: control(pid, title, pyatspi.ROLE_RADIO_BUTTON, label))
+        if not radio.getState().contains(pyatspi.STATE_CHECKED):
+            do_action(radio, ("press", "click", "toggle"))
+        retry("radio button %s chosen" % label,
+              lambda: True if radio.getState().contains(pyatspi.STATE_CHECKED) else None, 5)
+    elif command == "cell":
+        title, name = args
+        roles = (pyatspi.ROLE_TREE_ITEM, pyatspi.ROLE_TABLE_CELL, pyatspi.ROLE_LIST_ITEM)
+        item = retry("tree row " + name, lambda: control(pid, title, roles, name), 60)
+        print("%d %d %d %d" % tuple(item.queryComponent().getExtents(pyatspi.DESKTOP_COORDS)))
+    elif command == "label":
+        title, prefix = args
+
+        def label():
+            win = window(pid, title)
+            if win is None:
+                return None
+            for acc, _ in walk(win):
+                if acc.getRole() == pyatspi.ROLE_LABEL and showing(acc) and acc.name.startswith(prefix):
+                    return acc
+            return None
+
+        print(retry("a label starting with " + prefix, label, 60).name)
     elif command == "answer":
         text, label = args
 

@@ -39,14 +39,7 @@ work=$(mktemp -d /tmp/tessarine-settings-e2e.XXXXXX)
 folder=e2e-$(basename "$work")
 share_folder=$TESSARINE_SMB_ROOT/zereda/backup/$folder
 . "$here/desktop.sh"
-cleanup() {
-  stop_started
-  rm -rf "$work" "$share_folder"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-note() { echo "-- $*"; }
+cleanup_paths+=("$share_folder")
 finish() {
   if ((failures)); then
     echo "--- program output"; cat "$work/program.out"

@@ -25,14 +25,6 @@ fi
 
 work=$(mktemp -d /tmp/tessarine-e2e.XXXXXX)
 . "$here/desktop.sh"
-cleanup() {
-  stop_started
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-note() { echo "-- $*"; }
 
 # --- the desktop -------------------------------------------------------------------------
 start_desktop "$work" || { echo "FAIL: the desktop did not start"; exit 1; }

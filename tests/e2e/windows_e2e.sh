@@ -33,14 +33,6 @@ export TESSARINE_E2E_SCREEN=$((1366 * scale))x$((768 * scale)) TESSARINE_E2E_PAN
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/../lsan.supp:print_suppressions=0}
 work=$(mktemp -d /tmp/tessarine-windows-e2e.XXXXXX)
 . "$here/desktop.sh"
-cleanup() {
-  stop_started
-  rm -rf "$work"
-}
-trap cleanup EXIT
-failures=0
-fail() { echo "FAIL: $*"; failures=$((failures + 1)); }
-note() { echo "-- $*"; }
 
 start_desktop "$work" || { echo "FAIL: the desktop did not start"; exit 1; }
 note "display $DISPLAY, screen $TESSARINE_E2E_SCREEN, work area $(work_area), scale $scale"

@@ -30,6 +30,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             const std::string_view line = std::string_view(request).substr(0, request.size() - 1);
             if (tessarine::ParseControlRequest(line) != name) std::abort();
         }
+        // The verbs never take each other's lines.
+        const auto run = tessarine::ParseControlRunRequest(reader.Line());
+        if (run && (name || tessarine::ParseControlHoldRequest(reader.Line()))) std::abort();
     }
     return 0;
 }

@@ -68,5 +68,18 @@ TEST(ControlRequestReaderTest, RequestLinesNameAnEventOrNothing) {
     }
 }
 
+TEST(ControlRequestReaderTest, EachVerbParsesOnlyItsOwnLines) {
+    EXPECT_EQ("Backup", ParseControlRunRequest("RUN Backup"));
+    EXPECT_EQ("Backup", ParseControlRunRequest("RUN Backup\r"));
+    EXPECT_EQ(std::nullopt, ParseControlRunRequest("RUN "));
+    EXPECT_EQ(std::nullopt, ParseControlRunRequest("run Backup"));
+    EXPECT_EQ(std::nullopt, ParseControlRunRequest("SIGNAL Backup"));
+    EXPECT_EQ(std::nullopt, ParseControlRequest("RUN Backup"));
+    EXPECT_EQ(std::nullopt, ParseControlHoldRequest("RUN Backup"));
+    const std::string request = MakeControlRunRequest("Backup");
+    EXPECT_EQ("RUN Backup\n", request);
+    EXPECT_EQ("Backup", ParseControlRunRequest(std::string_view(request).substr(0, 10)));
+}
+
 }  // namespace
 }  // namespace tessarine

@@ -227,6 +227,52 @@ TEST_F(ControlSocketTest, HeldClaimLastsAsLongAsItsClient) {
     EXPECT_EQ(0, flag.load());
 }
 
+TEST_F(ControlSocketTest, RunRequestHandsTheConnectionToItsHandler) {
+    server_.Stop();
+    std::vector<int> taken;
+    server_.SetRunHandler([&](const std::string& name, int fd) {
+        if (name == "Busy") {
+            send(fd, kControlAnswerBusy, std::strlen(kControlAnswerBusy), MSG_NOSIGNAL);
+            close(fd);
+            return true;
+        }
+        if (name != "Backup") return false;
+        // The answer and the first report lines in one piece: the client keeps what follows.
+        const std::string report =
+            std::string(taken.empty() ? kControlAnswerStarted : kControlAnswerRunning) +
+            "PROGRESS 1 2\nRESULT 0\n";
+        taken.push_back(fd);  // before the client can read
+        send(fd, report.data(), report.size(), MSG_NOSIGNAL);
+        return true;
+    });
+    server_.SetReadTimeout(100ms);
+    ASSERT_TRUE(server_.Start(folder_, kTitle));
+
+    ControlRun run;
+    ASSERT_EQ(kControlDelivered, run.Start(folder_, kTitle, "Backup"));
+    std::this_thread::sleep_for(300ms);  // past the read time-out: the server let it go
+    std::string line;
+    ASSERT_TRUE(run.ReadLine(line));
+    EXPECT_EQ("PROGRESS 1 2", line);
+    ASSERT_TRUE(run.ReadLine(line));
+    EXPECT_EQ("RESULT 0", line);
+    ASSERT_EQ(1u, taken.size());
+    close(taken[0]);
+    EXPECT_FALSE(run.ReadLine(line));  // the handler closed it
+
+    EXPECT_EQ(kControlAlreadyRunning, run.Start(folder_, kTitle, "Backup"));
+    ASSERT_TRUE(run.ReadLine(line));
+    EXPECT_EQ("PROGRESS 1 2", line);
+    close(taken[1]);
+    EXPECT_EQ(kControlBusy, run.Start(folder_, kTitle, "Busy"));
+    EXPECT_FALSE(run.ReadLine(line));
+    EXPECT_EQ(kControlUnknownName, run.Start(folder_, kTitle, "Other"));
+    EXPECT_EQ("UNKNOWN\n", Exchange(server_.Address(), "RUN Other\n"));
+    EXPECT_EQ(2u, taken.size());
+    // Signals are still what they were.
+    EXPECT_EQ(ControlClient::Signal(folder_, kTitle, "BackupNow"), kControlDelivered);
+}
+
 TEST_F(ControlSocketTest, StopEndsAtOnceAndRemovesTheSocket) {
     const int silent = Connect(server_.Address());  // would hold a request for 2 s
     ASSERT_GE(silent, 0);

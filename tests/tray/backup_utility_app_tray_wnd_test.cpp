@@ -174,16 +174,24 @@ TEST_F(TrayWndTest, MessagesFromWorkersArriveOnTheUiThread) {
     backupExecuting_ = 0;
 }
 
-// Six commands in menu order with their access keys.
-TEST_F(TrayWndTest, MenuOfSixCommands) {
+// Seven commands in menu order with their access keys.
+TEST_F(TrayWndTest, MenuOfSevenCommands) {
     QList<QAction*> actions = tray_.Menu().actions();
-    ASSERT_EQ(actions.size(), 6);
-    const char* texts[] = {"設定（&S）",    "結果（&R）",      "今すぐバックアップ（&B）",
-                           "ログイン（&L)", "バージョン（&A)", "終了（&E)"};
-    for (int i = 0; i < 6; ++i) EXPECT_EQ(actions[i]->text(), QString::fromUtf8(texts[i]));
+    ASSERT_EQ(actions.size(), 7);
+    const char* texts[] = {"設定（&S）", "結果（&R）",    "今すぐバックアップ（&B）",
+                           "復元（&O）", "ログイン（&L)", "バージョン（&A)",
+                           "終了（&E)"};
+    for (int i = 0; i < 7; ++i) EXPECT_EQ(actions[i]->text(), QString::fromUtf8(texts[i]));
     EventHandle backupNow = events_.Create(std::string(kEventBackupNow));
     actions[2]->trigger();
     EXPECT_EQ(events_.WaitAny({backupNow}, 0), 0u);
+    actions[3]->trigger();  // no restore window made yet: nothing opens
+    EXPECT_EQ(tray_.Windows().RestoreWindow(), nullptr);
+    tray_.Windows().SetRestoreWindowFactory([] { return new QDialog; });
+    actions[3]->trigger();
+    ASSERT_NE(tray_.Windows().RestoreWindow(), nullptr);
+    EXPECT_TRUE(tray_.Windows().RestoreWindow()->isVisible());
+    actions.removeAt(3);
     actions.removeAt(2);
 
     actions[0]->trigger();

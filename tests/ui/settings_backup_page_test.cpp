@@ -119,6 +119,21 @@ TEST_F(BackupPageTest, ExclusionsGoWithTheirPair) {
     EXPECT_TRUE(Warnings().empty());
 }
 
+// "復元" opens the restore window on the one ticked pair, else on the row under the cursor.
+TEST_F(BackupPageTest, RestoreOpensTheWindowOnTheTickedPair) {
+    std::vector<int> opened;
+    fx_.services_.openRestore = [&opened](int pair) { opened.push_back(pair); };
+    for (int i = 0; i < 3; ++i) Add("/s" + std::to_string(i), "\\\\DEV01\\d");
+    EXPECT_EQ("復元", Button(kStrRestoreTitle)->text().toStdString());
+    Button(kStrRestoreTitle)->click();
+    Tick(2);
+    Button(kStrRestoreTitle)->click();
+    Tick(1);  // two ticked: the current row
+    List()->setCurrentItem(List()->topLevelItem(0));
+    Button(kStrRestoreTitle)->click();
+    EXPECT_EQ((std::vector<int>{-1, 2, 0}), opened);
+}
+
 TEST_F(BackupPageTest, SamePairTwiceIsRefused) {
     Add("/a", "\\\\DEV01\\s");
     Add("/a", "\\\\DEV01\\s");

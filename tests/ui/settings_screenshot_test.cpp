@@ -27,6 +27,8 @@ public:
         if (folder.back() == '\\') return {{kDeviceShareName}, 0};
         return {{"backup", "import"}, 0};
     }
+    ShareFolderOutcome ProbeFolder(const std::string&) override { return {}; }
+    ShareFolderOutcome CreateFolder(const std::string&) override { return {}; }
 };
 
 // Buttons and labels narrower than their text would cut it off.

@@ -218,8 +218,8 @@ TEST_F(SettingsWindowTest, EnterPostsOkOnEveryPage) {
 // Tab follows the layout: each field, then its own button, then the next row.
 TEST_F(SettingsWindowTest, TabWalksTheBackupPageInLayoutOrder) {
     QWidget& page = window_->BackupPage();
-    const std::vector<unsigned> expected = {1097, 1061, 1098, 1062, 1151, 1152,
-                                            1063, 1028, 1026, 1027, 1067};
+    const std::vector<unsigned> expected = {1097, 1061, 1098, 1062, 1151,  1152,
+                                            1063, 1028, 1026, 1027, 10101, 1067};
     QWidget* at = Find<QWidget>(page, expected.front());
     for (std::size_t i = 1; i < expected.size(); ++i) {
         do {

@@ -5,6 +5,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QLineEdit>
 #include <QPushButton>
 #include <QTest>
 #include <condition_variable>
@@ -16,6 +17,7 @@
 #include "platform/posix/local_share.h"
 #include "settings_test_support.h"
 #include "ui/settings_backup_page.h"
+#include "ui/strings/caption_apply.h"
 
 namespace tessarine::ui {
 namespace {
@@ -105,6 +107,144 @@ TEST_F(ShareFolderTest, SourceConnectsAgainAfterAFailedConnection) {
     EXPECT_EQ(share_->Calls(ShareOp::kConnect), 2);
 }
 
+TEST_F(ShareFolderTest, SourceProbesAndMakesFoldersLevelByLevel) {
+    auto source = Source();
+    const std::string backup = std::string("\\\\") + kHost + "\\zereda\\backup";
+    const struct {
+        std::string folder;
+        int error;
+    } probes[] = {
+        {backup + "\\docs\\2024", 0},
+        {backup + "\\missing", ENOENT},
+        {backup + "\\missing\\deeper", ENOENT},
+        {backup + "\\readme.txt", ENOTDIR},
+        {std::string("\\\\") + kHost + "\\", EINVAL},
+    };
+    for (const auto& p : probes) {
+        const ShareFolderOutcome outcome = source->ProbeFolder(p.folder);
+        EXPECT_TRUE(outcome.reached) << p.folder;
+        EXPECT_EQ(p.error, outcome.error) << p.folder;
+    }
+    // Every missing level is made; the folder itself already there is EEXIST.
+    EXPECT_TRUE(source->CreateFolder(backup + "\\new\\a\\b").Ok());
+    EXPECT_TRUE(std::filesystem::is_directory(temp_.Sub("zereda/backup/new/a/b")));
+    EXPECT_EQ(EEXIST, source->CreateFolder(backup + "\\new").error);
+    EXPECT_EQ(EEXIST, source->CreateFolder(backup + "\\readme.txt").error);
+    share_->FailNth(ShareOp::kCreateFolder, 1, EACCES);
+    const ShareFolderOutcome refused = source->CreateFolder(backup + "\\refused");
+    EXPECT_TRUE(refused.reached);
+    EXPECT_EQ(EACCES, refused.error);
+    EXPECT_FALSE(std::filesystem::exists(temp_.Sub("zereda/backup/refused")));
+}
+
+TEST_F(ShareFolderTest, AnUnreachableDeviceIsToldApartFromAMissingFolder) {
+    auto source = Source();
+    share_->FailFrom(ShareOp::kConnect, 1, EHOSTUNREACH);
+    const std::string folder = std::string("\\\\") + kHost + "\\zereda\\backup\\x";
+    const ShareFolderOutcome probe = source->ProbeFolder(folder);
+    EXPECT_FALSE(probe.reached);
+    EXPECT_FALSE(probe.Missing());
+    EXPECT_EQ(EHOSTUNREACH, probe.error);
+    EXPECT_FALSE(source->CreateFolder(folder).reached);
+    share_->Heal();
+    EXPECT_TRUE(source->ProbeFolder(folder).Missing());  // connects again
+}
+
+TEST(NewFolderNameTest, NamesTheShareCanTake) {
+    for (const char* good : {"新しいフォルダー", "a b", "2024.12", "x"})
+        EXPECT_TRUE(IsValidNewFolderName(good)) << good;
+    for (const std::string& bad :
+         {std::string(), std::string("."), std::string(".."), std::string("a/b"),
+          std::string("a\\b"), std::string("a:b"), std::string("a*"), std::string("a?"),
+          std::string("\"a\""), std::string("<a>"), std::string("a|b"), std::string("tab\there"),
+          std::string("trailing "), std::string("trailing."), std::string(256, 'n')})
+        EXPECT_FALSE(IsValidNewFolderName(bad)) << bad;
+}
+
+// 新しいフォルダー: refused at the root; made off the UI thread in the folder shown, which is
+// listed again with the new folder selected; a bad name or a refusal is told.
+TEST_F(ShareFolderTest, NewFolderIsMadeListedAndSelected) {
+    CShareFolderDlg dialog(Source(), kHost, strings_, messages_);
+    auto* button = Find<QPushButton>(dialog, kCtlShareFolderNew);
+    ASSERT_NE(button, nullptr);
+    EXPECT_EQ(QStringLiteral("新しいフォルダー(&N)"), button->text());
+    std::vector<std::string> answers;
+    int asked = 0;
+    dialog.SetNameAsker([&](QWidget*) -> std::optional<std::string> {
+        ++asked;
+        if (answers.empty()) return std::nullopt;
+        std::string name = answers.front();
+        answers.erase(answers.begin());
+        return name;
+    });
+    WaitListed(dialog);
+    EXPECT_FALSE(button->isEnabled());
+    dialog.NewFolder();
+    EXPECT_EQ(0, asked);  // no share is made at the root
+
+    for (const char* name : {"zereda", "backup"}) {
+        dialog.OpenFolder(name);
+        WaitListed(dialog);
+    }
+    EXPECT_TRUE(button->isEnabled());
+    answers = {"経理 2025"};
+    button->click();
+    EXPECT_TRUE(dialog.IsListing());
+    WaitListed(dialog);
+    EXPECT_TRUE(std::filesystem::is_directory(temp_.Sub("zereda/backup/経理 2025")));
+    EXPECT_EQ((std::vector<std::string>{"docs", "empty", "photos", "経理 2025"}), Rows(dialog));
+    EXPECT_EQ("\\\\192.0.2.10\\zereda\\backup\\経理 2025", dialog.ChosenFolder());
+    EXPECT_TRUE(messages_.warnings.empty());
+
+    answers = {"a/b"};
+    button->click();
+    EXPECT_FALSE(dialog.IsListing());
+    answers = {"docs"};
+    button->click();
+    WaitListed(dialog);
+    share_->FailNth(ShareOp::kCreateFolder, 1, EACCES);
+    answers = {"refused"};
+    button->click();
+    WaitListed(dialog);
+    EXPECT_EQ(
+        (std::vector<std::string>{
+            "フォルダー名が正しくありません。空の名前、「.」「..」、末尾の空白やピリオド、次"
+            "の文字は使えません：\\ / : * ? \" < > |",
+            "フォルダー「docs」を作成できませんでした。\n同じ名前のフォルダーまたはファイルが"
+            "あります。",
+            "フォルダー「refused」を作成できませんでした。\nアクセスが拒否されました（このPCの"
+            "ファイルまたは機器のフォルダの権限）。"}),
+        messages_.warnings);
+    EXPECT_FALSE(std::filesystem::exists(temp_.Sub("zereda/backup/refused")));
+    // Cancelled: nothing asked of the device.
+    const int creates = share_->Calls(ShareOp::kCreateFolder);
+    button->click();
+    EXPECT_EQ(creates, share_->Calls(ShareOp::kCreateFolder));
+}
+
+// The name box: Tab goes name, OK, キャンセル; Enter in the name is OK.
+TEST(FolderNameDialogTest, TabOrderAndEnterAccepts) {
+    CLrcReaderWrapper strings{"/nonexistent/TessarineTool.lrc", [](std::uint32_t) { return true; }};
+    CFolderNameDlg dialog(strings);
+    EXPECT_EQ(QStringLiteral("新しいフォルダー"), dialog.windowTitle());
+    auto* edit = Find<QLineEdit>(dialog, kCtlShareFolderNameEdit);
+    const std::vector<unsigned> expected = {kCtlShareFolderNameEdit, kCtlOk, kCtlCancel,
+                                            kCtlShareFolderNameEdit};
+    QWidget* at = edit;
+    for (std::size_t i = 1; i < expected.size(); ++i) {
+        do {
+            at = at->nextInFocusChain();
+        } while (!(at->focusPolicy() & Qt::TabFocus));
+        EXPECT_EQ(ControlObjectName(expected[i]), at->objectName()) << i;
+    }
+    EXPECT_EQ(QStringLiteral("キャンセル"), Find<QPushButton>(dialog, kCtlCancel)->text());
+    dialog.show();
+    QTest::keyClicks(edit, "new");
+    QTest::keyClick(edit, Qt::Key_Return);
+    EXPECT_EQ(QDialog::Accepted, dialog.result());
+    EXPECT_EQ("new", dialog.Name());
+}
+
 TEST_F(ShareFolderTest, GoesDownAndUpAndChoosesTheSelectedFolder) {
     CShareFolderDlg dialog(Source(), kHost, strings_, messages_);
     auto* ok = Find<QPushButton>(dialog, kCtlOk);
@@ -188,6 +328,8 @@ public:
         changed_.wait(lock, [this] { return released_; });
         return {{"late"}, 0};
     }
+    ShareFolderOutcome ProbeFolder(const std::string&) override { return {}; }
+    ShareFolderOutcome CreateFolder(const std::string&) override { return {}; }
     void Release() {
         std::lock_guard lock(mutex_);
         released_ = true;

@@ -11,13 +11,15 @@
 namespace tessarine::ui {
 namespace {
 
-// Ids 10000-10077 without 10001, 10006 and 10018: a container and the callers rely on them;
-// 10150-10152 for the windows' own title and the question buttons.
+// Ids 10000-10089 without 10001, 10006 and 10018: a container and the callers rely on them;
+// 10100-10137 for the restore window; 10150-10152 for the windows' own title and the
+// question buttons.
 TEST(StringTableTest, HoldsExactlyTheMessageIds) {
     std::set<unsigned> expected;
-    for (unsigned id = 10000; id <= 10077; ++id) {
+    for (unsigned id = 10000; id <= 10089; ++id) {
         if (id != 10001 && id != 10006 && id != 10018) expected.insert(id);
     }
+    for (unsigned id = 10100; id <= 10137; ++id) expected.insert(id);
     for (unsigned id = 10150; id <= 10152; ++id) expected.insert(id);
     std::set<unsigned> ids;
     for (const StringTableEntry& entry : StringTable()) {
@@ -48,7 +50,7 @@ TEST(StringTableTest, TextsAsTheCallersUseThem) {
         ASSERT_NE(FindStringTableText(id), nullptr) << id;
         EXPECT_STREQ(FindStringTableText(id), text) << id;
     }
-    for (const unsigned absent : {0u, 1007u, 9999u, 10001u, 10006u, 10018u, 10078u}) {
+    for (const unsigned absent : {0u, 1007u, 9999u, 10001u, 10006u, 10018u, 10090u}) {
         EXPECT_EQ(FindStringTableText(absent), nullptr) << absent;
     }
 }

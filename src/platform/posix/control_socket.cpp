@@ -30,7 +30,6 @@ constexpr char kAnswerOk[] = "OK\n";
 constexpr char kAnswerUnknown[] = "UNKNOWN\n";
 constexpr char kAnswerBad[] = "BAD\n";
 constexpr char kAnswerDenied[] = "DENIED\n";
-constexpr char kAnswerBusy[] = "BUSY\n";
 constexpr std::size_t kAnswerMax = 16;
 constexpr std::size_t kSocketSuffixLength = 5;  // ".sock"
 // Longest file name used for the socket, so that the /proc/self/fd form always fits.
@@ -268,7 +267,7 @@ void ControlServer::Serve() {
             }
             if (finished) {
                 Release(connection);
-                close(connection.fd);
+                if (connection.fd >= 0) close(connection.fd);
             } else {
                 open.push_back(std::move(connection));
             }
@@ -348,6 +347,16 @@ bool ControlServer::ReadFromConnection(Connection& connection) {
             case ControlRequestReader::State::kComplete:
                 if (const auto hold = ParseControlHoldRequest(connection.request.Line()))
                     return !Hold(connection, *hold);
+                if (const auto run = ParseControlRunRequest(connection.request.Line())) {
+                    if (runHandler_ && runHandler_(*run, connection.fd)) {
+                        LOG_NOTICE("Control Run Taken. Name:" + *run);
+                        connection.fd = -1;  // the handler's now
+                    } else {
+                        LOG_NOTICE("Control Run Unknown. Name:" + *run);
+                        SendAnswer(connection.fd, kAnswerUnknown);
+                    }
+                    return true;
+                }
                 Answer(connection.fd, connection.request.Line());
                 return true;
             case ControlRequestReader::State::kTooLong:
@@ -368,7 +377,7 @@ bool ControlServer::Hold(Connection& connection, const std::string& name) {
     }
     LOG_NOTICE(std::string(result == kHoldBusy ? "Control Hold Busy." : "Control Hold Unknown.") +
                " Name:" + name);
-    SendAnswer(connection.fd, result == kHoldBusy ? kAnswerBusy : kAnswerUnknown);
+    SendAnswer(connection.fd, result == kHoldBusy ? kControlAnswerBusy : kAnswerUnknown);
     return false;
 }
 
@@ -389,7 +398,7 @@ void ControlServer::Answer(int fd, const std::string& request) {
 }
 
 int ControlClient::Ask(const std::string& folder, const std::string& title, const std::string& name,
-                       bool hold, std::chrono::milliseconds timeout, int* keptFd) {
+                       Verb verb, std::chrono::milliseconds timeout, int* keptFd) {
     if (!ControlNameProblem(name).empty()) return kControlBadName;
     const std::string fileName = ControlSocketFileName(title);
     // The folder is opened only when the plain path is too long for an address.
@@ -428,40 +437,47 @@ int ControlClient::Ask(const std::string& folder, const std::string& title, cons
     uid_t uid = 0;
     if (!PeerUid(fd, uid) || uid != geteuid()) return kControlFailed;
 
-    const std::string request = hold ? MakeControlHoldRequest(name) : MakeControlRequest(name);
+    const std::string request = verb == Verb::kHold  ? MakeControlHoldRequest(name)
+                                : verb == Verb::kRun ? MakeControlRunRequest(name)
+                                                     : MakeControlRequest(name);
     if (send(fd, request.data(), request.size(), MSG_NOSIGNAL) !=
         static_cast<ssize_t>(request.size()))
         return kControlFailed;
 
+    // One byte at a time: a run's report follows its answer on the same connection.
     std::string answer;
-    char buffer[kAnswerMax];
-    while (answer.size() < kAnswerMax && answer.find('\n') == std::string::npos) {
-        const ssize_t got = recv(fd, buffer, sizeof(buffer), 0);
+    while (answer.size() < kAnswerMax && (answer.empty() || answer.back() != '\n')) {
+        char byte = 0;
+        const ssize_t got = recv(fd, &byte, 1, 0);
         if (got < 0 && errno == EINTR) continue;
         if (got <= 0) break;
-        answer.append(buffer, static_cast<std::size_t>(got));
+        answer += byte;
     }
-    if (answer == kAnswerOk) {
-        if (keptFd != nullptr) {
-            *keptFd = fd;
-            fd = -1;
-        }
-        return kControlDelivered;
+    const bool kept = verb == Verb::kRun
+                          ? answer == kControlAnswerStarted || answer == kControlAnswerRunning
+                          : answer == kAnswerOk;
+    if (kept && keptFd != nullptr) {
+        *keptFd = fd;
+        fd = -1;
     }
+    if (answer == kControlAnswerRunning) return kControlAlreadyRunning;
+    if (answer == kControlAnswerStarted) return kControlDelivered;
+    if (answer == kAnswerOk) return kControlDelivered;
     if (answer == kAnswerUnknown) return kControlUnknownName;
-    if (answer == kAnswerBusy) return kControlBusy;
+    if (answer == kControlAnswerBusy) return kControlBusy;
     return kControlFailed;
 }
 
 int ControlClient::Signal(const std::string& folder, const std::string& title,
                           const std::string& name, std::chrono::milliseconds timeout) {
-    return Ask(folder, title, name, false, timeout, nullptr);
+    return Ask(folder, title, name, Verb::kSignal, timeout, nullptr);
 }
 
 int ControlHold::Acquire(const std::string& folder, const std::string& title,
                          const std::string& name, std::chrono::milliseconds timeout) {
     Release();
-    const int result = ControlClient::Ask(folder, title, name, true, timeout, &fd_);
+    const int result =
+        ControlClient::Ask(folder, title, name, ControlClient::Verb::kHold, timeout, &fd_);
     if (fd_ >= 0) {
         // The claim lasts as long as the connection: no time-out applies to it any more.
         timeval none{};
@@ -473,6 +489,44 @@ int ControlHold::Acquire(const std::string& folder, const std::string& title,
 void ControlHold::Release() {
     if (fd_ >= 0) close(fd_);
     fd_ = -1;
+}
+
+int ControlRun::Start(const std::string& folder, const std::string& title, const std::string& name,
+                      std::chrono::milliseconds timeout) {
+    Close();
+    const int result =
+        ControlClient::Ask(folder, title, name, ControlClient::Verb::kRun, timeout, &fd_);
+    if (fd_ >= 0) {
+        // A run takes as long as it takes: the report is waited for without a time-out.
+        timeval none{};
+        setsockopt(fd_, SOL_SOCKET, SO_RCVTIMEO, &none, sizeof(none));
+    }
+    return result;
+}
+
+bool ControlRun::ReadLine(std::string& line) {
+    for (;;) {
+        if (const std::size_t end = pending_.find('\n'); end != std::string::npos) {
+            line = pending_.substr(0, end);
+            pending_.erase(0, end + 1);
+            return true;
+        }
+        if (fd_ < 0 || pending_.size() >= kControlRequestMax) return false;
+        char buffer[kControlRequestMax];
+        const ssize_t got = recv(fd_, buffer, sizeof(buffer), 0);
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) {
+            Close();
+            return false;
+        }
+        pending_.append(buffer, static_cast<std::size_t>(got));
+    }
+}
+
+void ControlRun::Close() {
+    if (fd_ >= 0) close(fd_);
+    fd_ = -1;
+    pending_.clear();
 }
 
 int ControlClient::Signal(const std::string& name) {

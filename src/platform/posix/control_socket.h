@@ -5,7 +5,9 @@
 // uid. Protocol, one request per connection: "SIGNAL <name>\n" answered by "OK\n" or
 // "UNKNOWN\n"; "HOLD <name>\n" (a claim, such as the backup running flag, kept for the client
 // until it closes the connection or ends) answered by "OK\n" (then held), "BUSY\n" or
-// "UNKNOWN\n"; anything else is answered by "BAD\n", a peer of another user by "DENIED\n".
+// "UNKNOWN\n"; "RUN <name>\n" (start a run, such as a backup, and report on it until it ends)
+// answered by "STARTED\n" or "RUNNING\n" and then the report lines, "BUSY\n" or "UNKNOWN\n";
+// anything else is answered by "BAD\n", a peer of another user by "DENIED\n".
 #pragma once
 
 #include <atomic>
@@ -22,12 +24,13 @@
 namespace tessarine {
 
 // Results of ControlClient::Signal.
-inline constexpr int kControlDelivered = 0;    // the event was signalled
-inline constexpr int kControlNoInstance = 1;   // nothing listens on the socket
-inline constexpr int kControlUnknownName = 2;  // the instance has no event of that name
-inline constexpr int kControlFailed = 3;       // refused, timed out, or an unexpected answer
-inline constexpr int kControlBadName = 4;      // the name cannot be sent (ControlNameProblem)
-inline constexpr int kControlBusy = 5;         // a claim asked for is taken
+inline constexpr int kControlDelivered = 0;       // the event was signalled
+inline constexpr int kControlNoInstance = 1;      // nothing listens on the socket
+inline constexpr int kControlUnknownName = 2;     // the instance has no event of that name
+inline constexpr int kControlFailed = 3;          // refused, timed out, or an unexpected answer
+inline constexpr int kControlBadName = 4;         // the name cannot be sent (ControlNameProblem)
+inline constexpr int kControlBusy = 5;            // a claim asked for is taken; no run can start
+inline constexpr int kControlAlreadyRunning = 6;  // the run asked for was already going
 
 // What the server's hold handler answers.
 inline constexpr int kHoldGranted = 0;
@@ -81,6 +84,14 @@ public:
         releaseHold_ = std::move(release);
     }
 
+    // "RUN <name>": `run` gets the name and the connection's descriptor, answers on it, and
+    // returns true when it keeps the connection (it closes it when done), false to have the
+    // server answer "UNKNOWN". It runs on the server's thread and must not block. Set before
+    // Start.
+    void SetRunHandler(std::function<bool(const std::string&, int)> run) {
+        runHandler_ = std::move(run);
+    }
+
 private:
     struct Connection;
     // Grants (true: the connection stays) or refuses a claim.
@@ -96,6 +107,7 @@ private:
     NamedEvents& events_;
     std::function<int(const std::string&)> acquireHold_;
     std::function<void(const std::string&)> releaseHold_;
+    std::function<bool(const std::string&, int)> runHandler_;
     std::chrono::milliseconds readTimeout_{2000};
     int folderFd_ = -1;
     int listenFd_ = -1;
@@ -121,9 +133,11 @@ public:
 
 private:
     friend class ControlHold;
-    // One request; a granted hold leaves its connection in `keptFd`.
+    friend class ControlRun;
+    enum class Verb { kSignal, kHold, kRun };
+    // One request; a granted hold or a run leaves its connection in `keptFd`.
     static int Ask(const std::string& folder, const std::string& title, const std::string& name,
-                   bool hold, std::chrono::milliseconds timeout, int* keptFd);
+                   Verb verb, std::chrono::milliseconds timeout, int* keptFd);
 };
 
 // A claim of the running instance held by this process ("HOLD <name>"), released when this
@@ -144,6 +158,29 @@ public:
 
 private:
     int fd_ = -1;
+};
+
+// A run asked of the running instance ("RUN <name>"), whose report is then read line by line.
+class ControlRun {
+public:
+    ControlRun() = default;
+    ~ControlRun() { Close(); }
+    ControlRun(const ControlRun&) = delete;
+    ControlRun& operator=(const ControlRun&) = delete;
+
+    // kControlDelivered (a run was started), kControlAlreadyRunning (one was going: its report
+    // follows), kControlBusy (none can start now), kControlNoInstance, kControlUnknownName,
+    // kControlBadName or kControlFailed, as ControlClient::Signal.
+    int Start(const std::string& folder, const std::string& title, const std::string& name,
+              std::chrono::milliseconds timeout = std::chrono::milliseconds(5000));
+    // The next report line without its newline; false when the instance closed the connection
+    // (or ended), or sent a line longer than kControlRequestMax.
+    bool ReadLine(std::string& line);
+    void Close();
+
+private:
+    int fd_ = -1;
+    std::string pending_;
 };
 
 }  // namespace tessarine

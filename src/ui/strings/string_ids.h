@@ -1,4 +1,5 @@
-// The ids by which texts are looked up: messages of the built-in string table (10000-10077),
+// The ids by which texts are looked up: messages of the built-in string table (10000-10089,
+// 10100-10137 for the restore window),
 // dialog templates (their own id names the dialog's title or tab title) and the tray menu's
 // commands. Control captions are looked up by the control id inside its dialog.
 #pragma once
@@ -20,6 +21,7 @@ enum DialogId : unsigned {
     kDlgDetectFileResult = 142,        // result window, detection page
     kDlgDetectFileResultDetail = 144,  // detail box of one detection result
     kDlgShareFolder = 1500,            // folder browser over the device share (our own)
+    kDlgRestore = 1510,                // restore window (our own; its texts are 10100-10149)
 };
 
 // Controls and texts of the device-share folder browser (kDlgShareFolder).
@@ -32,6 +34,8 @@ enum ShareFolderControlId : unsigned {
     kCtlShareFolderListing = 1506,        // status text while a listing runs
     kCtlShareFolderEmpty = 1507,          // status text for a folder without folders
     kCtlShareFolderError = 1508,          // warning when a listing fails
+    kCtlShareFolderNew = 1509,            // kStrNewFolderButton: a new folder in the one shown
+    kCtlShareFolderNameEdit = 1510,       // the name in the new folder's name dialog
 };
 
 // Commands of the tray menu, in menu order; their captions are looked up under kMenuTray.
@@ -42,6 +46,7 @@ enum MenuCommandId : unsigned {
     kCmdLogin = 32778,      // "ログイン（&L)"
     kCmdVersion = 57664,    // "バージョン（&A)"
     kCmdExit = 57665,       // "終了（&E)"
+    kCmdRestore = 32782,    // "復元（&O）" (text kStrRestoreMenu)
 };
 
 // Standard buttons every dialog uses.
@@ -114,6 +119,53 @@ enum StringId : unsigned {
     kStrTipFailedCount = 10075,     // "（%s 件失敗）"
     kStrTipNextRun = 10076,         // "次回のバックアップ：%s"
     kStrTipNoNextRun = 10077,       // "次回のバックアップ：予定なし"
+    // The destination check of the backup page and the browser's new folder.
+    kStrCreateDestinationQuestion = 10078,  // "バックアップ先フォルダ「%s」が機器にありません。…"
+    kStrDestinationCreated = 10079,  // "バックアップ先フォルダ「%s」を作成しました。"
+    kStrDestinationNotCreated = 10080,  // "…「%s」を作成できませんでした。\n%s"
+    kStrDestinationNotChecked = 10081,  // "…「%s」が機器にあるか確認できませんでした。\n%s"
+    kStrDeviceNotReached = 10082,  // "機器に接続できませんでした。…"
+    kStrNewFolderButton = 10083,   // "新しいフォルダー(&N)"
+    kStrNewFolderTitle = 10084,    // "新しいフォルダー"
+    kStrNewFolderName = 10085,     // "名前(&A):"
+    kStrBadFolderName = 10086,     // "フォルダー名が正しくありません。…"
+    kStrFolderNotCreated = 10087,  // "フォルダー「%s」を作成できませんでした。\n%s"
+    kStrFolderNameTaken = 10088,  // "同じ名前のフォルダーまたはファイルがあります。"
+    kStrCancelButton = 10089,  // "キャンセル"
+    // The restore window (10100-10149); its controls carry these ids as their names.
+    kStrRestoreMenu = 10100,        // "復元（&O）" (tray menu)
+    kStrRestoreTitle = 10101,       // "復元" (window title, backup page button)
+    kStrRestorePairLabel = 10102,   // "フォルダ設定(&P)"
+    kStrRestoreTreeLabel = 10103,   // "復元するファイル(&F)"
+    kStrRestoreNameColumn = 10104,  // "名前"
+    kStrRestoreSizeColumn = 10105,  // "サイズ"
+    kStrRestoreTimeColumn = 10106,  // "更新日時"
+    kStrRestoreListing = 10107,     // "機器の一覧を取得しています..."
+    kStrRestoreListError = 10108,   // "機器のフォルダを一覧できませんでした。"
+    kStrRestoreListEmpty = 10109,  // "バックアップされたファイルがありません。"
+    kStrRestoreTargetGroup = 10110,  // "復元先"
+    kStrRestoreOriginal = 10111,     // "元の場所(&L)"
+    kStrRestoreToFolder = 10112,     // "フォルダ(&D)"
+    kStrRestoreBrowse = 10113,       // "参照(&B)"
+    kStrRestoreOverwrite = 10114,    // "異なるファイルを上書きする(&W)"
+    kStrRestoreStart = 10115,        // "復元(&R)"
+    kStrRestoreCancel = 10116,       // "キャンセル(&C)"
+    kStrRestoreClose = 10117,        // "閉じる"
+    kStrRestoreProgress = 10118,     // "%s / %s 件"
+    kStrRestoreSummary = 10119,  // "復元 %s 件、同一 %s 件、スキップ %s 件、失敗 %s 件"
+    kStrRestoreCancelled = 10120,  // "復元をキャンセルしました。"
+    kStrRestoreDeviceLost = 10121,  // "機器との接続が切れたため、残りは復元していません。"
+    kStrRestoreSkippedLabel = 10122,   // "復元しなかったファイル"
+    kStrRestoreNothingChosen = 10123,  // "復元するファイルを選択してください。"
+    kStrRestoreBadFolder = 10124,  // "復元先フォルダの指定が正しくありません。"
+    kStrRestoreBusy = 10125,  // "バックアップ処理実行中のため復元できません。"
+    kStrRestoreNoPairs = 10126,     // "フォルダ設定がありません。"
+    kStrRestoreCancelling = 10127,  // "キャンセルしています..."
+    kStrRestoreDone = 10128,        // "復元が終了しました。"
+    kStrRestoreErrorCode = 10129,   // "（エラー %s）"
+    // Why a file was not restored: kStrRestoreReasonFirst + RestoreOutcome.
+    kStrRestoreReasonFirst = 10130,
+    kStrRestoreReasonLast = 10137,
     // Texts of this port's own windows (10150-10179).
     kStrSearchHostTitle = 10150,  // "機器の検索"
     kStrYesButton = 10151,        // "はい(&Y)"

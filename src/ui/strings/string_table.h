@@ -1,4 +1,4 @@
-// The program's own string table: the messages and shared texts with ids 10000-10077 that
+// The program's own string table: the messages and shared texts with ids 10000-10089 that
 // a string container may override.
 #pragma once
 
