@@ -22,68 +22,17 @@
 # leaves out the third commands (one copy at a time, one copier); BENCH_BIG=0 leaves out the
 # 1 GiB file; BENCH_COPY=0 the 10,000-file copy (link: only the differential run then).
 set -euo pipefail
-root=$(cd "$(dirname "$0")/.." && pwd)
+. "$(dirname "$0")/bench_common.sh"
+root=$bench_root
 what=${1:-all}
 "$root/scripts/setup"
-build=$root/build/release
-cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DENABLE_SANITIZERS=OFF -DBUILD_BENCHMARKS=ON >/dev/null
-cmake --build "$build" --target backup_run_bench >/dev/null
+bench_build backup_run_bench
 runner=$build/bench/backup_run_bench
-
-work=$(mktemp -d /var/tmp/tessarine-bench.XXXXXX)
-# The share lives outside the private work folder: smbd reaches it as the share's user.
-fixture=$(mktemp -d /var/tmp/tessarine-bench-smbd.XXXXXX)
-netns=tessarine-bench-$$
-relay=""
-cleanup() {
-  [[ -z $relay ]] || kill "$relay" 2>/dev/null || true
-  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null 2>&1 || true
-  if ip netns list 2>/dev/null | grep -q "^$netns\b"; then
-    ip link del tsbench0 2>/dev/null || true
-    ip netns del "$netns"
-  fi
-  rm -rf "$work" "$fixture"
-}
-trap cleanup EXIT
+bench_init b 231
 runs=${BENCH_RUNS:-3}
 warmup=${BENCH_WARMUP:-1}
 one_at_a_time=${BENCH_ONE_AT_A_TIME:-1}
 big=${BENCH_BIG:-1}
-
-# Appends the relay's processor time so far (user + system, in clock ticks) to the file given;
-# nothing without a relay. Called before every timed command and once after the last.
-relay_cpu_note() {
-  [[ -z $relay ]] || awk '{print $14 + $15}' "/proc/$relay/stat" >>"$1"
-}
-# relay_cpu_report NAME LOG: the relay's processor time during each command of a run with one
-# timed run per command and no warm-up (the differences between the notes).
-relay_cpu_report() {
-  [[ -n $relay && -s $2 ]] || return 0
-  python3 - "$1" "$2" "$(getconf CLK_TCK)" <<'PY'
-import sys
-name, path, tick = sys.argv[1], sys.argv[2], float(sys.argv[3])
-notes = [float(line) for line in open(path) if line.strip()]
-spent = ["%.2f s" % ((b - a) / tick) for a, b in zip(notes, notes[1:])]
-print("%s: relay processor time per command (ours, reference, ...): %s" % (name, ", ".join(spent)))
-PY
-}
-
-# ratio NAME JSON: mean time of the first command over the second, printed last.
-# Further commands of the run are printed against the reference too.
-ratio() {
-  python3 - "$1" "$2" <<'PY'
-import json, sys
-name, path = sys.argv[1], sys.argv[2]
-results = json.load(open(path))["results"]
-ours, reference = results[0], results[1]
-print("%s: ours %.3f s (min %.3f), reference %.3f s (min %.3f)" % (
-    name, ours["mean"], ours["min"], reference["mean"], reference["min"]))
-print("%s ratio=%.2f" % (name, ours["mean"] / reference["mean"]))
-for extra in results[2:]:
-    print("%s: also %.3f s (min %.3f), ratio=%.2f: %s" % (
-        name, extra["mean"], extra["min"], extra["mean"] / reference["mean"], extra["command"][:60]))
-PY
-}
 
 copy_bench() {
   local src=$work/tree
@@ -164,30 +113,14 @@ smb_copy_runs() {
   rm -rf "$one"
 }
 
-# The smbd half of "copy" with the server on another host of a LAN: smbd and a delaying relay
-# (delay_relay) run in a network namespace of their own, reached over a veth pair.
+# The smbd half of "copy" with the server on another host of a LAN (link_start).
 link_bench() {
-  local delay=${1:-150} rate=${2:-1000}
   local src=$work/tree
-  cmake --build "$build" --target delay_relay >/dev/null
+  bench_build delay_relay
   python3 "$root/bench/make_tree.py" "$src" --files 10000 --total-mib 1024
-  ip netns add "$netns"
-  ip link add tsbench0 type veth peer name tsbench1 netns "$netns"
-  ip addr add 10.231.0.1/24 dev tsbench0
-  ip link set tsbench0 up
-  ip netns exec "$netns" ip addr add 10.231.0.2/24 dev tsbench1
-  ip netns exec "$netns" ip link set tsbench1 up
-  ip netns exec "$netns" ip link set lo up
-  ip netns exec "$netns" "$root/scripts/smbd-fixture" start "$fixture" >/dev/null
-  set -a; . "$fixture/env"; set +a
-  ip netns exec "$netns" "$build/bench/delay_relay" 10.231.0.2 445 "$TESSARINE_SMB_PORT" \
-    "$delay" "$rate" &
-  relay=$!
-  echo "link: ${delay} us each way, at most ${rate} Mbit/s"
-  smb_copy_runs "$src" "a LAN link" 10.231.0.2 445
-  kill "$relay"
-  wait "$relay" 2>/dev/null || true
-  "$root/scripts/smbd-fixture" stop "$fixture" >/dev/null
+  link_start "$@"
+  smb_copy_runs "$src" "a LAN link" "$link_host" 445
+  link_stop
 }
 
 diff_bench() {

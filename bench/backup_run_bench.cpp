@@ -15,11 +15,11 @@
 #include "backup/backup_execute.h"
 #include "backup/backup_sql_utility.h"
 #include "base/app_log.h"
+#include "bench_args.h"
 #include "core/message_sink.h"
 #include "platform/clock.h"
 #include "platform/device_share_factory.h"
 #include "platform/named_events.h"
-#include "platform/posix/share_copier.h"
 #include "platform/system_info.h"
 #include "settings/profile_store.h"
 #include "settings/setting_common.h"
@@ -45,35 +45,21 @@ std::string HostOf(const std::string& devicePath) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc == 2 && std::strcmp(argv[1], kShareCopierOption) == 0)
-        return RunShareCopier(STDIN_FILENO, STDOUT_FILENO);
-    std::string data, source, dest, localRoot, user = "bench", password = "bench";
-    int port = 445;
-    bool mirror = false;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
-        if (arg == "--data")
-            data = next();
-        else if (arg == "--source")
-            source = next();
-        else if (arg == "--dest")
-            dest = next();
-        else if (arg == "--local-root")
-            localRoot = next();
-        else if (arg == "--port")
-            port = std::stoi(next());
-        else if (arg == "--user")
-            user = next();
-        else if (arg == "--password")
-            password = next();
-        else if (arg == "--mirror")
-            mirror = true;
-        else {
-            std::fprintf(stderr, "unknown argument: %s\n", arg.c_str());
-            return 2;
-        }
+    if (int copier = 0; bench::RunAsCopier(argc, argv, copier)) return copier;
+    const bench::BenchArgs args = bench::ParseBenchArgs(
+        argc, argv,
+        {"--data", "--source", "--dest", "--local-root", "--port", "--user", "--password"},
+        {"--mirror"});
+    if (!args.unknown.empty()) {
+        std::fprintf(stderr, "unknown argument: %s\n", args.unknown.c_str());
+        return 2;
     }
+    std::string data = args.Value("--data");
+    const std::string source = args.Value("--source");
+    const std::string dest = args.Value("--dest");
+    const std::string user = args.Value("--user", "bench");
+    const std::string password = args.Value("--password", "bench");
+    const bool mirror = args.Has("--mirror");
     if (data.empty() || source.empty() || dest.empty()) {
         std::fprintf(stderr,
                      "usage: backup_run_bench --data DIR --source SRC --dest DEVICEPATH "
@@ -110,11 +96,7 @@ int main(int argc, char** argv) {
     std::atomic<int> stop{0}, threadRunning{0}, executorRunning{0};
     ThreadControlBlock block{&stop, &threadRunning, &executorRunning};
 
-    // TESSARINE_SHARE_COPIERS=0 compares with one copy at a time.
-    ShareOptions options = ShareOptionsFromEnvironment();
-    options.copierExecutable = "/proc/self/exe";
-    options.port = port;
-    options.localRoot = localRoot;
+    const ShareOptions options = bench::BenchShareOptions(args);
     BackupProgress progress;
     std::atomic<int> shutdownAfterBackup{1};
     CBackupExecute executor({[&] { return MakeDeviceShare(options); }, fileList, sink, events,

@@ -2,42 +2,30 @@
 //   restore_run_bench --source SRC --dest '\\127.0.0.1\zereda\backup\x' --to DIR
 //                     --port P --user U --password W
 // SRC is only the pair's source name (the copies land in DIR/<last name of SRC>). Prints the
-// summary counts; exit 0 when everything came back.
+// summary counts; exit 0 when everything came back. The copies go through copier processes
+// (this program in its copier mode) as the program's restore does; TESSARINE_SHARE_COPIERS=0
+// makes them one at a time.
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "backup/restore_engine.h"
 #include "base/app_log.h"
-#include "platform/device_share_factory.h"
+#include "bench_args.h"
 #include "platform/unc_path.h"
 
 using namespace tessarine;
 
 int main(int argc, char** argv) {
-    std::string source;
-    std::string destination;
-    std::string to;
-    std::string user;
-    std::string password;
-    int port = 445;
-    for (int i = 1; i < argc; ++i) {
-        const std::string arg = argv[i];
-        auto next = [&]() -> std::string { return i + 1 < argc ? argv[++i] : std::string(); };
-        if (arg == "--source")
-            source = next();
-        else if (arg == "--dest")
-            destination = next();
-        else if (arg == "--to")
-            to = next();
-        else if (arg == "--port")
-            port = std::stoi(next());
-        else if (arg == "--user")
-            user = next();
-        else if (arg == "--password")
-            password = next();
-    }
-    if (source.empty() || destination.empty() || to.empty()) {
+    if (int copier = 0; bench::RunAsCopier(argc, argv, copier)) return copier;
+    const bench::BenchArgs args = bench::ParseBenchArgs(
+        argc, argv, {"--source", "--dest", "--to", "--port", "--user", "--password"});
+    const std::string source = args.Value("--source");
+    const std::string destination = args.Value("--dest");
+    const std::string to = args.Value("--to");
+    const std::string user = args.Value("--user");
+    const std::string password = args.Value("--password");
+    if (!args.unknown.empty() || source.empty() || destination.empty() || to.empty()) {
         std::fprintf(stderr,
                      "usage: restore_run_bench --source SRC --dest DEVICEPATH --to DIR "
                      "--port P --user U --password W\n");
@@ -48,9 +36,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "not a device path: %s\n", destination.c_str());
         return 64;
     }
-    ShareOptions options = ShareOptionsFromEnvironment();
-    options.port = port;
-    auto share = MakeDeviceShare(options);
+    auto share = MakeDeviceShare(bench::BenchShareOptions(args));
     if (share->Connect(parsed.host, user, password) != kShareConnected) {
         std::fprintf(stderr, "cannot connect\n");
         return 2;

@@ -253,6 +253,8 @@ int RunRestoreCommand(int argc, char** argv) {
 
     ShareOptions options = ShareOptionsFromEnvironment();
     if (!options.problem.empty()) LOG_ERROR("Share Option Ignored. " + options.problem);
+    // The copies come through this very program's copier processes, several at a time.
+    options.copierExecutable = "/proc/self/exe";
     std::unique_ptr<DeviceShare> share = MakeDeviceShare(options);
     const int connected = share->Connect(common.ipv4Address, common.userName, common.userPassword);
     if (connected != kShareConnected && connected != kShareCredentialConflict) {

@@ -518,6 +518,21 @@ void CBackupExecute::BackupFolder(int settingNumber, const std::string& folderPa
         }
     }
 
+    // The sub-folders the walk will list next, where the device holds them under the same
+    // name: a share that can lists them meanwhile (nothing below changes them before).
+    if (listing.known && !destinationIsNew) {
+        std::vector<std::string> below;
+        for (const LocalEntry& entry : local.entries) {
+            if (!entry.isFolder || entry.statusError != 0 || !IsRepresentableOnShare(entry.name))
+                continue;
+            const ShareEntry* onShare = listing.Find(FoldShareName(entry.name));
+            if (onShare != nullptr && onShare->isFolder && onShare->name == entry.name)
+                below.push_back(
+                    MakeDestinationPath(settingNumber, JoinLocalPath(folderPath, entry.name)));
+        }
+        share_->PrefetchListings(below);
+    }
+
     auto storedTimeOf = [&](const std::string& path, std::time_t& storedTime) {
         if (!differential) return false;
         if (const auto known = storedTimes_.find(path); known != storedTimes_.end()) {

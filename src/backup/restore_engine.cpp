@@ -10,7 +10,9 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <deque>
 #include <optional>
+#include <set>
 
 #include "base/app_exception.h"
 #include "base/app_log.h"
@@ -324,6 +326,13 @@ bool CRestoreEngine::PrepareRoot(RestoreItem& root, bool dryRun) {
 }
 
 void CRestoreEngine::RemoveLeftovers(const std::string& folder) {
+    // Copies of this run may be under way into a folder seen before (two asked-for paths below
+    // one folder, two pairs with one target): its leftovers were removed the first time.
+    if (!clearedFolders_.insert(folder).second) return;
+    RemoveTemporaryFiles(folder);
+}
+
+void CRestoreEngine::RemoveTemporaryFiles(const std::string& folder) {
     auto listed = [&] {
         std::vector<std::string> names;
         if (DIR* dir = ::opendir(folder.c_str())) {
@@ -344,41 +353,41 @@ void CRestoreEngine::RemoveLeftovers(const std::string& folder) {
     }
 }
 
-void CRestoreEngine::RestoreFile(RestoreItem& item, const RestoreRequest& request,
-                                 const std::atomic<int>* cancel) {
+bool CRestoreEngine::NeedsCopy(RestoreItem& item, const RestoreRequest& request) {
     struct stat info {};
     if (::lstat(item.localPath.c_str(), &info) == 0) {
         if (S_ISLNK(info.st_mode)) {
             item.outcome = RestoreOutcome::kRefusedLink;
             LOG_ERROR("Restore Link Refused. path:" + item.localPath);
-            return;
+            return false;
         }
         if (!S_ISREG(info.st_mode)) {
             item.outcome = RestoreOutcome::kKindDiffers;
             LOG_ERROR("Restore Not A File. path:" + item.localPath);
-            return;
+            return false;
         }
         if (static_cast<std::uint64_t>(info.st_size) == item.size &&
             info.st_mtime == item.lastWriteTime) {
             item.outcome = RestoreOutcome::kEqual;
-            return;
+            return false;
         }
         if (!request.overwrite) {
             item.outcome = RestoreOutcome::kLocalDiffers;
             LOG_NOTICE("Restore Local File Differs. Kept. path:" + item.localPath);
-            return;
+            return false;
         }
     } else if (errno != ENOENT) {
         item.outcome = RestoreOutcome::kFailed;
         item.error = errno;
         LOG_ERROR_CODE(item.error, "Restore Local File Error. path:" + item.localPath);
-        return;
+        return false;
     }
-    if (request.dryRun) {
-        item.outcome = RestoreOutcome::kRestored;
-        return;
-    }
-    const IoStatus copied = share_.CopyFromShare(item.devicePath, item.localPath, cancel);
+    item.outcome = RestoreOutcome::kRestored;
+    return !request.dryRun;
+}
+
+void CRestoreEngine::NoteCopied(RestoreItem& item, const IoStatus& copied,
+                                const std::atomic<int>* cancel) {
     if (copied) {
         item.outcome = RestoreOutcome::kRestored;
         LOG_TRACE("Restored. file:" + item.localPath);
@@ -422,6 +431,7 @@ void CRestoreEngine::Count(const RestoreItem& item) {
 RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::atomic<int>* cancel,
                                    const ProgressObserver& observer) {
     summary_ = RestoreSummary{};
+    clearedFolders_.clear();
     auto cancelled = [cancel] { return cancel != nullptr && cancel->load() != 0; };
     LOG_NOTICE(std::string("Restore Start.") + (request.dryRun ? " DryRun" : "") +
                (request.overwrite ? " Overwrite" : "") + " Target:" +
@@ -497,10 +507,47 @@ RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::ato
         summary_.refused.push_back(folder);
         Count(folder);
     };
+    // The files looked at, in order, with the copies of those that need one queued ahead (the
+    // share makes several at a time where it can); each is settled, in order, once its copy
+    // is taken.
+    struct Pending {
+        RestoreItem* item;
+        std::optional<CopyTicket> copy;
+    };
+    std::deque<Pending> pending;
+    bool stopped = false;
+    std::set<std::string> failedFolders;  // where a failed copy may have left its temporary file
+    auto settle = [&] {
+        Pending next = pending.front();
+        pending.pop_front();
+        RestoreItem& item = *next.item;
+        if (next.copy) {
+            NoteCopied(item, share_.TakeCopyResult(*next.copy), cancel);
+            if (item.outcome == RestoreOutcome::kFailed)
+                failedFolders.insert(item.localPath.substr(0, item.localPath.rfind('/')));
+            if ((item.error == ECANCELED && cancelled()) || summary_.deviceLost) {
+                stopped = true;
+                return;
+            }
+        }
+        Count(item);
+        summary_.files.push_back(item);
+        ++progress.filesDone;
+        progress.bytesDone += item.size;
+        progress.last = &summary_.files.back();
+        if (observer) observer(progress);
+    };
+    auto settleAll = [&] {
+        while (!pending.empty() && !stopped) settle();
+    };
     int preparedPair = -1;
     for (RestoreItem& item : items) {
-        if (summary_.deviceLost || cancelled()) break;
+        if (stopped || summary_.deviceLost || cancelled()) break;
         if (item.pair != preparedPair) {
+            // One pair's copies are all in before the next pair's target is looked at: two
+            // pairs may share a target folder.
+            settleAll();
+            if (stopped) break;
             preparedPair = item.pair;
             RestoreItem root{item.pair, pairs_[item.pair].destination, roots[item.pair], true};
             if (!PrepareRoot(root, request.dryRun)) block(root);
@@ -512,21 +559,34 @@ RestoreSummary CRestoreEngine::Run(const RestoreRequest& request, const std::ato
             if (item.isFolder) continue;
             item.outcome = below->outcome;
             item.error = below->error;
+            pending.push_back({&item, std::nullopt});
         } else if (item.isFolder) {
             if (!PrepareFolder(item, request.dryRun)) block(item);
             continue;
+        } else if (NeedsCopy(item, request)) {
+            pending.push_back(
+                {&item, share_.QueueCopyFromShare(item.devicePath, item.localPath, cancel)});
         } else {
-            RestoreFile(item, request, cancel);
-            if (item.error == ECANCELED && cancelled()) break;
-            if (summary_.deviceLost) break;
+            pending.push_back({&item, std::nullopt});
         }
-        Count(item);
-        summary_.files.push_back(item);
-        ++progress.filesDone;
-        progress.bytesDone += item.size;
-        progress.last = &summary_.files.back();
-        if (observer) observer(progress);
+        while (!stopped &&
+               (pending.size() > kCopiesAhead || (!pending.empty() && !pending.front().copy)))
+            settle();
     }
+    settleAll();
+    if (summary_.deviceLost) {
+        // The rest is not asked of a device that stopped answering.
+        share_.DropQueuedCopies();
+    } else {
+        // Cancelled: every copy still queued ends within one block; none writes after the run.
+        for (const Pending& rest : pending)
+            if (rest.copy) static_cast<void>(share_.TakeCopyResult(*rest.copy));
+    }
+    pending.clear();
+    // A copy that failed (its copier killed, say) may have left its temporary file: no copy is
+    // under way any more.
+    if (!request.dryRun)
+        for (const std::string& folder : failedFolders) RemoveTemporaryFiles(folder);
     summary_.cancelled = cancelled();
     if (summary_.cancelled) LOG_NOTICE("Restore Cancelled.");
     if (!marked.empty() && !summary_.cancelled && !summary_.deviceLost) marks_->Clear(marked);

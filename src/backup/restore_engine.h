@@ -3,7 +3,8 @@
 // the chosen target is written: device names that cannot be one local name are refused, local
 // links are never followed below the target, and a local file that differs from its copy is
 // kept unless the caller asks to overwrite. Each copy arrives under a temporary name in its
-// folder and takes its final name whole (DeviceShare::CopyFromShare); the temporary files a
+// folder and takes its final name whole (DeviceShare::CopyFromShare, made by the share's copier
+// processes where it has them); the temporary files a
 // cut-off restore left are removed when a later restore visits their folder.
 #pragma once
 
@@ -12,6 +13,7 @@
 #include <ctime>
 #include <functional>
 #include <map>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -100,8 +102,10 @@ public:
     // writes anything and clears the marks when it ends uncancelled with the device answering.
     void SetMarks(const RestoreMarks* marks) { marks_ = marks; }
 
-    // Lists the asked-for copies, then restores them one by one; `cancel` (non-zero) stops
-    // between files and inside a copy. Never throws for a file or a listing: each is an item.
+    // Lists the asked-for copies, then restores them, several copies at a time where the share
+    // queues them (DeviceShare::QueueCopyFromShare), settling the files in order; `cancel`
+    // (non-zero) stops between files and inside a copy (every copy queued ends within one
+    // block before Run returns). Never throws for a file or a listing: each is an item.
     RestoreSummary Run(const RestoreRequest& request, const std::atomic<int>* cancel,
                        const ProgressObserver& observer = nullptr);
 
@@ -124,17 +128,24 @@ private:
     // the outcome set when it is not usable.
     bool PrepareFolder(RestoreItem& item, bool dryRun);
     bool PrepareRoot(RestoreItem& root, bool dryRun);
-    void RestoreFile(RestoreItem& item, const RestoreRequest& request,
-                     const std::atomic<int>* cancel);
-    // Removes the temporary files a cut-off restore left in a local folder.
+    // Decides a file from what stands locally: true when it is to be copied (outcome
+    // kRestored), false with its outcome set otherwise (a dry run copies nothing).
+    bool NeedsCopy(RestoreItem& item, const RestoreRequest& request);
+    void NoteCopied(RestoreItem& item, const IoStatus& copied, const std::atomic<int>* cancel);
+    // Removes the temporary files a cut-off restore left in a local folder, once per run.
     void RemoveLeftovers(const std::string& folder);
+    void RemoveTemporaryFiles(const std::string& folder);
     void NoteDeviceError(int error);
     void Count(const RestoreItem& item);
 
     DeviceShare& share_;
     CBackupSQLUtility* fileList_;
     BackupFolderPairs pairs_;
+    // Copies queued ahead of the file being settled.
+    static constexpr std::size_t kCopiesAhead = 64;
+
     std::map<std::string, NamesByFold> names_;  // of the pair being listed, by relative folder
+    std::set<std::string> clearedFolders_;      // local folders whose leftovers went this run
     RestoreSummary summary_;
     const RestoreMarks* marks_ = nullptr;
 };

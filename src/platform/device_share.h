@@ -77,6 +77,10 @@ public:
     // the order that suits them, usually the order they were queued in. Here: nothing runs
     // ahead, each copy is made by CopyToShare when its result is taken.
     virtual CopyTicket QueueCopyToShare(const CopyRequest& request, const std::atomic<int>* cancel);
+    // The same for a copy from the share (CopyFromShare's guarantees); its result is taken with
+    // TakeCopyResult as well.
+    virtual CopyTicket QueueCopyFromShare(const std::string& path, const std::string& localPath,
+                                          const std::atomic<int>* cancel);
     virtual IoStatus TakeCopyResult(CopyTicket ticket);
     // Forgets every queued copy whose result was not taken; the ones not started yet are not
     // made. Copies already under way finish (or stop on their cancel flag) on their own.
@@ -99,6 +103,11 @@ public:
     // listed. Fails when the folder cannot be read (no entries then).
     virtual IoResult<std::vector<ShareEntry>> List(const std::string& folder,
                                                    const std::string& wildcard) = 0;
+    // Folders the caller will List soon (with nothing changed in them by it before): a share
+    // that can list several at once may start on them now. Here: nothing.
+    virtual void PrefetchListings(const std::vector<std::string>& folders) {
+        static_cast<void>(folders);
+    }
 
     // Who copies to the share through this object (any text that differs between the senders
     // of one computer name, such as the user's data folder): hashed into the temporary names of
@@ -112,6 +121,7 @@ private:
     struct QueuedCopy {
         CopyRequest request;
         const std::atomic<int>* cancel = nullptr;
+        bool fromShare = false;
     };
     std::map<CopyTicket, QueuedCopy> queuedCopies_;
     CopyTicket nextTicket_ = 1;

@@ -146,9 +146,12 @@ protected:
         sink_.Clear();
         executor_ = MakeWorker<CBackupExecute>(CBackupExecute::Dependencies{
             .shareFactory = [this, port]() -> std::unique_ptr<DeviceShare> {
-                if (pooled_)
-                    return std::make_unique<PooledSmbShare>(
-                        CopierPoolOptions{copierProgram_, 4, port, 5000});
+                if (pooled_) {
+                    CopierPoolOptions options{copierProgram_, 4, port, 5000};
+                    // Listings ahead as over a LAN: the walk's listings come from copiers too.
+                    options.prefetchListings = 1;
+                    return std::make_unique<PooledSmbShare>(options);
+                }
                 auto share = std::make_unique<SmbShare>(port, 5000);
                 if (blockObserver_) share->SetBlockObserver(blockObserver_);
                 return share;

@@ -235,9 +235,8 @@ TEST_F(StripedCopyTest, FailedRangeFailsTheWholeFileAndKeepsTheOldCopy) {
 }
 
 // Queued copies take no room on the device before a copier works on them: eight striped files
-// queued at once have no more temporary copies on the server than copiers to write them. (Later
-// a striped file keeps its temporary copy from its first range until its result is taken, so
-// copiers that run ahead of the taker may hold more than that, each still a copy under way.)
+// queued at once have no more temporary copies on the server than copiers to write them (and
+// none begun after, see BegunStripedFilesNeverOutnumberTheCopiers).
 TEST_F(StripedCopyTest, QueuedCopiesTakeNoRoomOnTheDevice) {
     constexpr int kFiles = 8;
     const int copiers = options_.copiers;
@@ -260,6 +259,96 @@ TEST_F(StripedCopyTest, QueuedCopiesTakeNoRoomOnTheDevice) {
     for (int i = 0; i < kFiles; ++i)
         EXPECT_TRUE(ReadFile(Served("f" + std::to_string(i))) == contents[i]) << i;
     EXPECT_EQ(0, TemporaryFiles());
+}
+
+// Copiers never run ahead of the taker into new striped files: while the caller holds back
+// its first result, the device holds no more temporary copies than copiers serve (each file's
+// copy lives from its first range to its result being taken).
+TEST_F(StripedCopyTest, BegunStripedFilesNeverOutnumberTheCopiers) {
+    constexpr int kFiles = 6;
+    options_.copiers = 2;
+    Reconnect();
+    std::vector<std::string> contents;
+    for (int i = 0; i < kFiles; ++i) {
+        contents.push_back(Pattern(17 * kMiB, i + 20));
+        ASSERT_TRUE(WriteFile(temp_.Sub("g" + std::to_string(i)), contents.back()));
+    }
+    std::atomic<int> most{0};
+    std::vector<CopyTicket> tickets;
+    {
+        Watcher watcher([&] {
+            most = std::max(most.load(), TemporaryFiles());
+            return false;
+        });
+        for (int i = 0; i < kFiles; ++i) {
+            const std::string name = "g" + std::to_string(i);
+            tickets.push_back(share_->QueueCopyToShare(
+                CopyRequest{temp_.Sub(name), Device(name), true}, nullptr));
+        }
+        // The first files are written to their end before anything is taken: copiers free to
+        // run ahead would begin the next ones meanwhile.
+        auto written = [&] {
+            long long bytes = 0;
+            for (const auto& name : FolderNames(Served(""))) {
+                struct stat status {};
+                if (IsTemporaryCopyName(name) && ::stat(Served(name).c_str(), &status) == 0)
+                    bytes += static_cast<long long>(status.st_blocks) * 512;
+            }
+            return bytes;
+        };
+        for (int i = 0; i < 3000 && written() < 2 * static_cast<long long>(17 * kMiB) &&
+                        most <= options_.copiers;
+             ++i)
+            ::usleep(10000);
+        ::usleep(500000);
+        for (int i = 0; i < kFiles; ++i) {
+            const IoStatus copied = share_->TakeCopyResult(tickets[i]);
+            EXPECT_TRUE(copied) << i << ": " << copied.error;
+        }
+    }
+    EXPECT_LE(most.load(), options_.copiers);
+    for (int i = 0; i < kFiles; ++i)
+        EXPECT_TRUE(ReadFile(Served("g" + std::to_string(i))) == contents[i]) << i;
+    EXPECT_EQ(0, TemporaryFiles());
+}
+
+// Listings asked for ahead come from copiers: what List answers is the folder as it stands,
+// with the wildcard applied, after a change made through the share as well (a listing made
+// before it is dropped), and with every copier gone (listed in-process then).
+TEST_F(StripedCopyTest, ListingsAskedForAheadAnswerTheFolderAsItStands) {
+    options_.prefetchListings = 1;
+    Reconnect();
+    ASSERT_TRUE(share_->CreateFolder(Device("d1")));
+    ASSERT_TRUE(share_->CreateFolder(Device("d2")));
+    for (const char* name : {"d1\\a.txt", "d1\\b.bin", "d2\\c.txt"}) {
+        ASSERT_TRUE(WriteFile(temp_.Sub("x"), name));
+        SetModifiedTime(temp_.Sub("x"), 1300000000);
+        ASSERT_TRUE(share_->CopyToShare(temp_.Sub("x"), Device(name), nullptr));
+    }
+    auto names = [&](const std::string& folder, const std::string& wildcard) {
+        std::string listed;
+        auto result = share_->List(Device(folder), wildcard);
+        EXPECT_TRUE(result) << folder << ": " << result.error;
+        for (const ShareEntry& entry : result.value) {
+            listed += entry.name + (entry.isFolder ? "/" : "") + " ";
+            if (!entry.isFolder) {
+                EXPECT_EQ(1300000000, entry.lastWriteTime) << entry.name;
+            }
+        }
+        return listed;
+    };
+    share_->PrefetchListings({Device("d1"), Device("d2"), Device("")});
+    EXPECT_FALSE(share_->CopierProcessIds().empty()) << "no copier lists ahead";
+    EXPECT_LE(static_cast<int>(share_->CopierProcessIds().size()), options_.copiers);
+    ::usleep(300000);  // the listings are made meanwhile
+    EXPECT_EQ("a.txt ", names("d1", "a*"));
+    EXPECT_EQ("d1/ d2/ ", names("", "*"));
+    // A change through the share drops the listing made before it.
+    ASSERT_TRUE(share_->DeleteFile(Device("d2\\c.txt")));
+    EXPECT_EQ("", names("d2", "*"));
+    share_->PrefetchListings({Device("d1")});
+    for (pid_t pid : share_->CopierProcessIds()) ::kill(pid, SIGKILL);
+    EXPECT_EQ("a.txt b.bin ", names("d1", "*"));
 }
 
 // A run that ends by a failure drops the copies it queued: one under way stops within a block
@@ -336,7 +425,7 @@ TEST_F(StripedCopyTest, CopiersStartWhateverStandardDescriptorsAreClosed) {
             CopierPool pool(options, [](const CopierTask&, const std::atomic<int>*) {
                 return IoStatus{ENOSYS};
             });
-            ::_exit(pool.Start(host_, user_, password_));
+            ::_exit(pool.Start(host_, user_, password_, options.copiers));
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);

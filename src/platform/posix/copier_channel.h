@@ -1,10 +1,12 @@
 // Messages between the program and one of its copier processes, over a pair of pipes: a
 // 4-byte length, a kind byte, then fields that are each a 4-byte length and their bytes. The
 // program sends kConnect once (host, user, password, port, time-out), then one kCopy at a time
-// (local path, device path, "1" when the target is absent) or kWriteRange (local path, the
+// (local path, device path, "1" when the target is absent), kWriteRange (local path, the
 // device path of a striped copy's temporary file, offset, length; see
-// SmbShare::BeginStripedCopy) and waits for its kResult (the error number, "0" for success); a
-// kCancel may follow a kCopy or kWriteRange that is still running.
+// SmbShare::BeginStripedCopy) or kFetch (device path, local path: a copy from the share, see
+// SmbShare::CopyFromShare) or kList (a device folder) and waits for its kResult (the error
+// number, "0" for success; for kList then four fields per entry: name, "1" for a folder, size,
+// last-write time); a kCancel may follow a request that is still running.
 #pragma once
 
 #include <cstdint>
@@ -17,6 +19,8 @@ enum class CopierMessage : std::uint8_t {
     kConnect = 'C',
     kCopy = 'F',
     kWriteRange = 'W',
+    kFetch = 'G',
+    kList = 'L',
     kCancel = 'X',
     kResult = 'R',
 };

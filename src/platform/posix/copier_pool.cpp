@@ -9,6 +9,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <charconv>
 #include <chrono>
 
@@ -40,8 +41,26 @@ void CloseQuietly(int& fd) {
     fd = -1;
 }
 
-// Reads one answer within `timeoutMs` (-1: none came, or the copier is gone).
-int AwaitResult(int fd, int timeoutMs) {
+// A listing's entries from the fields after the error number; false when they are malformed.
+bool ReadEntries(const std::vector<std::string>& fields, std::vector<ShareEntry>& entries) {
+    if ((fields.size() - 1) % 4 != 0) return false;
+    for (std::size_t i = 1; i < fields.size(); i += 4) {
+        ShareEntry entry{fields[i], fields[i + 1] == "1", 0, 0};
+        long long time = 0;
+        const std::string& size = fields[i + 2];
+        const std::string& when = fields[i + 3];
+        if (std::from_chars(size.data(), size.data() + size.size(), entry.size).ec != std::errc() ||
+            std::from_chars(when.data(), when.data() + when.size(), time).ec != std::errc())
+            return false;
+        entry.lastWriteTime = static_cast<std::time_t>(time);
+        entries.push_back(std::move(entry));
+    }
+    return true;
+}
+
+// Reads one answer within `timeoutMs` (-1: none came, or the copier is gone); a listing's
+// entries go to `entries`.
+int AwaitResult(int fd, int timeoutMs, std::vector<ShareEntry>* entries = nullptr) {
     pollfd waiting{fd, POLLIN, 0};
     int ready = 0;
     do {
@@ -50,7 +69,8 @@ int AwaitResult(int fd, int timeoutMs) {
     if (ready <= 0) return -1;
     CopierFrame frame;
     if (posix::ReadCopierFrame(fd, frame) != 1 || frame.kind != CopierMessage::kResult ||
-        frame.fields.size() != 1)
+        frame.fields.empty() || (entries == nullptr && frame.fields.size() != 1) ||
+        (entries != nullptr && !ReadEntries(frame.fields, *entries)))
         return -1;
     int value = -1;
     const std::string& text = frame.fields[0];
@@ -161,13 +181,14 @@ int CopierPool::AwaitLogon(Copier& copier) {
     return AwaitResult(copier.answers, options_.timeoutMs + 5000);
 }
 
-int CopierPool::Start(const std::string& host, const std::string& user,
-                      const std::string& password) {
+int CopierPool::Start(const std::string& host, const std::string& user, const std::string& password,
+                      int count) {
     std::vector<std::unique_ptr<Copier>> starting;
-    for (int i = 0; i < options_.copiers; ++i) {
+    for (; started_ < std::min(count, options_.copiers); ++started_) {
         auto copier = std::make_unique<Copier>();
         if (!Spawn(*copier)) {
             LOG_ERROR_CODE(errno, "Share Copier Start Error. Program:" + options_.executable);
+            started_ = options_.copiers;  // none more is tried
             break;
         }
         if (!posix::WriteCopierFrame(copier->requests, CopierMessage::kConnect,
@@ -179,6 +200,7 @@ int CopierPool::Start(const std::string& host, const std::string& user,
         }
         starting.push_back(std::move(copier));
     }
+    std::vector<Copier*> ready;
     for (auto& copier : starting) {
         const int result = AwaitLogon(*copier);
         if (result != kShareConnected && result != kShareCredentialConflict) {
@@ -188,17 +210,16 @@ int CopierPool::Start(const std::string& host, const std::string& user,
             End(*copier);
             continue;
         }
+        copier->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        ready.push_back(copier.get());
         copiers_.push_back(std::move(copier));
     }
     {
         std::lock_guard lock(mutex_);
-        serving_ = static_cast<int>(copiers_.size());
+        serving_ += static_cast<int>(ready.size());
     }
-    for (auto& copier : copiers_) {
-        copier->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        Copier* serving = copier.get();
-        copier->thread = std::thread([this, serving] { Serve(*serving); });
-    }
+    // Only this thread and the destructor look at copiers_; each thread has its own copier.
+    for (Copier* copier : ready) copier->thread = std::thread([this, copier] { Serve(*copier); });
     LOG_TRACE("Share Copiers Ready. Count:" + IntToString(static_cast<int>(copiers_.size())));
     return static_cast<int>(copiers_.size());
 }
@@ -211,10 +232,33 @@ CopyTicket CopierPool::Queue(const CopierTask& task, const std::atomic<int>* can
         Job& job = jobs_[ticket];
         job.task = task;
         job.cancel = cancel;
-        queue_.push_back(ticket);
+        if (task.list)
+            queue_.insert(std::find_if(queue_.begin(), queue_.end(),
+                                       [&](CopyTicket queued) { return !jobs_[queued].task.list; }),
+                          ticket);
+        else
+            queue_.push_back(ticket);
     }
     work_.notify_one();
     return ticket;
+}
+
+void CopierPool::Release(std::uint64_t stripedFile) {
+    {
+        std::lock_guard lock(mutex_);
+        begunFiles_.erase(stripedFile);
+        wantedFiles_.erase(stripedFile);
+    }
+    work_.notify_all();
+}
+
+std::deque<CopyTicket>::iterator CopierPool::NextJob() {
+    const bool roomForAnother = static_cast<int>(begunFiles_.size()) < serving_;
+    return std::find_if(queue_.begin(), queue_.end(), [&](CopyTicket ticket) {
+        const std::uint64_t file = jobs_[ticket].task.stripedFile;
+        return file == 0 || roomForAnother || begunFiles_.count(file) != 0 ||
+               wantedFiles_.count(file) != 0;
+    });
 }
 
 IoStatus CopierPool::Take(CopyTicket ticket) {
@@ -222,6 +266,11 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
     const auto found = jobs_.find(ticket);
     if (found == jobs_.end() || found->second.dropped) return IoStatus{EINVAL};
     Job& job = found->second;
+    if (const std::uint64_t file = job.task.stripedFile;
+        !job.started && file != 0 && begunFiles_.count(file) == 0) {
+        wantedFiles_.insert(file);
+        work_.notify_all();
+    }
     done_.wait(lock, [&] { return job.done || (!job.started && serving_ == 0); });
     if (job.done) {
         const int error = job.error;
@@ -237,6 +286,27 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
     return fallback_(task, cancel);
 }
 
+IoResult<std::vector<ShareEntry>> CopierPool::TakeListing(CopyTicket ticket) {
+    IoResult<std::vector<ShareEntry>> listing;
+    std::unique_lock lock(mutex_);
+    const auto found = jobs_.find(ticket);
+    if (found == jobs_.end() || found->second.dropped || !found->second.task.list) {
+        listing.error = EINVAL;
+        return listing;
+    }
+    Job& job = found->second;
+    done_.wait(lock, [&] { return job.done || (!job.started && serving_ == 0); });
+    if (job.done) {
+        listing.error = job.error;
+        listing.value = std::move(job.entries);
+    } else {
+        std::erase(queue_, ticket);
+        listing.error = ENOTSUP;
+    }
+    jobs_.erase(found);
+    return listing;
+}
+
 void CopierPool::StopJob(Job& job) {
     job.withdrawn.store(1);
     if (job.runner != nullptr && job.runner->wake >= 0) ::eventfd_write(job.runner->wake, 1);
@@ -245,6 +315,7 @@ void CopierPool::StopJob(Job& job) {
 void CopierPool::DropQueued() {
     std::lock_guard lock(mutex_);
     queue_.clear();
+    wantedFiles_.clear();
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         if (it->second.started && !it->second.done) {
             it->second.dropped = true;
@@ -300,11 +371,13 @@ void CopierPool::Serve(Copier& copier) {
         const std::atomic<int>* withdrawn = nullptr;
         {
             std::unique_lock lock(mutex_);
-            work_.wait(lock, [&] { return stopping_ || !queue_.empty(); });
+            auto next = queue_.end();
+            work_.wait(lock, [&] { return stopping_ || (next = NextJob()) != queue_.end(); });
             if (stopping_) break;
-            ticket = queue_.front();
-            queue_.pop_front();
+            ticket = *next;
+            queue_.erase(next);
             Job& job = jobs_[ticket];
+            if (job.task.stripedFile != 0) begunFiles_.insert(job.task.stripedFile);
             job.started = true;
             job.runner = &copier;
             task = job.task;
@@ -312,8 +385,9 @@ void CopierPool::Serve(Copier& copier) {
             withdrawn = &job.withdrawn;
         }
         int error = ECANCELED;
+        std::vector<ShareEntry> entries;
         const bool alive = posix::IsCancelled(cancel) || posix::IsCancelled(withdrawn) ||
-                           CopyOn(copier, task, cancel, withdrawn, error);
+                           CopyOn(copier, task, cancel, withdrawn, error, entries);
         {
             std::lock_guard lock(mutex_);
             if (const auto found = jobs_.find(ticket); found != jobs_.end()) {
@@ -323,6 +397,7 @@ void CopierPool::Serve(Copier& copier) {
                 } else {
                     found->second.done = true;
                     found->second.error = error;
+                    found->second.entries = std::move(entries);
                 }
             }
             if (!alive) --serving_;
@@ -335,17 +410,24 @@ void CopierPool::Serve(Copier& copier) {
 }
 
 bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel,
-                        const std::atomic<int>* withdrawn, int& error) {
+                        const std::atomic<int>* withdrawn, int& error,
+                        std::vector<ShareEntry>& entries) {
     error = EIO;
     const CopyRequest& request = task.request;
-    const bool sent =
-        task.IsRange()
-            ? posix::WriteCopierFrame(copier.requests, CopierMessage::kWriteRange,
-                                      {request.localPath, task.temporaryPath,
-                                       std::to_string(task.offset), std::to_string(task.length)})
-            : posix::WriteCopierFrame(
-                  copier.requests, CopierMessage::kCopy,
-                  {request.localPath, request.path, request.targetAbsent ? "1" : "0"});
+    bool sent = false;
+    if (task.list)
+        sent = posix::WriteCopierFrame(copier.requests, CopierMessage::kList, {request.path});
+    else if (task.fromShare)
+        sent = posix::WriteCopierFrame(copier.requests, CopierMessage::kFetch,
+                                       {request.path, request.localPath});
+    else if (task.IsRange())
+        sent = posix::WriteCopierFrame(copier.requests, CopierMessage::kWriteRange,
+                                       {request.localPath, task.temporaryPath,
+                                        std::to_string(task.offset), std::to_string(task.length)});
+    else
+        sent = posix::WriteCopierFrame(
+            copier.requests, CopierMessage::kCopy,
+            {request.localPath, request.path, request.targetAbsent ? "1" : "0"});
     if (!sent) {
         LOG_ERROR_CODE(errno, "Share Copier Lost. Process:" + IntToString(copier.pid));
         return false;
@@ -360,7 +442,7 @@ bool CopierPool::CopyOn(Copier& copier, const CopierTask& task, const std::atomi
             ::eventfd_read(copier.wake, &ignored);
         }
         if (ready > 0 && waiting[0].revents != 0) {
-            const int result = AwaitResult(copier.answers, 0);
+            const int result = AwaitResult(copier.answers, 0, task.list ? &entries : nullptr);
             if (result >= 0) {
                 error = result;
                 return true;

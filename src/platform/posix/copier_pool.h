@@ -1,7 +1,7 @@
 // Copier processes (the program itself in its copier mode, see share_copier.h), each with its
-// own SMB connection, that make queued copies to the share several at a time. Owned by the
-// share of one run: the copiers end with it, and when the program dies they are killed by the
-// kernel (the parent-death signal) or end when their requests pipe closes.
+// own SMB connection, that make queued copies to the share (and from it) several at a time. Owned
+// by the share of one run: the copiers end with it, and when the program dies they are killed by
+// the kernel (the parent-death signal) or end when their requests pipe closes.
 #pragma once
 
 #include <sys/types.h>
@@ -14,6 +14,7 @@
 #include <map>
 #include <memory>
 #include <mutex>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -35,15 +36,23 @@ struct CopierPoolOptions {
     // range of at least `stripeRange` bytes (PooledSmbShare); 0: never.
     std::uint64_t stripeThreshold = std::uint64_t{64} << 20;
     std::uint64_t stripeRange = std::uint64_t{32} << 20;
+    // Folder listings asked for ahead go to copiers (PooledSmbShare::PrefetchListings): -1 as
+    // chosen at log-on (where each request waits for a LAN), 0 never, 1 always.
+    int prefetchListings = -1;
 };
 
-// What one copier does for a queued job: a whole copy, or (with `temporaryPath` set) one range
-// of a striped copy (see SmbShare::BeginStripedCopy).
+// What one copier does for a queued job: a whole copy, (with `temporaryPath` set) one range of
+// a striped copy (see SmbShare::BeginStripedCopy), or (with `fromShare`) a copy of
+// `request.path` on the share to `request.localPath`.
 struct CopierTask {
     CopyRequest request;
     std::string temporaryPath;
     std::uint64_t offset = 0;
     std::uint64_t length = 0;
+    // The striped file a range belongs to (any non-zero number the caller chose for it).
+    std::uint64_t stripedFile = 0;
+    bool fromShare = false;
+    bool list = false;  // a listing of the folder `request.path`
 
     bool IsRange() const { return !temporaryPath.empty(); }
 };
@@ -60,12 +69,27 @@ public:
     CopierPool(const CopierPool&) = delete;
     CopierPool& operator=(const CopierPool&) = delete;
 
-    // Starts the copiers and logs each of them on to `host` with the credentials (sent over
-    // its pipe). Returns how many are ready; a copier that could not start or log on is logged
-    // and left out.
-    int Start(const std::string& host, const std::string& user, const std::string& password);
+    // Starts copiers, up to `count` in all (at most the options' count), and logs each new one
+    // on to `host` with the credentials (sent over its pipe). Returns how many are ready; a
+    // copier that could not start or log on is logged and left out. Called again, it starts
+    // the ones still missing.
+    int Start(const std::string& host, const std::string& user, const std::string& password,
+              int count);
+    // Copiers started so far (ready or left out).
+    int Started() const { return started_; }
 
+    // Striped files hold a temporary copy on the device from their first range's start until
+    // the caller lets go of them (Release): no range of a new striped file starts while as
+    // many are held as copiers serve, so the device never holds more of them than copies under
+    // way. A caller waiting in Take for a range of a file not begun yet lets it begin anyway
+    // (it would wait for ever otherwise); one that takes its results in the order it queued
+    // them never needs that.
     CopyTicket Queue(const CopierTask& task, const std::atomic<int>* cancel);
+    // The striped file's temporary copy was placed or removed.
+    void Release(std::uint64_t stripedFile);
+    // Listings (CopierTask::list) go ahead of the copies queued, and their entries are handed
+    // over with TakeListing (ENOTSUP when no copier is left to make it: list it in-process).
+    IoResult<std::vector<ShareEntry>> TakeListing(CopyTicket ticket);
     // Waits for the copy and hands over its outcome; a copier that died in the middle of it
     // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
@@ -105,6 +129,7 @@ private:
         bool done = false;
         bool dropped = false;  // nobody takes its result
         int error = 0;
+        std::vector<ShareEntry> entries;  // of a listing
     };
 
     bool Spawn(Copier& copier);
@@ -114,9 +139,11 @@ private:
     // Sends one copy and waits for its answer; false when the copier is gone (or left behind
     // at shutdown), with `error` set for the copy.
     bool CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel,
-                const std::atomic<int>* withdrawn, int& error);
+                const std::atomic<int>* withdrawn, int& error, std::vector<ShareEntry>& entries);
     // Sets a job's own stop and wakes the copier that runs it (under mutex_).
     static void StopJob(Job& job);
+    // The first queued job a copier may start now (under mutex_); queue_.end() when none.
+    std::deque<CopyTicket>::iterator NextJob();
     void End(Copier& copier);
 
     CopierPoolOptions options_;
@@ -128,7 +155,10 @@ private:
     std::map<CopyTicket, Job> jobs_;
     std::deque<CopyTicket> queue_;
     CopyTicket nextTicket_ = 1;
-    int serving_ = 0;  // copiers whose thread still takes jobs
+    int serving_ = 0;                      // copiers whose thread still takes jobs
+    int started_ = 0;                      // copiers started (Start)
+    std::set<std::uint64_t> begunFiles_;   // striped files with a range started, not released
+    std::set<std::uint64_t> wantedFiles_;  // striped files a Take waits for
     std::atomic<bool> stopping_{false};
 };
 

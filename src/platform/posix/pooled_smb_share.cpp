@@ -9,11 +9,25 @@
 #include "base/app_log.h"
 #include "base/string_utility.h"
 #include "platform/posix/copier_plan.h"
+#include "platform/share_name.h"
 #include "platform/unc_path.h"
+#include "platform/wildcard.h"
 
 namespace tessarine {
 
 namespace {
+
+// A device folder as the share compares paths: host and names folded.
+std::string FolderKey(const DevicePath& path) {
+    std::string key = FoldShareName(path.host);
+    key.push_back('/');
+    key.append(FoldShareName(path.share));
+    for (const std::string& part : path.parts) {
+        key.push_back('/');
+        key.append(FoldShareName(part));
+    }
+    return key;
+}
 
 std::string LowerHost(std::string host) {
     while (!host.empty() && host.front() == '\\') host.erase(0, 1);
@@ -41,6 +55,8 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
         const CopierPlan plan = PlanCopiers(roundTrip, processors);
         pool.copiers = plan.copiers;
         if (!plan.stripe) pool.stripeThreshold = 0;
+        // Where striping pays (each request waits for the link), so do listings ahead.
+        if (pool.prefetchListings < 0) pool.prefetchListings = plan.stripe ? 1 : 0;
         LOG_NOTICE("Share Copiers Planned. Count:" + IntToString(plan.copiers) +
                    " Striping:" + (plan.stripe ? "On" : "Off") +
                    " RoundTripUs:" + std::to_string(roundTrip.count()) +
@@ -48,6 +64,8 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     }
     pool_ = std::make_unique<CopierPool>(
         std::move(pool), [this](const CopierTask& task, const std::atomic<int>* cancel) {
+            if (task.fromShare)
+                return share_.CopyFromShare(task.request.path, task.request.localPath, cancel);
             if (task.IsRange())
                 return share_.WriteRange(task.request.localPath, task.temporaryPath, task.offset,
                                          task.length, cancel);
@@ -55,19 +73,83 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
         });
     poolHost_ = LowerHost(host);
     poolLogon_ = PoolLogon{host, user, password};
+    prefetch_ = pool_->Options().prefetchListings > 0 && pool_->Options().copiers > 0;
     return result;
 }
 
-bool PooledSmbShare::PoolReady() {
+bool PooledSmbShare::PoolReady(int copiers) {
     if (!pool_) return false;
-    if (poolLogon_) {
-        // Started by the first copy queued: a run that copies nothing (a differential run that
-        // finds no change) never pays for the copiers' start and log-on.
-        pool_->Start(poolLogon_->host, poolLogon_->user, poolLogon_->password);
-        std::fill(poolLogon_->password.begin(), poolLogon_->password.end(), '\0');
-        poolLogon_.reset();
+    if (poolLogon_ && pool_->Started() < copiers) {
+        // Started by the first copy queued (a few by the first listings asked for ahead): a run
+        // that copies nothing (a differential run that finds no change) never pays for the
+        // start and log-on of them all.
+        pool_->Start(poolLogon_->host, poolLogon_->user, poolLogon_->password, copiers);
+        if (pool_->Started() >= pool_->Options().copiers) {
+            std::fill(poolLogon_->password.begin(), poolLogon_->password.end(), '\0');
+            poolLogon_.reset();
+        }
     }
     return true;
+}
+
+bool PooledSmbShare::ToPoolHost(const std::string& path) const {
+    DevicePath parsed;
+    return pool_ && ParseDevicePath(path, parsed) && LowerHost(parsed.host) == poolHost_;
+}
+
+void PooledSmbShare::PrefetchListings(const std::vector<std::string>& folders) {
+    if (!prefetch_ || folders.empty() || !ToPoolHost(folders.front())) return;
+    if (!PoolReady(std::min(kListingCopiers, pool_->Options().copiers))) return;
+    for (const std::string& folder : folders) {
+        if (prefetched_.size() >= kListingsAhead) break;
+        DevicePath parsed;
+        if (!ToPoolHost(folder) || !ParseDevicePath(folder, parsed)) continue;
+        const std::string key = FolderKey(parsed);
+        if (prefetched_.count(key) != 0) continue;
+        CopierTask task{CopyRequest{{}, folder, false}, {}, 0, 0};
+        task.list = true;
+        prefetched_.emplace(key, Prefetched{folder, pool_->Queue(task, nullptr)});
+    }
+}
+
+void PooledSmbShare::ForgetListings(const std::string& path) {
+    DevicePath parsed;
+    if (prefetched_.empty() || !ParseDevicePath(path, parsed)) return;
+    std::vector<CopyTicket> dropped;
+    for (int level = 0; level < 2; ++level) {
+        if (const auto found = prefetched_.find(FolderKey(parsed)); found != prefetched_.end()) {
+            dropped.push_back(found->second.ticket);
+            prefetched_.erase(found);
+        }
+        if (parsed.parts.empty()) break;
+        parsed.parts.pop_back();
+    }
+    // One under way ends before the change is made: it must not list half of it.
+    if (pool_ && !dropped.empty()) pool_->Withdraw(dropped);
+}
+
+IoResult<std::vector<ShareEntry>> PooledSmbShare::List(const std::string& folder,
+                                                       const std::string& wildcard) {
+    DevicePath parsed;
+    const auto found = prefetched_.empty() || !ParseDevicePath(folder, parsed)
+                           ? prefetched_.end()
+                           : prefetched_.find(FolderKey(parsed));
+    if (found == prefetched_.end() || found->second.folder != folder || !pool_)
+        return share_.List(folder, wildcard);
+    const CopyTicket ticket = found->second.ticket;
+    prefetched_.erase(found);
+    IoResult<std::vector<ShareEntry>> listed = pool_->TakeListing(ticket);
+    // No copier made it (none left, one died, or the listing was too large for the pipe):
+    // made here.
+    if (listed.error == ENOTSUP || listed.error == EMSGSIZE || listed.error == EINVAL ||
+        listed.error == EIO)
+        return share_.List(folder, wildcard);
+    if (IsConnectionLoss(listed.error)) share_.MarkConnectionLost();
+    if (!listed) return listed;
+    // The copier listed "*" (set-aside copies already put back), sorted by name.
+    std::erase_if(listed.value,
+                  [&](const ShareEntry& entry) { return !MatchWildcard(wildcard, entry.name); });
+    return listed;
 }
 
 std::chrono::microseconds PooledSmbShare::MeasureRoundTrip(const std::string& host) {
@@ -93,6 +175,7 @@ std::chrono::microseconds PooledSmbShare::MeasureRoundTrip(const std::string& ho
 
 void PooledSmbShare::Cancel(const std::string& host) {
     if (pool_ && LowerHost(host) == poolHost_) {
+        prefetched_.clear();
         pool_.reset();
         poolHost_.clear();
         poolLogon_.reset();
@@ -102,9 +185,10 @@ void PooledSmbShare::Cancel(const std::string& host) {
 
 CopyTicket PooledSmbShare::QueueCopyToShare(const CopyRequest& request,
                                             const std::atomic<int>* cancel) {
+    ForgetListings(request.path);
     DevicePath target;
     if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_ &&
-        PoolReady()) {
+        PoolReady(pool_->Options().copiers)) {
         if (const CopyTicket striped = QueueStriped(request, cancel); striped != 0) return striped;
         return pool_->Queue(CopierTask{request, {}, 0, 0}, cancel);
     }
@@ -127,14 +211,14 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     IoResult<std::string> begun = share_.BeginStripedCopy(request.path);
     if (!begun) return 0;
     StripedCopy copy{request, std::move(begun.value), size, {}};
+    const CopyTicket ticket = nextStriped_++ | kStripedTicket;
     // Whole copy blocks per range, the last one taking the rest.
     constexpr std::uint64_t kAlign = std::uint64_t{1} << 20;
     const std::uint64_t each = (size / count + kAlign - 1) / kAlign * kAlign;
     for (std::uint64_t offset = 0; offset < size; offset += each)
         copy.ranges.push_back(pool_->Queue(
-            CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset)},
+            CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset), ticket},
             cancel));
-    const CopyTicket ticket = nextStriped_++ | kStripedTicket;
     striped_.emplace(ticket, std::move(copy));
     return ticket;
 }
@@ -151,10 +235,24 @@ IoStatus PooledSmbShare::TakeStriped(CopyTicket ticket) {
         if (IsConnectionLoss(written.error)) share_.MarkConnectionLost();
         if (!written && (error == 0 || error == ECANCELED)) error = written.error;
     }
-    if (error == 0) return share_.FinishStripedCopy(copy.request, copy.temporaryPath, copy.size);
-    // Nothing is asked of a server found gone: the next run's listing removes the file.
-    share_.AbandonStripedCopy(copy.temporaryPath);
-    return IoStatus{error};
+    IoStatus placed{error};
+    if (error == 0)
+        placed = share_.FinishStripedCopy(copy.request, copy.temporaryPath, copy.size);
+    else
+        // Nothing is asked of a server found gone: the next run's listing removes the file.
+        share_.AbandonStripedCopy(copy.temporaryPath);
+    pool_->Release(ticket);
+    return placed;
+}
+
+CopyTicket PooledSmbShare::QueueCopyFromShare(const std::string& path, const std::string& localPath,
+                                              const std::atomic<int>* cancel) {
+    if (ToPoolHost(path) && PoolReady(pool_->Options().copiers)) {
+        CopierTask task{CopyRequest{localPath, path, false}, {}, 0, 0};
+        task.fromShare = true;
+        return pool_->Queue(task, cancel);
+    }
+    return DeviceShare::QueueCopyFromShare(path, localPath, cancel) | kLocalTicket;
 }
 
 IoStatus PooledSmbShare::TakeCopyResult(CopyTicket ticket) {
@@ -175,8 +273,10 @@ void PooledSmbShare::DropQueuedCopies() {
     for (const auto& [ticket, copy] : striped_) {
         if (pool_) pool_->Withdraw(copy.ranges);
         share_.AbandonStripedCopy(copy.temporaryPath);
+        if (pool_) pool_->Release(ticket);
     }
     striped_.clear();
+    prefetched_.clear();
     if (pool_) pool_->DropQueued();
 }
 

@@ -5,9 +5,11 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
 #include <charconv>
 #include <cstdint>
 #include <string>
+#include <vector>
 
 #include "platform/posix/copier_channel.h"
 #include "platform/posix/smb_share.h"
@@ -41,6 +43,23 @@ bool StopAsked(int in, bool& inputEnded) {
     // The end of the requests, or something that is not a request: nothing more will come.
     inputEnded = true;
     return true;
+}
+
+// A listing's answer; one too large for a frame is answered EMSGSIZE (the program lists it
+// itself then).
+bool AnswerListing(int out, const IoResult<std::vector<ShareEntry>>& listed) {
+    std::vector<std::string> fields{std::to_string(listed.error)};
+    std::size_t bytes = 64;
+    for (const ShareEntry& entry : listed.value) {
+        fields.push_back(entry.name);
+        fields.push_back(entry.isFolder ? "1" : "0");
+        fields.push_back(std::to_string(entry.size));
+        fields.push_back(std::to_string(static_cast<long long>(entry.lastWriteTime)));
+        for (std::size_t i = fields.size() - 4; i < fields.size(); ++i)
+            bytes += 4 + fields[i].size();
+    }
+    if (bytes > posix::kMaxCopierFrame) fields = {std::to_string(EMSGSIZE)};
+    return posix::WriteCopierFrame(out, CopierMessage::kResult, fields);
 }
 
 }  // namespace
@@ -85,6 +104,13 @@ int RunShareCopier(int in, int out) {
             if (!ToOffset(frame.fields[2], offset) || !ToOffset(frame.fields[3], length)) return 1;
             cancel.store(0);
             copied = share.WriteRange(frame.fields[0], frame.fields[1], offset, length, &cancel);
+        } else if (frame.kind == CopierMessage::kFetch && frame.fields.size() == 2) {
+            cancel.store(0);
+            copied = share.CopyFromShare(frame.fields[0], frame.fields[1], &cancel);
+        } else if (frame.kind == CopierMessage::kList && frame.fields.size() == 1) {
+            if (!AnswerListing(out, share.List(frame.fields[0], "*"))) return 1;
+            if (inputEnded) return 0;
+            continue;
         } else {
             return 1;
         }

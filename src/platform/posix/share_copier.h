@@ -1,9 +1,9 @@
 // The program's hidden copier mode: a process of its own that copies files to the device share
-// over its own SMB connection, so that several copies are in flight at once (the SMB library
-// serves one request at a time per process). Started by CopierPool with kShareCopierOption as
-// its only argument; requests come on standard input and answers go to standard output (see
-// copier_channel.h). The password comes over the pipe, never on the command line or in the
-// environment.
+// (and, for a restore, from it) over its own SMB connection, so that several copies are in flight
+// at once (the SMB library serves one request at a time per process). Started by CopierPool with
+// kShareCopierOption as its only argument; requests come on standard input and answers go to
+// standard output (see copier_channel.h). The password comes over the pipe, never on the command
+// line or in the environment.
 #pragma once
 
 namespace tessarine {
