@@ -116,7 +116,7 @@ DevicePath ParentOf(const DevicePath& path) {
 
 }  // namespace
 
-SmbShare::SmbShare(int port, int timeoutMs) : port_(port), blockSize_(kSmbBlockSize) {
+SmbShare::SmbShare(int port, int timeoutMs) : blockSize_(kSmbBlockSize) {
     IgnoreSigpipeOnce();
     std::lock_guard lock(LibraryMutex());
     SMBCCTX* context = TakeIdleContext();

@@ -167,7 +167,6 @@ private:
     bool IsKnownFree(const DevicePath& path) const;
 
     SMBCCTX* context_ = nullptr;
-    int port_;
     // Set once a library call failed because the server is gone or silent: every later call
     // fails at once with ENOTCONN, nothing is asked of the server for tidying up, and the
     // context is not used again.
