@@ -17,6 +17,7 @@
 
 #include "backup/restore_engine.h"
 #include "fakes/copier_processes.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/posix/pooled_smb_share.h"
 #include "platform/share_name.h"
@@ -46,22 +47,12 @@ std::string Pattern(std::size_t size, int seed) {
 class RestoreCopierTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* host = std::getenv("TESSARINE_SMB_HOST");
-        const char* port = std::getenv("TESSARINE_SMB_PORT");
-        const char* user = std::getenv("TESSARINE_SMB_USER");
-        const char* password = std::getenv("TESSARINE_SMB_PASSWORD");
-        const char* root = std::getenv("TESSARINE_SMB_ROOT");
         const char* program = std::getenv("TESSARINE_BINARY");
-        if (!host || !user || !password || !root)
-            GTEST_SKIP()
-                << "TESSARINE_SMB_* not set: start scripts/smbd-fixture and source its env";
+        if (!server_.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
         if (program == nullptr || *program == '\0')
             GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
-        host_ = host;
-        served_ = std::string(root) + "/zereda/restore_" + std::to_string(::getpid());
-        options_ = CopierPoolOptions{program, 3, port ? std::atoi(port) : 445, 5000};
-        user_ = user;
-        password_ = password;
+        served_ = server_.root + "/zereda/restore_" + std::to_string(::getpid());
+        options_ = CopierPoolOptions{program, 3, server_.port, 5000};
         // The device's copy: small files in two folders and one large file.
         fs::create_directories(served_ + "/a/b");
         for (int i = 0; i < 40; ++i) {
@@ -82,7 +73,7 @@ protected:
 
     void Connect() {
         share_ = std::make_unique<PooledSmbShare>(options_);
-        ASSERT_EQ(kShareConnected, share_->Connect(host_, user_, password_));
+        ASSERT_EQ(kShareConnected, share_->Connect(server_.host, server_.user, server_.password));
     }
     std::string Target() const { return temp_.Sub("out"); }
     std::string Local(const std::string& relative) const {
@@ -91,7 +82,7 @@ protected:
     RestoreSummary Run(const std::atomic<int>* cancel = nullptr) {
         BackupFolderPairs pairs{};
         pairs[0] = {"/origin/restore_" + std::to_string(::getpid()),
-                    "\\\\" + host_ + "\\zereda\\restore_" + std::to_string(::getpid())};
+                    "\\\\" + server_.host + "\\zereda\\restore_" + std::to_string(::getpid())};
         CRestoreEngine engine(*share_, nullptr, pairs);
         RestoreRequest request;
         request.pairs = {0};
@@ -135,7 +126,8 @@ protected:
         }
     }
 
-    std::string host_, served_, user_, password_;
+    testing::SmbFixture server_;
+    std::string served_;
     CopierPoolOptions options_;
     TempDir temp_;
     std::unique_ptr<PooledSmbShare> share_;
