@@ -7,19 +7,27 @@
 // held DELAY_US microseconds in each direction and all connections together pass no more than
 // RATE_MBIT megabits per second each way (0: no limit), as on a link with that one-way delay
 // and rate.
+//
+// The relay shares the processors with both ends of the link it stands for, so it spends as
+// little as it can per segment: one thread per connection waits on both sockets and on the
+// next segment's time in one ppoll, and reads into one buffer.
 #include <arpa/inet.h>
+#include <fcntl.h>
 #include <netinet/in.h>
 #include <netinet/tcp.h>
+#include <poll.h>
+#include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
-#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -36,15 +44,15 @@ struct Options {
 // One direction of the link, shared by every connection: bytes leave one after another.
 class Line {
 public:
-    // When `bytes` due at `due` have left the line.
-    Clock::time_point Send(Clock::time_point due, std::size_t bytes, double bytesPerSecond) {
+    // When `bytes` sent at `now` arrive at the far end.
+    Clock::time_point Send(Clock::time_point now, std::size_t bytes, const Options& options) {
         std::lock_guard lock(mutex_);
-        Clock::time_point leaves = std::max(due, free_);
-        if (bytesPerSecond > 0)
+        Clock::time_point leaves = std::max(now, free_);
+        if (options.bytesPerSecond > 0)
             leaves += std::chrono::duration_cast<Clock::duration>(
-                std::chrono::duration<double>(static_cast<double>(bytes) / bytesPerSecond));
+                std::chrono::duration<double>(static_cast<double>(bytes) / options.bytesPerSecond));
         free_ = leaves;
-        return leaves;
+        return leaves + options.delay;
     }
 
 private:
@@ -55,91 +63,121 @@ private:
 Line upLine;    // towards the server
 Line downLine;  // towards the clients
 
-// One direction of one connection: a reader stamps what arrives, a writer sends it on when due.
-class Direction {
-public:
-    Direction(int from, int to, Line& line, const Options& options)
-        : from_(from), to_(to), line_(line), options_(options) {}
+constexpr std::size_t kHeldLimit =
+    8u << 20;  // bounded like a socket buffer: the sender feels the link
 
-    void Run() {
-        std::thread writer([this] { Write(); });
-        Read();
-        writer.join();
-    }
+// One direction of one connection: what was read from `from` and is on its way to `to`.
+struct Way {
+    Way(int from, int to, Line& line) : from(from), to(to), line(line) {}
 
-private:
-    struct Chunk {
-        Clock::time_point due;
+    int from;
+    int to;
+    Line& line;
+    struct Segment {
+        Clock::time_point arrives;
         std::vector<char> bytes;
+        std::size_t sent = 0;
     };
+    std::deque<Segment> segments;
+    std::size_t held = 0;
+    bool readEnded = false;
+    bool writeShut = false;
+    bool waitingToWrite = false;  // the far socket is full
 
-    void Read() {
-        for (;;) {
-            std::vector<char> buffer(256 * 1024);
-            const ssize_t got = ::read(from_, buffer.data(), buffer.size());
-            std::unique_lock lock(mutex_);
-            if (got <= 0) {
-                ended_ = true;
-                changed_.notify_all();
-                return;
-            }
-            buffer.resize(static_cast<std::size_t>(got));
-            // Bounded like a socket buffer: the sender feels the link.
-            changed_.wait(lock, [this] { return held_ < (8u << 20) || failed_; });
-            if (failed_) return;
-            held_ += buffer.size();
-            chunks_.push_back({Clock::now() + options_.delay, std::move(buffer)});
-            changed_.notify_all();
+    bool CanRead() const { return !readEnded && held < kHeldLimit; }
+    bool Done() const { return writeShut; }
+
+    // Reads what `from` has; false on a failure that ends the connection.
+    bool Read(std::vector<char>& buffer, const Options& options) {
+        const ssize_t got = ::read(from, buffer.data(), buffer.size());
+        if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+        if (got <= 0) {
+            readEnded = true;
+            return got == 0;
         }
+        const auto size = static_cast<std::size_t>(got);
+        segments.push_back({line.Send(Clock::now(), size, options),
+                            std::vector<char>(buffer.data(), buffer.data() + size)});
+        held += size;
+        return true;
     }
 
-    void Write() {
-        for (;;) {
-            Chunk chunk;
-            {
-                std::unique_lock lock(mutex_);
-                changed_.wait(lock, [this] { return !chunks_.empty() || ended_; });
-                if (chunks_.empty()) break;
-                chunk = std::move(chunks_.front());
-                chunks_.pop_front();
+    // Writes every segment that has arrived; false on a failure that ends the connection.
+    bool WriteArrived(Clock::time_point now) {
+        waitingToWrite = false;
+        while (!segments.empty() && segments.front().arrives <= now) {
+            Segment& segment = segments.front();
+            const ssize_t n = ::send(to, segment.bytes.data() + segment.sent,
+                                     segment.bytes.size() - segment.sent, MSG_NOSIGNAL);
+            if (n < 0 && (errno == EAGAIN || errno == EINTR)) {
+                waitingToWrite = true;
+                return true;
             }
-            // The chunk arrives once it is due after its delay and the line has carried it.
-            std::this_thread::sleep_until(
-                line_.Send(chunk.due, chunk.bytes.size(), options_.bytesPerSecond));
-            for (std::size_t sent = 0; sent < chunk.bytes.size();) {
-                const ssize_t n =
-                    ::write(to_, chunk.bytes.data() + sent, chunk.bytes.size() - sent);
-                if (n <= 0) {
-                    std::lock_guard lock(mutex_);
-                    failed_ = true;
-                    changed_.notify_all();
-                    ::shutdown(from_, SHUT_RD);
-                    return;
-                }
-                sent += static_cast<std::size_t>(n);
-            }
-            std::lock_guard lock(mutex_);
-            held_ -= chunk.bytes.size();
-            changed_.notify_all();
+            if (n <= 0) return false;
+            segment.sent += static_cast<std::size_t>(n);
+            if (segment.sent < segment.bytes.size()) continue;
+            held -= segment.bytes.size();
+            segments.pop_front();
         }
-        ::shutdown(to_, SHUT_WR);
+        if (segments.empty() && readEnded && !writeShut) {
+            ::shutdown(to, SHUT_WR);
+            writeShut = true;
+        }
+        return true;
     }
 
-    int from_;
-    int to_;
-    Line& line_;
-    const Options& options_;
-    std::mutex mutex_;
-    std::condition_variable changed_;
-    std::deque<Chunk> chunks_;
-    std::size_t held_ = 0;
-    bool ended_ = false;
-    bool failed_ = false;
+    // When this direction next has something to write, if it waits on the clock.
+    std::optional<Clock::time_point> NextArrival() const {
+        if (segments.empty() || waitingToWrite) return std::nullopt;
+        return segments.front().arrives;
+    }
 };
 
-void NoDelay(int socket) {
+void NoDelayNonBlocking(int socket) {
     const int on = 1;
     ::setsockopt(socket, IPPROTO_TCP, TCP_NODELAY, &on, sizeof(on));
+    ::fcntl(socket, F_SETFL, ::fcntl(socket, F_GETFL) | O_NONBLOCK);
+}
+
+void Relay(int client, int server, const Options& options) {
+    // The default 50 us of timer slack would lengthen every hop by up to a third of a LAN's
+    // delay.
+    ::prctl(PR_SET_TIMERSLACK, 1UL);
+    NoDelayNonBlocking(client);
+    NoDelayNonBlocking(server);
+    Way up(client, server, upLine);
+    Way down(server, client, downLine);
+    std::vector<char> buffer(256 * 1024);
+    for (;;) {
+        const Clock::time_point now = Clock::now();
+        if (!up.WriteArrived(now) || !down.WriteArrived(now)) return;
+        if (up.Done() && down.Done()) return;
+
+        // client's events: reading `up`, writing `down`; server's the other way round.
+        pollfd fds[2] = {
+            {client,
+             static_cast<short>((up.CanRead() ? POLLIN : 0) | (down.waitingToWrite ? POLLOUT : 0)),
+             0},
+            {server,
+             static_cast<short>((down.CanRead() ? POLLIN : 0) | (up.waitingToWrite ? POLLOUT : 0)),
+             0},
+        };
+        std::optional<Clock::time_point> wake = up.NextArrival();
+        if (const auto other = down.NextArrival(); other && (!wake || *other < *wake)) wake = other;
+        timespec timeout{};
+        if (wake) {
+            const auto wait = std::max(Clock::duration::zero(), *wake - Clock::now());
+            const auto ns = std::chrono::duration_cast<std::chrono::nanoseconds>(wait).count();
+            timeout.tv_sec = static_cast<time_t>(ns / 1000000000);
+            timeout.tv_nsec = static_cast<long>(ns % 1000000000);
+        }
+        if (::ppoll(fds, 2, wake ? &timeout : nullptr, nullptr) < 0 && errno != EINTR) return;
+
+        // A hang-up or error is read as the end of that side (read returns 0 or fails).
+        const short readable = POLLIN | POLLHUP | POLLERR;
+        if ((fds[0].revents & readable) && up.CanRead() && !up.Read(buffer, options)) return;
+        if ((fds[1].revents & readable) && down.CanRead() && !down.Read(buffer, options)) return;
+    }
 }
 
 void Join(int client, int targetPort, const Options& options) {
@@ -155,13 +193,7 @@ void Join(int client, int targetPort, const Options& options) {
         if (server >= 0) ::close(server);
         return;
     }
-    NoDelay(client);
-    NoDelay(server);
-    Direction up(client, server, upLine, options);
-    Direction down(server, client, downLine, options);
-    std::thread upThread([&] { up.Run(); });
-    down.Run();
-    upThread.join();
+    Relay(client, server, options);
     ::close(client);
     ::close(server);
 }
