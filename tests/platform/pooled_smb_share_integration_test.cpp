@@ -425,13 +425,52 @@ TEST_F(StripedCopyTest, CopiersStartWhateverStandardDescriptorsAreClosed) {
             CopierPool pool(options, [](const CopierTask&, const std::atomic<int>*) {
                 return IoStatus{ENOSYS};
             });
-            ::_exit(pool.Start(host_, user_, password_, options.copiers));
+            pool.Start(host_, user_, password_, options.copiers);
+            ::_exit(pool.AwaitLogons());
         }
         int status = 0;
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         ASSERT_TRUE(WIFEXITED(status)) << status;
         EXPECT_EQ(WEXITSTATUS(status), 2) << "copiers ready";
     }
+}
+
+// Copiers start as copies wait for them: one copy starts one copier, a few more start the
+// rest of the pool, and every copy arrives.
+TEST_F(StripedCopyTest, CopiersStartAsCopiesWaitForThem) {
+    ASSERT_TRUE(WriteFile(temp_.Sub("one"), "one"));
+    ASSERT_TRUE(Copy(temp_.Sub("one"), "one"));
+    EXPECT_EQ(1u, share_->CopierProcessIds().size());
+    std::vector<CopyTicket> tickets;
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        ASSERT_TRUE(WriteFile(temp_.Sub(name), Pattern(4096, i)));
+        tickets.push_back(
+            share_->QueueCopyToShare(CopyRequest{temp_.Sub(name), Device(name), false}, nullptr));
+    }
+    EXPECT_EQ(static_cast<std::size_t>(options_.copiers), share_->CopierProcessIds().size());
+    for (int i = 0; i < 8; ++i) {
+        const std::string name = "f" + std::to_string(i);
+        EXPECT_TRUE(share_->TakeCopyResult(tickets[static_cast<std::size_t>(i)])) << name;
+        EXPECT_EQ(Pattern(4096, i), ReadFile(Served(name))) << name;
+    }
+}
+
+// Copies queued while the copiers still log on wait for them; when no log-on succeeds they are
+// made by the caller, not lost and not failed.
+TEST_F(StripedCopyTest, CopiesQueuedWhileEveryLogOnFailsAreMadeHere) {
+    share_.reset();
+    std::atomic<int> madeHere{0};
+    CopierPool pool(options_, [&](const CopierTask&, const std::atomic<int>*) {
+        ++madeHere;
+        return IoStatus{};
+    });
+    pool.Start(host_, user_, password_ + "-wrong", 2);
+    const CopyTicket ticket =
+        pool.Queue(CopierTask{CopyRequest{temp_.Sub("x"), Device("x"), false}, {}, 0, 0}, nullptr);
+    EXPECT_TRUE(pool.Take(ticket));
+    EXPECT_EQ(1, madeHere.load());
+    EXPECT_EQ(0, pool.AwaitLogons());
 }
 
 }  // namespace

@@ -177,13 +177,23 @@ bool CopierPool::Spawn(Copier& copier) {
 }
 
 int CopierPool::AwaitLogon(Copier& copier) {
-    // The log-on itself is bounded by the copier's request time-out.
-    return AwaitResult(copier.answers, options_.timeoutMs + 5000);
+    // The log-on itself is bounded by the copier's request time-out; the pool's end (the wake
+    // eventfd) cuts the wait short.
+    const auto deadline = Clock::now() + std::chrono::milliseconds(options_.timeoutMs + 5000);
+    for (;;) {
+        if (stopping_) return -1;
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        if (left.count() <= 0) return -1;
+        pollfd waiting[2] = {{copier.answers, POLLIN, 0}, {copier.wake, POLLIN, 0}};
+        const int ready = ::poll(waiting, 2, static_cast<int>(left.count()));
+        if (ready < 0 && errno != EINTR) return -1;
+        if (ready > 0 && waiting[0].revents != 0) return AwaitResult(copier.answers, 0);
+    }
 }
 
-int CopierPool::Start(const std::string& host, const std::string& user, const std::string& password,
-                      int count) {
-    std::vector<std::unique_ptr<Copier>> starting;
+void CopierPool::Start(const std::string& host, const std::string& user,
+                       const std::string& password, int count) {
     for (; started_ < std::min(count, options_.copiers); ++started_) {
         auto copier = std::make_unique<Copier>();
         if (!Spawn(*copier)) {
@@ -191,37 +201,55 @@ int CopierPool::Start(const std::string& host, const std::string& user, const st
             started_ = options_.copiers;  // none more is tried
             break;
         }
-        if (!posix::WriteCopierFrame(copier->requests, CopierMessage::kConnect,
+        copier->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
+        if (copier->wake < 0 ||
+            !posix::WriteCopierFrame(copier->requests, CopierMessage::kConnect,
                                      {host, user, password, IntToString(options_.port),
                                       IntToString(options_.timeoutMs), options_.sender})) {
             LOG_ERROR_CODE(errno, "Share Copier Start Error. Program:" + options_.executable);
             End(*copier);
             continue;
         }
-        starting.push_back(std::move(copier));
-    }
-    std::vector<Copier*> ready;
-    for (auto& copier : starting) {
-        const int result = AwaitLogon(*copier);
-        if (result != kShareConnected && result != kShareCredentialConflict) {
-            LOG_ERROR_CODE(result > 0 ? result : EIO,
-                           "Share Copier Logon Error. Address:" + host +
-                               " Process:" + IntToString(static_cast<int>(copier->pid)));
-            End(*copier);
-            continue;
+        {
+            std::lock_guard lock(mutex_);
+            ++loggingOn_;
         }
-        copier->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
-        ready.push_back(copier.get());
+        // Only the threads started here and the destructor look at copiers_; each thread has
+        // its own copier.
+        Copier* starting = copier.get();
         copiers_.push_back(std::move(copier));
+        starting->thread = std::thread([this, starting, host] { LogOnAndServe(*starting, host); });
     }
+}
+
+int CopierPool::AwaitLogons() {
+    std::unique_lock lock(mutex_);
+    done_.wait(lock, [&] { return loggingOn_ == 0; });
+    return serving_;
+}
+
+void CopierPool::LogOnAndServe(Copier& copier, const std::string& host) {
+    const int result = AwaitLogon(copier);
+    const bool ready = result == kShareConnected || result == kShareCredentialConflict;
+    if (!ready && !stopping_)
+        LOG_ERROR_CODE(result > 0 ? result : EIO,
+                       "Share Copier Logon Error. Address:" + host +
+                           " Process:" + IntToString(static_cast<int>(copier.pid)));
+    int lastOfStart = -1;  // how many serve, when this was the last log-on under way
     {
         std::lock_guard lock(mutex_);
-        serving_ += static_cast<int>(ready.size());
+        --loggingOn_;
+        if (ready) ++serving_;
+        if (loggingOn_ == 0) lastOfStart = serving_;
+        // A copier left out ends now (under the lock: the destructor wakes copiers by their
+        // eventfd under it).
+        if (!ready) End(copier);
     }
-    // Only this thread and the destructor look at copiers_; each thread has its own copier.
-    for (Copier* copier : ready) copier->thread = std::thread([this, copier] { Serve(*copier); });
-    LOG_TRACE("Share Copiers Ready. Count:" + IntToString(static_cast<int>(copiers_.size())));
-    return static_cast<int>(copiers_.size());
+    // Callers waiting for a copier that is not coming make their jobs themselves.
+    done_.notify_all();
+    if (lastOfStart >= 0 && !stopping_)
+        LOG_TRACE("Share Copiers Ready. Count:" + IntToString(lastOfStart));
+    if (ready) Serve(copier);
 }
 
 CopyTicket CopierPool::Queue(const CopierTask& task, const std::atomic<int>* cancel) {
@@ -271,7 +299,7 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
         wantedFiles_.insert(file);
         work_.notify_all();
     }
-    done_.wait(lock, [&] { return job.done || (!job.started && serving_ == 0); });
+    done_.wait(lock, [&] { return job.done || (!job.started && NoneLeft()); });
     if (job.done) {
         const int error = job.error;
         jobs_.erase(found);
@@ -295,7 +323,7 @@ IoResult<std::vector<ShareEntry>> CopierPool::TakeListing(CopyTicket ticket) {
         return listing;
     }
     Job& job = found->second;
-    done_.wait(lock, [&] { return job.done || (!job.started && serving_ == 0); });
+    done_.wait(lock, [&] { return job.done || (!job.started && NoneLeft()); });
     if (job.done) {
         listing.error = job.error;
         listing.value = std::move(job.entries);
@@ -353,7 +381,12 @@ void CopierPool::Withdraw(const std::vector<CopyTicket>& tickets) {
 
 int CopierPool::Serving() const {
     std::lock_guard lock(mutex_);
-    return serving_;
+    return serving_ + loggingOn_;
+}
+
+int CopierPool::Queued() const {
+    std::lock_guard lock(mutex_);
+    return static_cast<int>(queue_.size());
 }
 
 std::vector<pid_t> CopierPool::CopierProcessIds() const {

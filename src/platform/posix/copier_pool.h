@@ -32,8 +32,8 @@ struct CopierPoolOptions {
     int port = 445;
     int timeoutMs = 15000;    // each copier's SMB request time-out
     std::string sender = {};  // each copier's DeviceShare::SetCopySender
-    // A queued file of at least this size is written by several copiers at once, each its own
-    // range of at least `stripeRange` bytes (PooledSmbShare); 0: never.
+    // A queued file of at least this size is written by several copiers at once, in ranges of
+    // `stripeRange` bytes that each copier takes as it comes free (PooledSmbShare); 0: never.
     std::uint64_t stripeThreshold = std::uint64_t{64} << 20;
     std::uint64_t stripeRange = std::uint64_t{32} << 20;
     // Folder listings asked for ahead go to copiers (PooledSmbShare::PrefetchListings): -1 as
@@ -69,14 +69,17 @@ public:
     CopierPool(const CopierPool&) = delete;
     CopierPool& operator=(const CopierPool&) = delete;
 
-    // Starts copiers, up to `count` in all (at most the options' count), and logs each new one
-    // on to `host` with the credentials (sent over its pipe). Returns how many are ready; a
-    // copier that could not start or log on is logged and left out. Called again, it starts
-    // the ones still missing.
-    int Start(const std::string& host, const std::string& user, const std::string& password,
-              int count);
-    // Copiers started so far (ready or left out).
+    // Starts copiers, up to `count` in all (at most the options' count), and has each new one
+    // log on to `host` with the credentials (sent over its pipe). Returns at once: each copier
+    // takes jobs as soon as its own log-on is answered, so the first copies do not wait for the
+    // slowest log-on. A copier that could not start or log on is logged and left out. Called
+    // again, it starts the ones still missing.
+    void Start(const std::string& host, const std::string& user, const std::string& password,
+               int count);
+    // Copiers started so far (ready, logging on or left out).
     int Started() const { return started_; }
+    // Waits until every copier started has logged on or been left out; returns how many serve.
+    int AwaitLogons();
 
     // Striped files hold a temporary copy on the device from their first range's start until
     // the caller lets go of them (Release): no range of a new striped file starts while as
@@ -103,8 +106,10 @@ public:
     // waited for.
     void Withdraw(const std::vector<CopyTicket>& tickets);
 
-    // Copiers still taking jobs.
+    // Copiers still taking jobs, with those still logging on.
     int Serving() const;
+    // Jobs queued that no copier has started.
+    int Queued() const;
     // As the pool was made (count and striping as chosen at log-on).
     const CopierPoolOptions& Options() const { return options_; }
     // The copiers' process ids (for tests that stop or kill one).
@@ -133,9 +138,13 @@ private:
     };
 
     bool Spawn(Copier& copier);
-    // Waits for the answer to the log-on: the result, or -1 when none came.
+    // Waits for the answer to the log-on: the result, or -1 when none came (or the pool ends).
     int AwaitLogon(Copier& copier);
+    // A copier's thread: its log-on, then its jobs until the pool ends or it is lost.
+    void LogOnAndServe(Copier& copier, const std::string& host);
     void Serve(Copier& copier);
+    // No copier serves or is logging on: a job nobody started is made by its caller.
+    bool NoneLeft() const { return serving_ == 0 && loggingOn_ == 0; }
     // Sends one copy and waits for its answer; false when the copier is gone (or left behind
     // at shutdown), with `error` set for the copy.
     bool CopyOn(Copier& copier, const CopierTask& task, const std::atomic<int>* cancel,
@@ -156,6 +165,7 @@ private:
     std::deque<CopyTicket> queue_;
     CopyTicket nextTicket_ = 1;
     int serving_ = 0;                      // copiers whose thread still takes jobs
+    int loggingOn_ = 0;                    // copiers started whose log-on is not answered yet
     int started_ = 0;                      // copiers started (Start)
     std::set<std::uint64_t> begunFiles_;   // striped files with a range started, not released
     std::set<std::uint64_t> wantedFiles_;  // striped files a Take waits for

@@ -92,6 +92,11 @@ bool PooledSmbShare::PoolReady(int copiers) {
     return true;
 }
 
+bool PooledSmbShare::PoolReadyForAnotherJob() {
+    if (!pool_) return false;
+    return PoolReady(std::min(pool_->Options().copiers, pool_->Serving() + pool_->Queued() + 1));
+}
+
 bool PooledSmbShare::ToPoolHost(const std::string& path) const {
     DevicePath parsed;
     return pool_ && ParseDevicePath(path, parsed) && LowerHost(parsed.host) == poolHost_;
@@ -187,9 +192,9 @@ CopyTicket PooledSmbShare::QueueCopyToShare(const CopyRequest& request,
                                             const std::atomic<int>* cancel) {
     ForgetListings(request.path);
     DevicePath target;
-    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_ &&
-        PoolReady(pool_->Options().copiers)) {
+    if (pool_ && ParseDevicePath(request.path, target) && LowerHost(target.host) == poolHost_) {
         if (const CopyTicket striped = QueueStriped(request, cancel); striped != 0) return striped;
+        PoolReadyForAnotherJob();
         return pool_->Queue(CopierTask{request, {}, 0, 0}, cancel);
     }
     return DeviceShare::QueueCopyToShare(request, cancel) | kLocalTicket;
@@ -203,18 +208,19 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     if (::stat(request.localPath.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return 0;
     const auto size = static_cast<std::uint64_t>(source.st_size);
     if (size < options.stripeThreshold) return 0;
-    const std::uint64_t copiers = static_cast<std::uint64_t>(std::max(pool_->Serving(), 0));
-    const std::uint64_t count = std::min(copiers, size / options.stripeRange);
-    if (count < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
+    PoolReady(std::min(options.copiers,
+                       std::max(kStripingCopiers, pool_->Serving() + pool_->Queued() + 1)));
+    if (pool_->Serving() < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
     // The temporary file is made by the first range that starts: queued copies take no room
     // on the device before a copier works on them.
     IoResult<std::string> begun = share_.BeginStripedCopy(request.path);
     if (!begun) return 0;
     StripedCopy copy{request, std::move(begun.value), size, {}};
     const CopyTicket ticket = nextStriped_++ | kStripedTicket;
-    // Whole copy blocks per range, the last one taking the rest.
+    // Ranges of whole copy blocks, many more than copiers: each copier takes the next one as it
+    // comes free, so one slower connection holds back at most its last range at the end.
     constexpr std::uint64_t kAlign = std::uint64_t{1} << 20;
-    const std::uint64_t each = (size / count + kAlign - 1) / kAlign * kAlign;
+    const std::uint64_t each = std::max(kAlign, options.stripeRange / kAlign * kAlign);
     for (std::uint64_t offset = 0; offset < size; offset += each)
         copy.ranges.push_back(pool_->Queue(
             CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset), ticket},
@@ -247,7 +253,7 @@ IoStatus PooledSmbShare::TakeStriped(CopyTicket ticket) {
 
 CopyTicket PooledSmbShare::QueueCopyFromShare(const std::string& path, const std::string& localPath,
                                               const std::atomic<int>* cancel) {
-    if (ToPoolHost(path) && PoolReady(pool_->Options().copiers)) {
+    if (ToPoolHost(path) && PoolReadyForAnotherJob()) {
         CopierTask task{CopyRequest{localPath, path, false}, {}, 0, 0};
         task.fromShare = true;
         return pool_->Queue(task, cancel);

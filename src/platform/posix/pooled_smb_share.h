@@ -121,9 +121,16 @@ private:
     };
     static constexpr int kListingCopiers = 4;
     static constexpr std::size_t kListingsAhead = 256;
+    // Copiers started for a large file when fewer serve: with 1 MiB writes two or three already
+    // fill a LAN link, and every further one costs a process start and a log-on on both machines
+    // before the first byte moves.
+    static constexpr int kStripingCopiers = 4;
 
     // Starts copiers up to `copiers` when they were not yet; false without a pool.
     bool PoolReady(int copiers);
+    // Starts copiers as jobs wait for them: one more than those serving and queued, up to the
+    // pool's count (a run that copies one small file starts one); false without a pool.
+    bool PoolReadyForAnotherJob();
     bool ToPoolHost(const std::string& path) const;
     // Drops the listings asked for ahead of `path` and of the folder that holds it.
     void ForgetListings(const std::string& path);
