@@ -18,11 +18,10 @@
 #include <vector>
 
 #include "app/headless_fixture.h"
-#include "base/string_utility.h"
 #include "detection/detect_file_result_sql_utility.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "settings/child_process.h"
-#include "settings/profile_store.h"
 
 namespace tessarine {
 namespace {
@@ -150,19 +149,12 @@ TEST_F(HeadlessTest, BackupNowBacksUpToTheDeviceShare) {
 
     const pid_t program = Start({"--headless"});
     ASSERT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
-    {
-        CProfileStore profile(DataFolder() + "TessarineTool.msf");
-        profile.BeginBatch();
-        profile.WriteString("CommonSetting", "IPV4Address", "192.0.2.10");
-        profile.WriteString("CommonSetting", "UserName", "scanner");
-        profile.WriteString("CommonSetting", "UserPassword",
-                            CStringUtility::EncodeBase64("s3cr3t-Pa55"));
-        profile.WriteString("BackupSetting", "SourceFolderPath01", temp_.Sub("docs"));
-        profile.WriteString("BackupSetting", "DestinationFolderPath01",
-                            "\\\\192.0.2.10\\zereda\\backup\\docs");
-        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
-        ASSERT_TRUE(profile.CommitBatch());
-    }
+    testing::SmbFixture device;
+    device.host = "192.0.2.10";
+    device.user = "scanner";
+    device.password = "s3cr3t-Pa55";
+    ASSERT_TRUE(
+        WriteSettings(device, {{temp_.Sub("docs"), "\\\\192.0.2.10\\zereda\\backup\\docs"}}, true));
     fs::create_directories(temp_.Sub("device/zereda/backup/docs"));
 
     const auto backupNow = [&](int runsBefore) {
