@@ -143,7 +143,7 @@ protected:
         return program;
     }
 
-    // How many backup runs have ended, by the log.
+    // How many backup runs have ended, by the log: the executor always writes its end line.
     int RunEnds() const {
         const std::string log = LogText();
         int count = 0;

@@ -131,14 +131,6 @@ TEST_F(HeadlessTest, ResultsListsTheNewestWithTheirHits) {
     EXPECT_EQ(listed.find("old.txt"), std::string::npos) << "only the two newest: " << listed;
 }
 
-// A run counts as ended when the executor has written its always-written end line.
-int CountRunEnds(const std::string& log) {
-    int count = 0;
-    for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
-        ++count;
-    return count;
-}
-
 TEST_F(HeadlessTest, BackupNowBacksUpToTheDeviceShare) {
     // The device's share is a local folder here (an already mounted share); the SMB path is
     // covered by the executor's integration tests.
@@ -160,9 +152,9 @@ TEST_F(HeadlessTest, BackupNowBacksUpToTheDeviceShare) {
     const auto backupNow = [&](int runsBefore) {
         EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
         const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (CountRunEnds(LogText()) == runsBefore && std::chrono::steady_clock::now() < deadline)
+        while (RunEnds() == runsBefore && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(20ms);
-        return CountRunEnds(LogText()) > runsBefore;
+        return RunEnds() > runsBefore;
     };
 
     ASSERT_TRUE(backupNow(0)) << LogText();

@@ -67,13 +67,6 @@ unsigned ModeOf(const std::string& path) {
 
 class PasswordLeakTest : public HeadlessTest {
 protected:
-    int RunEnds() const {
-        const std::string log = LogText();
-        int count = 0;
-        for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
-            ++count;
-        return count;
-    }
     bool BackupNow() {
         const int before = RunEnds();
         EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
