@@ -656,18 +656,16 @@ CDetectFileExecute::Handled CDetectFileExecute::HandleFile(const std::string& pa
     // Recorded and claimed before the copy starts: whatever becomes of the run, the copy (or
     // its temporary file, or the claim) is provably this program's, and no other user of this
     // PC copies to the same name.
-    for (int tries = 0;; ++tries) {
-        copy.serverName = CreateServerFileName(entry.name);
-        const Claim claim = ClaimServerName(copy.serverName);
-        if (claim == Claim::kClaimed) break;
-        if (claim == Claim::kNotRecorded) {
-            LOG_ERROR("Record Sent Name Error " + path);
-            return Handled::kFailed;
-        }
-        if (claim == Claim::kFailed || tries + 1 >= kClaimTries) {
-            LOG_ERROR("File Copy Error. No device name claimed. file:" + path);
-            return Handled::kFailed;
-        }
+    const Claim claim = ClaimWithRetries(
+        [&] { return CreateServerFileName(entry.name); },
+        [this](const std::string& name) { return ClaimServerName(name); }, copy.serverName);
+    if (claim == Claim::kNotRecorded) {
+        LOG_ERROR("Record Sent Name Error " + path);
+        return Handled::kFailed;
+    }
+    if (claim != Claim::kClaimed) {
+        LOG_ERROR("File Copy Error. No device name claimed. file:" + path);
+        return Handled::kFailed;
     }
     copy.processingTime = processingTime_;
     LOG_TRACE("Param:" + path + ", " + copy.serverName);
@@ -818,6 +816,32 @@ std::string CDetectFileExecute::NextFileListName() {
     }
 }
 
+CDetectFileExecute::Claim CDetectFileExecute::ClaimWithRetries(
+    const std::function<std::string()>& nextName,
+    const std::function<Claim(const std::string&)>& claimOne, std::string& name) {
+    for (int tries = 0;; ++tries) {
+        name = nextName();
+        const Claim claim = claimOne(name);
+        if (claim == Claim::kClaimed || claim == Claim::kNotRecorded) return claim;
+        if (claim == Claim::kFailed || tries + 1 >= kClaimTries) return Claim::kFailed;
+    }
+}
+
+CDetectFileExecute::Claim CDetectFileExecute::ReleaseTakenName(
+    const std::string& name, std::initializer_list<std::string> recorded) {
+    LOG_NOTICE("Device Name Held By Another Sender:" + name);
+    namesThisRun_.insert(name);
+    // Left recorded, the other sender's file (or list, or staging copy) would be taken for ours
+    // and removed.
+    for (const std::string& sentName : recorded) {
+        if (fileList_.DeleteSentName(sentName) != 0) {
+            LOG_ERROR("Delete Sent Name Error. name:" + name);
+            return Claim::kFailed;
+        }
+    }
+    return Claim::kTaken;
+}
+
 CDetectFileExecute::Claim CDetectFileExecute::ClaimServerName(const std::string& name) {
     if (fileList_.AddSentName(name) != 0) return Claim::kNotRecorded;
     const IoStatus claimed = share_->ReserveName(ImportFolder() + name);
@@ -827,14 +851,7 @@ CDetectFileExecute::Claim CDetectFileExecute::ClaimServerName(const std::string&
         LOG_ERROR_CODE(claimed.error, "Device Name Claim Error. name:" + name);
         return Claim::kFailed;
     }
-    LOG_NOTICE("Device Name Held By Another Sender:" + name);
-    namesThisRun_.insert(name);
-    // Left recorded, the other sender's file would be taken for ours and removed.
-    if (fileList_.DeleteSentName(name) != 0) {
-        LOG_ERROR("Delete Sent Name Error. name:" + name);
-        return Claim::kFailed;
-    }
-    return Claim::kTaken;
+    return ReleaseTakenName(name, {name});
 }
 
 int CDetectFileExecute::ForwardFileList() {
@@ -843,29 +860,29 @@ int CDetectFileExecute::ForwardFileList() {
     // name and then renamed. Every user of this PC names its lists alike; the staging name is
     // what they claim, and a list name whose staging name another holds is passed over.
     CDetectFileXMLUtility writer(detectFileFolderPath_);
-    for (int tries = 0;; ++tries) {
-        const std::string name = NextFileListName();
-        const std::string staged = StagedFileListName(name);
-        const Claim claim = ClaimFileListName(name, staged);
-        if (claim == Claim::kClaimed) {
-            if (PublishFileList(writer.GetFileListPath(), name, staged) != 0) {
-                LOG_ERROR("FileList Copy Error. file:" + name);
-                return 1;
-            }
-            lastFileListName_ = name;
-            namesThisRun_.insert(name);
-            ++forwardedCount_;
-            return 0;
-        }
-        if (claim == Claim::kNotRecorded) {
-            LOG_ERROR("FileList Copy Error. Name not recorded. file:" + name);
-            return 1;
-        }
-        if (claim == Claim::kFailed || tries + 1 >= kClaimTries) {
-            LOG_ERROR("FileList Copy Error. No device name claimed. file:" + name);
-            return 1;
-        }
+    std::string name;
+    const Claim claim =
+        ClaimWithRetries([this] { return NextFileListName(); },
+                         [this](const std::string& next) {
+                             return ClaimFileListName(next, StagedFileListName(next));
+                         },
+                         name);
+    if (claim == Claim::kNotRecorded) {
+        LOG_ERROR("FileList Copy Error. Name not recorded. file:" + name);
+        return 1;
     }
+    if (claim != Claim::kClaimed) {
+        LOG_ERROR("FileList Copy Error. No device name claimed. file:" + name);
+        return 1;
+    }
+    if (PublishFileList(writer.GetFileListPath(), name, StagedFileListName(name)) != 0) {
+        LOG_ERROR("FileList Copy Error. file:" + name);
+        return 1;
+    }
+    lastFileListName_ = name;
+    namesThisRun_.insert(name);
+    ++forwardedCount_;
+    return 0;
 }
 
 CDetectFileExecute::Claim CDetectFileExecute::ClaimFileListName(const std::string& name,
@@ -904,14 +921,7 @@ CDetectFileExecute::Claim CDetectFileExecute::ClaimFileListName(const std::strin
         LOG_ERROR_CODE(claimed.error, "Device Name Claim Error. name:" + name);
         return Claim::kFailed;
     }
-    LOG_NOTICE("Device Name Held By Another Sender:" + name);
-    namesThisRun_.insert(name);
-    // Left recorded, the other sender's list or staging copy would be taken for ours.
-    if (fileList_.DeleteSentName(name) != 0 || fileList_.DeleteSentName(staged) != 0) {
-        LOG_ERROR("Delete Sent Name Error. name:" + name);
-        return Claim::kFailed;
-    }
-    return Claim::kTaken;
+    return ReleaseTakenName(name, {name, staged});
 }
 
 int CDetectFileExecute::PublishFileList(const std::string& localPath, const std::string& name,

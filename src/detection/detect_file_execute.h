@@ -8,6 +8,7 @@
 #include <ctime>
 #include <deque>
 #include <functional>
+#include <initializer_list>
 #include <memory>
 #include <set>
 #include <string>
@@ -146,6 +147,14 @@ private:
     // The same for a file list: both names recorded, the staging name claimed, and the list
     // name still free on the device.
     Claim ClaimFileListName(const std::string& name, const std::string& staged);
+    // Claims the names nextName gives, one after another, while another sender holds them (up
+    // to kClaimTries): kClaimed, kNotRecorded, or kFailed. `name` is the last name tried.
+    Claim ClaimWithRetries(const std::function<std::string()>& nextName,
+                           const std::function<Claim(const std::string&)>& claimOne,
+                           std::string& name);
+    // A name another sender holds: logged, kept from this run and its records dropped; kTaken,
+    // or kFailed after the error line when a record stays.
+    Claim ReleaseTakenName(const std::string& name, std::initializer_list<std::string> recorded);
     int PublishFileList(const std::string& localPath, const std::string& name,
                         const std::string& staged);
     // The list recorded as being published (SetPublishingFileList): its staging copy still

@@ -13,13 +13,10 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_fixture.h"
-#include "base/string_utility.h"
+#include "app/smb_headless_fixture.h"
 #include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
-#include "platform/posix/smb_share.h"
 #include "platform/share_name.h"
-#include "settings/profile_store.h"
 
 namespace tessarine {
 namespace {
@@ -34,9 +31,6 @@ constexpr int kFolders = 40;
 constexpr int kFilesPerFolder = 50;  // 2000 small files
 constexpr std::size_t kLargeSize = 32u << 20;
 
-// The smbd fixture the test backs up to.
-using Server = testing::SmbFixture;
-
 std::string LargeContent(char seed) {
     std::string content(kLargeSize, '\0');
     for (std::size_t i = 0; i < content.size(); ++i)
@@ -44,22 +38,13 @@ std::string LargeContent(char seed) {
     return content;
 }
 
-class CrashConsistencyTest : public HeadlessTest {
+class CrashConsistencyTest : public SmbHeadlessTest {
 protected:
-    void SetUp() override {
-        HeadlessTest::SetUp();
-        if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
-        if (!server_.Load())
-            GTEST_SKIP() << "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and "
-                            "export the variables of <dir>/env";
-        folder_ = "crash" + std::to_string(getpid());
-        SmbShare share(server_.port);
-        ASSERT_EQ(0, share.Connect(server_.host, server_.user, server_.password));
-        const IoStatus base = share.CreateFolder(Unc(""));
-        ASSERT_TRUE(base || base.error == EEXIST) << base.error;
-        ASSERT_TRUE(share.CreateFolder(Unc(folder_)));
-        share.Cancel(server_.host);
+    CrashConsistencyTest() : SmbHeadlessTest("crash") {}
 
+    void SetUp() override {
+        SmbHeadlessTest::SetUp();
+        if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
         for (int f = 0; f < kFolders; ++f) {
             for (int i = 0; i < kFilesPerFolder; ++i) {
                 const std::string name =
@@ -68,26 +53,6 @@ protected:
             }
         }
         ASSERT_TRUE(WriteFile(Source("large.bin"), LargeContent('a')));
-    }
-
-    void TearDown() override {
-        if (!folder_.empty()) {
-            std::error_code ignored;
-            fs::remove_all(Served(), ignored);
-        }
-    }
-
-    std::string Unc(const std::string& relative) const {
-        return "\\\\" + server_.host + "\\zereda\\backup" +
-               (relative.empty() ? "" : "\\" + relative);
-    }
-    std::string Source(const std::string& relative = "") const {
-        return temp_.Sub("docs") + (relative.empty() ? "" : "/" + relative);
-    }
-    // The local folder behind the destination folder.
-    std::string Served(const std::string& relative = "") const {
-        return server_.root + "/zereda/backup/" + folder_ +
-               (relative.empty() ? "" : "/" + relative);
     }
 
     // Asks the running program for a backup. A machine short of memory may fail the exec of
@@ -188,9 +153,6 @@ protected:
         EXPECT_EQ(std::vector<std::string>{}, missing);
         EXPECT_EQ(kFolders * (kFilesPerFolder + 1) + 1, rows);
     }
-
-    Server server_;
-    std::string folder_;
 };
 
 TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
@@ -209,7 +171,7 @@ TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
         {"the large file being replaced", [&] { return TemporaryLargeCopy() >= kLargeSize / 4; },
          true},
     };
-    pid_t program = StartConfigured(server_, Source(), Unc(folder_));
+    pid_t program = StartConfigured(server_, {{Source(), Unc(folder_)}}, true);
     bool first = true;
     for (const Moment& moment : moments) {
         SCOPED_TRACE(moment.what);
@@ -220,7 +182,7 @@ TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
             for (const char* suffix : {"", "-wal", "-shm"})
                 fs::remove(DataFolder() + "TessarineTool.db" + suffix);
             for (const auto& entry : fs::directory_iterator(Served())) fs::remove_all(entry.path());
-            program = StartConfigured(server_, Source(), Unc(folder_));
+            program = StartConfigured(server_, {{Source(), Unc(folder_)}}, true);
         }
         first = false;
         if (moment.changeLarge) {
@@ -232,7 +194,7 @@ TEST_F(CrashConsistencyTest, KilledBackupIsCompletedByTheNextRun) {
         std::cout << "[ crash    ] " << moment.what << ": "
                   << (killed ? "killed" : "the run ended first") << " with " << CopiedFiles()
                   << " files on the device\n";
-        if (killed) program = StartConfigured(server_, Source(), Unc(folder_));
+        if (killed) program = StartConfigured(server_, {{Source(), Unc(folder_)}}, true);
         ASSERT_TRUE(RunToEnd()) << LogText();
         ExpectConsistent(moment.what);
         if (HasFailure()) break;

@@ -19,12 +19,10 @@
 #include <vector>
 
 #include "app/headless_fixture.h"
-#include "base/string_utility.h"
 #include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "infra/xml_parse.h"
 #include "platform/share_name.h"
-#include "settings/profile_store.h"
 
 namespace tessarine {
 namespace {
@@ -53,11 +51,8 @@ protected:
         if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
         testing::SmbFixture smb;
         if (!smb.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
-        host_ = smb.host;
-        user_ = smb.user;
-        password_ = smb.password;
-        root_ = smb.root;
-        ASSERT_EQ(0, Simulator("layout '" + root_ +
+        server_ = smb;
+        ASSERT_EQ(0, Simulator("layout '" + server_.root +
                                "' --switch on --extensions txt --max-size 10 "
                                "--timestamp 20170401000000"));
         EmptyImport();
@@ -73,11 +68,11 @@ protected:
     }
 
     void TearDown() override {
-        if (!root_.empty()) EmptyImport();
+        if (!server_.root.empty()) EmptyImport();
     }
 
     std::string Drive() const { return temp_.Sub("drive"); }
-    std::string Imported() const { return root_ + "/zereda/import/data"; }
+    std::string Imported() const { return server_.root + "/zereda/import/data"; }
     std::string LocalFileList() const { return DataFolder() + "detectfile/filelist"; }
 
     int Simulator(const std::string& arguments) const {
@@ -90,22 +85,12 @@ protected:
 
     void EmptyImport() {
         std::error_code ignored;
-        for (const std::string& folder : {Imported(), root_ + "/zereda/import/result"})
+        for (const std::string& folder : {Imported(), server_.root + "/zereda/import/result"})
             for (const auto& name : FolderNames(folder)) fs::remove(folder + "/" + name, ignored);
     }
 
-    pid_t StartConfigured() {
-        const pid_t program = Start({"--headless"});
-        EXPECT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
-        CProfileStore profile(DataFolder() + "TessarineTool.msf");
-        profile.BeginBatch();
-        profile.WriteString("CommonSetting", "IPV4Address", host_);
-        profile.WriteString("CommonSetting", "UserName", user_);
-        profile.WriteString("CommonSetting", "UserPassword",
-                            CStringUtility::EncodeBase64(password_));
-        EXPECT_TRUE(profile.CommitBatch());
-        return program;
-    }
+    // The device only: forwarding needs no backup pair.
+    pid_t StartConfigured() { return HeadlessTest::StartConfigured(server_, {}, false); }
 
     // Results of the runs that have ended, in order.
     std::vector<std::string> RunResults() const {
@@ -246,7 +231,7 @@ protected:
         }
     }
 
-    std::string host_, user_, password_, root_;
+    testing::SmbFixture server_;  // set once loaded
     ScopedEnv drivesEnv_{"TESSARINE_FIXED_DRIVES", temp_.Sub("drive")};
     std::map<std::string, std::string> announced_;
 };

@@ -14,6 +14,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -104,26 +105,45 @@ protected:
     std::string DataFolder() const { return temp_.Sub("profile/corvane/Tessarine Tool/"); }
     std::string LogText() const { return ReadFile(DataFolder() + "log/TessarineTool.log"); }
 
-    // Starts the headless program and, once it answers, gives it the device `server` and one
-    // mirroring pair `source` -> `destination` (a UNC path on it).
-    pid_t StartConfigured(const testing::SmbFixture& server, const std::string& source,
-                          const std::string& destination) {
-        const pid_t program = Start({"--headless"});
-        EXPECT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
+    // A backup pair as the settings name it: the local folder and its UNC destination.
+    struct FolderPair {
+        std::string source;
+        std::string destination;
+    };
+
+    // Writes the device `server` (address and account), `pairs` from SourceFolderPath01 on (an
+    // empty pair clears its place) and the mirroring switch (IsDeletedFileBackup) into the
+    // settings file; `more` writes what a test needs besides. False when the write failed.
+    bool WriteSettings(const testing::SmbFixture& server, const std::vector<FolderPair>& pairs,
+                       bool mirroring,
+                       const std::function<void(CProfileStore&)>& more = nullptr) const {
         CProfileStore profile(DataFolder() + "TessarineTool.msf");
         profile.BeginBatch();
         profile.WriteString("CommonSetting", "IPV4Address", server.host);
         profile.WriteString("CommonSetting", "UserName", server.user);
         profile.WriteString("CommonSetting", "UserPassword",
                             CStringUtility::EncodeBase64(server.password));
-        profile.WriteString("BackupSetting", "SourceFolderPath01", source);
-        profile.WriteString("BackupSetting", "DestinationFolderPath01", destination);
-        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
-        EXPECT_TRUE(profile.CommitBatch());
+        for (std::size_t i = 0; i < pairs.size(); ++i) {
+            const std::string number = (i < 9 ? "0" : "") + std::to_string(i + 1);
+            profile.WriteString("BackupSetting", "SourceFolderPath" + number, pairs[i].source);
+            profile.WriteString("BackupSetting", "DestinationFolderPath" + number,
+                                pairs[i].destination);
+        }
+        profile.WriteString("BackupSetting", "IsDeletedFileBackup", mirroring ? "TRUE" : "FALSE");
+        if (more) more(profile);
+        return profile.CommitBatch();
+    }
+
+    // Starts the headless program and, once it answers, gives it the settings of WriteSettings.
+    pid_t StartConfigured(const testing::SmbFixture& server, const std::vector<FolderPair>& pairs,
+                          bool mirroring) {
+        const pid_t program = Start({"--headless"});
+        EXPECT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
+        EXPECT_TRUE(WriteSettings(server, pairs, mirroring));
         return program;
     }
 
-    // How many backup runs have ended, by the log.
+    // How many backup runs have ended, by the log: the executor always writes its end line.
     int RunEnds() const {
         const std::string log = LogText();
         int count = 0;

@@ -18,11 +18,10 @@
 #include <vector>
 
 #include "app/headless_fixture.h"
-#include "base/string_utility.h"
 #include "detection/detect_file_result_sql_utility.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "settings/child_process.h"
-#include "settings/profile_store.h"
 
 namespace tessarine {
 namespace {
@@ -132,14 +131,6 @@ TEST_F(HeadlessTest, ResultsListsTheNewestWithTheirHits) {
     EXPECT_EQ(listed.find("old.txt"), std::string::npos) << "only the two newest: " << listed;
 }
 
-// A run counts as ended when the executor has written its always-written end line.
-int CountRunEnds(const std::string& log) {
-    int count = 0;
-    for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
-        ++count;
-    return count;
-}
-
 TEST_F(HeadlessTest, BackupNowBacksUpToTheDeviceShare) {
     // The device's share is a local folder here (an already mounted share); the SMB path is
     // covered by the executor's integration tests.
@@ -150,27 +141,20 @@ TEST_F(HeadlessTest, BackupNowBacksUpToTheDeviceShare) {
 
     const pid_t program = Start({"--headless"});
     ASSERT_TRUE(WaitUntilReady(program)) << ReadFile(lastOutput_);
-    {
-        CProfileStore profile(DataFolder() + "TessarineTool.msf");
-        profile.BeginBatch();
-        profile.WriteString("CommonSetting", "IPV4Address", "192.0.2.10");
-        profile.WriteString("CommonSetting", "UserName", "scanner");
-        profile.WriteString("CommonSetting", "UserPassword",
-                            CStringUtility::EncodeBase64("s3cr3t-Pa55"));
-        profile.WriteString("BackupSetting", "SourceFolderPath01", temp_.Sub("docs"));
-        profile.WriteString("BackupSetting", "DestinationFolderPath01",
-                            "\\\\192.0.2.10\\zereda\\backup\\docs");
-        profile.WriteString("BackupSetting", "IsDeletedFileBackup", "TRUE");
-        ASSERT_TRUE(profile.CommitBatch());
-    }
+    testing::SmbFixture device;
+    device.host = "192.0.2.10";
+    device.user = "scanner";
+    device.password = "s3cr3t-Pa55";
+    ASSERT_TRUE(
+        WriteSettings(device, {{temp_.Sub("docs"), "\\\\192.0.2.10\\zereda\\backup\\docs"}}, true));
     fs::create_directories(temp_.Sub("device/zereda/backup/docs"));
 
     const auto backupNow = [&](int runsBefore) {
         EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
         const auto deadline = std::chrono::steady_clock::now() + 30s;
-        while (CountRunEnds(LogText()) == runsBefore && std::chrono::steady_clock::now() < deadline)
+        while (RunEnds() == runsBefore && std::chrono::steady_clock::now() < deadline)
             std::this_thread::sleep_for(20ms);
-        return CountRunEnds(LogText()) > runsBefore;
+        return RunEnds() > runsBefore;
     };
 
     ASSERT_TRUE(backupNow(0)) << LogText();

@@ -12,6 +12,7 @@
 
 #include "app/headless_fixture.h"
 #include "base/string_utility.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "settings/profile_store.h"
 
@@ -66,13 +67,6 @@ unsigned ModeOf(const std::string& path) {
 
 class PasswordLeakTest : public HeadlessTest {
 protected:
-    int RunEnds() const {
-        const std::string log = LogText();
-        int count = 0;
-        for (std::size_t at = 0; (at = log.find("ThreadCore End", at)) != std::string::npos; ++at)
-            ++count;
-        return count;
-    }
     bool BackupNow() {
         const int before = RunEnds();
         EXPECT_EQ(Run({"--signal", "BackupNow"}), 0);
@@ -82,18 +76,17 @@ protected:
         return RunEnds() > before;
     }
     void Configure(const std::string& userName) {
-        CProfileStore profile(DataFolder() + "TessarineTool.msf");
-        profile.BeginBatch();
-        profile.WriteString("CommonSetting", "IPV4Address", "127.0.0.1");
-        profile.WriteString("CommonSetting", "UserName", userName);
-        profile.WriteString("CommonSetting", "UserPassword",
-                            CStringUtility::EncodeBase64(kPassword));
-        profile.WriteString("CommonSetting", "HttpPort", "9");  // nothing answers: login fails
-        profile.WriteString("CommonSetting", "HttpsPort", "9");
-        profile.WriteString("BackupSetting", "SourceFolderPath01", temp_.Sub("docs"));
-        profile.WriteString("BackupSetting", "DestinationFolderPath01",
-                            "\\\\127.0.0.1\\zereda\\backup\\docs");
-        ASSERT_TRUE(profile.CommitBatch());
+        testing::SmbFixture device;
+        device.host = "127.0.0.1";
+        device.user = userName;
+        device.password = kPassword;
+        ASSERT_TRUE(WriteSettings(device,
+                                  {{temp_.Sub("docs"), "\\\\127.0.0.1\\zereda\\backup\\docs"}},
+                                  false, [](CProfileStore& profile) {
+                                      // Nothing answers there: the web login fails.
+                                      profile.WriteString("CommonSetting", "HttpPort", "9");
+                                      profile.WriteString("CommonSetting", "HttpsPort", "9");
+                                  }));
     }
 };
 

@@ -14,13 +14,10 @@
 #include <string>
 #include <vector>
 
-#include "app/headless_fixture.h"
-#include "base/string_utility.h"
+#include "app/smb_headless_fixture.h"
 #include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
-#include "platform/posix/smb_share.h"
 #include "platform/share_name.h"
-#include "settings/profile_store.h"
 
 namespace tessarine {
 namespace {
@@ -59,29 +56,17 @@ TreeState ReadTree(const std::string& root, std::vector<std::string>* temporary 
     return files;
 }
 
-class RestoreCommandTest : public HeadlessTest {
+class RestoreCommandTest : public SmbHeadlessTest {
 protected:
+    RestoreCommandTest() : SmbHeadlessTest("restore") {}
+
     void SetUp() override {
-        HeadlessTest::SetUp();
+        SmbHeadlessTest::SetUp();
         if (::testing::Test::IsSkipped() || HasFatalFailure()) return;
-        if (!server_.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
-        folder_ = "restore" + std::to_string(getpid());
-        SmbShare share(server_.port);
-        ASSERT_EQ(0, share.Connect(server_.host, server_.user, server_.password));
-        const IoStatus base = share.CreateFolder(Unc(""));
-        ASSERT_TRUE(base || base.error == EEXIST) << base.error;
-        ASSERT_TRUE(share.CreateFolder(Unc(folder_)));
-        share.Cancel(server_.host);
         CopyDocs();
         std::string large(kLargeSize, '\0');
         for (std::size_t i = 0; i < large.size(); ++i) large[i] = static_cast<char>(i * 131 % 251);
         ASSERT_TRUE(WriteFile(Source("large.bin"), large));
-    }
-
-    void TearDown() override {
-        if (folder_.empty()) return;
-        std::error_code ignored;
-        fs::remove_all(Served(), ignored);
     }
 
     // Whole package folders of /usr/share/doc (links passed over) with their times, until
@@ -109,15 +94,6 @@ protected:
         ASSERT_GE(files, std::size_t{20}) << "too little in /usr/share/doc";
     }
 
-    std::string Unc(const std::string& relative) const {
-        return "\\\\" + server_.host + "\\zereda\\backup" +
-               (relative.empty() ? "" : "\\" + relative);
-    }
-    std::string Source(const std::string& relative = "") const {
-        return temp_.Sub("docs") + (relative.empty() ? "" : "/" + relative);
-    }
-    std::string Served() const { return server_.root + "/zereda/backup/" + folder_; }
-
     // One backup by the running program, to its end.
     void BackUp() {
         const int before = RunEnds();
@@ -140,13 +116,10 @@ protected:
         args.insert(args.end(), options.begin(), options.end());
         return WaitExit(Start(args), 120s);
     }
-
-    testing::SmbFixture server_;
-    std::string folder_;
 };
 
 TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBackupCopiesNothing) {
-    pid_t program = StartConfigured(server_, Source(), Unc(folder_));
+    pid_t program = StartConfigured(server_, {{Source(), Unc(folder_)}}, true);
     ASSERT_NO_FATAL_FAILURE(BackUp());
     ASSERT_EQ(kill(program, SIGTERM), 0);
     ASSERT_EQ(0, WaitExit(program, 60s));
@@ -185,7 +158,7 @@ TEST_F(RestoreCommandTest, RestoresInPlaceAndElsewhereSurvivesAKillAndTheNextBac
 
     // Without the program the restore held its lock; beside it, the program's backup flag.
     EXPECT_EQ(0, Count("Control Hold Granted"));
-    program = StartConfigured(server_, Source(), Unc(folder_));
+    program = StartConfigured(server_, {{Source(), Unc(folder_)}}, true);
     const std::string elsewhereDry = temp_.Sub("dry");
     EXPECT_EQ(0, Restore({"--dry-run", "--to", elsewhereDry})) << ReadFile(lastOutput_);
     EXPECT_FALSE(fs::exists(elsewhereDry));

@@ -4,7 +4,8 @@
 # desktop on a virtual X display (Xvfb): a laptop screen (1366x768 unless TESSARINE_E2E_SCREEN
 # says otherwise), a window manager (openbox) and a 40 px panel along the bottom edge that holds
 # the tray (trayer, TESSARINE_E2E_PANEL pixels high). Every process started goes into `pids`,
-# which the script's own clean-up stops, last started first (stop_started).
+# which the script's own clean-up stops, last started first (stop_started). For the tests that
+# back up to the SMB fixture's share: the share as the device lays it out (share_folder_start).
 
 pids=()
 cleanup_paths=()
@@ -80,6 +81,27 @@ window_inside() {
   fi
   # For screenshots: the frame's geometry.
   frame_geometry="${fw}x${fh}+${fx}+${fy}"
+}
+
+# Lays the SMB fixture's share ($TESSARINE_SMB_ROOT) out as the device does (the simulator, with
+# $py) and makes the test's own destination folder below its backup folder, as a user would
+# have made it on the device: its name in $folder, its path in $share_folder, owned like the
+# share's folders (so nothing there is this user's) and removed on exit. Returns 1 after a line
+# on standard output when the share cannot be set up.
+share_folder_start() {
+  folder=e2e-$(basename "$work")
+  share_folder=$TESSARINE_SMB_ROOT/zereda/backup/$folder
+  cleanup_paths+=("$share_folder")
+  "$py" "$(dirname "${BASH_SOURCE[0]}")/../../tools/devicesim/devicesim.py" layout \
+    "$TESSARINE_SMB_ROOT" >/dev/null || { echo "the simulator could not lay out the share"; return 1; }
+  [[ -d $TESSARINE_SMB_ROOT/zereda/backup ]] || { echo "the share has no backup folder"; return 1; }
+  mkdir "$share_folder" && give_to_share "$share_folder" ||
+    { echo "could not make the destination folder on the share"; return 1; }
+}
+
+# Hands $1 and everything below it to the owner of the share's backup folder.
+give_to_share() {
+  chown -R "$(stat -c %u:%g "$TESSARINE_SMB_ROOT/zereda/backup")" "$1"
 }
 
 stop_started() {

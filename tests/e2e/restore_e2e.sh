@@ -15,7 +15,6 @@
 set -uo pipefail
 
 here=$(cd "$(dirname "$0")" && pwd)
-root=$(cd "$here/../.." && pwd)
 binary=${TESSARINE_BINARY:-}
 shots=${1:-}
 py=/usr/bin/python3
@@ -37,10 +36,7 @@ fi
 
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/../lsan.supp:print_suppressions=0}
 work=$(mktemp -d /tmp/tessarine-restore-e2e.XXXXXX)
-folder=e2e-$(basename "$work")
-share_folder=$TESSARINE_SMB_ROOT/zereda/backup/$folder
 . "$here/desktop.sh"
-cleanup_paths+=("$share_folder")
 finish() {
   if ((failures)); then
     echo "--- program output"; cat "$work/program.out"
@@ -54,16 +50,14 @@ die() { fail "$*"; finish; }
 start_desktop "$work" || { echo "FAIL: the desktop did not start"; exit 1; }
 # What an earlier backup left on the device: two folders and a file, owned as the share's
 # (the share's folders as the simulator lays them out, so nothing here is made by this user).
-"$py" "$root/tools/devicesim/devicesim.py" layout "$TESSARINE_SMB_ROOT" >/dev/null ||
-  die "the simulator could not lay out the share"
-[[ -d $TESSARINE_SMB_ROOT/zereda/backup ]] || die "the share has no backup folder"
+share_folder_start || die "the share was not set up"
 mkdir -p "$share_folder/報告書/2025" "$share_folder/写真"
 printf '四半期報告\n' >"$share_folder/報告書/q1.txt"
 head -c 200000 /dev/urandom >"$share_folder/報告書/2025/data.bin"
 printf 'photo\n' >"$share_folder/写真/p1.jpg"
 printf 'note\n' >"$share_folder/note.txt"
 touch -d '2025-06-01 10:00' "$share_folder/報告書/q1.txt"
-chown -R "$(stat -c %u:%g "$TESSARINE_SMB_ROOT/zereda/backup")" "$share_folder" ||
+give_to_share "$share_folder" ||
   die "could not hand the copies to the share's owner"
 note "display $DISPLAY, SMB on $TESSARINE_SMB_PORT"
 

@@ -36,10 +36,7 @@ fi
 
 export LSAN_OPTIONS=${LSAN_OPTIONS:-suppressions=$here/../lsan.supp:print_suppressions=0}
 work=$(mktemp -d /tmp/tessarine-settings-e2e.XXXXXX)
-folder=e2e-$(basename "$work")
-share_folder=$TESSARINE_SMB_ROOT/zereda/backup/$folder
 . "$here/desktop.sh"
-cleanup_paths+=("$share_folder")
 finish() {
   if ((failures)); then
     echo "--- program output"; cat "$work/program.out"
@@ -55,16 +52,13 @@ start_desktop "$work" || die "the desktop did not start"
 
 user=$TESSARINE_SMB_USER
 password=$TESSARINE_SMB_PASSWORD
-"$py" "$root/tools/devicesim/devicesim.py" layout "$TESSARINE_SMB_ROOT" >/dev/null ||
-  die "the simulator could not lay out the share"
+# The destination folder, as a user would have made it on the device beforehand (a backup
+# creates the folders below its destination, not the destination itself).
+share_folder_start || die "the share was not set up"
 "$py" "$root/tools/devicesim/devicesim.py" web --user "$user" --password "$password" \
   >"$work/web.out" 2>&1 &
 pids+=($!)
 wait_for 20 grep -qs '^web http=' "$work/web.out" || die "the simulator's web login did not start"
-# The destination folder, as a user would have made it on the device beforehand (a backup
-# creates the folders below its destination, not the destination itself).
-mkdir "$share_folder" && chown "$(stat -c %u:%g "$TESSARINE_SMB_ROOT/zereda/backup")" "$share_folder" ||
-  die "could not make the destination folder on the share"
 http_port=$(sed -n 's/^web http=\([0-9]*\).*/\1/p' "$work/web.out")
 note "display $DISPLAY, web login on $http_port, SMB on $TESSARINE_SMB_PORT"
 

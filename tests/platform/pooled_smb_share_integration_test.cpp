@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "fakes/copier_processes.h"
+#include "fakes/smb_fixture.h"
 #include "fakes/test_support.h"
 #include "platform/posix/pooled_smb_share.h"
 #include "platform/share_name.h"
@@ -51,26 +52,15 @@ std::string Pattern(std::size_t size, int seed) {
 class StripedCopyTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* host = std::getenv("TESSARINE_SMB_HOST");
-        const char* port = std::getenv("TESSARINE_SMB_PORT");
-        const char* user = std::getenv("TESSARINE_SMB_USER");
-        const char* password = std::getenv("TESSARINE_SMB_PASSWORD");
-        const char* root = std::getenv("TESSARINE_SMB_ROOT");
         const char* program = std::getenv("TESSARINE_BINARY");
-        if (!host || !user || !password || !root)
-            GTEST_SKIP()
-                << "TESSARINE_SMB_* not set: start scripts/smbd-fixture and source its env";
+        if (!server_.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
         if (program == nullptr || *program == '\0')
             GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
-        host_ = host;
-        root_ = root;
         folder_ = "stripe_" + std::to_string(::getpid());
-        options_ = CopierPoolOptions{program, 4, port ? std::atoi(port) : 445, 5000};
+        options_ = CopierPoolOptions{program, 4, server_.port, 5000};
         // Small enough to stripe quickly under the sanitizers: four ranges of 10 MiB or more.
         options_.stripeThreshold = 16 * kMiB;
         options_.stripeRange = 4 * kMiB;
-        user_ = user;
-        password_ = password;
         Reconnect();
         ASSERT_TRUE(share_->CreateFolder(Device("")));
     }
@@ -78,7 +68,7 @@ protected:
     void Reconnect() {
         share_.reset();
         share_ = std::make_unique<PooledSmbShare>(options_);
-        ASSERT_EQ(kShareConnected, share_->Connect(host_, user_, password_));
+        ASSERT_EQ(kShareConnected, share_->Connect(server_.host, server_.user, server_.password));
         ASSERT_TRUE(share_->CopierProcessIds().empty());
     }
     void TearDown() override {
@@ -87,11 +77,11 @@ protected:
     }
 
     std::string Device(const std::string& name) const {
-        const std::string path = "\\\\" + host_ + "\\zereda\\" + folder_;
+        const std::string path = "\\\\" + server_.host + "\\zereda\\" + folder_;
         return name.empty() ? path : JoinDevicePath(path, name);
     }
     std::string Served(const std::string& name) const {
-        return root_ + "/zereda/" + folder_ + (name.empty() ? "" : "/" + name);
+        return server_.root + "/zereda/" + folder_ + (name.empty() ? "" : "/" + name);
     }
     int TemporaryFiles() const {
         int count = 0;
@@ -136,7 +126,8 @@ protected:
             share_->QueueCopyToShare(CopyRequest{local, Device(name), false}, cancel));
     }
 
-    std::string host_, root_, folder_, user_, password_;
+    testing::SmbFixture server_;
+    std::string folder_;
     CopierPoolOptions options_;
     TempDir temp_;
     std::unique_ptr<PooledSmbShare> share_;
@@ -425,7 +416,7 @@ TEST_F(StripedCopyTest, CopiersStartWhateverStandardDescriptorsAreClosed) {
             CopierPool pool(options, [](const CopierTask&, const std::atomic<int>*) {
                 return IoStatus{ENOSYS};
             });
-            pool.Start(host_, user_, password_, options.copiers);
+            pool.Start(server_.host, server_.user, server_.password, options.copiers);
             ::_exit(pool.AwaitLogons());
         }
         int status = 0;
@@ -465,7 +456,7 @@ TEST_F(StripedCopyTest, CopiesQueuedWhileEveryLogOnFailsAreMadeHere) {
         ++madeHere;
         return IoStatus{};
     });
-    pool.Start(host_, user_, password_ + "-wrong", 2);
+    pool.Start(server_.host, server_.user, server_.password + "-wrong", 2);
     const CopyTicket ticket =
         pool.Queue(CopierTask{CopyRequest{temp_.Sub("x"), Device("x"), false}, {}, 0, 0}, nullptr);
     EXPECT_TRUE(pool.Take(ticket));
