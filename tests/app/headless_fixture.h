@@ -124,9 +124,11 @@ protected:
         profile.WriteString("CommonSetting", "UserPassword",
                             CStringUtility::EncodeBase64(server.password));
         for (std::size_t i = 0; i < pairs.size(); ++i) {
-            const std::string number = (i < 9 ? "0" : "") + std::to_string(i + 1);
-            profile.WriteString("BackupSetting", "SourceFolderPath" + number, pairs[i].source);
-            profile.WriteString("BackupSetting", "DestinationFolderPath" + number,
+            profile.WriteString("BackupSetting",
+                                Format("SourceFolderPath%02d", static_cast<int>(i + 1)),
+                                pairs[i].source);
+            profile.WriteString("BackupSetting",
+                                Format("DestinationFolderPath%02d", static_cast<int>(i + 1)),
                                 pairs[i].destination);
         }
         profile.WriteString("BackupSetting", "IsDeletedFileBackup", mirroring ? "TRUE" : "FALSE");
