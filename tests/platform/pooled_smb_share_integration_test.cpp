@@ -64,12 +64,15 @@ protected:
         Reconnect();
         ASSERT_TRUE(share_->CreateFolder(Device("")));
     }
-    // A fresh share; its four fresh copiers start with the first copy queued.
+    // A fresh share; its fresh copiers start as copies are queued (a few at once where listings
+    // are read ahead).
     void Reconnect() {
         share_.reset();
         share_ = std::make_unique<PooledSmbShare>(options_);
         ASSERT_EQ(kShareConnected, share_->Connect(server_.host, server_.user, server_.password));
-        ASSERT_TRUE(share_->CopierProcessIds().empty());
+        if (options_.prefetchListings <= 0) {
+            ASSERT_TRUE(share_->CopierProcessIds().empty());
+        }
     }
     void TearDown() override {
         share_.reset();
@@ -150,6 +153,9 @@ TEST_F(StripedCopyTest, StripedFileArrivesByteIdenticalWithItsTime) {
         const std::string content = Pattern(c.size, static_cast<int>(c.size % 97));
         ASSERT_TRUE(WriteFile(local, content));
         SetModifiedTime(local, 1500000000);
+        // Ranges no copier has started are written by the taker: with every copier logged on
+        // they start at once.
+        ASSERT_EQ(options_.copiers, share_->StartAllCopiers());
         int mostCopiers = 0;
         {
             Watcher watcher([&] {
@@ -182,6 +188,7 @@ TEST_F(StripedCopyTest, FailedRangeFailsTheWholeFileAndKeepsTheOldCopy) {
         for (int attempt = 1; attempt <= kAttempts && !landed; ++attempt) {
             // A fault that came too late may have cost a copier: every attempt has all four.
             Reconnect();
+            ASSERT_EQ(options_.copiers, share_->StartAllCopiers());
             PlaceOldCopy("big.bin");
             std::atomic<int> stop{0};
             IoStatus copied;
@@ -462,6 +469,33 @@ TEST_F(StripedCopyTest, CopiesQueuedWhileEveryLogOnFailsAreMadeHere) {
     EXPECT_TRUE(pool.Take(ticket));
     EXPECT_EQ(1, madeHere.load());
     EXPECT_EQ(0, pool.AwaitLogons());
+}
+
+// A range of a striped file that no copier has started when its result is taken is written by
+// the taker, not waited for: here the only copier is busy with a large copy queued before it.
+TEST_F(StripedCopyTest, RangeNoCopierStartedIsWrittenByTheTaker) {
+    share_.reset();
+    const std::string large = temp_.Sub("large");
+    ASSERT_TRUE(WriteFile(large, Pattern(32 * kMiB, 5)));
+    std::atomic<int> rangesHere{0};
+    CopierPoolOptions options = options_;
+    options.copiers = 1;
+    CopierPool pool(options, [&](const CopierTask& task, const std::atomic<int>*) {
+        rangesHere += task.IsRange();
+        return IoStatus{};
+    });
+    pool.Start(server_.host, server_.user, server_.password, 1);
+    ASSERT_EQ(1, pool.AwaitLogons());
+    const CopyTicket busy =
+        pool.Queue(CopierTask{CopyRequest{large, Device("large"), false}, {}, 0, 0}, nullptr);
+    const CopyTicket range = pool.Queue(CopierTask{CopyRequest{large, Device("striped"), false},
+                                                   Device("~striped.tmp"), 0, kMiB, 7},
+                                        nullptr);
+    EXPECT_TRUE(pool.Take(range));
+    EXPECT_EQ(1, rangesHere.load());
+    EXPECT_TRUE(pool.Take(busy));
+    pool.Release(7);
+    EXPECT_EQ(Pattern(32 * kMiB, 5), ReadFile(Served("large")));
 }
 
 }  // namespace

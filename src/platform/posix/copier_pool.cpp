@@ -275,7 +275,6 @@ void CopierPool::Release(std::uint64_t stripedFile) {
     {
         std::lock_guard lock(mutex_);
         begunFiles_.erase(stripedFile);
-        wantedFiles_.erase(stripedFile);
     }
     work_.notify_all();
 }
@@ -284,8 +283,7 @@ std::deque<CopyTicket>::iterator CopierPool::NextJob() {
     const bool roomForAnother = static_cast<int>(begunFiles_.size()) < serving_;
     return std::find_if(queue_.begin(), queue_.end(), [&](CopyTicket ticket) {
         const std::uint64_t file = jobs_[ticket].task.stripedFile;
-        return file == 0 || roomForAnother || begunFiles_.count(file) != 0 ||
-               wantedFiles_.count(file) != 0;
+        return file == 0 || roomForAnother || begunFiles_.count(file) != 0;
     });
 }
 
@@ -294,18 +292,20 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
     const auto found = jobs_.find(ticket);
     if (found == jobs_.end() || found->second.dropped) return IoStatus{EINVAL};
     Job& job = found->second;
-    if (const std::uint64_t file = job.task.stripedFile;
-        !job.started && file != 0 && begunFiles_.count(file) == 0) {
-        wantedFiles_.insert(file);
-        work_.notify_all();
+    if (!job.started && job.task.IsRange()) {
+        // A range no copier has started yet is written here, on the caller's own connection,
+        // rather than waited for: the caller is idle otherwise, it is logged on before any
+        // copier, and the file's last ranges end sooner. It counts as a copy under way.
+        begunFiles_.insert(job.task.stripedFile);
+    } else {
+        done_.wait(lock, [&] { return job.done || (!job.started && NoneLeft()); });
+        if (job.done) {
+            const int error = job.error;
+            jobs_.erase(found);
+            return IoStatus{error};
+        }
+        // No copier is left: the copy is made here.
     }
-    done_.wait(lock, [&] { return job.done || (!job.started && NoneLeft()); });
-    if (job.done) {
-        const int error = job.error;
-        jobs_.erase(found);
-        return IoStatus{error};
-    }
-    // No copier is left: the copy is made here.
     std::erase(queue_, ticket);
     const CopierTask task = std::move(job.task);
     const std::atomic<int>* cancel = job.cancel;
@@ -343,7 +343,6 @@ void CopierPool::StopJob(Job& job) {
 void CopierPool::DropQueued() {
     std::lock_guard lock(mutex_);
     queue_.clear();
-    wantedFiles_.clear();
     for (auto it = jobs_.begin(); it != jobs_.end();) {
         if (it->second.started && !it->second.done) {
             it->second.dropped = true;

@@ -84,9 +84,7 @@ public:
     // Striped files hold a temporary copy on the device from their first range's start until
     // the caller lets go of them (Release): no range of a new striped file starts while as
     // many are held as copiers serve, so the device never holds more of them than copies under
-    // way. A caller waiting in Take for a range of a file not begun yet lets it begin anyway
-    // (it would wait for ever otherwise); one that takes its results in the order it queued
-    // them never needs that.
+    // way (a range the caller writes itself, see Take, counts as one under way).
     CopyTicket Queue(const CopierTask& task, const std::atomic<int>* cancel);
     // The striped file's temporary copy was placed or removed.
     void Release(std::uint64_t stripedFile);
@@ -94,7 +92,8 @@ public:
     // over with TakeListing (ENOTSUP when no copier is left to make it: list it in-process).
     IoResult<std::vector<ShareEntry>> TakeListing(CopyTicket ticket);
     // Waits for the copy and hands over its outcome; a copier that died in the middle of it
-    // makes it a failure (EIO). A copy no copier is left for is made here by the fallback.
+    // makes it a failure (EIO). A copy no copier is left for, and a range of a striped file no
+    // copier has started, is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
     // Forgets every job whose result was not taken: the ones not started are not made, the ones
     // under way are told to stop (each within one block) and end on their own.
@@ -164,11 +163,10 @@ private:
     std::map<CopyTicket, Job> jobs_;
     std::deque<CopyTicket> queue_;
     CopyTicket nextTicket_ = 1;
-    int serving_ = 0;                      // copiers whose thread still takes jobs
-    int loggingOn_ = 0;                    // copiers started whose log-on is not answered yet
-    int started_ = 0;                      // copiers started (Start)
-    std::set<std::uint64_t> begunFiles_;   // striped files with a range started, not released
-    std::set<std::uint64_t> wantedFiles_;  // striped files a Take waits for
+    int serving_ = 0;                     // copiers whose thread still takes jobs
+    int loggingOn_ = 0;                   // copiers started whose log-on is not answered yet
+    int started_ = 0;                     // copiers started (Start)
+    std::set<std::uint64_t> begunFiles_;  // striped files with a range started, not released
     std::atomic<bool> stopping_{false};
 };
 

@@ -74,6 +74,9 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     poolHost_ = LowerHost(host);
     poolLogon_ = PoolLogon{host, user, password};
     prefetch_ = pool_->Options().prefetchListings > 0 && pool_->Options().copiers > 0;
+    // Over a slow link the first few copiers log on now, beside the run's own start: a run
+    // lists folders ahead with them anyway, and a large file's ranges find them ready.
+    if (prefetch_) PoolReady(std::min(kListingCopiers, pool_->Options().copiers));
     return result;
 }
 
@@ -217,14 +220,20 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     if (!begun) return 0;
     StripedCopy copy{request, std::move(begun.value), size, {}};
     const CopyTicket ticket = nextStriped_++ | kStripedTicket;
-    // Ranges of whole copy blocks, many more than copiers: each copier takes the next one as it
-    // comes free, so one slower connection holds back at most its last range at the end.
+    // Ranges of whole copy blocks, more than copiers, each copier taking the next one as it
+    // comes free; they shrink towards the end (half of what is left over the writers, down to a
+    // quarter of `stripeRange`), so the last ones end close together.
     constexpr std::uint64_t kAlign = std::uint64_t{1} << 20;
-    const std::uint64_t each = std::max(kAlign, options.stripeRange / kAlign * kAlign);
-    for (std::uint64_t offset = 0; offset < size; offset += each)
-        copy.ranges.push_back(pool_->Queue(
-            CopierTask{request, copy.temporaryPath, offset, std::min(each, size - offset), ticket},
-            cancel));
+    const std::uint64_t writers = static_cast<std::uint64_t>(pool_->Serving()) + 1;
+    const std::uint64_t largest = std::max(kAlign, options.stripeRange / kAlign * kAlign);
+    const std::uint64_t smallest = std::max(kAlign, largest / 4 / kAlign * kAlign);
+    for (std::uint64_t offset = 0; offset < size;) {
+        const std::uint64_t share = (size - offset) / (2 * writers) / kAlign * kAlign;
+        const std::uint64_t length = std::min(std::clamp(share, smallest, largest), size - offset);
+        copy.ranges.push_back(
+            pool_->Queue(CopierTask{request, copy.temporaryPath, offset, length, ticket}, cancel));
+        offset += length;
+    }
     striped_.emplace(ticket, std::move(copy));
     return ticket;
 }
@@ -284,6 +293,11 @@ void PooledSmbShare::DropQueuedCopies() {
     striped_.clear();
     prefetched_.clear();
     if (pool_) pool_->DropQueued();
+}
+
+int PooledSmbShare::StartAllCopiers() {
+    if (!PoolReady(pool_ ? pool_->Options().copiers : 0)) return 0;
+    return pool_->AwaitLogons();
 }
 
 std::vector<pid_t> PooledSmbShare::CopierProcessIds() const {

@@ -107,6 +107,10 @@ public:
 
     // The copiers' process ids; empty when no pool runs (none before the first queued copy).
     std::vector<pid_t> CopierProcessIds() const;
+    // Starts every copier not started yet and waits until each has logged on or was left out;
+    // returns how many serve (0 without a pool). Copies queued afterwards are spread over them
+    // from the first one on.
+    int StartAllCopiers();
 
 private:
     // Tickets of copies that no copier makes carry this bit, striped copies the next one.
