@@ -132,14 +132,8 @@ public:
                         Printable(item.localPath).c_str());
             return;
         }
-        const double part =
-            progress.bytesTotal > 0
-                ? static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytesTotal)
-                : (progress.filesTotal > 0 ? static_cast<double>(progress.filesDone) /
-                                                 static_cast<double>(progress.filesTotal)
-                                           : 1.0);
         bar_.Draw(
-            part,
+            progress.Part(1.0),
             Format("%llu/%llu files  %s/%s", static_cast<unsigned long long>(progress.filesDone),
                    static_cast<unsigned long long>(progress.filesTotal),
                    Mebibytes(progress.bytesDone).c_str(), Mebibytes(progress.bytesTotal).c_str()),

@@ -64,6 +64,14 @@ struct RestoreProgress {
     std::uint64_t bytesTotal = 0;
     std::uint64_t bytesDone = 0;
     const RestoreItem* last = nullptr;  // the file just settled; null while listing
+
+    // How far the restore is, 0 to 1: by bytes, by files where there are no bytes, and
+    // `whenNothing` where there is nothing to count yet.
+    double Part(double whenNothing) const {
+        if (bytesTotal > 0) return static_cast<double>(bytesDone) / static_cast<double>(bytesTotal);
+        if (filesTotal > 0) return static_cast<double>(filesDone) / static_cast<double>(filesTotal);
+        return whenNothing;
+    }
 };
 
 struct RestoreSummary {

@@ -435,13 +435,7 @@ void CRestoreDlg::Poll() {
         progress = shared_->progress;
         done = shared_->done;
     }
-    const double part =
-        progress.bytesTotal > 0
-            ? static_cast<double>(progress.bytesDone) / static_cast<double>(progress.bytesTotal)
-            : (progress.filesTotal > 0 ? static_cast<double>(progress.filesDone) /
-                                             static_cast<double>(progress.filesTotal)
-                                       : 0.0);
-    progress_->setValue(static_cast<int>(part * kProgressSteps));
+    progress_->setValue(static_cast<int>(progress.Part(0.0) * kProgressSteps));
     if (shared_->cancel.load() == 0)
         progressLabel_->setText(Fill(services_.strings->Text(kStrRestoreProgress),
                                      {progress.filesDone, progress.filesTotal}));

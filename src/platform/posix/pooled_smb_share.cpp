@@ -95,9 +95,10 @@ bool PooledSmbShare::PoolReady(int copiers) {
     return true;
 }
 
-bool PooledSmbShare::PoolReadyForAnotherJob() {
+bool PooledSmbShare::PoolReadyForAnotherJob(int atLeast) {
     if (!pool_) return false;
-    return PoolReady(std::min(pool_->Options().copiers, pool_->Serving() + pool_->Queued() + 1));
+    return PoolReady(std::min(pool_->Options().copiers,
+                              std::max(atLeast, pool_->Serving() + pool_->Queued() + 1)));
 }
 
 bool PooledSmbShare::ToPoolHost(const std::string& path) const {
@@ -211,8 +212,7 @@ CopyTicket PooledSmbShare::QueueStriped(const CopyRequest& request,
     if (::stat(request.localPath.c_str(), &source) != 0 || !S_ISREG(source.st_mode)) return 0;
     const auto size = static_cast<std::uint64_t>(source.st_size);
     if (size < options.stripeThreshold) return 0;
-    PoolReady(std::min(options.copiers,
-                       std::max(kStripingCopiers, pool_->Serving() + pool_->Queued() + 1)));
+    PoolReadyForAnotherJob(kStripingCopiers);
     if (pool_->Serving() < 2 || (cancel != nullptr && cancel->load() != 0)) return 0;
     // The temporary file is made by the first range that starts: queued copies take no room
     // on the device before a copier works on them.

@@ -132,9 +132,10 @@ private:
 
     // Starts copiers up to `copiers` when they were not yet; false without a pool.
     bool PoolReady(int copiers);
-    // Starts copiers as jobs wait for them: one more than those serving and queued, up to the
-    // pool's count (a run that copies one small file starts one); false without a pool.
-    bool PoolReadyForAnotherJob();
+    // Starts copiers as jobs wait for them: one more than those serving and queued (and at least
+    // `atLeast`), up to the pool's count (a run that copies one small file starts one); false
+    // without a pool.
+    bool PoolReadyForAnotherJob(int atLeast = 1);
     bool ToPoolHost(const std::string& path) const;
     // Drops the listings asked for ahead of `path` and of the folder that holds it.
     void ForgetListings(const std::string& path);
