@@ -211,9 +211,8 @@ protected:
 
     // Starts the copier processes of the next runs (this test's program cannot be one).
     void UseCopiers() {
-        const char* program = std::getenv("TESSARINE_BINARY");
-        if (program == nullptr || *program == '\0')
-            GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
+        const std::string program = testing::CopierProgram();
+        if (program.empty()) GTEST_SKIP() << testing::kCopierProgramMissing;
         copierProgram_ = program;
         pooled_ = true;
     }

@@ -28,6 +28,7 @@ namespace {
 namespace fs = std::filesystem;
 using testing::CopierProcesses;
 using testing::ModifiedTime;
+using testing::Pattern;
 using testing::ReadFile;
 using testing::SetModifiedTime;
 using testing::TempDir;
@@ -37,20 +38,12 @@ using testing::WriteFile;
 constexpr std::size_t kMiB = 1 << 20;
 constexpr std::size_t kLarge = 64 * kMiB;
 
-std::string Pattern(std::size_t size, int seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 13 + i / 8191 + static_cast<std::size_t>(seed)) % 253);
-    return bytes;
-}
-
 class RestoreCopierTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* program = std::getenv("TESSARINE_BINARY");
         if (!server_.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
-        if (program == nullptr || *program == '\0')
-            GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
+        const std::string program = testing::CopierProgram();
+        if (program.empty()) GTEST_SKIP() << testing::kCopierProgramMissing;
         served_ = server_.root + "/zereda/restore_" + std::to_string(::getpid());
         options_ = CopierPoolOptions{program, 3, server_.port, 5000};
         // The device's copy: small files in two folders and one large file.

@@ -26,6 +26,11 @@ bool SmbFixture::Load() {
     return port > 0;
 }
 
+std::string CopierProgram() {
+    const char* program = std::getenv("TESSARINE_BINARY");
+    return program != nullptr ? program : "";
+}
+
 int ClosedLoopbackPort() {
     const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};

@@ -22,6 +22,12 @@ inline constexpr char kSmbFixtureMissing[] =
     "TESSARINE_SMB_* not set: run scripts/smbd-fixture start <dir> and export the variables of "
     "<dir>/env";
 
+// The program copier processes run: TESSARINE_BINARY, the program itself (a test binary cannot
+// be one); empty when it is not set.
+std::string CopierProgram();
+inline constexpr char kCopierProgramMissing[] =
+    "TESSARINE_BINARY not set: the copiers are the program itself";
+
 // A TCP port on 127.0.0.1 where nothing listens.
 int ClosedLoopbackPort();
 

@@ -60,6 +60,13 @@ bool WriteFile(const std::string& path, const std::string& content) {
     return static_cast<bool>(out);
 }
 
+std::string Pattern(std::size_t size, int seed) {
+    std::string bytes(size, '\0');
+    for (std::size_t i = 0; i < size; ++i)
+        bytes[i] = static_cast<char>((i * 7 + i / 4093 + static_cast<std::size_t>(seed)) % 251);
+    return bytes;
+}
+
 void SetModifiedTime(const std::string& path, std::time_t when) {
     const timespec times[2] = {{when, 0}, {when, 0}};
     EXPECT_EQ(0, ::utimensat(AT_FDCWD, path.c_str(), times, 0)) << path;

@@ -38,6 +38,10 @@ private:
     std::optional<std::string> previous_;
 };
 
+// `size` bytes that differ from block to block and from seed to seed: a part written at the
+// wrong place, or another file's bytes, do not go unnoticed.
+std::string Pattern(std::size_t size, int seed);
+
 // Whole file as bytes; "" when it cannot be read.
 std::string ReadFile(const std::string& path);
 // Writes bytes, creating parent folders; true on success.

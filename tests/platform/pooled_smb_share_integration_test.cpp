@@ -32,6 +32,7 @@ namespace fs = std::filesystem;
 using testing::CopierProcesses;
 using testing::FolderNames;
 using testing::ModifiedTime;
+using testing::Pattern;
 using testing::ReadFile;
 using testing::SetModifiedTime;
 using testing::TempDir;
@@ -39,15 +40,6 @@ using testing::Watcher;
 using testing::WriteFile;
 
 constexpr std::uint64_t kMiB = 1 << 20;
-
-// Bytes that differ from range to range and block to block: a range written at the wrong
-// place does not go unnoticed.
-std::string Pattern(std::size_t size, int seed) {
-    std::string bytes(size, '\0');
-    for (std::size_t i = 0; i < size; ++i)
-        bytes[i] = static_cast<char>((i * 7 + i / 4093 + static_cast<std::size_t>(seed)) % 251);
-    return bytes;
-}
 
 // "f0", "f1"... (built by appending: g++ 12 misreads a sum of a literal and a temporary string
 // as an overlapping copy in Release).
@@ -60,10 +52,9 @@ std::string Numbered(const char* prefix, int i) {
 class StripedCopyTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        const char* program = std::getenv("TESSARINE_BINARY");
         if (!server_.Load()) GTEST_SKIP() << testing::kSmbFixtureMissing;
-        if (program == nullptr || *program == '\0')
-            GTEST_SKIP() << "TESSARINE_BINARY not set: the copiers are the program itself";
+        const std::string program = testing::CopierProgram();
+        if (program.empty()) GTEST_SKIP() << testing::kCopierProgramMissing;
         folder_ = "stripe_" + std::to_string(::getpid());
         options_ = CopierPoolOptions{program, 4, server_.port, 5000};
         // Small enough to stripe quickly under the sanitizers: four ranges of 10 MiB or more.
