@@ -35,6 +35,7 @@
 #include "fakes/raw_database.h"
 #include "fakes/recording_message_sink.h"
 #include "fakes/smb_fixture.h"
+#include "fakes/tcp_relay.h"
 #include "fakes/test_support.h"
 #include "platform/named_events.h"
 #include "platform/posix/pooled_smb_share.h"
@@ -490,11 +491,14 @@ protected:
         if (!IsSkipped()) UseCopiers();
     }
 
-    // Temporary copies in the destination folder and its sub-folders.
+    // Temporary copies in the destination folder and its sub-folders (also while the server
+    // changes them).
     int TemporaryFiles() const {
         int count = 0;
-        for (const auto& entry : fs::recursive_directory_iterator(Served(folder_)))
-            count += entry.path().filename().string().rfind("~tess", 0) == 0 ? 1 : 0;
+        std::error_code error;
+        for (fs::recursive_directory_iterator it(Served(folder_), error), end; !error && it != end;
+             it.increment(error))
+            count += it->path().filename().string().rfind("~tess", 0) == 0 ? 1 : 0;
         return count;
     }
 
@@ -508,10 +512,17 @@ protected:
         return false;
     }
 
-    void MakeTree(int files, std::size_t bigBytes) {
+    // `files` files in three folders ("content of <name>", or `fileBytes` bytes) and big.bin.
+    void MakeTree(int files, std::size_t bigBytes, std::size_t fileBytes = 0) {
         for (int i = 0; i < files; ++i) {
             const std::string folder = i % 3 == 0 ? "" : (i % 3 == 1 ? "one/" : "one/two/");
-            MakeFiles({folder + "f" + std::to_string(i) + ".txt"});
+            const std::string name = folder + "f" + std::to_string(i) + ".txt";
+            if (fileBytes == 0) {
+                MakeFiles({name});
+                continue;
+            }
+            ASSERT_TRUE(WriteFile(Source(name), std::string(fileBytes, 'f')));
+            SetModifiedTime(Source(name), kNow - 86400);
         }
         ASSERT_TRUE(WriteFile(Source("big.bin"), std::string(bigBytes, 'g')));
         SetModifiedTime(Source("big.bin"), kNow - 3600);
@@ -614,21 +625,21 @@ TEST_F(BackupExecuteCopierTest, SameCopiesRowsAndCountsAsOneCopyAtATime) {
 // A copier killed in the middle of a copy: that file is reported failed, the others are copied
 // (by the other copiers), and the next run removes the cut copy and copies the file whole.
 TEST_F(BackupExecuteCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRunCopiesIt) {
-    // Large enough that the copy is still under way for several of the watcher's looks (it grows
-    // in 8 MiB writes) on a loaded machine, and below the size that is striped.
-    MakeTree(60, 60 * 1024 * 1024);
+    // Below the size that is striped. Only the big file's copy sends 2 MiB on one connection:
+    // the relay holds it there, in the middle of its data, until its copier is killed.
+    constexpr std::size_t kBig = 24 * 1024 * 1024;
+    MakeTree(60, kBig);
     pid_t killed = 0;
     {
-        Watcher watcher([&] {
-            // Not once the copy is whole: the copier keeps the file open until it is in place.
-            if (!TemporaryCopyHolds(2 * 1024 * 1024) || TemporaryCopyHolds(52 * 1024 * 1024))
-                return false;
+        testing::TcpRelay relay(smb_.port, 2 * 1024 * 1024, [&] {
             killed = CopierReading(Source("big.bin"));
-            return killed > 0 && kill(killed, SIGKILL) == 0;
+            if (killed > 0) kill(killed, SIGKILL);
+            return false;  // the other copies go on
         });
-        EXPECT_EQ(1, Run());
-        ASSERT_TRUE(watcher.Fired()) << "the big file was copied before it could be cut";
+        EXPECT_EQ(1, Run(relay.Port()));
+        ASSERT_TRUE(relay.Acted()) << "the big file's copy never came";
     }
+    ASSERT_GT(killed, 0) << "no copier had the big file open in the middle of its copy";
     EXPECT_EQ(2, ClientResultCode());
     EXPECT_EQ(63, executor_->GetErrorList().executeCount);  // 61 files and 2 folders
     EXPECT_EQ(62, executor_->GetErrorList().successCount);
@@ -640,35 +651,30 @@ TEST_F(BackupExecuteCopierTest, CopierKilledInTheMiddleFailsItsFileAndTheNextRun
 
     EXPECT_EQ(0, Run());
     EXPECT_EQ(1, executor_->GetErrorList().successCount);
-    EXPECT_TRUE(std::string(60 * 1024 * 1024, 'g') ==
-                ReadFile(Served(folder_ + "/big.bin")));  // no 60 MiB dump
+    EXPECT_TRUE(std::string(kBig, 'g') == ReadFile(Served(folder_ + "/big.bin")));  // no dump
     EXPECT_EQ(0, TemporaryFiles());
     EXPECT_EQ(63, RowCount());
 }
 
 // A server that stops answering while copiers copy ends the run as it does with one copy at a
-// time: a few failed requests, bounded time, no copier left behind.
+// time: a few failed requests, bounded time, no copier left behind. Through a relay it stops
+// once a copier is part-way through a file's data; every file is larger than that part, so at
+// that moment no copy is whole and the others are all still queued or under way, whatever
+// order the walk takes and however loaded the machine.
 TEST_F(BackupExecuteCopierTest, FrozenServerEndsTheRunInBoundedTime) {
-    MakeTree(60, 8 * 1024 * 1024);
-    std::vector<pid_t> frozen;
-    struct Thaw {
-        std::vector<pid_t>& pids;
-        ~Thaw() {
-            for (pid_t pid : pids) kill(pid, SIGCONT);
-        }
-    } thaw{frozen};
+    MakeTree(60, 8 * 1024 * 1024, 256 * 1024);
+    int temporaryWhenFrozen = -1;
     const auto start = std::chrono::steady_clock::now();
     {
-        Watcher watcher([&] {
-            if (!TemporaryCopyHolds(1024 * 1024)) return false;
-            frozen = FixtureServerProcesses(smb_.root);
-            for (pid_t pid : frozen) kill(pid, SIGSTOP);
-            return true;
+        testing::TcpRelay relay(smb_.port, 128 * 1024, [&] {
+            temporaryWhenFrozen = TemporaryFiles();
+            return true;  // nothing passes from now on
         });
-        EXPECT_EQ(1, Run());
-        ASSERT_TRUE(watcher.Fired());
+        EXPECT_EQ(1, Run(relay.Port()));
+        ASSERT_TRUE(relay.Acted());
     }
     const auto elapsed = std::chrono::steady_clock::now() - start;
+    EXPECT_GE(temporaryWhenFrozen, 1) << "no copy was under way";
     // Each request waits for the share's 5 s time-out here (15 s in the program).
     EXPECT_LT(elapsed, std::chrono::seconds(30));
     EXPECT_EQ(2, ClientResultCode());

@@ -68,8 +68,9 @@ pid_t CopierReading(const std::string& path) {
 
 Watcher::Watcher(std::function<bool()> step)
     : thread_([this, step = std::move(step)] {
-          while (!done_ && !step()) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-          fired_ = !done_;
+          // A step that returned true counts even when the watching is ended meanwhile.
+          while (!done_ && !(fired_ = step()))
+              std::this_thread::sleep_for(std::chrono::milliseconds(2));
       }) {}
 
 Watcher::~Watcher() {
