@@ -412,7 +412,7 @@ std::vector<pid_t> FixtureServerProcesses(const std::string& root) {
     for (const auto& entry : fs::directory_iterator("/proc")) {
         const std::string name = entry.path().filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = ReadFile(entry.path() / "stat");
+        const std::string stat = testing::ReadProcFile(entry.path() / "stat");
         const std::size_t close = stat.rfind(')');
         if (close == std::string::npos) continue;
         int parent = 0;

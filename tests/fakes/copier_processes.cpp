@@ -1,13 +1,13 @@
 #include "fakes/copier_processes.h"
 
+#include <fcntl.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
-#include <fstream>
-#include <iterator>
 
 #include "platform/posix/share_copier.h"
 
@@ -15,15 +15,23 @@ namespace tessarine::testing {
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A process may end between listing /proc and reading its files: that gives "", not an error.
-std::string ReadIfPresent(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
+std::string ReadProcFile(const fs::path& path) {
+    // Not through a stream: its read error (ESRCH once the process ended) is thrown.
     std::string text;
-    if (in) text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) return text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(fd, buffer, sizeof(buffer));
+        if (got < 0 && errno == EINTR) continue;
+        if (got <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(fd);
     return text;
 }
+
+namespace {
 
 // The entries of a /proc folder; one that vanishes meanwhile ends the listing, not the test.
 std::vector<fs::path> ListIfPresent(const fs::path& folder) {
@@ -43,7 +51,7 @@ std::vector<pid_t> CopierProcesses() {
     for (const fs::path& entry : ListIfPresent("/proc")) {
         const std::string name = entry.filename();
         if (name.find_first_not_of("0123456789") != std::string::npos) continue;
-        const std::string stat = ReadIfPresent(entry / "stat");
+        const std::string stat = ReadProcFile(entry / "stat");
         const std::size_t close = stat.rfind(')');
         int ppid = 0;
         char state = 0;
@@ -51,7 +59,7 @@ std::vector<pid_t> CopierProcesses() {
             std::sscanf(stat.c_str() + close + 1, " %c %d", &state, &ppid) != 2 ||
             std::to_string(ppid) != parent || state == 'Z')
             continue;
-        if (ReadIfPresent(entry / "cmdline").find(kShareCopierOption) != std::string::npos)
+        if (ReadProcFile(entry / "cmdline").find(kShareCopierOption) != std::string::npos)
             pids.push_back(std::atoi(name.c_str()));
     }
     return pids;

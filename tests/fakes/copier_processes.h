@@ -6,12 +6,17 @@
 #include <sys/types.h>
 
 #include <atomic>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
 #include <vector>
 
 namespace tessarine::testing {
+
+// The text of a file of /proc; "" (or what was read) when its process ends meanwhile, which a
+// busy machine's other processes do at any time.
+std::string ReadProcFile(const std::filesystem::path& path);
 
 // The copier processes this test process started (its children in copier mode).
 std::vector<pid_t> CopierProcesses();
