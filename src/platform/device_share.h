@@ -37,6 +37,9 @@ struct ShareEntry {
     std::time_t lastWriteTime = 0;
 };
 
+// The one share of the device: every device path the program uses is below it.
+inline constexpr char kDeviceShareName[] = "zereda";
+
 class DeviceShare {
 public:
     virtual ~DeviceShare() = default;

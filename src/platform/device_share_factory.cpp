@@ -40,10 +40,15 @@ ShareOptions ShareOptionsFromEnvironment() {
 
 std::unique_ptr<DeviceShare> MakeDeviceShare(const ShareOptions& options) {
     if (!options.localRoot.empty()) return std::make_unique<LocalShare>(options.localRoot);
-    if (!options.copierExecutable.empty() && options.copiers != 0)
-        return std::make_unique<PooledSmbShare>(CopierPoolOptions{
-            options.copierExecutable, options.copiers, options.port, options.timeoutMs});
-    return std::make_unique<SmbShare>(options.port, options.timeoutMs);
+    if (!options.copierExecutable.empty() && options.copiers != 0) {
+        CopierPoolOptions pool{options.copierExecutable, options.copiers, options.port,
+                               options.timeoutMs};
+        pool.logOnShare = options.logOnShare;
+        return std::make_unique<PooledSmbShare>(std::move(pool));
+    }
+    auto share = std::make_unique<SmbShare>(options.port, options.timeoutMs);
+    share->SetLogOnShare(options.logOnShare);
+    return share;
 }
 
 }  // namespace tessarine

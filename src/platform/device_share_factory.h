@@ -17,7 +17,9 @@ struct ShareOptions {
     // (see posix/share_copier.h), `copiers` of them (below 0: as many as suit where the server
     // is, chosen at log-on); empty: one copy at a time, in-process.
     std::string copierExecutable;
-    int copiers = -1;     // posix/copier_pool.h: kCopiersChosenAtLogOn
+    int copiers = -1;  // posix/copier_pool.h: kCopiersChosenAtLogOn
+    // The share every device path is under: SMB log-ons go through it (SmbShare::SetLogOnShare).
+    std::string logOnShare = kDeviceShareName;
     std::string problem;  // why an environment value was not taken; "" when none
 };
 

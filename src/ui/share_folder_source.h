@@ -48,9 +48,8 @@ bool IsValidNewFolderName(const std::string& name);
 std::string DescribeShareFolderOutcome(const ShareFolderOutcome& outcome,
                                        const CLrcReaderWrapper& strings);
 
-// The share the program works in; what the host root shows when the host does not list its
-// shares.
-inline constexpr char kDeviceShareName[] = "zereda";
+// The share the program works in (kDeviceShareName, platform/device_share.h) is what the host
+// root shows when the host does not list its shares.
 
 // Lists through a DeviceShare, connecting with the given credentials before the first
 // listing (and again after a failed connection).

@@ -16,6 +16,8 @@
 #include <filesystem>
 #include <functional>
 #include <future>
+#include <set>
+#include <sstream>
 #include <string>
 #include <thread>
 #include <vector>
@@ -149,6 +151,62 @@ TEST_F(SmbShareTest, ConnectRefusesWrongPasswordAndUnreachableServers) {
     SmbShare badHost(fixture_.port, 5000);
     EXPECT_EQ(badHost.Connect("", fixture_.user, fixture_.password), EINVAL);
     EXPECT_EQ(badHost.Connect("bad host", fixture_.user, fixture_.password), EINVAL);
+}
+
+// This process's established TCP connections to `port`.
+int ConnectionsTo(int port) {
+    std::set<std::string> sockets;  // the inodes of this process's sockets
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        const std::string target = std::filesystem::read_symlink(entry.path(), error).string();
+        if (!error && target.rfind("socket:[", 0) == 0)
+            sockets.insert(target.substr(8, target.size() - 9));
+    }
+    int count = 0;
+    for (const char* table : {"/proc/self/net/tcp", "/proc/self/net/tcp6"}) {
+        std::istringstream lines(ReadFile(table));
+        std::string line;
+        std::getline(lines, line);  // the heading
+        while (std::getline(lines, line)) {
+            std::istringstream fields(line);
+            std::string slot, local, remote, state, queues, timer, retransmits, uid, timeout, inode;
+            fields >> slot >> local >> remote >> state >> queues >> timer >> retransmits >> uid >>
+                timeout >> inode;
+            const std::string remotePort = remote.substr(remote.rfind(':') + 1);
+            if (state == "01" && std::stoi(remotePort, nullptr, 16) == port &&
+                sockets.count(inode) != 0)
+                ++count;
+        }
+    }
+    return count;
+}
+
+// The library keeps a connection per share: a log-on through the share the work goes to leaves
+// that work no connection of its own to make. A share the server does not give still leaves
+// the log-on judged through IPC$, and refused credentials are refused as before.
+TEST_F(SmbShareTest, LogOnThroughTheWorkShareMakesNoSecondConnection) {
+    struct Case {
+        std::string logOnShare;
+        int connections;
+    };
+    for (const Case& c : {Case{"zereda", 1}, Case{"", 2}, Case{"missing", 2}}) {
+        SCOPED_TRACE(c.logOnShare);
+        const int before = ConnectionsTo(fixture_.port);
+        {
+            SmbShare share(fixture_.port, 5000);
+            share.SetLogOnShare(c.logOnShare);
+            ASSERT_EQ(share.Connect(fixture_.host, fixture_.user, fixture_.password),
+                      kShareConnected);
+            const IoResult<bool> folder = share.IsFolder(Device(""));
+            EXPECT_TRUE(folder.value) << folder.error;
+            EXPECT_EQ(ConnectionsTo(fixture_.port) - before, c.connections);
+        }
+        EXPECT_EQ(ConnectionsTo(fixture_.port), before);
+    }
+    SmbShare wrong(fixture_.port, 5000);
+    wrong.SetLogOnShare("zereda");
+    EXPECT_EQ(wrong.Connect(fixture_.host, fixture_.user, fixture_.password + "x"), EACCES);
+    EXPECT_FALSE(wrong.Exists(Device("")));
 }
 
 TEST_F(SmbShareTest, SecondConnectWithOtherCredentialsConflicts) {

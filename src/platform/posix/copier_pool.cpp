@@ -203,9 +203,10 @@ void CopierPool::Start(const std::string& host, const std::string& user,
         }
         copier->wake = ::eventfd(0, EFD_CLOEXEC | EFD_NONBLOCK);
         if (copier->wake < 0 ||
-            !posix::WriteCopierFrame(copier->requests, CopierMessage::kConnect,
-                                     {host, user, password, IntToString(options_.port),
-                                      IntToString(options_.timeoutMs), options_.sender})) {
+            !posix::WriteCopierFrame(
+                copier->requests, CopierMessage::kConnect,
+                {host, user, password, IntToString(options_.port), IntToString(options_.timeoutMs),
+                 options_.sender, options_.logOnShare})) {
             LOG_ERROR_CODE(errno, "Share Copier Start Error. Program:" + options_.executable);
             End(*copier);
             continue;

@@ -30,8 +30,9 @@ struct CopierPoolOptions {
     // Below 0: chosen by PooledSmbShare when it logs on, striping included (copier_plan.h).
     int copiers = kCopiersChosenAtLogOn;
     int port = 445;
-    int timeoutMs = 15000;    // each copier's SMB request time-out
-    std::string sender = {};  // each copier's DeviceShare::SetCopySender
+    int timeoutMs = 15000;        // each copier's SMB request time-out
+    std::string sender = {};      // each copier's DeviceShare::SetCopySender
+    std::string logOnShare = {};  // each copier's SmbShare::SetLogOnShare
     // A queued file of at least this size is written by several copiers at once, in ranges of
     // `stripeRange` bytes that each copier takes as it comes free (PooledSmbShare); 0: never.
     std::uint64_t stripeThreshold = std::uint64_t{64} << 20;

@@ -38,7 +38,9 @@ std::string LowerHost(std::string host) {
 }  // namespace
 
 PooledSmbShare::PooledSmbShare(CopierPoolOptions pool)
-    : options_(std::move(pool)), share_(options_.port, options_.timeoutMs) {}
+    : options_(std::move(pool)), share_(options_.port, options_.timeoutMs) {
+    share_.SetLogOnShare(options_.logOnShare);
+}
 
 PooledSmbShare::~PooledSmbShare() = default;
 
@@ -162,14 +164,14 @@ IoResult<std::vector<ShareEntry>> PooledSmbShare::List(const std::string& folder
 }
 
 std::chrono::microseconds PooledSmbShare::MeasureRoundTrip(const std::string& host) {
-    // A look-up in the IPC$ tree the log-on connected: no file system work on the server, so
-    // what it takes is the link's round trip plus the server's least time per request. The
-    // quickest of a few, since a busy machine only ever adds to it; what it answers does not
-    // matter.
+    // A look-up of a name that is not there, in the tree the log-on connected (the share's
+    // root, or IPC$): next to no file system work on the server, so what it takes is the link's
+    // round trip plus the server's least time per request. The quickest of a few, since a busy
+    // machine only ever adds to it; what it answers does not matter.
     constexpr int kProbes = 5;
     std::string name = host;
     while (!name.empty() && name.front() == '\\') name.erase(0, 1);
-    const std::string probe = "\\\\" + name + "\\IPC$\\tessarine-probe";
+    const std::string probe = "\\\\" + name + "\\" + share_.LogOnTree(host) + "\\tessarine-probe";
     auto quickest = std::chrono::microseconds::max();
     for (int i = 0; i < kProbes; ++i) {
         const auto start = std::chrono::steady_clock::now();

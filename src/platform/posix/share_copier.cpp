@@ -72,11 +72,12 @@ int RunShareCopier(int in, int out) {
 
     CopierFrame frame;
     if (posix::ReadCopierFrame(in, frame) != 1 || frame.kind != CopierMessage::kConnect ||
-        frame.fields.size() < 5 || frame.fields.size() > 6)
+        frame.fields.size() < 5 || frame.fields.size() > 7)
         return 2;
     SmbShare share(ToInt(frame.fields[3], SmbShare::kDefaultPort),
                    ToInt(frame.fields[4], SmbShare::kDefaultTimeoutMs));
-    if (frame.fields.size() == 6) share.SetCopySender(frame.fields[5]);
+    if (frame.fields.size() >= 6) share.SetCopySender(frame.fields[5]);
+    if (frame.fields.size() >= 7) share.SetLogOnShare(frame.fields[6]);
     const int connected = share.Connect(frame.fields[0], frame.fields[1], frame.fields[2]);
     std::fill(frame.fields[2].begin(), frame.fields[2].end(), '\0');
     if (!posix::WriteCopierFrame(out, CopierMessage::kResult, {std::to_string(connected)}))

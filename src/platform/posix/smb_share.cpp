@@ -294,31 +294,53 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
 
     std::lock_guard lock(LibraryMutex());
     credentials_[key] = wanted;
-    // A stat of IPC$ makes the library log on and connect the IPC$ tree; what the stat itself
-    // answers for IPC$ differs between servers, so success is judged by the connection the
-    // library has cached for exactly these credentials.
-    struct stat info {};
-    const int error = StatUrl(UrlOf(probe), info);
     const char* defaultWorkgroup = smbc_getWorkgroup(context_);
     const std::string workgroup = !wanted.workgroup.empty()     ? wanted.workgroup
                                   : defaultWorkgroup != nullptr ? defaultWorkgroup
                                                                 : "";
-    SMBCSRV* server = smbc_getFunctionGetCachedServer(context_)(
-        context_, probe.host.c_str(), "IPC$", workgroup.c_str(), wanted.user.c_str());
-    if (server != nullptr) {
-        // The probe's own answer does not count (servers differ in what a stat of IPC$ says).
+    // A stat of the tree's root makes the library log on and connect the tree; what the stat
+    // itself answers differs between servers (for IPC$ above all), so success is judged by the
+    // connection the library has cached for exactly these credentials.
+    int error = 0;
+    const auto logOnThrough = [&](const std::string& tree) {
+        DevicePath root = probe;
+        root.share = tree;
+        struct stat info {};
+        error = StatUrl(UrlOf(root), info);
+        return smbc_getFunctionGetCachedServer(context_)(context_, probe.host.c_str(), tree.c_str(),
+                                                         workgroup.c_str(),
+                                                         wanted.user.c_str()) != nullptr;
+    };
+    std::string tree = logOnShare_;
+    bool loggedOn = !tree.empty() && logOnThrough(tree);
+    // A share the server does not give (or not to this user) may still leave the log-on good:
+    // IPC$ tells. A server that cannot be reached is not asked twice.
+    if (!loggedOn && !IsConnectionLoss(error)) {
+        tree = "IPC$";
+        loggedOn = logOnThrough(tree);
+    }
+    if (loggedOn) {
         connectionLost_ = false;
         connected_.insert(key);
+        logOnTrees_[key] = tree;
         return kShareConnected;
     }
     credentials_.erase(key);
     return IoFailure(error).error;
 }
 
+std::string SmbShare::LogOnTree(const std::string& host) const {
+    std::string hostName = host;
+    while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
+    const auto found = logOnTrees_.find(ToLower(hostName));
+    return found != logOnTrees_.end() ? found->second : "IPC$";
+}
+
 void SmbShare::Cancel(const std::string& host) {
     std::string hostName = host;
     while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
     const std::string key = ToLower(hostName);
+    logOnTrees_.erase(key);
     const bool known = credentials_.erase(key) + connected_.erase(key) != 0;
     if (!known || context_ == nullptr) return;
     std::lock_guard lock(LibraryMutex());

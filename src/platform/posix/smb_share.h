@@ -35,7 +35,8 @@ public:
     SmbShare(const SmbShare&) = delete;
     SmbShare& operator=(const SmbShare&) = delete;
 
-    // Logs on to the host (session and IPC$ tree) with the credentials; a user name may carry
+    // Logs on to the host (session and the log-on share's tree, see SetLogOnShare; IPC$ when
+    // there is none or the server does not give it) with the credentials; a user name may carry
     // its domain as "DOMAIN\user". Returns 0, kShareCredentialConflict when this object is
     // already connected to the host with other credentials (the existing connection stays, as
     // on Windows), or an errno value: EACCES for refused credentials, ECONNREFUSED,
@@ -44,6 +45,14 @@ public:
                 const std::string& password) override;
     // Forgets the host's credentials and closes the idle server connections of the object.
     void Cancel(const std::string& host) override;
+
+    // The share this object's work goes to. The library keeps one connection per share, so a
+    // log-on through IPC$ would leave the first request to the share a connection, a session
+    // and a tree of its own to make: Connect logs on through this share instead.
+    void SetLogOnShare(std::string share) { logOnShare_ = std::move(share); }
+    // The tree the last successful Connect to `host` logged on through ("IPC$" when it was not
+    // the log-on share); a request there finds the connection made.
+    std::string LogOnTree(const std::string& host) const;
 
     IoStatus CreateFolder(const std::string& path) override;
     IoStatus Exists(const std::string& path) override;
@@ -173,6 +182,8 @@ private:
     std::atomic<bool> connectionLost_{false};
     std::map<std::string, Credentials> credentials_;  // by host in lower case
     std::set<std::string> connected_;                 // hosts that Connect logged on to
+    std::string logOnShare_;
+    std::map<std::string, std::string> logOnTrees_;  // by host in lower case
     // Folders this object created (by URL, exactly as created), each with the names it has put
     // there since, in lower case. Any other name in such a folder is free unless another
     // client made it meanwhile; the copy then needs no look-up before its rename.
