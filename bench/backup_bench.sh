@@ -39,7 +39,7 @@ copy_bench() {
   python3 "$root/bench/make_tree.py" "$src" --files 10000 --total-mib 1024
   mkdir -p "$work/local/zereda/backup"
   hyperfine --runs 3 --warmup 1 --export-json "$work/copy-local.json" \
-    --prepare "rm -rf '$work/local/zereda/backup/dst' '$work/data' '$work/cp'; mkdir -p '$work/local/zereda/backup/dst' '$work/cp'; sync" \
+    --prepare "$(set_aside "$work/local/zereda/backup/dst" "$work/data" "$work/cp"); mkdir -p '$work/local/zereda/backup/dst' '$work/cp'; sync" \
     "$runner --data '$work/data' --source '$src' --dest '\\\\127.0.0.1\\zereda\\backup\\dst' --local-root '$work/local'" \
     "cp -a '$src' '$work/cp/dst'"
   ratio "full backup via LocalShare vs cp -a" "$work/copy-local.json"
@@ -62,7 +62,8 @@ smb_copy_runs() {
   mkdir -p "$share"
   chown "$TESSARINE_SMB_USER:" "$share"
   local cpu=$work/relay-cpu.log
-  local prepare="rm -rf '$share/dst' '$share/smbc' '$work/data'; mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync"
+  local prepare
+  prepare="$(set_aside "$share/dst" "$share/smbc" "$work/data"); mkdir -p '$share/dst' '$share/smbc'; chown '$TESSARINE_SMB_USER:' '$share/dst' '$share/smbc'; sync"
   [[ -z $relay ]] || prepare+="; awk '{print \$14 + \$15}' /proc/$relay/stat >>'$cpu'"
   local third=()
   local smbclient="smbclient //$host/zereda -p $TESSARINE_SMB_PORT -U '$TESSARINE_SMB_USER%$TESSARINE_SMB_PASSWORD'"

@@ -24,7 +24,8 @@ restore_runs() {
   rm -rf "$share/dst"
   cp -a "$work/tree" "$share/dst"
   chown -R "$TESSARINE_SMB_USER:" "$share"
-  local prepare="rm -rf '$work/out' '$work/smbc'; mkdir -p '$work/out' '$work/smbc'; sync"
+  local prepare
+  prepare="$(set_aside "$work/out" "$work/smbc"); mkdir -p '$work/out' '$work/smbc'; sync"
   local cpu=$work/relay-cpu.log
   rm -f "$cpu"
   [[ -z $relay ]] || prepare+="; awk '{print \$14 + \$15}' /proc/$relay/stat >>'$cpu'"
