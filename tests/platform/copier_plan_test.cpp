@@ -25,9 +25,9 @@ TEST(CopierPlanTest, CopiersFollowTheRoundTripOfTheLink) {
         {100, 64, 4, false},
         // Requests that wait for the link: more copies in flight the longer they wait.
         {399, 2, 2, false},
-        {400, 2, 8, true},
-        {600, 2, 12, true},
-        {750, 64, 15, true},
+        {400, 2, 12, true},
+        {510, 2, 15, true},  // a LAN of 150 us each way
+        {580, 64, 16, true},
         {3000, 1, 16, true},
         {2000000, 2, 16, true},  // a server that answered nothing quickly
     };

@@ -11,7 +11,7 @@ namespace {
 constexpr unsigned kMostPromptCopiers = 4;
 constexpr long kFewestLinkCopiers = 6;
 constexpr long kMostLinkCopiers = 16;
-constexpr long kRoundTripPerCopier = 50;  // microseconds
+constexpr long kRoundTripPerCopier = 32;  // microseconds
 
 }  // namespace
 

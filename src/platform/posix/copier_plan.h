@@ -13,12 +13,13 @@ struct CopierPlan {
 
 // Each copy of a file takes several requests one after the other (create, write, times, close,
 // rename...), so a copier is idle for a round trip per request. Where a request comes back
-// within `kPromptRoundTrip` (a server on this machine, which measures 170-300 us on a busy
+// within `kPromptRoundTrip` (a server on this machine, which measures 180-300 us on a busy
 // 2-core machine, or one this close), the copies are bound
 // by processor time on both sides: one copier per processor (up to four) and no striping, as
 // more writers than processors only add switching between them. Where requests wait longer
-// for the link, more copies in flight hide the waits (one copier per 50 us of the round trip,
-// 6 to 16: a probe of about 750 us, two round trips over a LAN of 150 us each way, gives 15),
+// for the link, more copies in flight hide the waits (one copier per 32 us of the round trip,
+// 6 to 16: a probe in the share's root takes 510-580 us over a LAN of 150 us each way, two
+// crossings plus the server's least time per request, and gives 15 or 16),
 // and a large file is striped over them, since one connection has one write in flight at a
 // time.
 inline constexpr std::chrono::microseconds kPromptRoundTrip{400};
