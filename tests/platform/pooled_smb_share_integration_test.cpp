@@ -2,8 +2,11 @@
 // processes (the program itself, TESSARINE_BINARY): a large file written in ranges by several
 // copiers arrives whole with its time, and a killed copier or the stop flag fails the whole
 // file, keeps the old copy and leaves no temporary file.
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
+#include <netinet/in.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -468,6 +471,45 @@ TEST_F(StripedCopyTest, CopiesQueuedWhileEveryLogOnFailsAreMadeHere) {
     EXPECT_TRUE(pool.Take(ticket));
     EXPECT_EQ(1, madeHere.load());
     EXPECT_EQ(0, pool.AwaitLogons());
+}
+
+// While no copier has logged on yet, a small copy nobody started is made by its caller at once
+// instead of after a copier's start and log-on; a large one waits for the copiers (here until
+// their log-on to a server that never answers gives up, and then it is made here as well).
+TEST_F(StripedCopyTest, SmallCopyIsMadeHereWhileNoCopierHasLoggedOn) {
+    share_.reset();
+    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // accepts, never answers
+    ASSERT_GE(silent, 0);
+    sockaddr_in address{};
+    address.sin_family = AF_INET;
+    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t length = sizeof(address);
+    ASSERT_EQ(0, ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
+    ASSERT_EQ(0, ::listen(silent, 16));
+    ASSERT_EQ(0, ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length));
+    options_.port = ntohs(address.sin_port);
+    options_.timeoutMs = 3000;
+    ASSERT_TRUE(WriteFile(temp_.Sub("small"), Pattern(64 * 1024, 1)));
+    ASSERT_TRUE(WriteFile(temp_.Sub("large"), Pattern(2 * kMiB, 2)));
+    std::vector<std::string> madeHere;
+    {
+        CopierPool pool(options_, [&](const CopierTask& task, const std::atomic<int>*) {
+            madeHere.push_back(task.request.localPath);
+            return IoStatus{};
+        });
+        pool.Start("127.0.0.1", server_.user, server_.password, 2);
+        const CopyTicket small = pool.Queue(
+            CopierTask{CopyRequest{temp_.Sub("small"), Device("small"), false}, {}, 0, 0}, nullptr);
+        const CopyTicket large = pool.Queue(
+            CopierTask{CopyRequest{temp_.Sub("large"), Device("large"), false}, {}, 0, 0}, nullptr);
+        EXPECT_TRUE(pool.Take(small));
+        EXPECT_EQ(std::vector<std::string>{temp_.Sub("small")}, madeHere);
+        EXPECT_EQ(2, pool.Serving()) << "the copiers were still logging on";
+        EXPECT_TRUE(pool.Take(large));
+        EXPECT_EQ(0, pool.AwaitLogons());
+    }
+    EXPECT_EQ((std::vector<std::string>{temp_.Sub("small"), temp_.Sub("large")}), madeHere);
+    ::close(silent);
 }
 
 // A range of a striped file that no copier has started when its result is taken is written by

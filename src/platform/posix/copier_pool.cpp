@@ -6,6 +6,7 @@
 #include <signal.h>
 #include <sys/eventfd.h>
 #include <sys/prctl.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -35,6 +36,9 @@ constexpr int kPollMs = 100;
 constexpr auto kStopWait = std::chrono::seconds(2);
 // How long an idle copier may take to log off once its requests end.
 constexpr auto kExitWait = std::chrono::seconds(1);
+// A copy its caller makes itself while no copier has logged on yet: a few requests and one
+// block, over a LAN less than a copier's program start and log-on.
+constexpr off_t kSmallCopyBytes = off_t{1} << 20;
 
 void CloseQuietly(int& fd) {
     if (fd >= 0) ::close(fd);
@@ -102,6 +106,14 @@ bool SetUpChildDescriptors(const int requests[2], const int answers[2]) {
     }
     // `in` and `out` are above 2: each dup2 makes a new descriptor without FD_CLOEXEC.
     return ::dup2(in, STDIN_FILENO) >= 0 && ::dup2(out, STDOUT_FILENO) >= 0;
+}
+
+// A whole copy to the share whose source is at most kSmallCopyBytes.
+bool IsSmallCopyToShare(const CopierTask& task) {
+    if (task.IsRange() || task.fromShare || task.list) return false;
+    struct stat source {};
+    return ::stat(task.request.localPath.c_str(), &source) == 0 &&
+           source.st_size <= kSmallCopyBytes;
 }
 
 }  // namespace
@@ -298,6 +310,10 @@ IoStatus CopierPool::Take(CopyTicket ticket) {
         // rather than waited for: the caller is idle otherwise, it is logged on before any
         // copier, and the file's last ranges end sooner. It counts as a copy under way.
         begunFiles_.insert(job.task.stripedFile);
+    } else if (!job.started && serving_ == 0 && IsSmallCopyToShare(job.task)) {
+        // No copier has logged on yet: a small copy is made here at once rather than after a
+        // program start and a log-on. A large one would keep the caller from the results the
+        // copiers soon make.
     } else {
         done_.wait(lock, [&] { return job.done || (!job.started && NoneLeft()); });
         if (job.done) {

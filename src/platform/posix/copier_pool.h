@@ -93,8 +93,9 @@ public:
     // over with TakeListing (ENOTSUP when no copier is left to make it: list it in-process).
     IoResult<std::vector<ShareEntry>> TakeListing(CopyTicket ticket);
     // Waits for the copy and hands over its outcome; a copier that died in the middle of it
-    // makes it a failure (EIO). A copy no copier is left for, and a range of a striped file no
-    // copier has started, is made here by the fallback.
+    // makes it a failure (EIO). A copy no copier is left for, a range of a striped file no
+    // copier has started, and a small copy to the share none has started while none has
+    // logged on yet, is made here by the fallback.
     IoStatus Take(CopyTicket ticket);
     // Forgets every job whose result was not taken: the ones not started are not made, the ones
     // under way are told to stop (each within one block) and end on their own.

@@ -76,9 +76,9 @@ int PooledSmbShare::Connect(const std::string& host, const std::string& user,
     poolHost_ = LowerHost(host);
     poolLogon_ = PoolLogon{host, user, password};
     prefetch_ = pool_->Options().prefetchListings > 0 && pool_->Options().copiers > 0;
-    // Over a slow link the first few copiers log on now, beside the run's own start: a run
-    // lists folders ahead with them anyway, and a large file's ranges find them ready.
-    if (prefetch_) PoolReady(std::min(kListingCopiers, pool_->Options().copiers));
+    // No copier starts here: on two cores the program loads of four copiers took the run's own
+    // first requests 17-24 ms each, and a run of a few files needs none (its copies are made
+    // here while no copier has logged on, see CopierPool::Take).
     return result;
 }
 
