@@ -107,6 +107,12 @@ struct timeval ToTimeval(const struct timespec& time) {
 // Read-only as libsmbclient reports the DOS attribute: the write bits of the mode cleared.
 bool ModeIsReadOnly(mode_t mode) { return (mode & S_IWUSR) == 0; }
 
+// A host as callers give it ("host" or "\\host"), without the leading backslashes.
+std::string HostName(std::string host) {
+    while (!host.empty() && host.front() == '\\') host.erase(0, 1);
+    return host;
+}
+
 // The folder that holds a path (the share root for a name directly in the share).
 DevicePath ParentOf(const DevicePath& path) {
     DevicePath parent = path;
@@ -269,10 +275,8 @@ void SmbShare::UnlinkQuietly(const std::string& url) {
 
 int SmbShare::Connect(const std::string& host, const std::string& user,
                       const std::string& password) {
-    std::string hostName = host;
-    while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
     DevicePath probe;
-    if (!ParseDevicePath("\\\\" + hostName + "\\IPC$", probe)) return EINVAL;
+    if (!ParseDevicePath("\\\\" + HostName(host) + "\\IPC$", probe)) return EINVAL;
     if (context_ == nullptr) return IoFailure(contextError_).error;
     Credentials wanted;
     if (const size_t slash = user.find('\\'); slash != std::string::npos) {
@@ -330,16 +334,12 @@ int SmbShare::Connect(const std::string& host, const std::string& user,
 }
 
 std::string SmbShare::LogOnTree(const std::string& host) const {
-    std::string hostName = host;
-    while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
-    const auto found = logOnTrees_.find(ToLower(hostName));
+    const auto found = logOnTrees_.find(ToLower(HostName(host)));
     return found != logOnTrees_.end() ? found->second : "IPC$";
 }
 
 void SmbShare::Cancel(const std::string& host) {
-    std::string hostName = host;
-    while (!hostName.empty() && hostName.front() == '\\') hostName.erase(0, 1);
-    const std::string key = ToLower(hostName);
+    const std::string key = ToLower(HostName(host));
     logOnTrees_.erase(key);
     const bool known = credentials_.erase(key) + connected_.erase(key) != 0;
     if (!known || context_ == nullptr) return;
