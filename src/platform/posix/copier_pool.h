@@ -34,7 +34,8 @@ struct CopierPoolOptions {
     std::string sender = {};      // each copier's DeviceShare::SetCopySender
     std::string logOnShare = {};  // each copier's SmbShare::SetLogOnShare
     // A queued file of at least this size is written by several copiers at once, in ranges of
-    // `stripeRange` bytes that each copier takes as it comes free (PooledSmbShare); 0: never.
+    // at most `stripeRange` bytes (smaller towards the end) that each copier takes as it comes
+    // free (PooledSmbShare); 0: never.
     std::uint64_t stripeThreshold = std::uint64_t{64} << 20;
     std::uint64_t stripeRange = std::uint64_t{32} << 20;
     // Folder listings asked for ahead go to copiers (PooledSmbShare::PrefetchListings): -1 as
