@@ -2,11 +2,8 @@
 // processes (the program itself, TESSARINE_BINARY): a large file written in ranges by several
 // copiers arrives whole with its time, and a killed copier or the stop flag fails the whole
 // file, keeps the old copy and leaves no temporary file.
-#include <arpa/inet.h>
 #include <gtest/gtest.h>
-#include <netinet/in.h>
 #include <signal.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -23,6 +20,7 @@
 
 #include "fakes/copier_processes.h"
 #include "fakes/smb_fixture.h"
+#include "fakes/tcp_relay.h"
 #include "fakes/test_support.h"
 #include "platform/posix/pooled_smb_share.h"
 #include "platform/share_name.h"
@@ -478,16 +476,10 @@ TEST_F(StripedCopyTest, CopiesQueuedWhileEveryLogOnFailsAreMadeHere) {
 // their log-on to a server that never answers gives up, and then it is made here as well).
 TEST_F(StripedCopyTest, SmallCopyIsMadeHereWhileNoCopierHasLoggedOn) {
     share_.reset();
-    const int silent = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);  // accepts, never answers
-    ASSERT_GE(silent, 0);
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t length = sizeof(address);
-    ASSERT_EQ(0, ::bind(silent, reinterpret_cast<sockaddr*>(&address), sizeof(address)));
-    ASSERT_EQ(0, ::listen(silent, 16));
-    ASSERT_EQ(0, ::getsockname(silent, reinterpret_cast<sockaddr*>(&address), &length));
-    options_.port = ntohs(address.sin_port);
+    // Frozen at the first byte: connections are taken, nothing is ever answered.
+    testing::TcpRelay silent(server_.port, 1, [] { return true; });
+    ASSERT_NE(0, silent.Port());
+    options_.port = silent.Port();
     options_.timeoutMs = 3000;
     ASSERT_TRUE(WriteFile(temp_.Sub("small"), Pattern(64 * 1024, 1)));
     ASSERT_TRUE(WriteFile(temp_.Sub("large"), Pattern(2 * kMiB, 2)));
@@ -509,7 +501,6 @@ TEST_F(StripedCopyTest, SmallCopyIsMadeHereWhileNoCopierHasLoggedOn) {
         EXPECT_EQ(0, pool.AwaitLogons());
     }
     EXPECT_EQ((std::vector<std::string>{temp_.Sub("small"), temp_.Sub("large")}), madeHere);
-    ::close(silent);
 }
 
 // A range of a striped file that no copier has started when its result is taken is written by
